@@ -1,0 +1,41 @@
+# Warnings for our own code.
+function(robotas_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+endfunction()
+
+# A static library for one subsystem folder: every .cpp in the folder.
+function(robotas_library name)
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${sources})
+  target_include_directories(${name} PUBLIC ${CMAKE_SOURCE_DIR})
+  robotas_warnings(${name})
+endfunction()
+
+# Adds every sub-folder of DIR that holds a CMakeLists.txt.
+function(robotas_add_subfolders dir)
+  file(GLOB children LIST_DIRECTORIES true ${CMAKE_SOURCE_DIR}/${dir}/*)
+  list(SORT children)
+  foreach(child ${children})
+    if(IS_DIRECTORY ${child} AND EXISTS ${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
+
+# One GoogleTest program; every TEST in it becomes a ctest test.
+# robotas_test(NAME name SOURCES ... LIBS ... [LOCKS lock...] [TIMEOUT s])
+function(robotas_test)
+  cmake_parse_arguments(T "" "NAME;TIMEOUT" "SOURCES;LIBS;LOCKS" ${ARGN})
+  add_executable(${T_NAME} ${T_SOURCES})
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} robotas_testsupport GTest::gtest GTest::gtest_main)
+  robotas_warnings(${T_NAME})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT 120)
+  endif()
+  set(props TIMEOUT ${T_TIMEOUT}
+            ENVIRONMENT "ROBOTAS_TESTDATA=${CMAKE_SOURCE_DIR}/tests/data;ROBOTAS_SHARED_TESTDATA=${CMAKE_SOURCE_DIR}/../shared/testdata;ROBOTAS_BIN=${CMAKE_BINARY_DIR}/bin;ROBOTAS_CASCADES=${ROBOTAS_CASCADE_DIR}")
+  if(T_LOCKS)
+    list(APPEND props RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+  gtest_discover_tests(${T_NAME} DISCOVERY_TIMEOUT 60 PROPERTIES ${props})
+endfunction()

@@ -1,0 +1,24 @@
+#pragma once
+// The robot's one clock: monotonic milliseconds and sleeps. Tests switch it to
+// virtual time, where a sleep advances the clock at once instead of waiting.
+
+namespace platform {
+
+// Milliseconds since an arbitrary start; never goes back (the robot's clock()).
+long long nowMs();
+
+// Sleeps ms milliseconds (the robot's Sleep()); in virtual time it only advances the clock.
+void sleepMs(long long ms);
+
+// Switches virtual time on or off; on, the clock starts from its current value.
+void useVirtualTime(bool on);
+bool virtualTime();
+
+// Moves the virtual clock forward (tests); no effect in real time.
+void advanceMs(long long ms);
+
+// Random number 0..32767, as the robot's formulas expect.
+int rand15();
+void seedRand15(unsigned seed);
+
+}  // namespace platform

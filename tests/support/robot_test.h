@@ -1,0 +1,42 @@
+#pragma once
+// Common ground for the robot's tests: a blank in-memory console that does not
+// write to the test log, virtual time, headless windows, recorded speech and
+// scripted keys.
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace robotest {
+
+class RobotTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // The text of console row y (1-based), code-page box bytes shown as + = |.
+    static std::string row(int y);
+    // All console rows, one line each.
+    static std::string screen();
+    static unsigned short attrAt(int x, int y);
+    static unsigned char charAt(int x, int y);
+};
+
+// A folder of its own for a test, made the working directory for its lifetime.
+class ScopedWorkDir {
+public:
+    ScopedWorkDir();
+    ~ScopedWorkDir();
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    std::string previous_;
+};
+
+// Paths of the test data: tests/data (small copies in the repository).
+std::string testData(const std::string& relative);
+// A built program of the project (bin folder), e.g. "robotas".
+std::string programPath(const std::string& name);
+
+}  // namespace robotest
