@@ -32,8 +32,9 @@ function(robotas_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
-  set(props TIMEOUT ${T_TIMEOUT}
-            ENVIRONMENT "ROBOTAS_TESTDATA=${CMAKE_SOURCE_DIR}/tests/data;ROBOTAS_SHARED_TESTDATA=${CMAKE_SOURCE_DIR}/../shared/testdata;ROBOTAS_BIN=${CMAKE_BINARY_DIR}/bin;ROBOTAS_CASCADES=${ROBOTAS_CASCADE_DIR}")
+  # Paths of test data, built programs and cascades are compiled into the
+  # test support library (tests/support/robot_test.h).
+  set(props TIMEOUT ${T_TIMEOUT})
   if(T_LOCKS)
     list(APPEND props RESOURCE_LOCK "${T_LOCKS}")
   endif()

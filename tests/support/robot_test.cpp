@@ -53,14 +53,30 @@ ScopedWorkDir::~ScopedWorkDir() {
     fs::remove_all(path_, ignored);
 }
 
+namespace {
+
+// An environment variable overrides the path the build compiled in.
+std::string configuredPath(const char* variable, const char* built) {
+    const char* value = std::getenv(variable);
+    return value && *value ? value : built;
+}
+
+}  // namespace
+
 std::string testData(const std::string& relative) {
-    const char* root = std::getenv("ROBOTAS_TESTDATA");
-    return std::string(root ? root : "tests/data") + "/" + relative;
+    return configuredPath("ROBOTAS_TESTDATA", ROBOTAS_TESTDATA_DIR) + "/" + relative;
+}
+
+std::string sharedTestData(const std::string& relative) {
+    return configuredPath("ROBOTAS_SHARED_TESTDATA", ROBOTAS_SHARED_TESTDATA_DIR) + "/" + relative;
 }
 
 std::string programPath(const std::string& name) {
-    const char* bin = std::getenv("ROBOTAS_BIN");
-    return std::string(bin ? bin : "build/bin") + "/" + name;
+    return configuredPath("ROBOTAS_BIN", ROBOTAS_BIN_DIR) + "/" + name;
+}
+
+std::string cascadePath(const std::string& name) {
+    return configuredPath("ROBOTAS_CASCADES", ROBOTAS_CASCADE_DIR) + "/" + name;
 }
 
 }  // namespace robotest

@@ -36,7 +36,11 @@ private:
 
 // Paths of the test data: tests/data (small copies in the repository).
 std::string testData(const std::string& relative);
+// The larger picture collection beside the repository (benchmarks, quality checks).
+std::string sharedTestData(const std::string& relative);
 // A built program of the project (bin folder), e.g. "robotas".
 std::string programPath(const std::string& name);
+// A Haar cascade file of the system's vision data, e.g. "haarcascade_frontalface_alt.xml".
+std::string cascadePath(const std::string& name);
 
 }  // namespace robotest

@@ -1,0 +1,121 @@
+#include "shell/startup.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/keys.h"
+#include "platform/runner.h"
+#include "platform/ui.h"
+#include "shell/config.h"
+#include "shell/modes.h"
+#include "tests/support/robot_test.h"
+
+namespace {
+
+struct ShutdownCalled {
+    int status;
+};
+
+class StartUp : public robotest::RobotTest {
+protected:
+    void SetUp() override {
+        RobotTest::SetUp();
+        robotModes() = RobotModes{};
+        robotModes().exitProcess = [](int status) { throw ShutdownCalled{status}; };
+    }
+    void TearDown() override {
+        robotModes() = RobotModes{};
+        RobotTest::TearDown();
+    }
+};
+
+TEST_F(StartUp, WithoutDevicesReportsTheMissingRecogniserAndSpeaks) {
+    sysinitas();
+    EXPECT_NE(row(40).find("NEPRISUJUNGIA prie 'JULIUS' serverio- (kalbos atpazinimas)"), std::string::npos);
+    EXPECT_EQ(attrAt(5, 40), 192);
+    EXPECT_NE(row(38).find("IPP"), std::string::npos);
+    const std::vector<std::string> spoken = platform::recordedCommands();
+    ASSERT_EQ(spoken.size(), 2u);
+    EXPECT_EQ(spoken[0], "eSpeak.exe -v en+m4  ashsh");
+    EXPECT_EQ(spoken[1], "eSpeak.exe -v lv+m4  ee`szu....rroobootasz");
+}
+
+TEST_F(StartUp, ConnectedRecogniserIsReportedGreenAndPaused) {
+    bool paused = false;
+    robotModes().connectRecogniser = [] { return 5; };
+    robotModes().pauseRecogniser = [&] { paused = true; };
+    sysinitas();
+    EXPECT_EQ(prisijungimas, 5);
+    EXPECT_TRUE(paused);
+    EXPECT_NE(row(40).find("PRISIJUNGE prie 'JULIUS' serverio- (kalbos atpazinimas)"), std::string::npos);
+    EXPECT_EQ(attrAt(5, 40), 32);
+}
+
+TEST_F(StartUp, ShutdownParksSaysFarewellAndExitsWithStatusOne) {
+    std::vector<std::string> steps;
+    robotModes().parkHead = [&] { steps.push_back("park"); };
+    robotModes().disconnectRecogniser = [&] { steps.push_back("disconnect"); };
+    robotModes().closeBoard = [&] { steps.push_back("board"); };
+    robotModes().closeSerialPort = [&] { steps.push_back("port"); };
+    ui::namedWindow("Desine");
+    try {
+        meniupabaiga();
+        FAIL() << "the shutdown came back";
+    } catch (const ShutdownCalled& shutdown) {
+        EXPECT_EQ(shutdown.status, 1);
+    }
+    EXPECT_EQ(steps, (std::vector<std::string>{"park", "disconnect", "board", "port"}));
+    EXPECT_FALSE(ui::windowExists("Desine"));
+    EXPECT_NE(screen().find("VISO GEROOOOOOO ...."), std::string::npos);
+    ASSERT_FALSE(platform::recordedCommands().empty());
+    EXPECT_EQ(platform::recordedCommands().back(), "eSpeak.exe -v lv+m4 viyszo....gearroo");
+}
+
+TEST_F(StartUp, RobotModeLoopRunsTheChosenModesAndOpensTheMenuOnZero) {
+    std::vector<int> answers{1, 11, 3, 2, 0};
+    std::size_t next = 0;
+    std::vector<std::string> ran;
+    robotModes().DialogasRobRezimas = [&] { return answers.at(next++); };
+    bool windowsOpen = false;
+    robotModes().PazistamiVeidai = [&] {
+        ran.push_back("veidai");
+        windowsOpen = ui::windowExists("Desine") && ui::windowPosition("Kaire") == cv::Point(plotis + 5, 10);
+    };
+    robotModes().Klaidziojimas = [&] { ran.push_back("klaidziojimas"); };
+    robotModes().PazistamiDaiktai = [&] {
+        ran.push_back("daiktai");
+        keyPressed = 'm';  // the operator leaves the mode with m: the menu is next
+    };
+    platform::scriptKeys("9\n");
+    EXPECT_THROW(robotasMain(), ShutdownCalled);
+    EXPECT_EQ(ran, (std::vector<std::string>{"veidai", "klaidziojimas", "daiktai"}));
+    EXPECT_EQ(next, 4u);  // the menu came after the object search; 0 was never asked
+    EXPECT_EQ(ekranorezimas, 2);
+    EXPECT_TRUE(windowsOpen);
+}
+
+// The whole program, as a user starts it, without any robot hardware.
+TEST(RobotProgram, ReachesTheMenuWalksItAndShutsDownWithStatusOne) {
+    const std::string command = "cd \"$(mktemp -d)\" && printf '6\\n0\\n9\\n' | ROBOTAS_VIRTUAL_TIME=1 "
+                                "ROBOTAS_NO_REALTIME=1 ROBOTAS_HEADLESS=1 \"" +
+                                robotest::programPath("robotas") + "\"";
+    FILE* program = popen(command.c_str(), "r");
+    ASSERT_NE(program, nullptr);
+    std::string output;
+    char buffer[4096];
+    std::size_t got = 0;
+    while ((got = fread(buffer, 1, sizeof buffer, program)) > 0) output.append(buffer, got);
+    const int status = pclose(program);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    for (const char* text : {"VISUOSE KAMEROS REZIMUOSE", " [1] Naujas", "Iseiti", "Stereo, kameru kalibravimas",
+                             "VISO GEROOOOOOO"})
+        EXPECT_NE(output.find(text), std::string::npos) << text;
+}
+
+}  // namespace
