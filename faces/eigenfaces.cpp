@@ -1,0 +1,484 @@
+#include "faces/eigenfaces.h"
+
+#include <opencv2/imgcodecs.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <limits>
+#include <sstream>
+
+#include "faces/imageutil.h"
+#include "faces/statistics.h"
+#include "shell/config.h"
+#include "shell/f_graph.h"
+
+std::vector<cv::Mat> faceImgArr;
+cv::Mat personNumTruthMat;
+std::vector<std::string> personNames;
+int nPersons = 0;
+int nTrainFaces = 0;
+int nEigens = 0;
+cv::Mat pAvgTrainImg;
+std::vector<cv::Mat> eigenVectArr;
+cv::Mat eigenValMat;
+cv::Mat projectedTrainFaceMat;
+
+int noofegineface = 0;
+int nooftraingimage = 0;
+float confi = 0.0f;
+int accuracy = 0;
+float detectiontime = 0.0f;
+
+namespace {
+
+const char* const kDatabaseFile = "facedata.xml";
+const char* const kDatabaseTempFile = "facedata.xml.part";
+constexpr int kMaxPersonNumber = 100000;  // a guard against a typo making a huge name table
+
+// ---- list files ----------------------------------------------------------
+
+struct ListEntry {
+    int person = 0;
+    std::string name;
+    std::string picture;
+};
+
+bool isPersonNumber(const std::string& word) {
+    if (word.empty() || word.size() > 6) return false;
+    return std::all_of(word.begin(), word.end(), [](unsigned char c) { return std::isdigit(c); });
+}
+
+// "number name picture": the number 1..kMaxPersonNumber, the two words without blanks.
+bool parseListLine(const std::string& line, ListEntry& entry) {
+    std::istringstream words(line);
+    std::string number;
+    if (!(words >> number >> entry.name >> entry.picture)) return false;
+    if (!isPersonNumber(number)) return false;
+    entry.person = std::stoi(number);
+    return entry.person >= 1 && entry.person <= kMaxPersonNumber;
+}
+
+// A person's name comes from the entry that first raised the count; numbers
+// skipped over take the same name, and later entries never rename anyone.
+void notePerson(const ListEntry& entry) {
+    if (entry.person <= nPersons) return;
+    personNames.resize(static_cast<std::size_t>(entry.person), entry.name);
+    nPersons = entry.person;
+}
+
+// ---- database file -------------------------------------------------------
+
+int readInt(const cv::FileNode& node) {
+    if (node.isInt()) return static_cast<int>(node);
+    if (node.isReal()) {
+        const double value = static_cast<double>(node);
+        if (std::isfinite(value) && std::fabs(value) < 2e9) return static_cast<int>(std::lround(value));
+    }
+    return 0;
+}
+
+// A one-channel float picture in the classic image record, field by field, so that
+// databases of the robot's earlier versions load and ours load there.
+void writeFloatImage(cv::FileStorage& fs, const std::string& key, const cv::Mat& image) {
+    cv::Mat data = image.isContinuous() ? image : image.clone();
+    fs.startWriteStruct(key, cv::FileNode::MAP, "opencv-image");
+    fs << "width" << data.cols << "height" << data.rows;
+    fs << "origin" << "top-left" << "layout" << "interleaved" << "dt" << "f";
+    fs.startWriteStruct("data", cv::FileNode::SEQ | cv::FileNode::FLOW);
+    fs.writeRaw("f", data.ptr(), data.total() * sizeof(float));
+    fs.endWriteStruct();
+    fs.endWriteStruct();
+}
+
+cv::Mat readFloatImage(const cv::FileNode& node) {
+    if (!node.isMap()) return cv::Mat();
+    if (!node["rows"].empty()) {  // a matrix record serves as well
+        cv::Mat matrix;
+        node >> matrix;
+        if (matrix.channels() != 1) return cv::Mat();
+        matrix.convertTo(matrix, CV_32F);
+        return matrix;
+    }
+    const int width = readInt(node["width"]);
+    const int height = readInt(node["height"]);
+    const cv::FileNode data = node["data"];
+    if (width <= 0 || height <= 0 || !data.isSeq()) return cv::Mat();
+    if (data.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) return cv::Mat();
+    cv::Mat image(height, width, CV_32F);
+    data.readRaw("f", image.ptr(), image.total() * sizeof(float));
+    if (static_cast<std::string>(node["origin"]) == "bottom-left") cv::flip(image, image, 0);
+    return image;
+}
+
+cv::Mat readMatrix(const cv::FileNode& node, int type) {
+    cv::Mat matrix;
+    if (!node.isMap()) return matrix;
+    try {
+        node >> matrix;
+    } catch (const cv::Exception&) {
+        return cv::Mat();
+    }
+    if (matrix.empty() || matrix.channels() != 1) return cv::Mat();
+    if (matrix.type() != type) matrix.convertTo(matrix, type);
+    return matrix;
+}
+
+// Everything facedata.xml holds, read into locals first so that a damaged file
+// leaves no half-loaded database behind.
+struct Database {
+    int persons = 0;
+    std::vector<std::string> names;
+    int eigens = 0;
+    int trainFaces = 0;
+    cv::Mat personNumbers, eigenValues, projections, average;
+    std::vector<cv::Mat> eigenVectors;
+};
+
+// Empty when the database holds together, else what is wrong with it.
+std::string checkDatabase(const Database& db) {
+    if (db.eigens < 1 || db.trainFaces < 2) return "nEigens arba nTrainFaces";
+    if (db.eigenVectors.size() != static_cast<std::size_t>(db.eigens)) return "eigenVect";
+    if (db.personNumbers.rows != 1 || db.personNumbers.cols != db.trainFaces) return "trainPersonNumMat";
+    for (int i = 0; i < db.trainFaces; ++i) {
+        const int person = db.personNumbers.at<int>(0, i);
+        if (person < 1 || person > db.persons) return "trainPersonNumMat";
+    }
+    if (db.eigenValues.total() != static_cast<std::size_t>(db.eigens)) return "eigenValMat";
+    if (db.projections.rows != db.trainFaces || db.projections.cols != db.eigens) return "projectedTrainFaceMat";
+    if (db.average.empty()) return "avgTrainImg";
+    for (int j = 0; j < db.eigens; ++j) {
+        if (db.eigenVectors[static_cast<std::size_t>(j)].size() != db.average.size()) return cv::format("eigenVect_%d", j);
+    }
+    return {};
+}
+
+void readDatabase(cv::FileStorage& fs, Database& db) {
+    for (int k = 1; k <= db.persons; ++k) {
+        const cv::FileNode name = fs[cv::format("personName_%d", k)];
+        db.names.push_back(name.isString() ? static_cast<std::string>(name) : std::string());
+    }
+    db.eigens = readInt(fs["nEigens"]);
+    db.trainFaces = readInt(fs["nTrainFaces"]);
+    db.personNumbers = readMatrix(fs["trainPersonNumMat"], CV_32S);
+    db.eigenValues = readMatrix(fs["eigenValMat"], CV_32F);
+    db.projections = readMatrix(fs["projectedTrainFaceMat"], CV_32F);
+    db.average = readFloatImage(fs["avgTrainImg"]);
+    for (int j = 0; j < db.eigens; ++j) {
+        const cv::FileNode node = fs[cv::format("eigenVect_%d", j)];
+        if (node.empty()) break;  // fewer stored than announced: the check reports it
+        db.eigenVectors.push_back(readFloatImage(node));
+    }
+}
+
+void forgetDatabase() {
+    faceImgArr.clear();
+    personNumTruthMat.release();
+    pAvgTrainImg.release();
+    eigenVectArr.clear();
+    eigenValMat.release();
+    projectedTrainFaceMat.release();
+    personNames.clear();
+    nPersons = 0;
+    nTrainFaces = 0;
+    nEigens = 0;
+}
+
+double squaredDistance(const float* a, const float* b, int count) {
+    double sum = 0.0;
+    for (int e = 0; e < count; ++e) {
+        const double d = static_cast<double>(a[e]) - static_cast<double>(b[e]);
+        sum += d * d;
+    }
+    return sum;
+}
+
+}  // namespace
+
+int loadFaceImgArray(const std::string& filename) {
+    std::ifstream list(filename);
+    if (!list) {
+        std::fprintf(stderr, "Negaliu atidaryti failo %s\n", filename.c_str());
+        return 0;
+    }
+    faceImgArr.clear();
+    personNames.clear();
+    nPersons = 0;
+    std::vector<int> personNumbers;
+
+    std::string line;
+    for (int lineNumber = 1; std::getline(list, line); ++lineNumber) {
+        ListEntry entry;
+        if (!parseListLine(line, entry)) {
+            std::fprintf(stderr, "Bloga eilute %d faile %s praleista\n", lineNumber, filename.c_str());
+            continue;
+        }
+        notePerson(entry);
+        cv::Mat picture = cv::imread(entry.picture, cv::IMREAD_GRAYSCALE);
+        if (picture.empty()) {
+            std::fprintf(stderr, "Negaliu atidaryti paveikslelio %s\n", entry.picture.c_str());
+            return 0;
+        }
+        if (!faceImgArr.empty() && picture.size() != faceImgArr.front().size()) {
+            std::fprintf(stderr, "Paveikslelio %s dydis %dx%d, o ne %dx%d\n", entry.picture.c_str(), picture.cols,
+                         picture.rows, faceImgArr.front().cols, faceImgArr.front().rows);
+            return 0;
+        }
+        faceImgArr.push_back(picture);
+        personNumbers.push_back(entry.person);
+    }
+    personNumTruthMat = cv::Mat(personNumbers, true).reshape(1, 1);
+    return static_cast<int>(faceImgArr.size());
+}
+
+void doPCA() {
+    const int count = static_cast<int>(faceImgArr.size());
+    nEigens = count - 1;
+    if (count < 2) return;
+    const cv::Size faceSize = faceImgArr.front().size();
+    const int pixels = faceSize.area();
+
+    // Snapshot method: the eigenvectors of the small count x count inner-product
+    // matrix of the mean-free pictures lead to those of the big covariance matrix.
+    cv::Mat data(count, pixels, CV_64F);
+    for (int i = 0; i < count; ++i) {
+        const cv::Mat& picture = faceImgArr[static_cast<std::size_t>(i)];
+        (picture.isContinuous() ? picture : picture.clone()).reshape(1, 1).convertTo(data.row(i), CV_64F);
+    }
+    cv::Mat mean;
+    cv::reduce(data, mean, 0, cv::REDUCE_AVG, CV_64F);
+    for (int i = 0; i < count; ++i) cv::subtract(data.row(i), mean, data.row(i));
+
+    cv::Mat gram, values, vectors;
+    cv::mulTransposed(data, gram, false);
+    cv::eigen(gram, values, vectors);  // descending eigenvalues, eigenvectors as rows
+
+    cv::Mat faces = vectors.rowRange(0, nEigens) * data;
+    eigenVectArr.assign(static_cast<std::size_t>(nEigens), cv::Mat());
+    for (int k = 0; k < nEigens; ++k) {
+        cv::Mat face = faces.row(k);
+        const double length = cv::norm(face);
+        if (length > 0.0) face /= length;
+        face.reshape(1, faceSize.height).convertTo(eigenVectArr[static_cast<std::size_t>(k)], CV_32F);
+    }
+    mean.reshape(1, faceSize.height).convertTo(pAvgTrainImg, CV_32F);
+    values.rowRange(0, nEigens).reshape(1, 1).convertTo(eigenValMat, CV_32F);
+    cv::normalize(eigenValMat, eigenValMat, 1.0, 0.0, cv::NORM_L1);
+}
+
+void trainOnFaceImgArr() {
+    nTrainFaces = static_cast<int>(faceImgArr.size());
+    doPCA();
+    projectedTrainFaceMat.create(nTrainFaces, nEigens, CV_32F);
+    for (int i = 0; i < nTrainFaces; ++i) {
+        eigenDecomposite(faceImgArr[static_cast<std::size_t>(i)], nEigens, eigenVectArr, pAvgTrainImg,
+                         projectedTrainFaceMat.ptr<float>(i));
+    }
+}
+
+int learn(const std::string& filename) {
+    gf.footerLine("Treniravimo paveiksl. ivedimas.");
+    gf.printf("'%s'", filename.c_str());
+    nTrainFaces = loadFaceImgArray(filename);
+    gf.footerLine("Got ");
+    gf.printf("%d", nTrainFaces);
+    gf.printf(" Treniruojami paveiksl..");
+    nooftraingimage = nTrainFaces;
+    if (nTrainFaces < 2) {
+        std::fprintf(stderr, "Reikalingi 2 ar daugiau veidu DB\nIvedamas failas sudaro %d\n", nTrainFaces);
+        return 0;
+    }
+    trainOnFaceImgArr();
+    if (!storeTrainingData()) return 0;
+    if (SAVE_EIGENFACE_IMAGES) storeEigenfaceImages();
+    return 1;
+}
+
+int storeTrainingData() {
+    {
+        cv::FileStorage fs(kDatabaseTempFile, cv::FileStorage::WRITE | cv::FileStorage::FORMAT_XML);
+        if (!fs.isOpened()) {
+            gf.footerLine("KLAIDA: negaliu rasyti DB failo 'facedata.xml'.");
+            return 0;
+        }
+        fs << "nPersons" << nPersons;
+        for (int k = 1; k <= nPersons; ++k) {
+            fs << cv::format("personName_%d", k) << personNames[static_cast<std::size_t>(k - 1)];
+        }
+        fs << "nEigens" << nEigens << "nTrainFaces" << nTrainFaces;
+        fs << "trainPersonNumMat" << personNumTruthMat;
+        fs << "eigenValMat" << eigenValMat;
+        fs << "projectedTrainFaceMat" << projectedTrainFaceMat;
+        writeFloatImage(fs, "avgTrainImg", pAvgTrainImg);
+        for (int j = 0; j < nEigens; ++j) {
+            writeFloatImage(fs, cv::format("eigenVect_%d", j), eigenVectArr[static_cast<std::size_t>(j)]);
+        }
+        fs.release();
+    }
+    if (std::rename(kDatabaseTempFile, kDatabaseFile) != 0) {
+        std::remove(kDatabaseTempFile);
+        gf.footerLine("KLAIDA: negaliu rasyti DB failo 'facedata.xml'.");
+        return 0;
+    }
+    return 1;
+}
+
+int loadTrainingData(cv::Mat& trainPersonNumMat) {
+    cv::FileStorage fs;
+    try {
+        fs.open(kDatabaseFile, cv::FileStorage::READ);
+    } catch (const cv::Exception&) {
+        gf.footerLine("KLAIDA: sugadintas DB failas 'facedata.xml'.");
+        return 0;
+    }
+    if (!fs.isOpened()) {
+        gf.footerLine("Negaliu atidaryti DB failo 'facedata.xml'.");
+        return 0;
+    }
+    Database db;
+    db.persons = readInt(fs["nPersons"]);
+    if (db.persons <= 0) {
+        personNames.clear();
+        nPersons = 0;
+        gf.footerLine("Nera uzregistruotu DB 'facedata.xml'.");
+        return 0;
+    }
+    db.persons = std::min(db.persons, kMaxPersonNumber);
+    std::string fault;
+    try {
+        readDatabase(fs, db);
+        fault = checkDatabase(db);
+    } catch (const cv::Exception&) {
+        fault = "skaitymo klaida";
+    }
+    if (!fault.empty()) {
+        gf.footerLine("KLAIDA: sugadintas DB failas 'facedata.xml':");
+        gf.printf(" %s", fault.c_str());
+        return 0;
+    }
+    nPersons = db.persons;
+    personNames = db.names;
+    nEigens = db.eigens;
+    nTrainFaces = db.trainFaces;
+    trainPersonNumMat = db.personNumbers;
+    eigenValMat = db.eigenValues.reshape(1, 1);
+    projectedTrainFaceMat = db.projections;
+    pAvgTrainImg = db.average;
+    eigenVectArr = db.eigenVectors;
+    return 1;
+}
+
+void eigenDecomposite(const cv::Mat& picture, int nEigs, const std::vector<cv::Mat>& eigenVectors,
+                      const cv::Mat& avg, float* coeffs) {
+    cv::Mat difference;
+    picture.convertTo(difference, CV_32F);
+    difference -= avg;
+    for (int k = 0; k < nEigs; ++k) {
+        coeffs[k] = static_cast<float>(difference.dot(eigenVectors[static_cast<std::size_t>(k)]));
+    }
+}
+
+bool projectFace(const cv::Mat& picture, float* projection) {
+    if (nEigens <= 0 || picture.size() != pAvgTrainImg.size() || picture.channels() != 1) return false;
+    eigenDecomposite(picture, nEigens, eigenVectArr, pAvgTrainImg, projection);
+    return true;
+}
+
+int findNearestNeighbor(const float* projectedTestFace, float* pConfidence) {
+    if (nTrainFaces <= 0 || nEigens <= 0 || projectedTrainFaceMat.rows < nTrainFaces ||
+        projectedTrainFaceMat.cols < nEigens) {
+        *pConfidence = 0.0f;
+        return -1;
+    }
+    double least = std::numeric_limits<double>::max();
+    int nearest = 0;
+    for (int i = 0; i < nTrainFaces; ++i) {
+        const double distance = squaredDistance(projectedTestFace, projectedTrainFaceMat.ptr<float>(i), nEigens);
+        if (distance < least) {
+            least = distance;
+            nearest = i;
+        }
+    }
+    *pConfidence = static_cast<float>(1.0 - std::sqrt(least / (nTrainFaces * static_cast<double>(nEigens))) / 255.0);
+    return nearest;
+}
+
+void storeEigenfaceImages() {
+    gf.footerLine("Saving the image of the average face as 'out_averageImage.bmp'.");
+    cv::Mat average;
+    pAvgTrainImg.convertTo(average, CV_8U);
+    if (!average.empty()) cv::imwrite("out_averageImage.bmp", average);
+
+    gf.footerLine("Saving the ");
+    gf.printf("%d", nEigens);
+    gf.printf(" eigenvector images as 'out_eigenfaces.bmp'");
+    noofegineface = nEigens;
+    if (nEigens <= 0 || eigenVectArr.empty()) return;
+
+    constexpr int kColumns = 8;
+    const int w = eigenVectArr.front().cols;
+    const int h = eigenVectArr.front().rows;
+    cv::Mat canvas = cv::Mat::zeros((nEigens / kColumns + 1) * h, std::min(nEigens, kColumns) * w, CV_8U);
+    for (int i = 0; i < nEigens && i < static_cast<int>(eigenVectArr.size()); ++i) {
+        const cv::Mat cell = convertFloatImageToUcharImage(eigenVectArr[static_cast<std::size_t>(i)]);
+        if (cell.size() != cv::Size(w, h)) continue;
+        cell.copyTo(canvas(cv::Rect((i % kColumns) * w, (i / kColumns) * h, w, h)));
+    }
+    cv::imwrite("out_eigenfaces.bmp", canvas);
+}
+
+cv::Mat retrainOnline() {
+    forgetDatabase();
+    gf.showRightSide("Retraining with the new person ......", false);
+    learn("train.txt");
+    gf.showRightSide("Done retraining.....", false);
+    cv::Mat trainPersonNumMat;
+    if (!loadTrainingData(trainPersonNumMat)) {
+        gf.footerLine("KLAIDA ivedimasiscam(): Negaliu ivesti treniravimo duomenu!");
+        std::exit(1);
+    }
+    return trainPersonNumMat;
+}
+
+void recognizeFileList(const std::string& filename) {
+    const int tests = loadFaceImgArray(filename);
+    gf.footerLine("");
+    gf.printf("%d", tests);
+    gf.printf(" Ivestu veidu testas");
+    const cv::Mat truth = personNumTruthMat;
+    cv::Mat trainPersonNumMat;
+    if (!loadTrainingData(trainPersonNumMat)) return;
+
+    std::vector<float> projection(static_cast<std::size_t>(nEigens));
+    int correct = 0, tested = 0;
+    const int64 start = cv::getTickCount();
+    for (int i = 0; i < tests; ++i) {
+        if (!projectFace(faceImgArr[static_cast<std::size_t>(i)], projection.data())) {
+            gf.printf("Paveikslelio dydis nesutampa su DB veidu dydziu %dx%d\n", pAvgTrainImg.cols, pAvgTrainImg.rows);
+            return;
+        }
+        float confidence = 0.0f;
+        const int nearest = findNearestNeighbor(projection.data(), &confidence);
+        const int answer = trainPersonNumMat.at<int>(0, nearest);
+        const int expected = truth.at<int>(0, i);
+        const bool right = answer == expected;
+        correct += right ? 1 : 0;
+        ++tested;
+        gf.printf("Apytiksliai = %d, Truth = %d (%s). Panasumas = %f\n", answer, expected, right ? "Correct" : "WRONG!",
+                  confidence);
+        confi = confidence;
+    }
+    const int64 end = cv::getTickCount();
+    if (tested == 0) return;
+    accuracy = correct * 100 / tested;
+    detectiontime = static_cast<float>(static_cast<double>(end - start) * 1000.0 / (cv::getTickFrequency() * tested));
+    gf.footerLine("TOTAL ACCURACY:");
+    gf.printf(" %d%%", accuracy);
+    gf.printf(" out of");
+    gf.printf(" %d", tested);
+    gf.printf(" tests.");
+    gf.footerLine("TOTAL TIME:");
+    gf.printf(" %.1fms average.", detectiontime);
+}

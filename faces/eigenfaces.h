@@ -1,0 +1,54 @@
+#pragma once
+// The face database: training pictures listed in a file (one "number name picture"
+// entry a line), their average and eigenfaces, one projection per picture, the
+// database file facedata.xml, and the nearest-neighbour search with its confidence.
+// One database at a time, in program-wide variables.
+
+#include <opencv2/core.hpp>
+
+#include <string>
+#include <vector>
+
+extern std::vector<cv::Mat> faceImgArr;        // pictures of the last list, 8-bit grey
+extern cv::Mat personNumTruthMat;              // 1 x pictures, CV_32S: person number of each
+extern std::vector<std::string> personNames;   // name of person 1 ... nPersons
+extern int nPersons;
+extern int nTrainFaces;
+extern int nEigens;
+extern cv::Mat pAvgTrainImg;                   // average face, CV_32F
+extern std::vector<cv::Mat> eigenVectArr;      // eigenfaces of unit length, CV_32F, face size
+extern cv::Mat eigenValMat;                    // 1 x nEigens, CV_32F, summing to 1
+extern cv::Mat projectedTrainFaceMat;          // nTrainFaces x nEigens, CV_32F
+
+// Reads a list file into faceImgArr, personNumTruthMat and personNames; returns the
+// number of pictures, 0 on failure. Empty and malformed lines are reported and skipped.
+int loadFaceImgArray(const std::string& filename);
+// Average, nTrainFaces - 1 eigenfaces and normalised eigenvalues of faceImgArr.
+void doPCA();
+// doPCA and the projection of every training picture (training without the files).
+void trainOnFaceImgArr();
+// Trains on a list file and writes facedata.xml; 1 on success, 0 when nothing was written.
+int learn(const std::string& filename);
+// Writes facedata.xml (through a temporary file, so an old database stays whole); 1 on success.
+int storeTrainingData();
+// Reads facedata.xml; the person number of each training picture goes to
+// trainPersonNumMat. 1 on success, 0 (with a message) when missing or damaged.
+int loadTrainingData(cv::Mat& trainPersonNumMat);
+
+// Coefficients of a picture in the given eigenfaces: dot products of (picture - avg).
+void eigenDecomposite(const cv::Mat& picture, int nEigs, const std::vector<cv::Mat>& eigenVectors,
+                      const cv::Mat& avg, float* coeffs);
+// Projects a face-sized grey picture on the loaded database (nEigens floats).
+// False when the picture is not of the database's face size.
+bool projectFace(const cv::Mat& picture, float* projection);
+// Index of the training picture nearest to a projection, and its confidence
+// (1 for identical projections); -1 when no database is loaded.
+int findNearestNeighbor(const float* projectedTestFace, float* pConfidence);
+
+// Writes out_averageImage.bmp and out_eigenfaces.bmp (eight eigenfaces a row).
+void storeEigenfaceImages();
+// Forgets the database, trains again from train.txt and loads the result;
+// returns the new person numbers. Ends the program when nothing loads.
+cv::Mat retrainOnline();
+// Recognises every picture of a list against facedata.xml and reports the accuracy.
+void recognizeFileList(const std::string& filename);
