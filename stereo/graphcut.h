@@ -1,0 +1,90 @@
+#pragma once
+// The graph-cut matcher's working parts (Kolmogorov and Zabih, "Computing visual
+// correspondence with occlusions using graph cuts", ICCV 2001), open to tests.
+//
+// A configuration is a set of active assignments (left pixel, disparity); a
+// left or right pixel in no active assignment is occluded. Its energy:
+//   sum over active assignments of (D(a) - K)
+// + sum over neighbouring assignment pairs (same disparity, neighbouring left
+//   pixels) with exactly one of the two active, of lambda1 or lambda2.
+// An alpha-expansion keeps, drops or replaces by disparity alpha every active
+// assignment at once and is solved exactly by one minimum cut.
+
+#include <opencv2/core.hpp>
+
+#include <cstdint>
+#include <vector>
+
+#include "stereo/stereo.h"
+
+namespace gc {
+
+constexpr int kOccluded = -1000000;
+
+// Disparity of every left pixel (row-major), or kOccluded.
+using Labeling = std::vector<int>;
+
+struct Weights {
+    int K = 0, lambda1 = 0, lambda2 = 0;
+};
+
+class Matcher {
+public:
+    // left, right: CV_8UC1 pictures of one size. Weights come from the state
+    // or, where negative there, from the pictures.
+    Matcher(const cv::Mat& left, const cv::Mat& right, const GCState& state);
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+    int minDisparity() const { return minDisparity_; }
+    int maxDisparity() const { return minDisparity_ + numberOfDisparities_ - 1; }
+    const Weights& weights() const { return weights_; }
+    int lambda() const { return lambda_; }
+
+    // Whether left pixel (x, y) can match at disparity d (x - d inside the picture).
+    bool hasAssignment(int x, int y, int d) const;
+    // Birchfield-Tomasi-like cost of matching left (x, y) with right (x - d, y).
+    int dataCost(int x, int y, int d) const;
+    // Penalty between assignments at disparity d of left (x, y) and its neighbour
+    // (x + dx, y + dy): lambda1 where both pictures are uniform there, else lambda2.
+    int smoothnessCost(int x, int y, int dx, int dy, int d) const;
+
+    std::int64_t energy(const Labeling& labels) const;
+    // No right pixel matched twice, every disparity in range and matchable.
+    bool isConsistent(const Labeling& labels) const;
+
+    // The best configuration within one alpha-expansion of current, found by a
+    // minimum cut; returns the energy that cut stands for.
+    std::int64_t expansionMove(const Labeling& current, int alpha, Labeling& proposal);
+
+    // All passes from the fully occluded start; every accepted move lowers the
+    // energy or keeps it.
+    Labeling run(int maxIters, bool randomOrder, GCReport* report);
+
+private:
+    int index(int x, int y) const { return y * width_ + x; }
+    void deriveWeights(const GCState& state);
+    int kthSmallestCost(int x, int y, int k) const;
+    // Pair of left pixel p with its neighbour to the right (down = false) or
+    // below (down = true): whether both have an assignment at d, and its cost.
+    bool pairExists(int p, bool down, int d) const;
+    int pairCost(int p, bool down, int d) const;
+    template <class FlowGraph>
+    std::int64_t expandWith(const Labeling& current, int alpha, Labeling& proposal);
+
+    int width_ = 0, height_ = 0;
+    int minDisparity_ = 0, numberOfDisparities_ = 0;
+    int intensityThreshold_ = 0;
+    int forbidden_ = 0;
+    int lambda_ = 0;
+    Weights weights_;
+    bool exactInInt_ = true;  // whether every cut value fits the faster int graph
+    // Grey levels doubled, and the doubled range each pixel spans towards its
+    // half-way points with the horizontal neighbours (row-major).
+    std::vector<int> left2_, leftMin2_, leftMax2_;
+    std::vector<int> right2_, rightMin2_, rightMax2_;
+    // Grey step from each pixel to its neighbour right / below (0 at the border).
+    std::vector<int> leftStepRight_, leftStepDown_, rightStepRight_, rightStepDown_;
+};
+
+}  // namespace gc
