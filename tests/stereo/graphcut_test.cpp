@@ -1,0 +1,282 @@
+#include "stereo/graphcut.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <functional>
+#include <random>
+
+#include "stereo/stereo.h"
+#include "tests/support/robot_test.h"
+
+namespace {
+
+cv::Mat randomPicture(int width, int height, std::mt19937& random) {
+    cv::Mat picture(height, width, CV_8UC1);
+    std::uniform_int_distribution<int> grey(0, 255);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) picture.at<uchar>(y, x) = uchar(grey(random));
+    return picture;
+}
+
+// Random labels, then later claims of an already matched right pixel dropped.
+gc::Labeling randomLabeling(const gc::Matcher& matcher, std::mt19937& random) {
+    const int w = matcher.width(), h = matcher.height();
+    std::uniform_int_distribution<int> pick(matcher.minDisparity() - 1, matcher.maxDisparity());
+    gc::Labeling labels(size_t(w) * h, gc::kOccluded);
+    std::vector<char> taken(labels.size(), 0);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const int d = pick(random);
+            if (d < matcher.minDisparity() || !matcher.hasAssignment(x, y, d)) continue;
+            if (taken[y * w + x - d]) continue;
+            taken[y * w + x - d] = 1;
+            labels[y * w + x] = d;
+        }
+    return labels;
+}
+
+// The lowest energy among all configurations one alpha-expansion of current
+// can reach: each pixel keeps its disparity, becomes occluded or takes alpha;
+// a pixel already at alpha stays there.
+std::int64_t bestExpansionByEnumeration(const gc::Matcher& matcher, const gc::Labeling& current,
+                                        int alpha) {
+    const int w = matcher.width();
+    gc::Labeling trial = current;
+    std::vector<int> rightUse(current.size(), 0);
+    std::int64_t best = INT64_MAX;
+    std::function<void(size_t)> visit = [&](size_t p) {
+        if (p == current.size()) {
+            best = std::min(best, matcher.energy(trial));
+            return;
+        }
+        std::vector<int> options;
+        const int x = int(p) % w, y = int(p) / w;
+        if (current[p] == alpha) {
+            options = {alpha};
+        } else {
+            options.push_back(gc::kOccluded);
+            if (current[p] != gc::kOccluded) options.push_back(current[p]);
+            if (matcher.hasAssignment(x, y, alpha)) options.push_back(alpha);
+        }
+        for (int d : options) {
+            int* right = d == gc::kOccluded ? nullptr : &rightUse[p - d];
+            if (right && *right) continue;  // that right pixel is matched already
+            if (right) *right = 1;
+            trial[p] = d;
+            visit(p + 1);
+            if (right) *right = 0;
+        }
+        trial[p] = current[p];
+    };
+    visit(0);
+    return best;
+}
+
+GCState tinyState(int minDisparity, int disparities) {
+    GCState state = createStereoGCState(disparities, 2);
+    state.minDisparity = minDisparity;
+    return state;
+}
+
+TEST(GraphCutMoves, EachExpansionReachesTheBestOfAllExpansionLabelings) {
+    std::mt19937 random(7);
+    struct Case {
+        int width, height, minDisparity, disparities;
+        int K, lambda1, lambda2;  // -1: from the pictures
+    };
+    const Case cases[] = {
+        {4, 3, 0, 3, -1, -1, -1},        {4, 3, 0, 3, 900, 400, 100},
+        {3, 3, -1, 3, 2000, 1500, 30},   {4, 3, 0, 3, 50, 700, 700},
+        {3, 4, 0, 2, 3000, 20, 900},
+    };
+    for (const Case& c : cases) {
+        for (int repeat = 0; repeat < 3; ++repeat) {
+            GCState state = tinyState(c.minDisparity, c.disparities);
+            state.K = c.K;
+            state.lambda1 = c.lambda1;
+            state.lambda2 = c.lambda2;
+            // Smooth pictures give the strong penalty a chance too.
+            cv::Mat left = randomPicture(c.width, c.height, random) / (repeat == 0 ? 1 : 40);
+            cv::Mat right = randomPicture(c.width, c.height, random) / (repeat == 0 ? 1 : 40);
+            gc::Matcher matcher(left, right, state);
+            const gc::Labeling current = randomLabeling(matcher, random);
+            ASSERT_TRUE(matcher.isConsistent(current));
+            for (int alpha = matcher.minDisparity(); alpha <= matcher.maxDisparity(); ++alpha) {
+                gc::Labeling proposal;
+                const std::int64_t cutEnergy = matcher.expansionMove(current, alpha, proposal);
+                SCOPED_TRACE(::testing::Message() << c.width << "x" << c.height << " K " << c.K
+                                                  << " repeat " << repeat << " alpha " << alpha);
+                ASSERT_TRUE(matcher.isConsistent(proposal));
+                EXPECT_EQ(cutEnergy, matcher.energy(proposal));
+                EXPECT_EQ(cutEnergy, bestExpansionByEnumeration(matcher, current, alpha));
+            }
+        }
+    }
+}
+
+TEST(GraphCutMoves, CutEnergyMatchesLabelingEnergyOnLargerPictures) {
+    std::mt19937 random(11);
+    const cv::Mat right = randomPicture(40, 30, random);
+    cv::Mat left;
+    cv::blur(right, left, cv::Size(3, 1));  // not an exact shift: many ties and near ties
+    gc::Matcher matcher(left, right, tinyState(-2, 8));
+    gc::Labeling labels = randomLabeling(matcher, random);
+    for (int alpha = -2; alpha <= 5; ++alpha) {
+        gc::Labeling proposal;
+        const std::int64_t cutEnergy = matcher.expansionMove(labels, alpha, proposal);
+        ASSERT_TRUE(matcher.isConsistent(proposal));
+        EXPECT_EQ(cutEnergy, matcher.energy(proposal)) << "alpha " << alpha;
+        EXPECT_LE(cutEnergy, matcher.energy(labels)) << "the move may always keep all";
+        labels = proposal;
+    }
+}
+
+TEST(GraphCutMoves, EnergyNeverRisesBetweenMoves) {
+    std::mt19937 random(3);
+    const cv::Mat right = randomPicture(48, 32, random);
+    cv::Mat left = right.clone();
+    right(cv::Rect(0, 0, 44, 32)).copyTo(left(cv::Rect(4, 0, 44, 32)));
+    cv::Mat noise = randomPicture(48, 32, random) / 16;
+    left += noise;
+    cv::Mat dispLeft, dispRight;
+    GCReport report;
+    ASSERT_TRUE(findStereoCorrespondenceGC(left, right, dispLeft, dispRight,
+                                           createStereoGCState(8, 3), nullptr, &report));
+    ASSERT_EQ(report.energies.size(), size_t(report.movesTried) + 1);
+    EXPECT_GT(report.movesAccepted, 0);
+    for (size_t i = 1; i < report.energies.size(); ++i)
+        EXPECT_LE(report.energies[i], report.energies[i - 1]) << "move " << i;
+    EXPECT_LT(report.energies.back(), report.energies.front());
+}
+
+// A random-dot pair: background at disparity 2, a square at disparity 6.
+struct Stereogram {
+    cv::Mat left, right, truth;  // truth: CV_32S disparity of every left pixel
+};
+
+Stereogram makeStereogram(std::mt19937& random) {
+    constexpr int kWidth = 80, kHeight = 60;
+    Stereogram s;
+    s.right = randomPicture(kWidth, kHeight, random);
+    s.truth = cv::Mat(kHeight, kWidth, CV_32S, cv::Scalar(2));
+    s.truth(cv::Rect(30, 20, 24, 20)).setTo(6);
+    s.left.create(kHeight, kWidth, CV_8UC1);
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x) {
+            const int xr = x - s.truth.at<int>(y, x);
+            s.left.at<uchar>(y, x) = xr >= 0 ? s.right.at<uchar>(y, xr) : uchar(random() & 255);
+        }
+    return s;
+}
+
+TEST(GraphCutStereo, RecoversTheDisparityStepOfARandomDotPair) {
+    std::mt19937 random(5);
+    const Stereogram s = makeStereogram(random);
+    cv::Mat dispLeft, dispRight;
+    std::string error;
+    ASSERT_TRUE(findStereoCorrespondenceGC(s.left, s.right, dispLeft, dispRight,
+                                           createStereoGCState(8, 2), &error))
+        << error;
+    int counted = 0, right = 0;
+    for (int y = 0; y < s.left.rows; ++y)
+        for (int x = 8; x < s.left.cols; ++x) {  // the left border has no partner
+            const bool nearStep = (x >= 26 && x < 34) || (x >= 50 && x < 60);
+            if (nearStep && y >= 18 && y < 42) continue;  // the occlusion band
+            ++counted;
+            right += dispLeft.at<short>(y, x) == -s.truth.at<int>(y, x);
+        }
+    EXPECT_GT(right, counted * 98 / 100) << right << " of " << counted;
+}
+
+TEST(GraphCutStereo, MapsKeepTheSignConventionAndAgree) {
+    std::mt19937 random(9);
+    const Stereogram s = makeStereogram(random);
+    cv::Mat dispLeft, dispRight;
+    ASSERT_TRUE(findStereoCorrespondenceGC(s.left, s.right, dispLeft, dispRight,
+                                           createStereoGCState(8, 2)));
+    ASSERT_EQ(dispLeft.type(), CV_16S);
+    ASSERT_EQ(dispRight.type(), CV_16S);
+    int occludedLeft = 0, matchedLeft = 0, matchedRight = 0;
+    for (int y = 0; y < dispLeft.rows; ++y)
+        for (int x = 0; x < dispLeft.cols; ++x) {
+            const short l = dispLeft.at<short>(y, x);
+            if (dispRight.at<short>(y, x) != kGCOccluded) ++matchedRight;
+            if (l == kGCOccluded) {
+                ++occludedLeft;
+                continue;
+            }
+            ++matchedLeft;
+            ASSERT_LE(l, 0);
+            ASSERT_GE(x + l, 0);
+            EXPECT_EQ(dispRight.at<short>(y, x + l), -l) << x << "," << y;
+        }
+    EXPECT_EQ(matchedLeft, matchedRight);
+    EXPECT_GT(occludedLeft, 0);  // the band beside the square and the left border
+}
+
+TEST(GraphCutStereo, RefusesUnusableInputWithAReason) {
+    const cv::Mat small(20, 30, CV_8UC1, cv::Scalar(9));
+    const cv::Mat other(20, 31, CV_8UC1, cv::Scalar(9));
+    cv::Mat l, r;
+    std::string error;
+    EXPECT_FALSE(findStereoCorrespondenceGC(small, other, l, r, GCState(), &error));
+    EXPECT_NE(error.find("differ in size"), std::string::npos) << error;
+    EXPECT_FALSE(findStereoCorrespondenceGC(cv::Mat(), small, l, r, GCState(), &error));
+    const cv::Mat wide(small.size(), CV_16UC1, cv::Scalar(9));
+    EXPECT_FALSE(findStereoCorrespondenceGC(wide, wide, l, r, GCState(), &error));
+    GCState radius2;
+    radius2.interactionRadius = 2;
+    EXPECT_FALSE(findStereoCorrespondenceGC(small, small, l, r, radius2, &error));
+    GCState none;
+    none.numberOfDisparities = 0;
+    EXPECT_FALSE(findStereoCorrespondenceGC(small, small, l, r, none, &error));
+    const cv::Mat huge(3000, 4000, CV_8UC1, cv::Scalar(0));
+    EXPECT_FALSE(findStereoCorrespondenceGC(huge, huge, l, r, GCState(), &error));
+    EXPECT_NE(error.find("too large"), std::string::npos) << error;
+}
+
+TEST(GraphCutStereo, UniformAndTinyPicturesGiveMapsWithoutFault) {
+    cv::Mat l, r;
+    const cv::Mat grey(24, 32, CV_8UC1, cv::Scalar(128));
+    ASSERT_TRUE(findStereoCorrespondenceGC(grey, grey, l, r, GCState()));
+    EXPECT_EQ(l.size(), grey.size());
+    const cv::Mat onePixel(1, 1, CV_8UC1, cv::Scalar(3));
+    ASSERT_TRUE(findStereoCorrespondenceGC(onePixel, onePixel, l, r, GCState()));
+    EXPECT_TRUE(l.at<short>(0, 0) == 0 || l.at<short>(0, 0) == kGCOccluded);
+    // More disparities than columns: most assignments do not exist.
+    const cv::Mat narrow(10, 3, CV_8UC3, cv::Scalar(1, 2, 3));
+    EXPECT_TRUE(findStereoCorrespondenceGC(narrow, narrow, l, r, createStereoGCState(16, 2)));
+}
+
+// Aloe at 160 x 120 (disparities 0..26): a real scene with occlusions.
+TEST(GraphCutStereo, MostOfTheAloePairIsMatchedWithinOnePixel) {
+    cv::Mat left = cv::imread(robotest::testData("stereo/aloeL_320x240.png"), cv::IMREAD_GRAYSCALE);
+    cv::Mat right = cv::imread(robotest::testData("stereo/aloeR_320x240.png"), cv::IMREAD_GRAYSCALE);
+    cv::Mat truth = cv::imread(robotest::testData("stereo/aloeGT_320x240.png"), cv::IMREAD_GRAYSCALE);
+    ASSERT_FALSE(left.empty() || right.empty() || truth.empty());
+    const cv::Size half(160, 120);
+    cv::resize(left, left, half, 0, 0, cv::INTER_AREA);
+    cv::resize(right, right, half, 0, 0, cv::INTER_AREA);
+    cv::resize(truth, truth, half, 0, 0, cv::INTER_NEAREST);
+    constexpr double kTruthScale = 160.0 / 1282.0;  // the truth is in full-size pixels
+
+    cv::Mat dispLeft, dispRight;
+    ASSERT_TRUE(findStereoCorrespondenceGC(left, right, dispLeft, dispRight,
+                                           createStereoGCState(27, 2)));
+    int known = 0, badOrMissing = 0;
+    for (int y = 0; y < truth.rows; ++y)
+        for (int x = 0; x < truth.cols; ++x) {
+            if (truth.at<uchar>(y, x) == 0) continue;
+            ++known;
+            const short d = dispLeft.at<short>(y, x);
+            const double expected = truth.at<uchar>(y, x) * kTruthScale;
+            badOrMissing += d == kGCOccluded || std::abs(-d - expected) > 1;
+        }
+    ASSERT_GT(known, 10000);
+    EXPECT_LT(double(badOrMissing) / known, 0.30);
+}
+
+}  // namespace
