@@ -1,0 +1,393 @@
+#include "objects/surf.h"
+
+#include <opencv2/core/utility.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <numeric>
+
+SurfParams cvSURFParams(double hessianThreshold, int extended) {
+    SurfParams params;
+    params.hessianThreshold = hessianThreshold;
+    params.extended = extended != 0;
+    return params;
+}
+
+namespace {
+
+constexpr float kPi = 3.14159265358979f;
+// Weight of the mixed derivative that balances the box approximation of the Gaussian.
+constexpr float kDxyWeightSquared = 0.81f;
+constexpr int kOrientationRadius = 6;      // in units of the point's sigma
+constexpr float kOrientationWindow = kPi / 3;
+constexpr int kDescriptorSamples = 20;     // samples across the descriptor window
+constexpr int kSubregionSamples = 5;
+constexpr float kDescriptorSigma = 3.3f;   // in sample units
+
+// Integral image kept as wrapping 32-bit sums: the difference of four corners is exact
+// for any box holding less than 2^32 / 255 pixels, whatever the picture's size.
+class Integral {
+public:
+    explicit Integral(const cv::Mat& grey)
+        : width_(grey.cols), height_(grey.rows), stride_(grey.cols + 1),
+          sums_(static_cast<size_t>(grey.rows + 1) * (grey.cols + 1), 0u) {
+        for (int y = 0; y < height_; ++y) {
+            const uint8_t* src = grey.ptr<uint8_t>(y);
+            const uint32_t* above = &sums_[static_cast<size_t>(y) * stride_];
+            uint32_t* row = &sums_[static_cast<size_t>(y + 1) * stride_];
+            uint32_t rowSum = 0;
+            for (int x = 0; x < width_; ++x) {
+                rowSum += src[x];
+                row[x + 1] = above[x + 1] + rowSum;
+            }
+        }
+    }
+
+    int width() const { return width_; }
+    int height() const { return height_; }
+
+    // Sum over [x0,x1) x [y0,y1); the box must lie inside the picture.
+    int box(int x0, int y0, int x1, int y1) const {
+        const uint32_t* r0 = &sums_[static_cast<size_t>(y0) * stride_];
+        const uint32_t* r1 = &sums_[static_cast<size_t>(y1) * stride_];
+        return static_cast<int>(r1[x1] - r1[x0] - r0[x1] + r0[x0]);
+    }
+
+    // The same, with the box cut to the picture (wavelets near the border).
+    int boxClamped(int x0, int y0, int x1, int y1) const {
+        x0 = std::clamp(x0, 0, width_);
+        x1 = std::clamp(x1, 0, width_);
+        y0 = std::clamp(y0, 0, height_);
+        y1 = std::clamp(y1, 0, height_);
+        if (x1 <= x0 || y1 <= y0) return 0;
+        return box(x0, y0, x1, y1);
+    }
+
+    // Haar wavelet responses of side h (even) centred on pixel corner (x, y): right half
+    // minus left half, lower half minus upper half.
+    void haar(int x, int y, int h, float& dx, float& dy) const {
+        const int r = h / 2;
+        if (x - r >= 0 && y - r >= 0 && x + r <= width_ && y + r <= height_) {
+            // Nine corners shared by the two wavelets.
+            const uint32_t* top = &sums_[static_cast<size_t>(y - r) * stride_ + x];
+            const uint32_t* mid = &sums_[static_cast<size_t>(y) * stride_ + x];
+            const uint32_t* low = &sums_[static_cast<size_t>(y + r) * stride_ + x];
+            const uint32_t left = low[-r] - top[-r], centre = low[0] - top[0], right = low[r] - top[r];
+            dx = static_cast<float>(static_cast<int>((right - centre) - (centre - left)));
+            const uint32_t upper = (mid[r] - mid[-r]) - (top[r] - top[-r]);
+            const uint32_t lower = (low[r] - low[-r]) - (mid[r] - mid[-r]);
+            dy = static_cast<float>(static_cast<int>(lower - upper));
+            return;
+        }
+        dx = static_cast<float>(boxClamped(x, y - r, x + r, y + r) - boxClamped(x - r, y - r, x, y + r));
+        dy = static_cast<float>(boxClamped(x - r, y, x + r, y + r) - boxClamped(x - r, y - r, x + r, y));
+    }
+
+private:
+    int width_;
+    int height_;
+    int stride_;
+    std::vector<uint32_t> sums_;
+};
+
+// The box approximation of the second Gaussian derivatives at one filter size.
+struct BoxFilter {
+    int size;        // side L = 3 * lobe, odd
+    int lobe;        // lobe length
+    int half;        // L / 2: the filter's centre offset
+    int lobeOffset;  // where the (2 * lobe - 1) wide lobes start across the filter
+    // Every box is weighted by the inverse of its own area, so that the responses (and the
+    // Hessian threshold of 500) are those of mean intensities, comparable across scales.
+    float lobeNorm;  // 1 / area of one lobe of the pure derivatives
+    float mixedNorm; // 1 / area of one quadrant of the mixed derivative
+
+    explicit BoxFilter(int lobeLength)
+        : size(3 * lobeLength), lobe(lobeLength), half(3 * lobeLength / 2),
+          lobeOffset((3 * lobeLength - (2 * lobeLength - 1)) / 2),
+          lobeNorm(1.f / (lobeLength * (2.f * lobeLength - 1))),
+          mixedNorm(1.f / (float(lobeLength) * lobeLength)) {}
+
+    // Determinant of the approximated Hessian at pixel (x, y), trace through *trace.
+    float response(const Integral& ii, int x, int y, float* trace = nullptr) const {
+        const int ox = x - half, oy = y - half;
+        const int a0 = ox + lobeOffset, a1 = a0 + 2 * lobe - 1;
+        const int b0 = oy + lobeOffset, b1 = b0 + 2 * lobe - 1;
+        // Lobes weighted +1, -2, +1: the whole strip minus three times its middle.
+        const int dxx = ii.box(ox, b0, ox + size, b1) - 3 * ii.box(ox + lobe, b0, ox + 2 * lobe, b1);
+        const int dyy = ii.box(a0, oy, a1, oy + size) - 3 * ii.box(a0, oy + lobe, a1, oy + 2 * lobe);
+        const int c0 = half - lobe, c1 = half + 1;  // the quadrants, one pixel apart
+        const int dxy = ii.box(ox + c0, oy + c0, ox + half, oy + half) +
+                        ii.box(ox + c1, oy + c1, ox + c1 + lobe, oy + c1 + lobe) -
+                        ii.box(ox + c1, oy + c0, ox + c1 + lobe, oy + half) -
+                        ii.box(ox + c0, oy + c1, ox + half, oy + c1 + lobe);
+        const float fxx = dxx * lobeNorm, fyy = dyy * lobeNorm, fxy = dxy * mixedNorm;
+        if (trace) *trace = fxx + fyy;
+        return fxx * fyy - kDxyWeightSquared * fxy * fxy;
+    }
+};
+
+// Filter sizes 9, 15, 21, 27 in the first octave; each octave doubles the size step
+// and the sampling step.
+BoxFilter filterFor(int octave, int layer) { return BoxFilter((2 << octave) * (layer + 1) + 1); }
+
+// Responses of one octave on its sampling grid; a grid point is valid for a layer when
+// that layer's filter lies inside the picture.
+struct Octave {
+    int index = 0;
+    int step = 1;
+    std::vector<BoxFilter> filters;
+    std::vector<cv::Mat1f> responses;
+
+    int firstValid(int layer) const { return (filters[layer].half + step - 1) / step; }
+    int lastValid(int layer, int extent) const { return (extent - 1 - filters[layer].half) / step; }
+};
+
+Octave buildOctave(const Integral& ii, int octave, int layers) {
+    Octave oct;
+    oct.index = octave;
+    oct.step = 1 << octave;
+    const int gw = (ii.width() - 1) / oct.step + 1, gh = (ii.height() - 1) / oct.step + 1;
+    for (int l = 0; l < layers; ++l) {
+        oct.filters.push_back(filterFor(octave, l));
+        oct.responses.emplace_back(cv::Mat1f::zeros(gh, gw));
+    }
+    cv::parallel_for_(cv::Range(0, gh), [&](const cv::Range& rows) {
+        for (int l = 0; l < layers; ++l) {
+            const int i0 = std::max(rows.start, oct.firstValid(l));
+            const int i1 = std::min(rows.end - 1, oct.lastValid(l, ii.height()));
+            const int j0 = oct.firstValid(l), j1 = oct.lastValid(l, ii.width());
+            for (int i = i0; i <= i1; ++i) {
+                float* out = oct.responses[l].ptr<float>(i);
+                for (int j = j0; j <= j1; ++j)
+                    out[j] = oct.filters[l].response(ii, j * oct.step, i * oct.step);
+            }
+        }
+    });
+    return oct;
+}
+
+bool isLocalMaximum(const Octave& oct, int l, int i, int j, float value) {
+    for (int dl = -1; dl <= 1; ++dl) {
+        const cv::Mat1f& r = oct.responses[l + dl];
+        for (int di = -1; di <= 1; ++di) {
+            const float* row = r.ptr<float>(i + di);
+            for (int dj = -1; dj <= 1; ++dj) {
+                if (dl == 0 && di == 0 && dj == 0) continue;
+                if (row[j + dj] >= value) return false;
+            }
+        }
+    }
+    return true;
+}
+
+// Fits a quadratic to the 3x3x3 neighbourhood; false when the peak lies farther than
+// one sample from the grid point (or the fit is degenerate).
+bool interpolatePeak(const Octave& oct, int l, int i, int j, cv::Vec3f& offset) {
+    const cv::Mat1f &below = oct.responses[l - 1], &mid = oct.responses[l], &above = oct.responses[l + 1];
+    const float v = mid(i, j);
+    const float dx = (mid(i, j + 1) - mid(i, j - 1)) * 0.5f;
+    const float dy = (mid(i + 1, j) - mid(i - 1, j)) * 0.5f;
+    const float ds = (above(i, j) - below(i, j)) * 0.5f;
+    const float dxx = mid(i, j + 1) + mid(i, j - 1) - 2 * v;
+    const float dyy = mid(i + 1, j) + mid(i - 1, j) - 2 * v;
+    const float dss = above(i, j) + below(i, j) - 2 * v;
+    const float dxy = (mid(i + 1, j + 1) - mid(i + 1, j - 1) - mid(i - 1, j + 1) + mid(i - 1, j - 1)) * 0.25f;
+    const float dxs = (above(i, j + 1) - above(i, j - 1) - below(i, j + 1) + below(i, j - 1)) * 0.25f;
+    const float dys = (above(i + 1, j) - above(i - 1, j) - below(i + 1, j) + below(i - 1, j)) * 0.25f;
+    const cv::Matx33f hessian(dxx, dxy, dxs, dxy, dyy, dys, dxs, dys, dss);
+    const cv::Vec3f gradient(dx, dy, ds);
+    cv::Vec3f solution;
+    if (!cv::solve(hessian, -gradient, solution, cv::DECOMP_LU)) return false;
+    for (int k = 0; k < 3; ++k)
+        if (!(std::fabs(solution[k]) < 1.f)) return false;
+    offset = solution;
+    return true;
+}
+
+void detectInOctave(const Integral& ii, const Octave& oct, int layers, float threshold,
+                    std::vector<SurfPoint>& out) {
+    const int gh = oct.responses[0].rows;
+    std::vector<std::vector<SurfPoint>> perRow(gh);
+    cv::parallel_for_(cv::Range(0, gh), [&](const cv::Range& rows) {
+        for (int l = 1; l + 1 < layers; ++l) {
+            // The largest neighbouring filter must fit around the point.
+            const int i0 = std::max(rows.start, oct.firstValid(l + 1) + 1);
+            const int i1 = std::min(rows.end - 1, oct.lastValid(l + 1, ii.height()) - 1);
+            const int j0 = oct.firstValid(l + 1) + 1, j1 = oct.lastValid(l + 1, ii.width()) - 1;
+            for (int i = i0; i <= i1; ++i) {
+                const float* row = oct.responses[l].ptr<float>(i);
+                for (int j = j0; j <= j1; ++j) {
+                    const float value = row[j];
+                    if (value <= threshold || !isLocalMaximum(oct, l, i, j, value)) continue;
+                    cv::Vec3f offset;
+                    if (!interpolatePeak(oct, l, i, j, offset)) continue;
+                    SurfPoint p;
+                    p.pt = cv::Point2f((j + offset[0]) * oct.step, (i + offset[1]) * oct.step);
+                    const int sizeStep = oct.filters[l + 1].size - oct.filters[l].size;
+                    p.size = cvRound(oct.filters[l].size + offset[2] * sizeStep);
+                    float trace = 0.f;
+                    oct.filters[l].response(ii, j * oct.step, i * oct.step, &trace);
+                    p.laplacian = trace > 0.f ? 1 : -1;
+                    p.hessian = value;
+                    perRow[i].push_back(p);
+                }
+            }
+        }
+    });
+    for (auto& row : perRow) out.insert(out.end(), row.begin(), row.end());
+}
+
+// Orientation: the longest sum of Haar responses within a sliding 60-degree sector.
+float dominantDirection(const Integral& ii, const SurfPoint& p) {
+    const float s = 1.2f * p.size / 9.f;
+    const int wavelet = std::max(2, 2 * cvRound(2 * s));
+    struct Sample { float angle, dx, dy; };
+    Sample samples[13 * 13];
+    int n = 0;
+    for (int i = -kOrientationRadius; i <= kOrientationRadius; ++i) {
+        for (int j = -kOrientationRadius; j <= kOrientationRadius; ++j) {
+            if (i * i + j * j >= kOrientationRadius * kOrientationRadius) continue;
+            const int x = cvRound(p.pt.x + i * s), y = cvRound(p.pt.y + j * s);
+            const float w = std::exp(-(i * i + j * j) / 8.f);  // Gaussian, sigma 2s
+            float dx, dy;
+            ii.haar(x, y, wavelet, dx, dy);
+            dx *= w;
+            dy *= w;
+            if (dx == 0.f && dy == 0.f) continue;
+            samples[n++] = {std::atan2(dy, dx), dx, dy};
+        }
+    }
+    if (n == 0) return 0.f;
+    std::sort(samples, samples + n, [](const Sample& a, const Sample& b) { return a.angle < b.angle; });
+    // Two pointers over the circle: the sector starting at sample k holds samples
+    // k..end-1, wrapping past 2 pi.
+    float bestLength = -1.f, bestX = 0.f, bestY = 0.f, sumX = 0.f, sumY = 0.f;
+    int end = 0;
+    for (int k = 0; k < n; ++k) {
+        if (end < k + 1) {
+            end = k + 1;
+            sumX = samples[k].dx;
+            sumY = samples[k].dy;
+        }
+        while (end < k + n) {
+            const Sample& next = samples[end % n];
+            const float angle = next.angle + (end >= n ? 2 * kPi : 0.f);
+            if (angle - samples[k].angle >= kOrientationWindow) break;
+            sumX += next.dx;
+            sumY += next.dy;
+            ++end;
+        }
+        const float length = sumX * sumX + sumY * sumY;
+        if (length > bestLength) {
+            bestLength = length;
+            bestX = sumX;
+            bestY = sumY;
+        }
+        sumX -= samples[k].dx;
+        sumY -= samples[k].dy;
+    }
+    float degrees = std::atan2(bestY, bestX) * 180.f / kPi;
+    if (degrees < 0.f) degrees += 360.f;
+    if (degrees >= 360.f) degrees -= 360.f;
+    return degrees;
+}
+
+struct DescriptorWeights {
+    float w[kDescriptorSamples][kDescriptorSamples];
+    DescriptorWeights() {
+        const float c = (kDescriptorSamples - 1) * 0.5f;
+        for (int i = 0; i < kDescriptorSamples; ++i)
+            for (int j = 0; j < kDescriptorSamples; ++j)
+                w[i][j] = std::exp(-((i - c) * (i - c) + (j - c) * (j - c)) /
+                                   (2 * kDescriptorSigma * kDescriptorSigma));
+    }
+};
+
+// Haar responses on a 20 x 20 grid of sigma spacing, turned into the point's frame,
+// summed per 4 x 4 subregion (split by the sign of the other component when extended).
+void describe(const Integral& ii, const SurfPoint& p, bool extended, float* out) {
+    static const DescriptorWeights weights;
+    const float s = 1.2f * p.size / 9.f;
+    const int wavelet = std::max(2, 2 * cvRound(s));
+    const float angle = p.dir * kPi / 180.f;
+    const float co = std::cos(angle), si = std::sin(angle);
+    const int perRegion = extended ? 8 : 4;
+    std::fill(out, out + 16 * perRegion, 0.f);
+    const float c = (kDescriptorSamples - 1) * 0.5f;
+    for (int i = 0; i < kDescriptorSamples; ++i) {        // along the point's y axis
+        const float v = (i - c) * s;
+        for (int j = 0; j < kDescriptorSamples; ++j) {    // along the point's x axis
+            const float u = (j - c) * s;
+            const int x = cvRound(p.pt.x + co * u - si * v);
+            const int y = cvRound(p.pt.y + si * u + co * v);
+            float dx, dy;
+            ii.haar(x, y, wavelet, dx, dy);
+            const float w = weights.w[i][j];
+            const float rx = w * (co * dx + si * dy);
+            const float ry = w * (-si * dx + co * dy);
+            float* cell = out + ((i / kSubregionSamples) * 4 + j / kSubregionSamples) * perRegion;
+            if (!extended) {
+                cell[0] += rx;
+                cell[1] += std::fabs(rx);
+                cell[2] += ry;
+                cell[3] += std::fabs(ry);
+            } else {
+                float* xs = cell + (ry < 0.f ? 0 : 2);
+                xs[0] += rx;
+                xs[1] += std::fabs(rx);
+                float* ys = cell + 4 + (rx < 0.f ? 0 : 2);
+                ys[0] += ry;
+                ys[1] += std::fabs(ry);
+            }
+        }
+    }
+    const int length = 16 * perRegion;
+    double norm = 0;
+    for (int k = 0; k < length; ++k) norm += double(out[k]) * out[k];
+    if (norm > 0) {
+        const float scale = static_cast<float>(1.0 / std::sqrt(norm));
+        for (int k = 0; k < length; ++k) out[k] *= scale;
+    }
+}
+
+cv::Mat toGrey8(const cv::Mat& image) {
+    cv::Mat grey = image;
+    if (grey.channels() == 3) cv::cvtColor(grey, grey, cv::COLOR_BGR2GRAY);
+    else if (grey.channels() == 4) cv::cvtColor(grey, grey, cv::COLOR_BGRA2GRAY);
+    else if (grey.channels() != 1) return cv::Mat();
+    if (grey.depth() != CV_8U) grey.convertTo(grey, CV_8U);
+    return grey;
+}
+
+}  // namespace
+
+void extractSURF(const cv::Mat& image, std::vector<SurfPoint>& keypoints, cv::Mat& descriptors,
+                 const SurfParams& params) {
+    keypoints.clear();
+    const int length = surfDescriptorLength(params);
+    descriptors.create(0, length, CV_32F);
+    if (image.empty()) return;
+    const cv::Mat grey = toGrey8(image);
+    if (grey.empty()) return;
+
+    const Integral ii(grey);
+    const int layers = std::max(1, params.nOctaveLayers) + 2;
+    for (int o = 0; o < params.nOctaves; ++o) {
+        const int largest = filterFor(o, layers - 1).size;
+        if (largest + 2 * (1 << o) > std::min(grey.cols, grey.rows)) break;
+        const Octave oct = buildOctave(ii, o, layers);
+        detectInOctave(ii, oct, layers, static_cast<float>(params.hessianThreshold), keypoints);
+    }
+    if (keypoints.empty()) return;
+
+    descriptors.create(static_cast<int>(keypoints.size()), length, CV_32F);
+    cv::parallel_for_(cv::Range(0, static_cast<int>(keypoints.size())), [&](const cv::Range& range) {
+        for (int k = range.start; k < range.end; ++k) {
+            SurfPoint& p = keypoints[k];
+            p.dir = params.upright ? 0.f : dominantDirection(ii, p);
+            describe(ii, p, params.extended, descriptors.ptr<float>(k));
+        }
+    });
+}

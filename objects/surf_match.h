@@ -1,0 +1,44 @@
+#pragma once
+// Finding a flat object in a picture: nearest-neighbour matching of SURF descriptors with
+// the distance-ratio test, and a plane-to-plane homography fitted to the matches.
+
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+#include "objects/surf.h"
+
+// Squared Euclidean distance of two descriptors, walked four floats at a time; returns
+// the partial sum as soon as it exceeds limit. length is a multiple of 4; below 1 gives 0.
+double compareSURFDescriptors(const float* a, const float* b, double limit, int length);
+
+// Index of the nearest key point with the same Laplacian sign, accepted only when its
+// squared distance is below 0.6 of the second nearest one; -1 otherwise.
+int naiveNearestNeighbor(const float* descriptor, int laplacianSign,
+                         const std::vector<SurfPoint>& keypoints, const cv::Mat& descriptors);
+
+// Pairs object key point index, frame key point index, flattened: pairs[2k], pairs[2k+1].
+void findPairs(const std::vector<SurfPoint>& objectKeypoints, const cv::Mat& objectDescriptors,
+               const std::vector<SurfPoint>& imageKeypoints, const cv::Mat& imageDescriptors,
+               std::vector<int>& pairs);
+
+// Fits a homography (RANSAC, 5 pixels) to the pairs and projects the object's four corners
+// into the frame. 1 and the found corners, or 0: fewer than 4 pairs, no fit, or a
+// degenerate fit (collinear matches, a corner thrown to infinity).
+int locatePlanarObject(const std::vector<SurfPoint>& objectKeypoints, const cv::Mat& objectDescriptors,
+                       const std::vector<SurfPoint>& imageKeypoints, const cv::Mat& imageDescriptors,
+                       const cv::Point corners[4], cv::Point found[4]);
+
+// The steps of locatePlanarObject, for callers that also want the pairs or the matrix:
+// the homography fitted to the pairs (empty when fewer than 4, no fit or degenerate) and
+// the projection of the corners through it (0 when a corner goes to infinity).
+cv::Mat homographyFromPairs(const std::vector<SurfPoint>& objectKeypoints,
+                            const std::vector<SurfPoint>& imageKeypoints, const std::vector<int>& pairs);
+int projectObjectCorners(const cv::Mat& homography, const cv::Point corners[4], cv::Point found[4]);
+
+// The search picture: the object above the frame (both grey), with a line for every
+// pair and, when located, the found outline drawn in white.
+cv::Mat drawCorrespondence(const cv::Mat& objectGrey, const cv::Mat& frameGrey,
+                           const std::vector<SurfPoint>& objectKeypoints,
+                           const std::vector<SurfPoint>& imageKeypoints, const std::vector<int>& pairs,
+                           const cv::Point* found);

@@ -1,0 +1,163 @@
+#include "objects/fgd.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include "tests/objects/objects_test_util.h"
+
+namespace {
+
+constexpr double kCameraNoise = 4.0;
+
+// The street seen by the camera, and the same street with a box put on the road.
+struct Scene {
+    cv::Mat background;
+    cv::Mat withObject;
+    cv::Rect object;
+};
+
+Scene streetWithBox(cv::Rect where, uint64_t seed) {
+    const cv::Mat street = objtest::loadPicture("street.png", cv::IMREAD_COLOR);
+    cv::Mat box = objtest::loadPicture("box.png", cv::IMREAD_COLOR);
+    cv::resize(box, box, where.size(), 0, 0, cv::INTER_AREA);
+    Scene scene;
+    scene.object = where;
+    cv::Mat pasted = street.clone();
+    box.copyTo(pasted(where));
+    scene.background = objtest::withNoise(street, kCameraNoise, seed);
+    scene.withObject = objtest::withNoise(pasted, kCameraNoise, seed + 1);
+    return scene;
+}
+
+cv::Rect foregroundBox(const cv::Mat& mask) {
+    std::vector<cv::Point> points;
+    cv::findNonZero(mask, points);
+    return points.empty() ? cv::Rect() : cv::boundingRect(points);
+}
+
+void expectNear(cv::Rect found, cv::Rect truth, int tolerance) {
+    EXPECT_NEAR(found.x, truth.x, tolerance);
+    EXPECT_NEAR(found.y, truth.y, tolerance);
+    EXPECT_NEAR(found.br().x, truth.br().x, tolerance);
+    EXPECT_NEAR(found.br().y, truth.br().y, tolerance);
+}
+
+TEST(ForegroundModel, ObjectPutIntoTheSceneIsCutOutWithItsBox) {
+    for (const cv::Rect where : {cv::Rect(200, 105, 70, 50), cv::Rect(40, 150, 90, 60), cv::Rect(150, 20, 60, 80)}) {
+        SCOPED_TRACE(::testing::Message() << "object at " << where);
+        const Scene scene = streetWithBox(where, 7);
+        FgdModel model(scene.background);
+        ASSERT_TRUE(model.update(scene.withObject));
+        const cv::Mat& mask = model.foreground();
+        ASSERT_EQ(mask.type(), CV_8UC1);
+        ASSERT_EQ(mask.size(), scene.background.size());
+        expectNear(foregroundBox(mask), scene.object, 10);
+        // The mask is the object, not a frame around it or speckle all over.
+        EXPECT_GT(cv::countNonZero(mask(scene.object)), scene.object.area() * 8 / 10);
+        EXPECT_LT(cv::countNonZero(mask) - cv::countNonZero(mask(scene.object)), scene.object.area() / 5);
+    }
+}
+
+TEST(ForegroundModel, MaskHoldsOnlyZeroAndFull) {
+    const Scene scene = streetWithBox(cv::Rect(200, 105, 70, 50), 3);
+    FgdModel model(scene.background);
+    model.update(scene.withObject);
+    const cv::Mat other = (model.foreground() != 0) & (model.foreground() != 255);
+    EXPECT_EQ(cv::countNonZero(other), 0);
+}
+
+TEST(ForegroundModel, CameraNoiseAloneIsNoObject) {
+    const cv::Mat street = objtest::loadPicture("street.png", cv::IMREAD_COLOR);
+    for (const double sigma : {3.0, 5.0}) {
+        for (uint64_t seed = 1; seed <= 3; ++seed) {
+            FgdModel model(objtest::withNoise(street, sigma, seed));
+            ASSERT_TRUE(model.update(objtest::withNoise(street, sigma, seed + 100)));
+            EXPECT_EQ(cv::countNonZero(model.foreground()), 0) << "sigma " << sigma << " seed " << seed;
+        }
+    }
+}
+
+TEST(ForegroundModel, IdenticalFramesAndFlatPicturesGiveNoForeground) {
+    const cv::Mat street = objtest::loadPicture("street.png", cv::IMREAD_COLOR);
+    FgdModel same(street);
+    ASSERT_TRUE(same.update(street));
+    EXPECT_EQ(cv::countNonZero(same.foreground()), 0);
+
+    const cv::Mat flat(60, 80, CV_8UC3, cv::Scalar(90, 90, 90));
+    FgdModel blank(flat);
+    ASSERT_TRUE(blank.update(flat));
+    EXPECT_EQ(cv::countNonZero(blank.foreground()), 0);
+}
+
+TEST(ForegroundModel, ObjectOnAFlatNoiselessBackgroundIsFoundWithoutHoles) {
+    cv::Mat flat(120, 160, CV_8UC3, cv::Scalar(200, 200, 200));
+    cv::Mat scene = flat.clone();
+    const cv::Rect ring(50, 30, 60, 50);
+    scene(ring).setTo(cv::Scalar(20, 40, 160));
+    scene(cv::Rect(56, 36, 48, 38)).setTo(cv::Scalar(200, 200, 200));  // a frame: hollow inside
+    FgdModel model(flat);
+    model.update(scene);
+    EXPECT_EQ(cv::countNonZero(model.foreground()), ring.area());
+    EXPECT_EQ(foregroundBox(model.foreground()), ring);
+}
+
+TEST(ForegroundModel, RegionsUnderTheMinimumAreaAreDropped) {
+    cv::Mat flat(120, 160, CV_8UC3, cv::Scalar(200, 200, 200));
+    cv::Mat scene = flat.clone();
+    cv::rectangle(scene, cv::Rect(10, 10, 3, 3), cv::Scalar(0, 0, 0), cv::FILLED);      // 9 pixels
+    cv::rectangle(scene, cv::Rect(100, 60, 5, 4), cv::Scalar(0, 0, 0), cv::FILLED);     // 20 pixels
+    FgdModel model(flat);
+    model.update(scene);
+    EXPECT_EQ(cv::countNonZero(model.foreground()(cv::Rect(0, 0, 40, 40))), 0);
+    EXPECT_EQ(cv::countNonZero(model.foreground()(cv::Rect(100, 60, 5, 4))), 20);
+}
+
+TEST(ForegroundModel, BackgroundFollowsSlowChangesAndKeepsTheObjectOut) {
+    cv::Mat flat(60, 80, CV_8UC3, cv::Scalar(100, 100, 100));
+    FgdModel model(flat);
+    cv::Mat scene = flat.clone();
+    const cv::Rect object(20, 20, 20, 20);
+    scene(object).setTo(cv::Scalar(250, 0, 0));
+    scene(cv::Rect(60, 0, 20, 60)).setTo(cv::Scalar(102, 102, 102));  // a slight change of light
+    model.update(scene);
+    const cv::Mat& background = model.background();
+    ASSERT_EQ(background.type(), CV_8UC3);
+    EXPECT_EQ(background.at<cv::Vec3b>(30, 30), cv::Vec3b(100, 100, 100));  // the object stays out
+    const cv::Vec3b lit = background.at<cv::Vec3b>(30, 70);
+    EXPECT_GE(lit[0], 100);
+    EXPECT_LE(lit[0], 102);
+}
+
+TEST(ForegroundModel, ObjectThatStaysBecomesBackground) {
+    cv::Mat flat(60, 80, CV_8UC3, cv::Scalar(100, 100, 100));
+    FgdModel model(flat);
+    cv::Mat scene = flat.clone();
+    scene(cv::Rect(20, 20, 20, 20)).setTo(cv::Scalar(250, 0, 0));
+    ASSERT_TRUE(model.update(scene));
+    EXPECT_GT(cv::countNonZero(model.foreground()), 0);
+    int frames = 1;
+    for (; frames < 20; ++frames) {
+        model.update(scene);
+        ASSERT_GT(cv::countNonZero(model.foreground()), 0) << "a passing object is learnt at frame " << frames;
+    }
+    while (cv::countNonZero(model.foreground()) > 0 && frames < 1000) {
+        model.update(scene);
+        ++frames;
+    }
+    EXPECT_EQ(cv::countNonZero(model.foreground()), 0) << "still foreground after " << frames << " frames";
+    EXPECT_EQ(model.background().at<cv::Vec3b>(30, 30), cv::Vec3b(250, 0, 0));
+}
+
+TEST(ForegroundModel, FrameOfAnotherSizeIsRefused) {
+    cv::Mat flat(60, 80, CV_8UC3, cv::Scalar(100, 100, 100));
+    FgdModel model(flat);
+    EXPECT_FALSE(model.update(cv::Mat(30, 40, CV_8UC3, cv::Scalar(0, 0, 0))));
+    EXPECT_FALSE(model.update(cv::Mat()));
+    EXPECT_EQ(cv::countNonZero(model.foreground()), 0);
+    FgdModel empty{cv::Mat()};
+    EXPECT_FALSE(empty.update(flat));
+    EXPECT_TRUE(empty.foreground().empty());
+}
+
+}  // namespace
