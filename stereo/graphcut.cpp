@@ -204,20 +204,32 @@ std::int64_t Matcher::expandWith(const Labeling& current, int alpha, Labeling& p
     const int pixels = width_ * height_;
     std::vector<int> keepNode(pixels, -1), alphaNode(pixels, -1);
     std::vector<int> rightOwner(pixels, -1);
+    const std::vector<AlphaRole> roles = alphaRoles(current, alpha);
     int nodes = 0;
-    for (int y = 0; y < height_; ++y)
-        for (int x = 0; x < width_; ++x) {
-            const int p = index(x, y);
-            const int d = current[p];
-            if (d != kOccluded) rightOwner[p - d] = p;
-            if (d != kOccluded && d != alpha) keepNode[p] = nodes++;
-            if (d != alpha && hasAssignment(x, y, alpha)) alphaNode[p] = nodes++;
-        }
+    for (int p = 0; p < pixels; ++p) {
+        const int d = current[p];
+        if (d != kOccluded) rightOwner[p - d] = p;
+        if (d != kOccluded && d != alpha) keepNode[p] = nodes++;
+        if (roles[p] == AlphaRole::Node) alphaNode[p] = nodes++;
+    }
 
     FlowGraph graph(std::max(nodes, 1), std::max(3 * nodes, 1), reportGraphFailure);
     if (nodes > 0) graph.add_node(nodes);
     std::vector<UnaryCosts> unary(nodes);
     std::int64_t constant = 0;
+
+    // A pair of alpha assignments pays v when exactly one of them is active.
+    auto addAlphaPair = [&](int p, int q, int v) {
+        const AlphaRole a = roles[p], b = roles[q];
+        if (a == AlphaRole::Node && b == AlphaRole::Node)
+            graph.add_edge(alphaNode[p], alphaNode[q], v, v);
+        else if (a == AlphaRole::Node)
+            (b == AlphaRole::Active ? unary[alphaNode[p]].ifSource : unary[alphaNode[p]].ifSink) += v;
+        else if (b == AlphaRole::Node)
+            (a == AlphaRole::Active ? unary[alphaNode[q]].ifSource : unary[alphaNode[q]].ifSink) += v;
+        else if (a != b)
+            constant += v;  // one stays active, the other stays off
+    };
 
     for (int y = 0; y < height_; ++y)
         for (int x = 0; x < width_; ++x) {
@@ -251,16 +263,7 @@ std::int64_t Matcher::expandWith(const Labeling& current, int alpha, Labeling& p
                 }
                 if (keepNode[q] >= 0 && dq != d && pairExists(p, down, dq))
                     unary[keepNode[q]].ifSource += pairCost(p, down, dq);
-                // Alpha assignments: a partner already at alpha stays on.
-                if (pairExists(p, down, alpha) && (d != alpha || dq != alpha)) {
-                    const int v = pairCost(p, down, alpha);
-                    if (d == alpha)
-                        unary[alphaNode[q]].ifSource += v;
-                    else if (dq == alpha)
-                        unary[alphaNode[p]].ifSource += v;
-                    else
-                        graph.add_edge(alphaNode[p], alphaNode[q], v, v);
-                }
+                if (pairExists(p, down, alpha)) addAlphaPair(p, q, pairCost(p, down, alpha));
             }
         }
 
@@ -280,6 +283,38 @@ std::int64_t Matcher::expandWith(const Labeling& current, int alpha, Labeling& p
             proposal[p] = alpha;
     }
     return constant + flow;
+}
+
+// An alpha assignment whose own cost outweighs everything its neighbours
+// could pay it for being active is off in some best move: switching it off
+// never raises the energy, whatever the rest does. Leaving such assignments
+// out of the graph keeps the cut exact and makes it much smaller.
+std::vector<Matcher::AlphaRole> Matcher::alphaRoles(const Labeling& current, int alpha) const {
+    std::vector<AlphaRole> roles(current.size(), AlphaRole::Missing);
+    for (int y = 0; y < height_; ++y)
+        for (int x = 0; x < width_; ++x) {
+            const int p = index(x, y);
+            if (current[p] == alpha) {
+                roles[p] = AlphaRole::Active;
+                continue;
+            }
+            if (!hasAssignment(x, y, alpha)) continue;
+            std::int64_t costIfOn = dataCost(x, y, alpha) - weights_.K;
+            std::int64_t costIfOff = 0, neighbourPull = 0;
+            const int neighbours[4][3] = {{x + 1, y, p}, {x, y + 1, p},
+                                          {x - 1, y, p - 1}, {x, y - 1, p - width_}};
+            for (int i = 0; i < 4; ++i) {
+                const int nx = neighbours[i][0], ny = neighbours[i][1];
+                if (!hasAssignment(nx, ny, alpha)) continue;
+                const int v = pairCost(neighbours[i][2], i % 2 == 1, alpha);
+                if (current[index(nx, ny)] == alpha)
+                    costIfOff += v;
+                else
+                    neighbourPull += v;
+            }
+            roles[p] = costIfOn - costIfOff >= neighbourPull ? AlphaRole::Off : AlphaRole::Node;
+        }
+    return roles;
 }
 
 Labeling Matcher::run(int maxIters, bool randomOrder, GCReport* report) {

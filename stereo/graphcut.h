@@ -69,6 +69,10 @@ private:
     // below (down = true): whether both have an assignment at d, and its cost.
     bool pairExists(int p, bool down, int d) const;
     int pairCost(int p, bool down, int d) const;
+    // What an alpha assignment is in a move: already active, a graph node,
+    // left off for good (it can never pay), or not possible at all.
+    enum class AlphaRole : unsigned char { Missing, Active, Node, Off };
+    std::vector<AlphaRole> alphaRoles(const Labeling& current, int alpha) const;
     template <class FlowGraph>
     std::int64_t expandWith(const Labeling& current, int alpha, Labeling& proposal);
 
