@@ -1,0 +1,202 @@
+#include "blobs/blobs.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <functional>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/robot_test.h"
+
+namespace {
+
+CBlob blobOfArea(double area, int label = 0) {
+    CBlob blob;
+    blob.area = area;
+    blob.label = label;
+    return blob;
+}
+
+CBlobResult setOfAreas(const std::vector<double>& areas) {
+    CBlobResult set;
+    int label = 0;
+    for (double area : areas) {
+        const CBlob blob = blobOfArea(area, label++);
+        set.AddBlob(&blob);
+    }
+    return set;
+}
+
+std::vector<int> labelsOf(CBlobResult& set) {
+    std::vector<int> labels;
+    for (int i = 0; i < set.BlobCount(); ++i) labels.push_back(set.GetBlob(i)->label);
+    return labels;
+}
+
+int errorOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (int code) {
+        return code;
+    }
+    return 0;
+}
+
+// Area, except NaN for the blob labelled 1.
+class AreaOrNothing : public COperadorBlob {
+public:
+    double operator()(const CBlob& blob) const override {
+        return blob.label == 1 ? std::numeric_limits<double>::quiet_NaN() : blob.area;
+    }
+    const char* GetNom() const override { return "AreaOrNothing"; }
+};
+
+std::string fileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+TEST(BlobSet, SumAppendsTheOtherSetReversed) {
+    CBlobResult a = setOfAreas({1, 2});
+    CBlobResult b = setOfAreas({10, 20, 30});
+    CBlobResult sum = a + b;
+    CBlobGetArea area;
+    std::vector<double> areas = sum.GetSTLResult(&area);
+    EXPECT_EQ(areas, (std::vector<double>{1, 2, 30, 20, 10}));
+    sum.GetBlob(0)->area = 99;
+    EXPECT_EQ(a.GetBlob(0)->area, 1);  // copies, not shared
+}
+
+TEST(BlobSet, CopiesAndAssignmentAreDeep) {
+    CBlobResult a = setOfAreas({1, 2});
+    CBlobResult copy(a);
+    copy.GetBlob(1)->area = 50;
+    EXPECT_EQ(a.GetBlob(1)->area, 2);
+    CBlobResult assigned = setOfAreas({7});
+    assigned = a;
+    assigned = assigned;
+    EXPECT_EQ(assigned.BlobCount(), 2);
+    EXPECT_EQ(assigned.GetBlob(1)->area, 2);
+    CBlob outside = blobOfArea(5);
+    a.AddBlob(&outside);
+    a.AddBlob(nullptr);
+    outside.area = 6;
+    EXPECT_EQ(a.BlobCount(), 3);
+    EXPECT_EQ(a.GetBlob(2)->area, 5);
+    a.ClearBlobs();
+    EXPECT_EQ(a.BlobCount(), 0);
+    CBlobGetArea area;
+    EXPECT_TRUE(a.GetSTLResult(&area).empty());
+}
+
+TEST(BlobSet, BadIndexThrows1000) {
+    CBlobResult set = setOfAreas({3, 4});
+    const CBlobResult& constant = set;
+    CBlobGetArea area;
+    EXPECT_EQ(errorOf([&] { set.GetBlob(2); }), 1000);
+    EXPECT_EQ(errorOf([&] { set.GetBlob(-1); }), 1000);
+    EXPECT_EQ(errorOf([&] { constant.GetBlob(2); }), 1000);
+    EXPECT_EQ(errorOf([&] { set.GetNumber(5, &area); }), 1000);
+    EXPECT_EQ(set.GetNumber(1, &area), 4);
+    EXPECT_EQ(constant.GetBlob(1).area, 4);
+}
+
+TEST(BlobSet, NthBlobRanksFromTheLargestAndTiesGoToTheEarliest) {
+    CBlobResult set = setOfAreas({5, 9, 1, 9, 3});
+    CBlobGetArea area;
+    CBlob out;
+    set.GetNthBlob(&area, 0, out);
+    EXPECT_EQ(out.label, 1);
+    set.GetNthBlob(&area, 1, out);
+    EXPECT_EQ(out.label, 1);
+    set.GetNthBlob(&area, 2, out);
+    EXPECT_EQ(out.label, 0);
+    set.GetNthBlob(&area, 4, out);
+    EXPECT_EQ(out.label, 2);
+    set.GetNthBlob(&area, 5, out);
+    EXPECT_EQ(out.label, -1);
+    EXPECT_EQ(out.area, 0);
+
+    AreaOrNothing partly;
+    set.GetNthBlob(&partly, 0, out);
+    EXPECT_EQ(out.label, 3);
+    set.GetNthBlob(&partly, 4, out);
+    EXPECT_EQ(out.label, 1);
+}
+
+TEST(BlobSet, FilterInsideIncludesBothEnds) {
+    CBlobResult set = setOfAreas({49, 50, 70, 100000, 100001});
+    CBlobGetArea area;
+    CBlobResult kept, dropped;
+    set.Filter(kept, FILTER_INCLUDE, &area, COND_INSIDE, 50, 100000);
+    set.Filter(dropped, FILTER_EXCLUDE, &area, COND_INSIDE, 50, 100000);
+    EXPECT_EQ(labelsOf(kept), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(labelsOf(dropped), (std::vector<int>{0, 4}));
+    EXPECT_EQ(set.BlobCount(), 5);
+    set.Filter(kept, FILTER_INCLUDE, &area, COND_LESS, 50);
+    EXPECT_EQ(labelsOf(kept), (std::vector<int>{1, 2, 3, 0}));  // appended, not replaced
+
+    set.Filter(set, FILTER_INCLUDE, &area, COND_INSIDE, 50, 100000);
+    EXPECT_EQ(labelsOf(set), (std::vector<int>{1, 2, 3}));
+}
+
+TEST(BlobSet, FilterConditions) {
+    CBlobResult set = setOfAreas({1, 2, 3});
+    CBlobGetArea area;
+    const auto chosen = [&](int condition, double low, double high) {
+        CBlobResult out;
+        set.Filter(out, FILTER_INCLUDE, &area, condition, low, high);
+        return labelsOf(out);
+    };
+    using Labels = std::vector<int>;
+    EXPECT_EQ(chosen(COND_EQUAL, 2, 0), Labels{1});
+    EXPECT_EQ(chosen(COND_NOT_EQUAL, 2, 0), (Labels{0, 2}));
+    EXPECT_EQ(chosen(COND_GREATER, 2, 0), Labels{2});
+    EXPECT_EQ(chosen(COND_GREATER_OR_EQUAL, 2, 0), (Labels{1, 2}));
+    EXPECT_EQ(chosen(COND_LESS_OR_EQUAL, 2, 0), (Labels{0, 1}));
+    EXPECT_EQ(chosen(COND_OUTSIDE, 2, 2), (Labels{0, 2}));
+    EXPECT_EQ(chosen(11, 0, 10), Labels{});
+    CBlobResult out;
+    set.Filter(out, 3, &area, COND_GREATER, 0);
+    set.Filter(out, FILTER_INCLUDE, nullptr, COND_GREATER, 0);
+    EXPECT_EQ(out.BlobCount(), 0);
+}
+
+TEST(BlobSet, NanNeverMeetsACondition) {
+    CBlobResult set = setOfAreas({1, 2, 3});
+    AreaOrNothing partly;
+    for (int condition = COND_EQUAL; condition <= COND_OUTSIDE; ++condition) {
+        CBlobResult met, unmet;
+        set.Filter(met, FILTER_INCLUDE, &partly, condition, 0, 10);
+        set.Filter(unmet, FILTER_EXCLUDE, &partly, condition, 0, 10);
+        for (int i = 0; i < met.BlobCount(); ++i) EXPECT_NE(met.GetBlob(i)->label, 1) << condition;
+        EXPECT_EQ(met.BlobCount() + unmet.BlobCount(), 3);
+    }
+}
+
+TEST(BlobSet, PrintBlobsWritesOneLineABlob) {
+    robotest::ScopedWorkDir dir;
+    cv::Mat picture(10, 10, CV_8UC1, cv::Scalar(200));
+    picture(cv::Rect(4, 3, 3, 3)).setTo(cv::Scalar(0));
+    CBlobResult set(picture, cv::Mat(), 100, false);
+    set.PrintBlobs("report.txt");
+    const std::string text = fileText("report.txt");
+    const std::string squareLine =
+        "blob 1 ->\t a=      9\t p=   12.00 (    0.00 extern)\t pconvex=   10.00\t ext=0\t m=   0.00\t "
+        "c=1.27\t l=    3.00\n";
+    EXPECT_EQ(text.substr(text.find("blob 1")), squareLine);
+    EXPECT_EQ(text.rfind("blob 0 ->\t a=     91\t p=", 0), 0u);
+
+    CBlobResult().PrintBlobs("empty.txt");
+    EXPECT_EQ(fileText(dir.path() + "/empty.txt"), "");
+    set.PrintBlobs("no/such/folder/report.txt");
+    set.PrintBlobs(nullptr);
+}
+
+}  // namespace
