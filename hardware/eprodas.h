@@ -1,0 +1,13 @@
+#pragma once
+// The chassis I/O board: the six operations of its library, on board 0.
+// Ports 0 = A, 1 = B, 2 = C, 3 = D, 4 = E; pins 0..7. Every result is a
+// status, 0 = success. Without a board (the default) every call fails.
+
+int eProDas_OpenHandle();
+int eProDas_Initialize(int device);
+// The pin becomes an output and drives level at once.
+int eProDas_ConfigurePinAsOutput(int device, int port, int pin, int level);
+int eProDas_ConfigurePinAsInput(int device, int port, int pin);
+// *value receives the port's levels, bit n = pin n.
+int eProDas_ReadPort(int device, int port, unsigned char* value);
+int eProDas_CloseHandle();

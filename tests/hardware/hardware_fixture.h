@@ -1,0 +1,60 @@
+#pragma once
+// Common ground of the hardware tests: the robot's console in memory, virtual
+// time, a folder of the test's own (where the serial port links live), the
+// shared motion variables back at their start values, and no board.
+
+#include <string>
+
+#include "hardware/hardware.h"
+#include "platform/board.h"
+#include "shell/config.h"
+#include "tests/support/robot_test.h"
+#include "tests/support/ssc32_peer.h"
+
+namespace hwtest {
+
+class HardwareTest : public robotest::RobotTest {
+protected:
+    void SetUp() override {
+        RobotTest::SetUp();
+        workDir_ = std::make_unique<robotest::ScopedWorkDir>();
+        centreAllServoVariables();
+        servo_greitisX = 400;
+        servo_greitisY = 300;
+        daviklisSSC = 0;
+        vazDR = 0;
+        for (int pin = 0; pin < 8; ++pin) cachedPinLevel(pin) = 0;
+        StatuseProDas = 0;
+        cport_nr = 1;
+        bdrate = 115200;
+        platform::useBoard(nullptr);
+    }
+    void TearDown() override {
+        for (int port = 0; port < kComportCount; ++port) CloseComport(port);
+        platform::useBoard(nullptr);
+        workDir_.reset();
+        RobotTest::TearDown();
+    }
+    const std::string& dir() const { return workDir_->path(); }
+
+    // Console row y without its trailing blanks.
+    static std::string text(int y) {
+        std::string line = row(y);
+        line.erase(line.find_last_not_of(' ') + 1);
+        return line;
+    }
+
+    // Opens COM2 on a started simulator; false (with a test failure) when it is not there.
+    bool openSimulatorPort(robotest::Ssc32Simulator& simulator) {
+        EXPECT_TRUE(simulator.running()) << "robotas-ssc32sim did not start";
+        if (!simulator.running()) return false;
+        const int opened = OpenComport(1, 115200);
+        EXPECT_EQ(opened, 0);
+        return opened == 0;
+    }
+
+private:
+    std::unique_ptr<robotest::ScopedWorkDir> workDir_;
+};
+
+}  // namespace hwtest

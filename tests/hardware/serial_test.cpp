@@ -1,0 +1,159 @@
+// The serial layer on a real pseudo-terminal: what goes on the wire, what is
+// refused, and what happens when the far end goes away.
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "tests/hardware/hardware_fixture.h"
+
+namespace {
+
+using hwtest::HardwareTest;
+using robotest::PtyPeer;
+
+class SerialPort : public HardwareTest {};
+
+TEST_F(SerialPort, RefusesPortNumbersOutsideTheTable) {
+    PtyPeer peer(dir());
+    EXPECT_EQ(OpenComport(16, 115200), 1);
+    EXPECT_EQ(OpenComport(-1, 115200), 1);
+    EXPECT_NE(screen().find("illegal comport number"), std::string::npos);
+    EXPECT_FALSE(ComportOpen(16));
+    EXPECT_EQ(PollComport(-1, nullptr, 10), 0);
+}
+
+TEST_F(SerialPort, RefusesRatesNotInTheTableWithoutOpening) {
+    PtyPeer peer(dir());
+    EXPECT_EQ(OpenComport(1, 14400), 1);
+    EXPECT_NE(screen().find("Blogas COM porto greitis"), std::string::npos);
+    EXPECT_FALSE(ComportOpen(1));
+    EXPECT_EQ(OpenComport(1, 230400), 1);  // a rate the line could run, but not one of the robot's
+}
+
+TEST_F(SerialPort, MissingDeviceOrPlainFileIsReportedNotOpened) {
+    ASSERT_EQ(symlink("/dev/robotas-no-such-port", "COM2"), 0);
+    EXPECT_EQ(OpenComport(1, 115200), 1);
+    EXPECT_NE(screen().find("Negaliu atidaryti COM porto"), std::string::npos);
+
+    std::ofstream("COM3") << "not a serial line";
+    EXPECT_EQ(OpenComport(2, 115200), 1);
+    EXPECT_NE(screen().find("unable to set comport dcb settings"), std::string::npos);
+    EXPECT_FALSE(ComportOpen(2));
+
+    // Commands to a port that never opened go nowhere, quietly.
+    EXPECT_EQ(SendByte(1, 'x'), 0);
+    unsigned char bytes[] = {'a', 'b'};
+    EXPECT_EQ(SendBuf(1, bytes, 2), -1);
+    EXPECT_EQ(IsCTSEnabled(1), 0);
+}
+
+TEST_F(SerialPort, EveryRateOfTheTableOpensIncludingTheCustomOnes) {
+    PtyPeer peer(dir());
+    ASSERT_TRUE(peer.ok());
+    for (int rate : {110, 300, 600, 1200, 2400, 4800, 9600, 19200, 38400, 57600, 115200, 128000, 256000}) {
+        EXPECT_EQ(OpenComport(1, rate), 0) << rate;
+        CloseComport(1);
+        EXPECT_FALSE(ComportOpen(1));
+    }
+}
+
+TEST_F(SerialPort, OpensAgainAfterCloseAndAfterAnotherOpen) {
+    PtyPeer peer(dir());
+    ASSERT_EQ(OpenComport(1, 115200), 0);
+    ASSERT_EQ(OpenComport(1, 115200), 0);  // replaces its own handle
+    CloseComport(1);
+    ASSERT_EQ(OpenComport(1, 9600), 0);  // the exclusive claim went with the close
+    cprintft(1, "ok");
+    EXPECT_EQ(peer.receive(2), "ok");
+}
+
+TEST_F(SerialPort, CommandTextAndItsCarriageReturnAreExactlyTheBytesOnTheWire) {
+    PtyPeer peer(dir());
+    ASSERT_EQ(OpenComport(1, 115200), 0);
+    cprintft(1, "");
+    EXPECT_EQ(peer.receiveAvailable(), "");
+    cprintft(1, "#7 P1400 S400 |");
+    EXPECT_EQ(peer.receive(15), "#7 P1400 S400 |");
+    SendByte(1, 13);
+    EXPECT_EQ(peer.receive(1), "\r");
+    unsigned char bytes[] = {0, 255, 13, 10};
+    EXPECT_EQ(SendBuf(1, bytes, 4), 4);
+    EXPECT_EQ(peer.receive(4), std::string("\0\xff\r\n", 4));  // raw: no translation of CR or LF
+}
+
+TEST_F(SerialPort, LongInputIsReadOverSeveralPollsWithoutLossOrOverrun) {
+    PtyPeer peer(dir());
+    ASSERT_EQ(OpenComport(1, 115200), 0);
+    unsigned char buffer[10000];
+    EXPECT_EQ(PollComport(1, buffer, sizeof buffer), 0);
+
+    const std::string sent(6000, 'z');
+    std::size_t accepted = 0;
+    std::thread device([&] {
+        while (accepted < sent.size()) {
+            const std::size_t put = peer.send(sent.substr(accepted));
+            accepted += put;
+            if (put == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+    });
+    std::size_t total = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    while (total < sent.size() && std::chrono::steady_clock::now() < deadline) {
+        std::fill(std::begin(buffer), std::end(buffer), 0xA5);
+        const int got = PollComport(1, buffer, sizeof buffer);
+        ASSERT_GE(got, 0);
+        ASSERT_LE(got, kPollLimit);
+        EXPECT_EQ(buffer[kPollLimit], 0xA5) << "bytes written past the cap";
+        total += static_cast<std::size_t>(got);
+        if (got == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    device.join();
+    EXPECT_EQ(total, sent.size());
+    EXPECT_EQ(PollComport(1, buffer, 0), 0);
+    EXPECT_EQ(PollComport(1, buffer, -5), 0);
+}
+
+TEST_F(SerialPort, DeviceThatVanishesClosesThePortAndLaterCommandsGoNowhere) {
+    auto peer = std::make_unique<PtyPeer>(dir());
+    ASSERT_EQ(OpenComport(1, 115200), 0);
+    peer->close();
+    unsigned char buffer[16];
+    EXPECT_EQ(PollComport(1, buffer, sizeof buffer), 0);
+    sendCommand(1, "#7 P1400 S400 |");
+    EXPECT_FALSE(ComportOpen(1));
+    EXPECT_EQ(SendByte(1, 13), 0);
+    EXPECT_EQ(IsCTSEnabled(1), 0);
+    CloseComport(1);  // closing a port that already went is harmless
+}
+
+TEST_F(SerialPort, CommandsFromTwoThreadsNeverInterleaveOnTheWire) {
+    PtyPeer peer(dir());
+    ASSERT_EQ(OpenComport(1, 115200), 0);
+    constexpr int kCommandsEach = 150;
+    const std::string pan = "#7 P1400 S400 |", tilt = "#0 P1850 S300 |";
+    auto sender = [&](const std::string& text) {
+        for (int i = 0; i < kCommandsEach; ++i) sendCommand(1, text.c_str());
+    };
+    std::thread a(sender, pan), b(sender, tilt);
+    const std::string wire = peer.receive(2 * kCommandsEach * (pan.size() + 1), 5000);
+    a.join();
+    b.join();
+
+    std::istringstream lines(wire);
+    int pans = 0, tilts = 0;
+    for (std::string line; std::getline(lines, line, '\r');) {
+        ASSERT_TRUE(line == pan || line == tilt) << "mixed command: " << line;
+        (line == pan ? pans : tilts)++;
+    }
+    EXPECT_EQ(pans, kCommandsEach);
+    EXPECT_EQ(tilts, kCommandsEach);
+}
+
+}  // namespace

@@ -1,0 +1,203 @@
+// The servo controller protocol against the simulator on a real pseudo-terminal:
+// head commands, input readings, the start-up probe and the shutdown.
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+#include <vector>
+
+#include "platform/clock.h"
+#include "tests/hardware/hardware_fixture.h"
+
+namespace {
+
+using hwtest::HardwareTest;
+using robotest::PtyPeer;
+using robotest::Ssc32Simulator;
+using Lines = std::vector<std::string>;
+
+class ServoController : public HardwareTest {};
+
+TEST_F(ServoController, SendsPanThenTiltWithClampedPositions) {
+    Ssc32Simulator simulator(dir());
+    ASSERT_TRUE(openSimulatorPort(simulator));
+    servo_x = 2500;
+    servo_yk = 100;
+    servo_xd = 9000;
+    akys_servo();
+    EXPECT_EQ(simulator.waitForLines(2), (Lines{"#7 P2100 S400 |", "#0 P1850 S300 |"}));
+    EXPECT_EQ(servo_x, 2100);  // the clamped value stays
+    EXPECT_EQ(servo_yk, 1300);
+    EXPECT_EQ(servo_xd, 2100);
+    EXPECT_EQ(row(50).substr(6, 16), "Servo X = 2100  ");
+    EXPECT_EQ(row(51).substr(6, 15), "#7 P2100 S400 |");
+    EXPECT_EQ(row(52).substr(6, 16), "Servo Y = 1850  ");
+    EXPECT_EQ(row(53).substr(6, 15), "#0 P1850 S300 |");
+    EXPECT_NE(simulator.state().find("#7 P2100 S400"), std::string::npos);
+}
+
+TEST_F(ServoController, SpeedsAreKeptWithinTheirRanges) {
+    Ssc32Simulator simulator(dir());
+    ASSERT_TRUE(openSimulatorPort(simulator));
+    servo_greitisX = 100;
+    servo_greitisY = 5;
+    servo_y = 1000;
+    akys_servo();
+    servo_greitisX = 700;
+    servo_greitisY = 700;
+    akys_servo();
+    EXPECT_EQ(simulator.waitForLines(4),
+              (Lines{"#7 P1400 S200 |", "#0 P1300 S20 |", "#7 P1400 S600 |", "#0 P1300 S600 |"}));
+    EXPECT_EQ(servo_greitisX, 600);
+    EXPECT_EQ(row(53).substr(6, 16), "#0 P1300 S600 | ");  // no tail of an older, longer command
+}
+
+TEST_F(ServoController, InputsDecodeIntoTheMask) {
+    Ssc32Simulator simulator(dir(), "COM2", "1110");  // only D active
+    ASSERT_TRUE(openSimulatorPort(simulator));
+    EXPECT_EQ(ssc32in(), 128);
+    EXPECT_EQ(text(55).substr(3), "A B C D : 1110     'SSC32' atsakymas: 4 baitai.");
+    EXPECT_EQ(attrAt(4, 55), 32);
+
+    simulator.setInputs("0000");
+    EXPECT_EQ(ssc32in(), 240);
+    EXPECT_EQ(daviklisSSC, 240);
+
+    daviklisSSC = 0;
+    simulator.setInputs("0111");  // only A, after a reading that left 0
+    EXPECT_EQ(ssc32in(), 1);
+
+    simulator.setInputs("1101");  // C without D adds to what is there
+    EXPECT_EQ(ssc32in(), 5);
+    simulator.setInputs("1010");  // D again rebuilds the mask: B and D
+    EXPECT_EQ(ssc32in(), 160);
+    EXPECT_EQ(simulator.waitForLines(5), Lines(5, "A B C D"));
+}
+
+TEST_F(ServoController, GarbageAndOverlongRepliesAreReadSafely) {
+    Ssc32Simulator simulator(dir(), "COM2", "\x1b[2J\x9b");
+    ASSERT_TRUE(openSimulatorPort(simulator));
+    EXPECT_EQ(ssc32in(), 0);  // nothing reads as '0': no input active
+    EXPECT_EQ(row(55).substr(3, 15), "A B C D : .[2J.");
+
+    simulator.setInputs(std::string(40, '0'));
+    EXPECT_EQ(ssc32in(), 240);
+    EXPECT_NE(row(55).find("00000000     'SSC32' atsakymas: 8 baitai."), std::string::npos);
+
+    // The rest of the long reply must not be taken for the next reading.
+    simulator.setInputs("1110");
+    EXPECT_EQ(ssc32in(), 128);
+}
+
+TEST_F(ServoController, MissingReplyBytesCountAsNotActive) {
+    Ssc32Simulator simulator(dir(), "COM2", "00");  // A and B answered, C and D missing
+    ASSERT_TRUE(openSimulatorPort(simulator));
+    EXPECT_EQ(ssc32in(), 3);
+    EXPECT_NE(row(55).find("A B C D : 00     'SSC32' atsakymas: 2 baitai."), std::string::npos);
+}
+
+TEST_F(ServoController, SilentControllerLeavesMaskAndRowAlone) {
+    PtyPeer peer(dir());
+    ASSERT_EQ(OpenComport(1, 115200), 0);
+    daviklisSSC = 7;
+    EXPECT_EQ(ssc32in(), 7);
+    EXPECT_EQ(peer.receive(8), "A B C D\r");
+    EXPECT_EQ(text(55), "");
+}
+
+TEST_F(ServoController, ProbeFindsTheControllerAndCentresTheHead) {
+    Ssc32Simulator simulator(dir());
+    ASSERT_TRUE(simulator.running());
+    servo_x = 1700;
+    sysinitasSerial();
+    EXPECT_EQ(text(42).substr(3), "RS232 portas com 2");
+    EXPECT_EQ(attrAt(4, 42), 32);
+    EXPECT_EQ(text(44).substr(3), "Servo ID: SSC32-V2.50.     'SSC32' atsakymas i 'RS232': 12 baitu.");
+    EXPECT_EQ(simulator.waitForLines(3), (Lines{"2ver", "#7 P1400 S400 |", "#0 P1850 S300 |"}));
+}
+
+TEST_F(ServoController, ProbeWithoutAnAnswerLeavesTheHeadAlone) {
+    PtyPeer peer(dir());
+    sysinitasSerial();
+    EXPECT_EQ(peer.receive(5), "2ver\r");
+    EXPECT_EQ(text(44).substr(3), "Neprijungtas 'SSC32', servo valdiklis");
+    EXPECT_EQ(attrAt(4, 44), 192);
+    EXPECT_EQ(peer.receive(1, 50), "");  // no head command followed
+}
+
+TEST_F(ServoController, ProbeAnswerThatIsNotTheVersionLeavesTheHeadAlone) {
+    PtyPeer peer(dir());
+    peer.send("?");  // a byte from before the probe is not taken as its answer
+    std::thread device([&] {
+        if (peer.receive(5) == "2ver\r") peer.send("xx\r");
+    });
+    sysinitasSerial();
+    device.join();
+    EXPECT_NE(row(44).find("Neprijungtas 'SSC32', servo valdiklis"), std::string::npos);
+    EXPECT_EQ(peer.receive(1, 50), "");
+}
+
+TEST_F(ServoController, NoSerialPortIsReportedAndStartUpGoesOn) {
+    const long long before = platform::nowMs();
+    sysinitasSerial();
+    EXPECT_EQ(text(42).substr(3), "Negaliu atidaryti COM porto :2");
+    EXPECT_EQ(attrAt(4, 42), 192);
+    EXPECT_GE(platform::nowMs() - before, 100);
+    akys_servo();  // goes nowhere, quietly
+    EXPECT_EQ(row(50).substr(6, 14), "Servo X = 1400");
+}
+
+TEST_F(ServoController, ShutdownCentresWaitsAndSwitchesBothServosOff) {
+    Ssc32Simulator simulator(dir());
+    ASSERT_TRUE(openSimulatorPort(simulator));
+    auto board = std::make_shared<platform::SimulatedBoard>();
+    platform::useBoard(board);
+    servo_x = 800;
+    servo_y = 2000;
+    const long long before = platform::nowMs();
+    shutdownHead();
+    EXPECT_GE(platform::nowMs() - before, 2000);
+    EXPECT_EQ(simulator.waitForLines(4),
+              (Lines{"#7 P1400 S400 |", "#0 P1850 S300 |", "#0 P0 S0 |", "#7 P0 S0 |"}));
+    closeHardware();
+    EXPECT_FALSE(ComportOpen(1));
+    EXPECT_EQ(board->calls(), (Lines{"CloseHandle()"}));
+}
+
+TEST_F(ServoController, ControllerUnpluggedMidRunIsNeitherACrashNorAHang) {
+    Ssc32Simulator simulator(dir(), "COM2", "1110");
+    ASSERT_TRUE(openSimulatorPort(simulator));
+    EXPECT_EQ(ssc32in(), 128);
+    simulator.kill();
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < 20; ++i) {
+        servo_x = 1000 + i;
+        akys_servo();
+        EXPECT_EQ(ssc32in(), 128);  // no answer: the mask stays as it was
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+    EXPECT_FALSE(ComportOpen(1));
+    EXPECT_EQ(row(50).substr(6, 14), "Servo X = 1019");
+}
+
+TEST(ServoRandomLook, StaysBetweenTheLimitsAndNeverAboveTheCentre) {
+    platform::seedRand15(7);
+    int lowestY = 1 << 30, highestY = 0;
+    for (int i = 0; i < 2000; ++i) {
+        (i % 2 ? rndservo : paieska_servo)();
+        ASSERT_GE(servo_x, 700);
+        ASSERT_LE(servo_x, 2100);
+        ASSERT_GE(servo_y, 750);
+        ASSERT_LE(servo_y, 1850);
+        ASSERT_EQ(servo_xk, servo_x);
+        ASSERT_EQ(servo_ydsen, servo_y);
+        lowestY = std::min(lowestY, servo_y.load());
+        highestY = std::max(highestY, servo_y.load());
+    }
+    EXPECT_LT(lowestY, 800);  // the whole range is reached
+    EXPECT_GT(highestY, 1800);
+    centreAllServoVariables();
+}
+
+}  // namespace
