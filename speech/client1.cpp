@@ -22,7 +22,7 @@ constexpr int kSelectWaitMs = 50;
 constexpr int kServerMissingPauseMs = 3000;  // time to read the "start the server" advice
 
 int port = 0;                 // what the last do_connect was asked for
-bool peerClosed = false;      // the last read found the connection closed
+bool peerClosed = false;      // a read of this command_loop found the connection closed
 
 char zodis[kRecogniserLineSize] = "";  // the last recognised word
 char rbuff[kRecogniserLineSize];       // the line being received
@@ -41,7 +41,7 @@ void putLine(const char* text) { gf.printf("%s\n", text); }
 // never the recogniser, even when one of them happens to be a socket.
 bool isConnection(int sd) {
     if (sd <= 1) {
-        errno = ENOTSOCK;
+        errno = sd < 0 ? EBADF : ENOTSOCK;
         return false;
     }
     return platform::isSocket(sd);
@@ -186,7 +186,6 @@ void do_julius() {
 
 int do_connect(const char* host, int portnum) {
     port = portnum;
-    peerClosed = false;
     std::uint32_t address = 0;
     if (!platform::lookUpHost(host, address)) {
         gf.printf("%s: unknown host '%s'\n", "do_connect", host ? host : "");
@@ -379,6 +378,7 @@ void TypedLine::clear() {
 
 void command_loop(int sd, int once) {
     gf.printf("'JULIUS' serverio, klijento Nr. =  %i \r \n", sd);
+    peerClosed = false;
     TypedLine typed;
     for (;;) {
         const int ready = waitForMessage(sd);
