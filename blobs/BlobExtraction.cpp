@@ -38,6 +38,37 @@ struct Region {
     int edgeCount = 0;
 };
 
+// One edge point in the labeller's store, linked to the next point of its region.
+struct EdgeNode {
+    int x;
+    int y;
+    int next;
+};
+
+// The labeller's growing tables, kept per thread between pictures so that a
+// camera loop does not allocate and fault in fresh memory for every frame.
+struct Scratch {
+    std::vector<Region> regions;
+    std::vector<int> survivorOf;
+    std::vector<EdgeNode> edgeNodes;
+
+    void clear() {
+        regions.clear();
+        survivorOf.clear();
+        edgeNodes.clear();
+    }
+    // After an unusually busy picture the memory goes back.
+    void trim() {
+        constexpr std::size_t kKeptBytes = 64u << 20;
+        const std::size_t bytes = regions.capacity() * sizeof(Region) + survivorOf.capacity() * sizeof(int) +
+                                  edgeNodes.capacity() * sizeof(EdgeNode);
+        if (bytes <= kKeptBytes) return;
+        std::vector<Region>().swap(regions);
+        std::vector<int>().swap(survivorOf);
+        std::vector<EdgeNode>().swap(edgeNodes);
+    }
+};
+
 // The runs of one grid row: the columns where the colour changes, then the
 // terminator cols + 2. Run k spans start(k) .. end(k); even runs have the border
 // colour.
@@ -102,9 +133,12 @@ double sumOfSquares(long long a, long long b) {
 
 class Labeller {
 public:
-    Labeller(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour, bool findMoments)
+    Labeller(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour, bool findMoments,
+             Scratch& scratch)
         : source_(source), mask_(mask), threshold_(threshold), borderColour_(borderColour ? 1 : 0),
-          findMoments_(findMoments), cols_(source.cols), rows_(source.rows) {
+          findMoments_(findMoments), cols_(source.cols), rows_(source.rows), regions_(scratch.regions),
+          survivorOf_(scratch.survivorOf), edgeNodes_(scratch.edgeNodes) {
+        scratch.clear();
         cv::Size whole;
         cv::Point offset;
         source.locateROI(whole, offset);
@@ -152,13 +186,12 @@ private:
     std::vector<int> lastRegions_, thisRegions_;  // region number of each run, -1 unassigned
     std::vector<uchar> colours_;                 // one grid row being coded
 
-    std::vector<Region> regions_;
+    std::vector<Region>& regions_;
     // Union-find over region numbers: an absorbed region points at the region
     // that absorbed it, so the region arrays of the two rows are relabelled
     // lazily when read instead of being rewritten at every merge.
-    std::vector<int> survivorOf_;
-    std::vector<cv::Point> edgePoints_;
-    std::vector<int> nextEdge_;
+    std::vector<int>& survivorOf_;
+    std::vector<EdgeNode>& edgeNodes_;
 };
 
 void Labeller::label() {
@@ -569,7 +602,7 @@ void Labeller::Subsume(int absorbed, int survivor) {
     s.sumXY += a.sumXY;
     if (a.edgeHead >= 0) {
         if (s.edgeTail >= 0)
-            nextEdge_[s.edgeTail] = a.edgeHead;
+            edgeNodes_[s.edgeTail].next = a.edgeHead;
         else
             s.edgeHead = a.edgeHead;
         s.edgeTail = a.edgeTail;
@@ -592,12 +625,11 @@ int Labeller::regionOf(int region) {
 }
 
 void Labeller::pushEdge(int region, int x, int y) {
-    const int index = static_cast<int>(edgePoints_.size());
-    edgePoints_.emplace_back(x, y);
-    nextEdge_.push_back(-1);
+    const int index = static_cast<int>(edgeNodes_.size());
+    edgeNodes_.push_back(EdgeNode{x, y, -1});
     Region& r = regions_[region];
     if (r.edgeTail >= 0)
-        nextEdge_[r.edgeTail] = index;
+        edgeNodes_[r.edgeTail].next = index;
     else
         r.edgeHead = index;
     r.edgeTail = index;
@@ -607,7 +639,7 @@ void Labeller::pushEdge(int region, int x, int y) {
 std::vector<cv::Point> Labeller::edgesOf(const Region& region) const {
     std::vector<cv::Point> points;
     points.reserve(region.edgeCount);
-    for (int i = region.edgeHead; i >= 0; i = nextEdge_[i]) points.push_back(edgePoints_[i]);
+    for (int i = region.edgeHead; i >= 0; i = edgeNodes_[i].next) points.emplace_back(edgeNodes_[i].x, edgeNodes_[i].y);
     return points;
 }
 
@@ -687,9 +719,11 @@ bool BlobAnalysis(const cv::Mat& source, uchar threshold, const cv::Mat& mask, b
                   bool findMoments, std::vector<CBlob*>& blobs) {
     if (!isGreyPicture(source)) return false;
     if (!mask.empty() && (mask.type() != CV_8UC1 || mask.size() != wholeSizeOf(source))) return false;
-    Labeller labeller(source, threshold, mask, borderColour, findMoments);
+    thread_local Scratch scratch;
+    Labeller labeller(source, threshold, mask, borderColour, findMoments, scratch);
     labeller.label();
     labeller.appendBlobs(blobs);
+    scratch.trim();
     return true;
 }
 

@@ -1,0 +1,96 @@
+// Labelling of 640 x 480 masks by the robot's labeller (with and without
+// moments) beside cv::connectedComponentsWithStats (8-connectivity) on the same
+// masks: random noise at 5 % and 50 %, and the foreground of two frames of the
+// pedestrian video (absolute difference, thresholded).
+
+#include <benchmark/benchmark.h>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "blobs/blobs.h"
+
+namespace {
+
+constexpr int kWidth = 640;
+constexpr int kHeight = 480;
+constexpr int kMaskThreshold = 100;
+
+cv::Mat noiseMask(double brightShare, unsigned seed) {
+    cv::RNG random(seed);
+    cv::Mat values(kHeight, kWidth, CV_32F);
+    random.fill(values, cv::RNG::UNIFORM, 0.0, 1.0);
+    cv::Mat mask;
+    cv::compare(values, brightShare, mask, cv::CMP_LT);  // 255 where bright
+    return mask;
+}
+
+// Moving people: two frames a second apart, their grey difference thresholded.
+cv::Mat videoMask() {
+    cv::VideoCapture video(std::string(ROBOTAS_SHARED_TESTDATA) + "/motion/vtest.avi");
+    cv::Mat first, second, frame;
+    for (int i = 0; i < 40 && video.read(frame); ++i) {
+        if (i == 10) first = frame.clone();
+        if (i == 35) second = frame.clone();
+    }
+    if (first.empty() || second.empty()) {
+        std::fprintf(stderr, "blobs_bench: cannot read motion/vtest.avi, using noise instead\n");
+        return noiseMask(0.05, 7);
+    }
+    cv::Mat a, b, difference, mask;
+    cv::cvtColor(first, a, cv::COLOR_BGR2GRAY);
+    cv::cvtColor(second, b, cv::COLOR_BGR2GRAY);
+    cv::resize(a, a, cv::Size(kWidth, kHeight));
+    cv::resize(b, b, cv::Size(kWidth, kHeight));
+    cv::absdiff(a, b, difference);
+    cv::threshold(difference, mask, 25, 255, cv::THRESH_BINARY);
+    return mask;
+}
+
+const cv::Mat& maskNamed(const std::string& name) {
+    static const std::map<std::string, cv::Mat> masks = {
+        {"noise5", noiseMask(0.05, 1)},
+        {"noise50", noiseMask(0.50, 2)},
+        {"video", videoMask()},
+    };
+    return masks.at(name);
+}
+
+void labelWithBlobs(benchmark::State& state, const std::string& name, bool moments) {
+    const cv::Mat& mask = maskNamed(name);
+    std::size_t blobs = 0;
+    for (auto _ : state) {
+        CBlobResult set(mask, cv::Mat(), kMaskThreshold, moments);
+        blobs = set.BlobCount();
+        benchmark::DoNotOptimize(blobs);
+    }
+    state.counters["blobs"] = static_cast<double>(blobs);
+}
+
+void labelWithOpenCv(benchmark::State& state, const std::string& name) {
+    const cv::Mat& mask = maskNamed(name);
+    cv::Mat labels, stats, centroids;
+    int components = 0;
+    for (auto _ : state) {
+        components = cv::connectedComponentsWithStats(mask, labels, stats, centroids, 8, CV_32S);
+        benchmark::DoNotOptimize(components);
+    }
+    state.counters["components"] = components;
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(labelWithOpenCv, noise5, "noise5")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(labelWithBlobs, noise5, "noise5", false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(labelWithBlobs, noise5_moments, "noise5", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(labelWithOpenCv, noise50, "noise50")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(labelWithBlobs, noise50, "noise50", false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(labelWithBlobs, noise50_moments, "noise50", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(labelWithOpenCv, video, "video")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(labelWithBlobs, video, "video", false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(labelWithBlobs, video_moments, "video", true)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
