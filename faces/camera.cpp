@@ -64,7 +64,7 @@ void open(Eye& eye, int index) {
     const std::string local = platform::cameraFilePath(index);
     eye.source.clear();
     if (local.empty()) {
-        eye.capture.open(index);
+        eye.capture.open(index, cv::CAP_V4L2);
     } else if (isCharacterDevice(local)) {
         eye.capture.open(local, cv::CAP_V4L2);
     } else {

@@ -229,7 +229,8 @@ int loadFaceImgArray(const std::string& filename) {
         faceImgArr.push_back(picture);
         personNumbers.push_back(entry.person);
     }
-    personNumTruthMat = cv::Mat(personNumbers, true).reshape(1, 1);
+    personNumTruthMat.release();
+    if (!personNumbers.empty()) personNumTruthMat = cv::Mat(personNumbers, true).reshape(1, 1);
     return static_cast<int>(faceImgArr.size());
 }
 

@@ -4,6 +4,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/objdetect.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdio>
@@ -125,9 +126,8 @@ std::vector<std::string> registeredIds() {
 bool askId(std::string& id) {
     for (;;) {
         if (!readAnswer("ID numeris : ", id)) return false;
-        bool known = false;
-        for (const std::string& stored : registeredIds()) known = known || stored == id;
-        if (!known) break;
+        const std::vector<std::string> ids = registeredIds();
+        if (std::find(ids.begin(), ids.end(), id) == ids.end()) break;
         gf.warning("Veido Id jau yra");
         gf.showRightSide("Veido Id jau registruota", true);
         gf.warning("Pakartoti  !!!!!");
@@ -311,7 +311,7 @@ cv::Mat processFrame(Enrolment& enrolment, const cv::Mat& frame) {
     return shown;
 }
 
-bool setUp(Enrolment& enrolment) {
+void setUp(Enrolment& enrolment) {
     gf.showRightSide("Laukiame kameros .....", true);
     if (loadTrainingData(enrolment.trainPersonNumMat)) {
         faceWidth = pAvgTrainImg.cols;
@@ -328,7 +328,6 @@ bool setUp(Enrolment& enrolment) {
         platform::sleepMs(2000);
         std::exit(1);
     }
-    return true;
 }
 
 }  // namespace

@@ -73,6 +73,12 @@ TEST_F(FaceList, EmptyAndMalformedLinesAreReportedAndSkipped) {
         EXPECT_NE(errors.find("Bloga eilute " + std::to_string(line) + " "), std::string::npos) << line;
     }
     EXPECT_EQ(nPersons, 1);
+
+    writeText("blank.txt", "\n\n \n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(loadFaceImgArray("blank.txt"), 0);
+    testing::internal::GetCapturedStderr();
+    EXPECT_EQ(nPersons, 0);
 }
 
 TEST_F(FaceList, LongNamesAndLinesAreKeptWhole) {
