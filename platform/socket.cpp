@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -14,6 +15,16 @@
 #include "platform/clock.h"
 
 namespace platform {
+namespace {
+
+// Command lines and messages are short and answered at once: send each as it is
+// written instead of holding it back for the previous one's acknowledgement.
+void sendWithoutDelay(int fd) {
+    const int on = 1;
+    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+}  // namespace
 
 bool lookUpHost(const char* host, std::uint32_t& address) {
     if (!host) return false;
@@ -51,7 +62,10 @@ bool connectTcp(int fd, std::uint32_t address, int port) {
     remote.sin_addr.s_addr = address;
     remote.sin_port = htons(static_cast<std::uint16_t>(port));
     for (;;) {
-        if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0) return true;
+        if (connect(fd, reinterpret_cast<const sockaddr*>(&remote), sizeof remote) == 0) {
+            sendWithoutDelay(fd);
+            return true;
+        }
         if (errno != EINTR) return false;
     }
 }
@@ -150,6 +164,7 @@ int listenOnLoopback(int port) {
 int acceptClient(int listenFd) {
     for (;;) {
         const int fd = accept4(listenFd, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd >= 0) sendWithoutDelay(fd);
         if (fd >= 0 || errno != EINTR) return fd;
     }
 }

@@ -152,6 +152,14 @@ TEST_F(RecogniserClient, LineOf256CharactersEndsTheProgram) {
                 "Error: do_receive: line too long \\(> 256\\)");
 }
 
+TEST_F(RecogniserClient, BinaryGarbageBetweenMessagesChangesNothing) {
+    std::string garbage;
+    for (int i = 1; i <= 1000; ++i) garbage += i % 200 == 0 ? '\n' : static_cast<char>((i * 37) % 256 == '\n' ? 0 : (i * 37) % 256);
+    recogniserSends(wordLine("NAMO") + "\n.\n" + garbage + "\n" + std::string(3, '\0') + "\n.\n");
+    EXPECT_STREQ(do_output(client()), "NAMO");
+    EXPECT_STREQ(do_output(client()), "NAMO");
+}
+
 TEST_F(RecogniserClient, ClosedConnectionEndsReadingWithTheWordSoFar) {
     recogniserSends("<RECOGOUT>\n" + wordLine("KAS") + "\n" + wordLine("NAMO"));  // no LF, no "." line
     closeRecogniser();
