@@ -152,6 +152,17 @@ TEST_F(VoiceDialogue, WithoutRecogniserTheDialoguesReturnAtOnce) {
     EXPECT_EQ(screen().find_first_not_of(" \n"), std::string::npos);
 }
 
+TEST_F(VoiceDialogue, DemoWithoutRecogniserAdvisesStartingItAndLeavesOnEsc) {
+    prisijungimas = 1;  // the demonstration does not check the connection
+    platform::scriptKeys("x" + kEsc);
+    const long long start = platform::nowMs();
+    KalboaAtpazinimas_demo();
+    EXPECT_EQ(platform::nowMs() - start, 3000 + 500 + 500);
+    EXPECT_NE(screen().find("REIKIA PALEISTI 'JULIUS' SERVERI !!!"), std::string::npos);
+    EXPECT_NE(screen().find("Error: do_send: Socket operation on non-socket"), std::string::npos);
+    EXPECT_TRUE(spoken().empty());
+}
+
 struct WorkModeCase {
     const char* word;
     const char* reply;
