@@ -21,7 +21,7 @@ constexpr float kPi = 3.14159265358979f;
 // Weight of the mixed derivative that balances the box approximation of the Gaussian.
 constexpr float kDxyWeightSquared = 0.81f;
 constexpr int kOrientationRadius = 6;      // in units of the point's sigma
-constexpr float kOrientationWindow = kPi / 3;
+constexpr float kOrientationWindowDegrees = 60.f;
 constexpr int kDescriptorSamples = 20;     // samples across the descriptor window
 constexpr int kSubregionSamples = 5;
 constexpr float kDescriptorSigma = 3.3f;   // in sample units
@@ -47,6 +47,7 @@ public:
 
     int width() const { return width_; }
     int height() const { return height_; }
+    const uint32_t* row(int y) const { return &sums_[static_cast<size_t>(y) * stride_]; }
 
     // Sum over [x0,x1) x [y0,y1); the box must lie inside the picture.
     int box(int x0, int y0, int x1, int y1) const {
@@ -83,6 +84,48 @@ public:
         }
         dx = static_cast<float>(boxClamped(x, y - r, x + r, y + r) - boxClamped(x - r, y - r, x, y + r));
         dy = static_cast<float>(boxClamped(x - r, y, x + r, y + r) - boxClamped(x - r, y - r, x + r, y));
+    }
+
+    // The same at a point between pixel corners, interpolated from its four neighbours
+    // (x, y in pixel coordinates: pixel centres on integers).
+    void haarAt(float x, float y, int h, float& dx, float& dy) const {
+        const float cx = x + 0.5f, cy = y + 0.5f;
+        const float fx0 = std::floor(cx), fy0 = std::floor(cy);
+        const int x0 = static_cast<int>(fx0), y0 = static_cast<int>(fy0);
+        const float ax = cx - fx0, ay = cy - fy0;
+        const int r = h / 2;
+        if (x0 - r >= 0 && y0 - r >= 0 && x0 + 1 + r <= width_ && y0 + 1 + r <= height_) {
+            // The nine corners of the wavelets, each interpolated between four sums;
+            // sums are taken relative to the first corner so that floats hold them exactly.
+            const uint32_t base = row(y0 - r)[x0 - r];
+            const float w00 = (1 - ax) * (1 - ay), w10 = ax * (1 - ay), w01 = (1 - ax) * ay, w11 = ax * ay;
+            float v[3][3];
+            for (int a = 0; a < 3; ++a) {
+                const uint32_t* upper = row(y0 + (a - 1) * r);
+                const uint32_t* lower = upper + stride_;
+                for (int b = 0; b < 3; ++b) {
+                    const int x = x0 + (b - 1) * r;
+                    v[a][b] = w00 * static_cast<float>(static_cast<int32_t>(upper[x] - base)) +
+                              w10 * static_cast<float>(static_cast<int32_t>(upper[x + 1] - base)) +
+                              w01 * static_cast<float>(static_cast<int32_t>(lower[x] - base)) +
+                              w11 * static_cast<float>(static_cast<int32_t>(lower[x + 1] - base));
+                }
+            }
+            const float left = v[2][0] - v[0][0], centre = v[2][1] - v[0][1], right = v[2][2] - v[0][2];
+            dx = (right - centre) - (centre - left);
+            const float upperHalf = (v[1][2] - v[1][0]) - (v[0][2] - v[0][0]);
+            const float lowerHalf = (v[2][2] - v[2][0]) - (v[1][2] - v[1][0]);
+            dy = lowerHalf - upperHalf;
+            return;
+        }
+        float d00x, d00y, d10x, d10y, d01x, d01y, d11x, d11y;
+        haar(x0, y0, h, d00x, d00y);
+        haar(x0 + 1, y0, h, d10x, d10y);
+        haar(x0, y0 + 1, h, d01x, d01y);
+        haar(x0 + 1, y0 + 1, h, d11x, d11y);
+        const float w00 = (1 - ax) * (1 - ay), w10 = ax * (1 - ay), w01 = (1 - ax) * ay, w11 = ax * ay;
+        dx = w00 * d00x + w10 * d10x + w01 * d01x + w11 * d11x;
+        dy = w00 * d00y + w10 * d10y + w01 * d01y + w11 * d11y;
     }
 
 private:
@@ -126,6 +169,37 @@ struct BoxFilter {
         if (trace) *trace = fxx + fyy;
         return fxx * fyy - kDxyWeightSquared * fxy * fxy;
     }
+
+    // Determinants along row y for the filter's left edges ox = firstLeft + k * step,
+    // k < count: the same sums as response(), arranged so that the compiler vectorises
+    // the first octave (step 1).
+    template <int kStep>
+    void responseRow(const Integral& ii, int y, int firstLeft, int count, int step, float* out) const {
+        const int oy = y - half;
+        const int b0 = oy + lobeOffset, b1 = b0 + 2 * lobe - 1;
+        const int c0 = half - lobe, c1 = half + 1;
+        const int a0 = lobeOffset, a1 = lobeOffset + 2 * lobe - 1;
+        const int L = size, l = lobe, h = half, e = c1 + lobe;
+        const uint32_t *B0 = ii.row(b0), *B1 = ii.row(b1);
+        const uint32_t *Y0 = ii.row(oy), *Y1 = ii.row(oy + l), *Y2 = ii.row(oy + 2 * l), *Y3 = ii.row(oy + L);
+        const uint32_t *Q0 = ii.row(oy + c0), *Q1 = ii.row(oy + h), *Q2 = ii.row(oy + c1), *Q3 = ii.row(oy + e);
+        const float nl = lobeNorm, nm = mixedNorm;
+        for (int k = 0; k < count; ++k) {
+            const int x = firstLeft + k * (kStep > 0 ? kStep : step);
+            const uint32_t whole = B1[x + L] - B1[x] - B0[x + L] + B0[x];
+            const uint32_t mid = B1[x + 2 * l] - B1[x + l] - B0[x + 2 * l] + B0[x + l];
+            const uint32_t wholeY = Y3[x + a1] - Y3[x + a0] - Y0[x + a1] + Y0[x + a0];
+            const uint32_t midY = Y2[x + a1] - Y2[x + a0] - Y1[x + a1] + Y1[x + a0];
+            const uint32_t tl = Q1[x + h] - Q1[x + c0] - Q0[x + h] + Q0[x + c0];
+            const uint32_t br = Q3[x + e] - Q3[x + c1] - Q2[x + e] + Q2[x + c1];
+            const uint32_t tr = Q1[x + e] - Q1[x + c1] - Q0[x + e] + Q0[x + c1];
+            const uint32_t bl = Q3[x + h] - Q3[x + c0] - Q2[x + h] + Q2[x + c0];
+            const float fxx = static_cast<float>(static_cast<int32_t>(whole - 3u * mid)) * nl;
+            const float fyy = static_cast<float>(static_cast<int32_t>(wholeY - 3u * midY)) * nl;
+            const float fxy = static_cast<float>(static_cast<int32_t>(tl + br - tr - bl)) * nm;
+            out[k] = fxx * fyy - kDxyWeightSquared * fxy * fxy;
+        }
+    }
 };
 
 // Filter sizes 9, 15, 21, 27 in the first octave; each octave doubles the size step
@@ -158,10 +232,13 @@ Octave buildOctave(const Integral& ii, int octave, int layers) {
             const int i0 = std::max(rows.start, oct.firstValid(l));
             const int i1 = std::min(rows.end - 1, oct.lastValid(l, ii.height()));
             const int j0 = oct.firstValid(l), j1 = oct.lastValid(l, ii.width());
+            if (j1 < j0) continue;
+            const BoxFilter& f = oct.filters[l];
             for (int i = i0; i <= i1; ++i) {
-                float* out = oct.responses[l].ptr<float>(i);
-                for (int j = j0; j <= j1; ++j)
-                    out[j] = oct.filters[l].response(ii, j * oct.step, i * oct.step);
+                float* out = oct.responses[l].ptr<float>(i) + j0;
+                const int firstLeft = j0 * oct.step - f.half;
+                if (oct.step == 1) f.responseRow<1>(ii, i * oct.step, firstLeft, j1 - j0 + 1, 1, out);
+                else f.responseRow<0>(ii, i * oct.step, firstLeft, j1 - j0 + 1, oct.step, out);
             }
         }
     });
@@ -239,30 +316,37 @@ void detectInOctave(const Integral& ii, const Octave& oct, int layers, float thr
     for (auto& row : perRow) out.insert(out.end(), row.begin(), row.end());
 }
 
+// Sample offsets (in sigmas) within the orientation circle, with their Gaussian weights.
+struct OrientationSamples {
+    struct Offset { int i, j; float weight; };
+    std::vector<Offset> offsets;
+    OrientationSamples() {
+        for (int i = -kOrientationRadius; i <= kOrientationRadius; ++i)
+            for (int j = -kOrientationRadius; j <= kOrientationRadius; ++j)
+                if (i * i + j * j < kOrientationRadius * kOrientationRadius)
+                    offsets.push_back({i, j, std::exp(-(i * i + j * j) / 8.f)});  // sigma 2s
+    }
+};
+
 // Orientation: the longest sum of Haar responses within a sliding 60-degree sector.
 float dominantDirection(const Integral& ii, const SurfPoint& p) {
+    static const OrientationSamples circle;
     const float s = 1.2f * p.size / 9.f;
     const int wavelet = std::max(2, 2 * cvRound(2 * s));
-    struct Sample { float angle, dx, dy; };
+    struct Sample { float angle, dx, dy; };  // angle in degrees
     Sample samples[13 * 13];
     int n = 0;
-    for (int i = -kOrientationRadius; i <= kOrientationRadius; ++i) {
-        for (int j = -kOrientationRadius; j <= kOrientationRadius; ++j) {
-            if (i * i + j * j >= kOrientationRadius * kOrientationRadius) continue;
-            const int x = cvRound(p.pt.x + i * s), y = cvRound(p.pt.y + j * s);
-            const float w = std::exp(-(i * i + j * j) / 8.f);  // Gaussian, sigma 2s
-            float dx, dy;
-            ii.haar(x, y, wavelet, dx, dy);
-            dx *= w;
-            dy *= w;
-            if (dx == 0.f && dy == 0.f) continue;
-            samples[n++] = {std::atan2(dy, dx), dx, dy};
-        }
+    for (const auto& o : circle.offsets) {
+        const int x = cvRound(p.pt.x + o.i * s), y = cvRound(p.pt.y + o.j * s);
+        float dx, dy;
+        ii.haar(x, y, wavelet, dx, dy);
+        if (dx == 0.f && dy == 0.f) continue;
+        samples[n++] = {cv::fastAtan2(dy, dx), o.weight * dx, o.weight * dy};
     }
     if (n == 0) return 0.f;
     std::sort(samples, samples + n, [](const Sample& a, const Sample& b) { return a.angle < b.angle; });
     // Two pointers over the circle: the sector starting at sample k holds samples
-    // k..end-1, wrapping past 2 pi.
+    // k..end-1, wrapping past 360 degrees.
     float bestLength = -1.f, bestX = 0.f, bestY = 0.f, sumX = 0.f, sumY = 0.f;
     int end = 0;
     for (int k = 0; k < n; ++k) {
@@ -273,8 +357,8 @@ float dominantDirection(const Integral& ii, const SurfPoint& p) {
         }
         while (end < k + n) {
             const Sample& next = samples[end % n];
-            const float angle = next.angle + (end >= n ? 2 * kPi : 0.f);
-            if (angle - samples[k].angle >= kOrientationWindow) break;
+            const float angle = next.angle + (end >= n ? 360.f : 0.f);
+            if (angle - samples[k].angle >= kOrientationWindowDegrees) break;
             sumX += next.dx;
             sumY += next.dy;
             ++end;
@@ -320,10 +404,10 @@ void describe(const Integral& ii, const SurfPoint& p, bool extended, float* out)
         const float v = (i - c) * s;
         for (int j = 0; j < kDescriptorSamples; ++j) {    // along the point's x axis
             const float u = (j - c) * s;
-            const int x = cvRound(p.pt.x + co * u - si * v);
-            const int y = cvRound(p.pt.y + si * u + co * v);
             float dx, dy;
-            ii.haar(x, y, wavelet, dx, dy);
+            // Sampled between pixels: rounding to pixel corners would shift the wavelets by
+            // up to half a pixel, a large part of the small ones.
+            ii.haarAt(p.pt.x + co * u - si * v, p.pt.y + si * u + co * v, wavelet, dx, dy);
             const float w = weights.w[i][j];
             const float rx = w * (co * dx + si * dy);
             const float ry = w * (-si * dx + co * dy);

@@ -1,0 +1,139 @@
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "objects/surf.h"
+#include "tests/objects/objects_test_util.h"
+#include "tests/support/robot_test.h"
+
+extern char** environ;
+
+namespace {
+
+// What robotas-find printed: the "name value" lines, corners in order.
+struct FindReport {
+    int status = -1;
+    std::map<std::string, double> values;
+    std::vector<cv::Point> corners;
+    std::string text;
+};
+
+FindReport runFind(const std::vector<std::string>& arguments) {
+    std::vector<std::string> words{robotest::programPath("robotas-find")};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, "out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    FindReport report;
+    const int started = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (started != 0) return report;
+    int status = 0;
+    waitpid(child, &status, 0);
+    report.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::ifstream in("out.txt");
+    std::stringstream whole;
+    whole << in.rdbuf();
+    report.text = whole.str();
+    std::istringstream lines(report.text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string name, second;
+        words >> name;
+        if (name == "corner") {
+            cv::Point c;
+            words >> c.x >> c.y;
+            report.corners.push_back(c);
+        } else if (name == "object" || name == "scene") {
+            double n = 0;
+            words >> second >> n;
+            report.values[name + " " + second] = n;
+        } else {
+            double v = 0;
+            words >> v;
+            report.values[name] = v;
+        }
+    }
+    return report;
+}
+
+class FindTool : public ::testing::Test {
+protected:
+    void SetUp() override {
+        box_ = robotest::testData("objects/box.png");
+        scene_ = robotest::testData("objects/box_in_scene.png");
+    }
+    robotest::ScopedWorkDir dir_;
+    std::string box_, scene_;
+};
+
+TEST_F(FindTool, FindsTheBoxAndDrawsTheSearchPicture) {
+    const FindReport r = runFind({box_, scene_, "--out", "search.png"});
+    ASSERT_EQ(r.status, 0) << r.text;
+    std::vector<SurfPoint> points;
+    cv::Mat descriptors;
+    extractSURF(cv::imread(box_, cv::IMREAD_GRAYSCALE), points, descriptors);
+    EXPECT_EQ(r.values.at("object keypoints"), static_cast<double>(points.size()));
+    EXPECT_GT(r.values.at("scene keypoints"), 0);
+    EXPECT_GE(r.values.at("pairs"), 4);
+    EXPECT_EQ(r.values.at("located"), 1);
+    ASSERT_EQ(r.corners.size(), 4u);
+    EXPECT_GT(r.corners[1].x, r.corners[0].x);  // top edge runs to the right, then down
+    EXPECT_GT(r.corners[2].y, r.corners[1].y);
+    EXPECT_GT(r.values.at("ms"), 0);
+    const cv::Mat picture = cv::imread("search.png", cv::IMREAD_UNCHANGED);
+    ASSERT_FALSE(picture.empty());
+    EXPECT_EQ(picture.cols, 512);
+    EXPECT_EQ(picture.rows, 223 + 384);
+}
+
+TEST_F(FindTool, TheSamePictureIsFoundInPlace) {
+    const FindReport r = runFind({box_, box_});
+    ASSERT_EQ(r.values.at("located"), 1) << r.text;
+    const cv::Point expected[4] = {{0, 0}, {324, 0}, {324, 223}, {0, 223}};
+    ASSERT_EQ(r.corners.size(), 4u);
+    for (int i = 0; i < 4; ++i) EXPECT_LE(cv::norm(r.corners[i] - expected[i]), 1.5) << r.corners[i];
+}
+
+TEST_F(FindTool, PicturesWithoutKeyPointsFindNothing) {
+    cv::imwrite("dot.png", cv::Mat(1, 1, CV_8UC1, cv::Scalar(9)));
+    cv::imwrite("wall.png", cv::Mat(480, 640, CV_8UC1, cv::Scalar(128)));
+    for (const auto& [object, scene] : {std::pair<std::string, std::string>{"dot.png", scene_}, {box_, "wall.png"}}) {
+        const FindReport r = runFind({object, scene, "--out", "search.png"});
+        EXPECT_EQ(r.status, 0) << r.text;
+        EXPECT_EQ(r.values.at("pairs"), 0);
+        EXPECT_EQ(r.values.at("located"), 0);
+        EXPECT_TRUE(r.corners.empty());
+        EXPECT_FALSE(cv::imread("search.png").empty());
+    }
+}
+
+TEST_F(FindTool, MissingFilesAndBadArguments) {
+    const FindReport missing = runFind({"nowhere.png", scene_, "--out", "search.png"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(missing.values.at("object keypoints"), 0);
+    EXPECT_EQ(missing.values.at("pairs"), 0);
+    EXPECT_EQ(missing.values.at("located"), 0);
+    EXPECT_FALSE(std::ifstream("search.png").good());  // nothing drawn from a missing picture
+    EXPECT_EQ(runFind({box_}).status, 2);
+    EXPECT_EQ(runFind({box_, scene_, "--out"}).status, 2);
+    EXPECT_EQ(runFind({box_, scene_, scene_}).status, 2);
+    EXPECT_EQ(runFind({box_, scene_, "--out", "no/such/folder/x.png"}).status, 1);
+}
+
+}  // namespace

@@ -1,0 +1,180 @@
+#include "objects/surf_match.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <vector>
+
+#include "tests/objects/objects_test_util.h"
+
+namespace {
+
+// Key points with chosen signs and descriptors with chosen values, for the matcher.
+struct Features {
+    std::vector<SurfPoint> points;
+    cv::Mat descriptors = cv::Mat(0, 4, CV_32F);
+
+    void add(float x, float y, int laplacian, std::vector<float> d) {
+        SurfPoint p;
+        p.pt = cv::Point2f(x, y);
+        p.laplacian = laplacian;
+        p.size = 15;
+        points.push_back(p);
+        descriptors.push_back(cv::Mat(d).reshape(1, 1));
+    }
+};
+
+TEST(DescriptorDistance, IsTheSquaredDistanceOrAPartialSumBeyondTheLimit) {
+    const float a[8] = {1, 2, 3, 4, 5, 6, 7, 8};
+    const float b[8] = {0, 2, 3, 4, 5, 6, 7, 11};
+    EXPECT_DOUBLE_EQ(compareSURFDescriptors(a, b, 100.0, 8), 10.0);
+    // After the first group the sum is 1: a sum equal to the limit goes on ...
+    EXPECT_DOUBLE_EQ(compareSURFDescriptors(a, b, 1.0, 8), 10.0);
+    // ... one above it stops there.
+    EXPECT_DOUBLE_EQ(compareSURFDescriptors(a, b, 0.5, 8), 1.0);
+    EXPECT_DOUBLE_EQ(compareSURFDescriptors(a, b, 100.0, 0), 0.0);
+    EXPECT_DOUBLE_EQ(compareSURFDescriptors(a, b, 100.0, -4), 0.0);
+}
+
+TEST(NearestNeighbour, RatioTestAndLaplacianSign) {
+    Features frame;
+    frame.add(0, 0, 1, {0, 0, 0, 0});
+    frame.add(1, 0, 1, {0, 0, 0, 10});
+    frame.add(2, 0, -1, {0, 0, 0, 0.1f});
+    const float query[4] = {0, 0, 0, 1};
+    // 1 against 81: accepted.
+    EXPECT_EQ(naiveNearestNeighbor(query, 1, frame.points, frame.descriptors), 0);
+    // With the other sign only point 2 is searched: alone, its second distance is 1e6.
+    EXPECT_EQ(naiveNearestNeighbor(query, -1, frame.points, frame.descriptors), 2);
+    EXPECT_EQ(naiveNearestNeighbor(query, 0, frame.points, frame.descriptors), -1);
+    Features none;
+    EXPECT_EQ(naiveNearestNeighbor(query, 1, none.points, none.descriptors), -1);
+}
+
+TEST(NearestNeighbour, ExactlySixTenthsIsRejected) {
+    // Squared distances 3 and 5: 0.6 * 5 rounds to exactly 3 in doubles.
+    const float query[4] = {0, 0, 0, 0};
+    ASSERT_EQ(0.6 * 5.0, 3.0);
+    Features exact;
+    exact.add(0, 0, 1, {1, 1, 1, 0});
+    exact.add(0, 0, 1, {2, 1, 0, 0});
+    EXPECT_EQ(naiveNearestNeighbor(query, 1, exact.points, exact.descriptors), -1);
+    Features closer;
+    closer.add(0, 0, 1, {1, 1, 1, 0});
+    closer.add(0, 0, 1, {2, 1, 0, 0.5f});  // 5.25: 3 < 3.15
+    EXPECT_EQ(naiveNearestNeighbor(query, 1, closer.points, closer.descriptors), 0);
+}
+
+TEST(NearestNeighbour, EqualCandidatesAreAmbiguous) {
+    const float query[4] = {0, 0, 0, 0};
+    Features twins;
+    twins.add(0, 0, 1, {1, 0, 0, 0});
+    twins.add(0, 0, 1, {0, 1, 0, 0});
+    EXPECT_EQ(naiveNearestNeighbor(query, 1, twins.points, twins.descriptors), -1);
+}
+
+TEST(FindPairs, ListsObjectAndFrameIndicesAndKeepsDuplicates) {
+    Features object, frame;
+    object.add(0, 0, 1, {1, 0, 0, 0});
+    object.add(0, 0, 1, {0, 0, 0, 9});      // no clear match
+    object.add(0, 0, 1, {0.9f, 0, 0, 0});   // the same frame point again
+    object.add(0, 0, -1, {1, 0, 0, 0});     // no frame point of that sign
+    frame.add(0, 0, 1, {0, 5, 0, 0});
+    frame.add(0, 0, 1, {1, 0, 0, 0});
+    frame.add(0, 0, 1, {0, 0, 5, 0});
+    std::vector<int> pairs = {7, 7, 7};
+    findPairs(object.points, object.descriptors, frame.points, frame.descriptors, pairs);
+    EXPECT_EQ(pairs, (std::vector<int>{0, 1, 2, 1}));
+}
+
+// Four well-spread object points and their frame points under a known shift.
+Features gridFeatures(float dx, float dy, int count) {
+    Features f;
+    for (int i = 0; i < count; ++i) {
+        std::vector<float> d(4, 0.f);
+        d[i % 4] = 1.f + i / 4;
+        f.add(10.f + 50 * (i % 3) + dx, 10.f + 40 * (i / 3) + dy, 1, d);
+    }
+    return f;
+}
+
+TEST(LocatePlanarObject, ThreePairsAreTooFewFourSuffice) {
+    const cv::Point corners[4] = {{0, 0}, {100, 0}, {100, 80}, {0, 80}};
+    cv::Point found[4] = {{-9, -9}, {-9, -9}, {-9, -9}, {-9, -9}};
+    const Features object3 = gridFeatures(0, 0, 3), frame3 = gridFeatures(30, 20, 3);
+    EXPECT_EQ(locatePlanarObject(object3.points, object3.descriptors, frame3.points, frame3.descriptors, corners,
+                                 found),
+              0);
+    EXPECT_EQ(found[0], cv::Point(-9, -9));
+
+    Features object, frame;
+    const cv::Point2f where[4] = {{10, 10}, {90, 12}, {85, 70}, {12, 75}};
+    for (int i = 0; i < 4; ++i) {
+        std::vector<float> d(4, 0.f);
+        d[i] = 1.f;
+        object.add(where[i].x, where[i].y, 1, d);
+        frame.add(where[i].x + 30, where[i].y + 20, 1, d);
+    }
+    ASSERT_EQ(locatePlanarObject(object.points, object.descriptors, frame.points, frame.descriptors, corners, found),
+              1);
+    EXPECT_EQ(found[0], cv::Point(30, 20));
+    EXPECT_EQ(found[1], cv::Point(130, 20));
+    EXPECT_EQ(found[2], cv::Point(130, 100));
+    EXPECT_EQ(found[3], cv::Point(30, 100));
+}
+
+TEST(LocatePlanarObject, CollinearMatchesAreNotAnObject) {
+    Features object, frame;
+    for (int i = 0; i < 8; ++i) {
+        std::vector<float> d(4, 0.f);
+        d[i % 4] = 1.f + i;
+        object.add(10.f + 10 * i, 10.f + 5 * i, 1, d);
+        frame.add(40.f + 12 * i, 30.f + 3 * i, 1, d);
+    }
+    const cv::Point corners[4] = {{0, 0}, {100, 0}, {100, 80}, {0, 80}};
+    cv::Point found[4];
+    EXPECT_EQ(locatePlanarObject(object.points, object.descriptors, frame.points, frame.descriptors, corners, found),
+              0);
+}
+
+TEST(LocatePlanarObject, DescriptorsOfAnotherLengthFindNothing) {
+    Features object = gridFeatures(0, 0, 6);
+    std::vector<SurfPoint> points = object.points;
+    cv::Mat longer = cv::Mat::zeros(6, 8, CV_32F);
+    std::vector<int> pairs;
+    findPairs(object.points, object.descriptors, points, longer, pairs);
+    EXPECT_TRUE(pairs.empty());
+}
+
+TEST(ProjectCorners, CornerThrownToInfinityIsNotLocated) {
+    const cv::Point corners[4] = {{0, 0}, {100, 0}, {100, 80}, {0, 80}};
+    cv::Point found[4];
+    // The horizon w = 0 passes between the corners x = 0 and x = 100.
+    const cv::Mat tearing = (cv::Mat_<double>(3, 3) << 1, 0, 0, 0, 1, 0, -0.02, 0, 1);
+    EXPECT_EQ(projectObjectCorners(tearing, corners, found), 0);
+    const cv::Mat onTheHorizon = (cv::Mat_<double>(3, 3) << 1, 0, 0, 0, 1, 0, -0.01, 0, 1);
+    EXPECT_EQ(projectObjectCorners(onTheHorizon, corners, found), 0);
+    const cv::Mat shift = (cv::Mat_<double>(3, 3) << 1, 0, 5.4, 0, 1, -2.6, 0, 0, 1);
+    ASSERT_EQ(projectObjectCorners(shift, corners, found), 1);
+    EXPECT_EQ(found[2], cv::Point(105, 77));
+    EXPECT_EQ(projectObjectCorners(cv::Mat(), corners, found), 0);
+}
+
+TEST(CorrespondencePicture, ObjectAboveFrameWithLinesAndOutline) {
+    const cv::Mat object(20, 30, CV_8UC1, cv::Scalar(100));
+    const cv::Mat frame(50, 60, CV_8UC1, cv::Scalar(50));
+    std::vector<SurfPoint> objectPoints(1), framePoints(1);
+    objectPoints[0].pt = cv::Point2f(5, 5);
+    framePoints[0].pt = cv::Point2f(40, 30);
+    const cv::Point found[4] = {{10, 10}, {40, 10}, {40, 40}, {10, 40}};
+    const cv::Mat picture = drawCorrespondence(object, frame, objectPoints, framePoints, {0, 0}, found);
+    ASSERT_EQ(picture.size(), cv::Size(60, 70));
+    EXPECT_EQ(picture.at<uint8_t>(2, 25), 100);
+    EXPECT_EQ(picture.at<uint8_t>(5, 50), 0);     // beside the object: black
+    EXPECT_EQ(picture.at<uint8_t>(65, 5), 50);
+    EXPECT_EQ(picture.at<uint8_t>(30, 25), 255);  // outline, shifted below the object
+    EXPECT_EQ(picture.at<uint8_t>(50, 40), 255);  // end of the pair's line
+}
+
+}  // namespace
