@@ -11,7 +11,6 @@
 
 #include <fstream>
 #include <random>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -59,6 +58,16 @@ Finished run(const std::string& program, const std::vector<std::string>& args) {
     return result;
 }
 
+// A line "ms T" with T a whole number of milliseconds.
+bool hasTimeLine(const std::string& out) {
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        if (line.size() > 3 && line.compare(0, 3, "ms ") == 0 &&
+            line.find_first_not_of("0123456789", 3) == std::string::npos)
+            return true;
+    return false;
+}
+
 // Right: random dots; left: the same shifted by 3 pixels.
 void writeShiftedPair(int width, int height) {
     std::mt19937 random(1);
@@ -78,7 +87,7 @@ TEST(StereoTool, GraphCutsWriteTheLeftMapInSixteenthsWithZeroForOccluded) {
     const Finished done = run("robotas-stereo", {"gc", "l.png", "r.png", "d.png",
                                                  "--disparities", "8"});
     ASSERT_EQ(done.exitCode, 0) << done.err;
-    EXPECT_TRUE(std::regex_search(done.out, std::regex("(^|\n)ms [0-9]+\n"))) << done.out;
+    EXPECT_TRUE(hasTimeLine(done.out)) << done.out;
     const cv::Mat written = cv::imread("d.png", cv::IMREAD_UNCHANGED);
     ASSERT_EQ(written.type(), CV_16UC1);
 
