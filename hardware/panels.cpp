@@ -3,6 +3,7 @@
 #include <opencv2/core/version.hpp>
 
 #include <cstdio>
+#include <initializer_list>
 
 #include "hardware/chassis.h"
 #include "hardware/eprodas.h"
