@@ -70,12 +70,14 @@ void sendLocked(Port& port, const unsigned char* bytes, std::size_t count) {
         dropVanished(port);
 }
 
+// Bounded, so that a device that never stops talking cannot hold the port.
 void drainLocked(Port& port) {
     unsigned char scratch[256];
-    while (port.fd >= 0) {
+    for (int dropped = 0; port.fd >= 0 && dropped < kPollLimit;) {
         const long got = platform::readSerial(port.fd, scratch, sizeof scratch);
         if (got < 0) dropVanished(port);
         if (got <= 0) break;
+        dropped += static_cast<int>(got);
     }
 }
 

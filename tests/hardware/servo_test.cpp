@@ -95,6 +95,13 @@ TEST_F(ServoController, MissingReplyBytesCountAsNotActive) {
     ASSERT_TRUE(openSimulatorPort(simulator));
     EXPECT_EQ(ssc32in(), 3);
     EXPECT_NE(row(55).find("A B C D : 00     'SSC32' atsakymas: 2 baitai."), std::string::npos);
+
+    simulator.setInputs("0111");  // a full reading, then a query nobody answers
+    EXPECT_EQ(ssc32in(), 3);
+    daviklisSSC = 0;
+    simulator.setInputs("");
+    EXPECT_EQ(ssc32in(), 0);  // the old reply is not decoded again
+    EXPECT_EQ(simulator.waitForLines(3).size(), 3u);
 }
 
 TEST_F(ServoController, SilentControllerLeavesMaskAndRowAlone) {

@@ -11,7 +11,8 @@
 //   ...ver             the version text and CR (default "SSC32-V2.50")
 //   A B C D            the input state: TEXT of --inputs (default 1111; '0' marks
 //                      an active input), or the contents of the control file
-//                      when it exists (read at every query; may be any bytes)
+//                      when it exists (read at every query; may be any bytes;
+//                      an empty file: no answer)
 //   A, B, C or D alone that input's character
 //   QP <ch>            the channel's pulse width / 10 as one byte
 //   #<ch> P<pw> S<spd> moves are kept per channel; --state FILE holds them
@@ -183,7 +184,7 @@ private:
         char buffer[kControlLimit];
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
         ::close(fd);
-        if (got <= 0) return options_.inputs;
+        if (got < 0) return options_.inputs;
         std::string text(buffer, static_cast<std::size_t>(got));
         if (!text.empty() && text.back() == '\n') text.pop_back();
         return text;
