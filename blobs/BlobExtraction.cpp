@@ -59,7 +59,7 @@ struct Scratch {
     }
     // After an unusually busy picture the memory goes back.
     void trim() {
-        constexpr std::size_t kKeptBytes = 64u << 20;
+        constexpr std::size_t kKeptBytes = 128u << 20;
         const std::size_t bytes = regions.capacity() * sizeof(Region) + survivorOf.capacity() * sizeof(int) +
                                   edgeNodes.capacity() * sizeof(EdgeNode);
         if (bytes <= kKeptBytes) return;

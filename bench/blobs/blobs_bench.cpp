@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/videoio.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <string>
@@ -19,9 +20,9 @@ constexpr int kWidth = 640;
 constexpr int kHeight = 480;
 constexpr int kMaskThreshold = 100;
 
-cv::Mat noiseMask(double brightShare, unsigned seed) {
+cv::Mat noiseMask(double brightShare, unsigned seed, int width = kWidth, int height = kHeight) {
     cv::RNG random(seed);
-    cv::Mat values(kHeight, kWidth, CV_32F);
+    cv::Mat values(height, width, CV_32F);
     random.fill(values, cv::RNG::UNIFORM, 0.0, 1.0);
     cv::Mat mask;
     cv::compare(values, brightShare, mask, cv::CMP_LT);  // 255 where bright
@@ -48,6 +49,45 @@ cv::Mat videoMask() {
     cv::absdiff(a, b, difference);
     cv::threshold(difference, mask, 25, 255, cv::THRESH_BINARY);
     return mask;
+}
+
+// Dark teeth one pixel apart; each bridge joins two neighbouring teeth, the
+// bridges stepping down from right to left, so every merge hands the region
+// grown so far to a lower-numbered one: the worst case for merge bookkeeping.
+cv::Mat stairsMask(int width, int height) {
+    cv::Mat mask(height, width, CV_8UC1, cv::Scalar(255));
+    const int teeth = std::min(width / 2, height);
+    for (int i = 0; i < teeth; ++i) mask.col(2 * i).setTo(cv::Scalar(0));
+    for (int i = 0; i + 1 < teeth; ++i) {
+        const int y = (teeth - 2 - i) * (height - 1) / std::max(teeth - 2, 1);
+        mask.at<uchar>(y, 2 * i + 1) = 0;
+    }
+    return mask;
+}
+
+// Runs of both colours in the mask, the unit of the labeller's work.
+double runsOf(const cv::Mat& mask) {
+    double runs = 0;
+    for (int y = 0; y < mask.rows; ++y) {
+        const uchar* row = mask.ptr<uchar>(y);
+        runs += 1;
+        for (int x = 1; x < mask.cols; ++x) runs += row[x] != row[x - 1];
+    }
+    return runs;
+}
+
+void labelScaled(benchmark::State& state, bool stairs) {
+    const int width = static_cast<int>(state.range(0));
+    const int height = width * 3 / 4;
+    const cv::Mat mask = stairs ? stairsMask(width, height) : noiseMask(0.5, 3, width, height);
+    for (auto _ : state) {
+        CBlobResult set(mask, cv::Mat(), kMaskThreshold, true);
+        benchmark::DoNotOptimize(set.BlobCount());
+    }
+    const double runs = runsOf(mask);
+    state.counters["runs"] = runs;
+    state.counters["ns_per_run"] = benchmark::Counter(runs * 1e-9, benchmark::Counter::kIsIterationInvariantRate |
+                                                                       benchmark::Counter::kInvert);
 }
 
 const cv::Mat& maskNamed(const std::string& name) {
@@ -92,5 +132,9 @@ BENCHMARK_CAPTURE(labelWithBlobs, noise50_moments, "noise50", true)->Unit(benchm
 BENCHMARK_CAPTURE(labelWithOpenCv, video, "video")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(labelWithBlobs, video, "video", false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(labelWithBlobs, video_moments, "video", true)->Unit(benchmark::kMillisecond);
+
+// Time per run stays flat as the picture grows: the labelling is linear.
+BENCHMARK_CAPTURE(labelScaled, noise50, false)->Arg(320)->Arg(640)->Arg(1280)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(labelScaled, stairs, true)->Arg(320)->Arg(640)->Arg(1280)->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

@@ -244,6 +244,31 @@ TEST(BlobLabelling, RejectedInputsAppendNothing) {
     }
 }
 
+TEST(BlobLabelling, NewBlobsFollowWhatTheVectorAlreadyHeld) {
+    cv::Mat picture(6, 6, CV_8UC1, cv::Scalar(kBright));
+    picture.at<uchar>(2, 2) = kDark;
+    CBlob* earlier = new CBlob;
+    earlier->label = 77;
+    Labelling result;
+    result.blobs.push_back(earlier);
+    ASSERT_TRUE(BlobAnalysis(picture, kThreshold, cv::Mat(), true, false, result.blobs));
+    ASSERT_EQ(result.blobs.size(), 3u);
+    EXPECT_EQ(result.blobs[0]->label, 77);
+    EXPECT_EQ(result.blobs[1]->label, 0);
+    EXPECT_EQ(result.blobs[2]->area, 1);
+}
+
+TEST(BlobLabelling, ThresholdOutsideTheGreyRangeIsClamped) {
+    const cv::Mat picture(5, 5, CV_8UC1, cv::Scalar(kBright));
+    CBlobResult nothingBright(picture, cv::Mat(), 300, false);
+    ASSERT_EQ(nothingBright.BlobCount(), 2);
+    EXPECT_EQ(nothingBright.GetBlob(1)->area, 25);
+    CBlobResult allBright(cv::Mat(5, 5, CV_8UC1, cv::Scalar(0)), cv::Mat(), -4, false);
+    ASSERT_EQ(allBright.BlobCount(), 2);  // 0 is not above 0
+    CBlobResult wrapped(picture, cv::Mat(), 256 + 100, false);
+    EXPECT_EQ(wrapped.BlobCount(), 2);  // not taken as 100
+}
+
 TEST(BlobLabelling, ExternPerimeterNeverReadsBeyondTheCountImage) {
     cv::Mat counts(4, 6, CV_8UC1, cv::Scalar(1));
     // A run reaching the last grid column would read one count past the row.
