@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <string>
 #include <vector>
 
 namespace {
@@ -45,21 +44,13 @@ TEST(BlobMeasures, LengthBreadthAndElongationOfTheEquivalentRectangle) {
     EXPECT_DOUBLE_EQ(CBlobGetElongation()(blobWith(0, 0)), 0);
 }
 
-TEST(BlobMeasures, CompactnessAndMoments) {
+TEST(BlobMeasures, CompactnessOfAnEmptyBlobAndMixedMomentsAreZero) {
     EXPECT_DOUBLE_EQ(CBlobGetCompactness()(blobWith(5, 0)), 0);
     EXPECT_NEAR(CBlobGetCompactness()(blobWith(12, 9)), 144 / (4 * M_PI * 9), 1e-12);
     CBlob blob = blobWith(12, 9);
-    blob.sumX = 1;
-    blob.sumY = 2;
-    blob.sumXX = 3;
-    blob.sumYY = 4;
     blob.sumXY = 5;
-    EXPECT_EQ(CBlobGetMoment(0, 0)(blob), 9);
-    EXPECT_EQ(CBlobGetMoment(1, 0)(blob), 1);
-    EXPECT_EQ(CBlobGetMoment(0, 1)(blob), 2);
-    EXPECT_EQ(CBlobGetMoment(2, 0)(blob), 3);
-    EXPECT_EQ(CBlobGetMoment(0, 2)(blob), 4);
     EXPECT_EQ(CBlobGetMoment(1, 1)(blob), 0);
+    EXPECT_EQ(CBlobGetMoment(0, 0)(blob), 9);
 }
 
 TEST(BlobMeasures, BlobWithoutEdgePointsFallsBack) {
@@ -108,36 +99,6 @@ TEST(BlobMeasures, XYInsideFollowsTheSpansOfTheRow) {
     EXPECT_EQ(CBlobGetXYInside(cv::Point(3, 0))(repeated), 0);
 }
 
-TEST(BlobMeasures, NamesAreTheClassNames) {
-    const std::vector<std::pair<const COperadorBlob*, std::string>> named = {
-        {new CBlobGetArea, "CBlobGetArea"},
-        {new CBlobGetPerimeter, "CBlobGetPerimeter"},
-        {new CBlobGetExterior, "CBlobGetExterior"},
-        {new CBlobGetMean, "CBlobGetMean"},
-        {new CBlobGetExternPerimeter, "CBlobGetExternPerimeter"},
-        {new CBlobGetCompactness, "CBlobGetCompactness"},
-        {new CBlobGetLength, "CBlobGetLength"},
-        {new CBlobGetBreadth, "CBlobGetBreadth"},
-        {new CBlobGetMoment(1, 0), "CBlobGetMoment"},
-        {new CBlobGetHullPerimeter, "CBlobGetHullPerimeter"},
-        {new CBlobGetHullArea, "CBlobGetHullArea"},
-        {new CBlobGetMinXatMinY, "CBlobGetMinXatMinY"},
-        {new CBlobGetMinYatMaxX, "CBlobGetMinYatMaxX"},
-        {new CBlobGetMaxXatMaxY, "CBlobGetMaxXatMaxY"},
-        {new CBlobGetMaxYatMinX, "CBlobGetMaxYatMinX"},
-        {new CBlobGetElongation, "CBlobGetElongation"},
-        {new CBlobGetRoughness, "CBlobGetRoughness"},
-        {new CBlobGetDistanceFromPoint(1, 2), "CBlobGetDistanceFromPoint"},
-        {new CBlobGetXCenter, "CBlobGetXCenter"},
-        {new CBlobGetYCenter, "CBlobGetYCenter"},
-        {new CBlobGetXYInside(cv::Point(1, 1)), "CBlobGetXYInside"},
-    };
-    for (const auto& [measure, name] : named) {
-        EXPECT_EQ(measure->GetNom(), name);
-        delete measure;
-    }
-}
-
 TEST(BlobRecord, EllipseNeedsSevenPoints) {
     CBlob blob;
     blob.edges = {{0, 0}, {4, 0}, {6, 2}, {4, 4}, {0, 4}, {-2, 2}};
@@ -161,20 +122,12 @@ TEST(BlobRecord, HullOfNoPointsLeavesTheCallersHullAlone) {
     EXPECT_EQ(hull.size(), 4u);
 }
 
-TEST(BlobRecord, CopiesOwnTheirEdgePoints) {
-    CBlob original;
-    original.label = 4;
-    original.edges = {{1, 1}, {2, 1}};
-    CBlob copy(&original);
-    copy.ClearEdges();
-    EXPECT_EQ(original.edges.size(), 2u);
-    original.CopyEdges(copy);
-    original.CopyEdges(original);
-    EXPECT_EQ(copy.edges, (std::vector<cv::Point>{{1, 1}, {2, 1}}));
-    EXPECT_EQ(original.edges.size(), 4u);
-    EXPECT_EQ(copy.label, 4);
-    CBlob fromNull(static_cast<const CBlob*>(nullptr));
-    EXPECT_EQ(fromNull.label, -1);
+TEST(BlobRecord, CopyingEdgesOntoItselfDoublesThem) {
+    CBlob blob;
+    blob.edges = {{1, 1}, {2, 1}};
+    blob.CopyEdges(blob);
+    EXPECT_EQ(blob.edges, (std::vector<cv::Point>{{1, 1}, {2, 1}, {1, 1}, {2, 1}}));
+    EXPECT_EQ(CBlob(static_cast<const CBlob*>(nullptr)).label, -1);
 }
 
 TEST(BlobRecord, FillBlobPaintsBetweenPairsOfEachRow) {
