@@ -213,7 +213,7 @@ std::int64_t Matcher::expandWith(const Labeling& current, int alpha, Labeling& p
         if (roles[p] == AlphaRole::Node) alphaNode[p] = nodes++;
     }
 
-    FlowGraph graph(std::max(nodes, 1), std::max(3 * nodes, 1), reportGraphFailure);
+    FlowGraph graph(std::max(nodes, 1), std::max(4 * nodes, 1), reportGraphFailure);
     if (nodes > 0) graph.add_node(nodes);
     std::vector<UnaryCosts> unary(nodes);
     std::int64_t constant = 0;
