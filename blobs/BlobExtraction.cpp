@@ -31,17 +31,18 @@ struct Region {
     double greySum = 0;
     double greySquares = 0;
     double maskedPixels = 0;
-    // The region's edge points: a list threaded through the labeller's point
-    // store, so that absorbing a region appends its points in constant time.
+    // The region's edge points: a list of chunks in the labeller's point store,
+    // so that absorbing a region appends its points in constant time.
     int edgeHead = -1;
     int edgeTail = -1;
     int edgeCount = 0;
 };
 
-// One edge point in the labeller's store, linked to the next point of its region.
-struct EdgeNode {
-    int x;
-    int y;
+// A few edge points of one region, in order, linked to the region's next chunk.
+struct EdgeChunk {
+    static constexpr int kCapacity = 15;
+    cv::Point points[kCapacity];
+    int count;
     int next;
 };
 
@@ -50,22 +51,22 @@ struct EdgeNode {
 struct Scratch {
     std::vector<Region> regions;
     std::vector<int> survivorOf;
-    std::vector<EdgeNode> edgeNodes;
+    std::vector<EdgeChunk> edgeChunks;
 
     void clear() {
         regions.clear();
         survivorOf.clear();
-        edgeNodes.clear();
+        edgeChunks.clear();
     }
     // After an unusually busy picture the memory goes back.
     void trim() {
         constexpr std::size_t kKeptBytes = 128u << 20;
         const std::size_t bytes = regions.capacity() * sizeof(Region) + survivorOf.capacity() * sizeof(int) +
-                                  edgeNodes.capacity() * sizeof(EdgeNode);
+                                  edgeChunks.capacity() * sizeof(EdgeChunk);
         if (bytes <= kKeptBytes) return;
         std::vector<Region>().swap(regions);
         std::vector<int>().swap(survivorOf);
-        std::vector<EdgeNode>().swap(edgeNodes);
+        std::vector<EdgeChunk>().swap(edgeChunks);
     }
 };
 
@@ -137,7 +138,7 @@ public:
              Scratch& scratch)
         : source_(source), mask_(mask), threshold_(threshold), borderColour_(borderColour ? 1 : 0),
           findMoments_(findMoments), cols_(source.cols), rows_(source.rows), regions_(scratch.regions),
-          survivorOf_(scratch.survivorOf), edgeNodes_(scratch.edgeNodes) {
+          survivorOf_(scratch.survivorOf), edgeChunks_(scratch.edgeChunks) {
         scratch.clear();
         cv::Size whole;
         cv::Point offset;
@@ -191,7 +192,7 @@ private:
     // that absorbed it, so the region arrays of the two rows are relabelled
     // lazily when read instead of being rewritten at every merge.
     std::vector<int>& survivorOf_;
-    std::vector<EdgeNode>& edgeNodes_;
+    std::vector<EdgeChunk>& edgeChunks_;
 };
 
 void Labeller::label() {
@@ -602,7 +603,7 @@ void Labeller::Subsume(int absorbed, int survivor) {
     s.sumXY += a.sumXY;
     if (a.edgeHead >= 0) {
         if (s.edgeTail >= 0)
-            edgeNodes_[s.edgeTail].next = a.edgeHead;
+            edgeChunks_[s.edgeTail].next = a.edgeHead;
         else
             s.edgeHead = a.edgeHead;
         s.edgeTail = a.edgeTail;
@@ -625,21 +626,30 @@ int Labeller::regionOf(int region) {
 }
 
 void Labeller::pushEdge(int region, int x, int y) {
-    const int index = static_cast<int>(edgeNodes_.size());
-    edgeNodes_.push_back(EdgeNode{x, y, -1});
     Region& r = regions_[region];
-    if (r.edgeTail >= 0)
-        edgeNodes_[r.edgeTail].next = index;
-    else
-        r.edgeHead = index;
-    r.edgeTail = index;
+    if (r.edgeTail < 0 || edgeChunks_[r.edgeTail].count == EdgeChunk::kCapacity) {
+        const int chunk = static_cast<int>(edgeChunks_.size());
+        edgeChunks_.emplace_back();
+        edgeChunks_.back().count = 0;
+        edgeChunks_.back().next = -1;
+        if (r.edgeTail >= 0)
+            edgeChunks_[r.edgeTail].next = chunk;
+        else
+            r.edgeHead = chunk;
+        r.edgeTail = chunk;
+    }
+    EdgeChunk& tail = edgeChunks_[r.edgeTail];
+    tail.points[tail.count++] = cv::Point(x, y);
     ++r.edgeCount;
 }
 
 std::vector<cv::Point> Labeller::edgesOf(const Region& region) const {
     std::vector<cv::Point> points;
     points.reserve(region.edgeCount);
-    for (int i = region.edgeHead; i >= 0; i = edgeNodes_[i].next) points.emplace_back(edgeNodes_[i].x, edgeNodes_[i].y);
+    for (int i = region.edgeHead; i >= 0; i = edgeChunks_[i].next) {
+        const EdgeChunk& chunk = edgeChunks_[i];
+        points.insert(points.end(), chunk.points, chunk.points + chunk.count);
+    }
     return points;
 }
 
