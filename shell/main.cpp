@@ -1,16 +1,52 @@
-// The robot program: wires the subsystems' modes into the menus and starts.
+// The robot program: wires the subsystems' modes and device steps into the
+// start-up, the robot-mode loop and the menus, then starts.
 
 #include <cstdlib>
 
+#include "faces/faces.h"
+#include "hardware/hardware.h"
 #include "platform/clock.h"
+#include "shell/config.h"
+#include "shell/menu.h"
 #include "shell/modes.h"
 #include "shell/startup.h"
+#include "speech/speech.h"
 
 namespace {
 
-void wireModes() {
-    RobotModes& modes = robotModes();
-    (void)modes;
+constexpr int kRecogniserPort = 10500;
+
+void wireDevices(RobotModes& modes) {
+    modes.connectRecogniser = [] { return do_connect("localhost", kRecogniserPort); };
+    modes.pauseRecogniser = [] { komanda_pause_recog(prisijungimas); };
+    modes.disconnectRecogniser = [] { do_disconnect(prisijungimas); };
+    modes.startSerialAndServos = sysinitasSerial;
+    modes.startBoard = sysinitasBoard;
+    modes.parkHead = shutdownHead;
+    modes.closeSerialPort = closeSerialPort;
+    modes.closeBoard = closeBoardHandle;
+    modes.releaseCameras = releaseCameras;
+}
+
+void wireModes(RobotModes& modes) {
+    modes.Pradzia = [] { Pradzia(); };
+    modes.DialogasRobRezimas = DialogasRobRezimas;
+    modes.KalboaAtpazinimas_demo = KalboaAtpazinimas_demo;
+    modes.ivedimasiscam = ivedimasiscam;
+    modes.ssc32inDemo = ssc32inDemo;
+    modes.eproaktyv = eproaktyv;
+    setPanelCameras(getCameraFrame, getCameraFrame1);
+}
+
+FaceStatistics currentFaceStatistics() {
+    FaceStatistics stats;
+    stats.noofegineface = noofegineface;
+    stats.nooftraingimage = nooftraingimage;
+    stats.confi = confi;
+    stats.accuracy = accuracy;
+    stats.detectiontime = detectiontime;
+    stats.detectfacetime = detectfacetime;
+    return stats;
 }
 
 }  // namespace
@@ -20,6 +56,9 @@ int main() {
     // waits pass at once.
     if (const char* virtualTime = std::getenv("ROBOTAS_VIRTUAL_TIME"); virtualTime && *virtualTime == '1')
         platform::useVirtualTime(true);
-    wireModes();
+    RobotModes& modes = robotModes();
+    wireDevices(modes);
+    wireModes(modes);
+    readFaceStatistics = currentFaceStatistics;
     return robotasMain();
 }

@@ -208,10 +208,14 @@ void showDemoHelp() {
     gf.printf("%s\n\n", blankLine);
 }
 
+// Any value up to 1 is a connection that failed (1 from a refused connect, -1
+// when no socket could be made); waiting on it would only spin.
+bool recogniserConnected() { return prisijungimas > 1; }
+
 }  // namespace
 
 int Pradzia() {
-    if (prisijungimas == 1) return -1;
+    if (!recogniserConnected()) return -1;
     showGreetingHelp();
     startListening();
     static char* demo_zodis = nullptr;
@@ -227,7 +231,7 @@ int Pradzia() {
 }
 
 int DialogasRobRezimas() {
-    if (prisijungimas == 1) return 0;
+    if (!recogniserConnected()) return 0;
     platform::sleepMs(1000);
     platform::WinExec("eSpeak.exe -v lv+m4 kaaa......daa`ryi`tiii", kSpeechHidden);
     showWorkModeChoices();

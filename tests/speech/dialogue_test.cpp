@@ -145,9 +145,11 @@ TEST_F(VoiceDialogue, GrammarUploadReachesTheRecogniserWhole) {
 }
 
 TEST_F(VoiceDialogue, WithoutRecogniserTheDialoguesReturnAtOnce) {
-    prisijungimas = 1;
-    EXPECT_EQ(Pradzia(), -1);
-    EXPECT_EQ(DialogasRobRezimas(), 0);
+    for (int failedConnection : {1, -1}) {  // a refused connect, and no socket at all
+        prisijungimas = failedConnection;
+        EXPECT_EQ(Pradzia(), -1);
+        EXPECT_EQ(DialogasRobRezimas(), 0);
+    }
     EXPECT_TRUE(spoken().empty());
     EXPECT_EQ(screen().find_first_not_of(" \n"), std::string::npos);
 }
