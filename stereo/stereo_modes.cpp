@@ -12,6 +12,7 @@
 #include "hardware/mechanika.h"
 #include "hardware/servo.h"
 #include "platform/clock.h"
+#include "platform/devices.h"
 #include "platform/ui.h"
 #include "shell/config.h"
 #include "shell/f_graph.h"
@@ -62,6 +63,7 @@ void createDepthWindows(const DepthWindows& windows, DepthTrackbars& bars,
 // first node, a 4 x 4 matrix. Empty when missing or unusable; the modes then
 // go on without the 3-D view.
 cv::Mat loadReprojection() {
+    if (!platform::fileReadable("Q.xml")) return {};
     try {
         cv::FileStorage fs("Q.xml", cv::FileStorage::READ);
         if (!fs.isOpened()) return {};

@@ -81,9 +81,9 @@ TEST_F(StereoModes, BlockMatchingMeasuresDepthAndStepsThePanUntilM) {
     EXPECT_LT(lowest, 0);
     EXPECT_GT(distance, 0);
     EXPECT_LT(distance, 5000.0 / 3 / 16) << "maxima are sixteenths of at least one pixel";
-    const int moved = servo_x - 1400;
-    EXPECT_TRUE(moved == 0 || std::abs(moved) == 9 || std::abs(moved) % 3 == 0) << moved;
-    EXPECT_LE(std::abs(moved), 9);
+    const int moved = servo_x - 1400;  // three frames of 0 or 3 steps each
+    EXPECT_EQ(std::abs(moved) % 3, 0) << moved;
+    EXPECT_LE(std::abs(moved), 9) << moved;
     EXPECT_EQ(servo_y, 1800);
     EXPECT_FALSE(ui::windowExists("stereoBM gylis"));
     EXPECT_FALSE(ui::windowExists("stereoBM gylis 3D"));
