@@ -1,0 +1,217 @@
+// Point tracking and ball following on synthetic and recorded frames.
+
+#include "stereo/tracking_modes.h"
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <random>
+
+#include "faces/camera.h"
+#include "platform/keys.h"
+#include "platform/ui.h"
+#include "shell/config.h"
+#include "tests/support/robot_test.h"
+
+namespace {
+
+// Smooth random blotches: plenty of corners that survive the mode's erosion.
+cv::Mat texturedFrame(unsigned seed) {
+    std::mt19937 random(seed);
+    cv::Mat blocks(30, 40, CV_8UC1);
+    for (int y = 0; y < blocks.rows; ++y)
+        for (int x = 0; x < blocks.cols; ++x) blocks.at<uchar>(y, x) = uchar(random() % 200 + 20);
+    cv::Mat grey, colour;
+    cv::resize(blocks, grey, cv::Size(640, 480), 0, 0, cv::INTER_NEAREST);
+    cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
+    return colour;
+}
+
+cv::Mat shifted(const cv::Mat& frame, float dx, float dy) {
+    const cv::Mat move = (cv::Mat_<double>(2, 3) << 1, 0, dx, 0, 1, dy);
+    cv::Mat out;
+    cv::warpAffine(frame, out, move, frame.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    return out;
+}
+
+class PointTracking : public robotest::RobotTest {
+protected:
+    void SetUp() override {
+        RobotTest::SetUp();
+        plotis = 640;
+        aukstis = 480;
+        servo_xk = 1400;
+        servo_yk = 1850;
+    }
+};
+
+TEST_F(PointTracking, CornersPickedByRFollowTheSceneFromFrameToFrame) {
+    PointTracker tracker;
+    const cv::Mat first = texturedFrame(1);
+    tracker.processFrame(first);
+    EXPECT_TRUE(tracker.points().empty()) << "no points before a click or r";
+    tracker.key('r');
+    tracker.processFrame(first);
+    const std::vector<cv::Point2f> before = tracker.points();
+    ASSERT_GT(before.size(), 50u);
+    ASSERT_LE(before.size(), size_t(PointTracker::kMaxPoints));
+
+    tracker.processFrame(shifted(first, 3, 2));
+    const std::vector<cv::Point2f>& after = tracker.points();
+    ASSERT_GT(after.size(), before.size() / 2);
+    std::vector<float> dx, dy;
+    for (const cv::Point2f& p : after) {
+        const auto nearest = std::min_element(before.begin(), before.end(), [&](auto a, auto b) {
+            return cv::norm(a - p + cv::Point2f(3, 2)) < cv::norm(b - p + cv::Point2f(3, 2));
+        });
+        dx.push_back(p.x - nearest->x);
+        dy.push_back(p.y - nearest->y);
+    }
+    std::nth_element(dx.begin(), dx.begin() + dx.size() / 2, dx.end());
+    std::nth_element(dy.begin(), dy.begin() + dy.size() / 2, dy.end());
+    EXPECT_NEAR(dx[dx.size() / 2], 3, 0.3);
+    EXPECT_NEAR(dy[dy.size() / 2], 2, 0.3);
+    // Each kept point is a green dot on the shown picture.
+    const cv::Point dot(cvRound(after[0].x), cvRound(after[0].y));
+    EXPECT_EQ(tracker.image().at<cv::Vec3b>(dot), cv::Vec3b(0, 255, 0));
+}
+
+TEST_F(PointTracking, AClickAddsAPointOrDropsTheOneNearIt) {
+    PointTracker tracker;
+    tracker.click(100, 100);  // no picture yet: nothing to click on
+    const cv::Mat frame = texturedFrame(2);
+    tracker.processFrame(frame);
+    EXPECT_TRUE(tracker.points().empty());
+
+    tracker.click(200, 160);
+    tracker.processFrame(frame);
+    ASSERT_EQ(tracker.points().size(), 1u);
+    const cv::Point2f kept = tracker.points()[0];
+    EXPECT_LT(cv::norm(kept - cv::Point2f(200, 160)), 15) << "refined within its window";
+
+    tracker.click(cvRound(kept.x) + 12, cvRound(kept.y));  // far from it: a second point
+    tracker.processFrame(frame);
+    EXPECT_EQ(tracker.points().size(), 2u);
+
+    tracker.click(cvRound(kept.x) + 2, cvRound(kept.y) + 2);  // within 5 pixels: dropped
+    tracker.processFrame(frame);
+    ASSERT_EQ(tracker.points().size(), 1u);
+    EXPECT_GT(cv::norm(tracker.points()[0] - kept), 5);
+
+    tracker.key('c');
+    EXPECT_TRUE(tracker.points().empty());
+    tracker.click(300, 300);  // after c a click starts a new list
+    tracker.processFrame(frame);
+    EXPECT_EQ(tracker.points().size(), 1u);
+}
+
+TEST_F(PointTracking, NightModeShowsOnlyTheDots) {
+    PointTracker tracker;
+    const cv::Mat frame = texturedFrame(3);
+    tracker.processFrame(frame);
+    tracker.key('n');
+    tracker.click(320, 240);
+    tracker.processFrame(frame);
+    tracker.processFrame(frame);
+    ASSERT_EQ(tracker.points().size(), 1u);
+    const cv::Mat& shown = tracker.image();
+    cv::Mat green, black;
+    cv::inRange(shown, cv::Scalar(0, 255, 0), cv::Scalar(0, 255, 0), green);
+    cv::inRange(shown, cv::Scalar::all(0), cv::Scalar::all(0), black);
+    EXPECT_GT(cv::countNonZero(green), 20);
+    EXPECT_EQ(cv::countNonZero(green) + cv::countNonZero(black), int(shown.total()))
+        << "every lit pixel is part of the dot";
+    EXPECT_FALSE(tracker.key('m'));
+}
+
+TEST_F(PointTracking, HeadFollowsAPointOutsideTheDeadBands) {
+    steerHeadTowards({320, 280});  // 40 below the centre: inside both bands
+    EXPECT_EQ(servo_yk, 1850);
+    EXPECT_EQ(servo_xk, 1400);
+    EXPECT_EQ(servo_greitisX, 20);
+    steerHeadTowards({320, 281});  // 41 below: 1850 + 281 / 25 + 2
+    EXPECT_EQ(servo_yk, 1863);
+    EXPECT_EQ(servo_y, 1863);
+    EXPECT_EQ(servo_greitisY, 20);
+    steerHeadTowards({100, 240});  // 220 left of the centre: 1400 + 100 / 20 + 2
+    EXPECT_EQ(servo_xk, 1407);
+    EXPECT_EQ(servo_x, 1407);
+    EXPECT_EQ(servo_greitisX, 23);
+    steerHeadTowards({600, 100});  // right and above: both targets go back
+    EXPECT_EQ(servo_xk, 1407 - 30 - 2);
+    EXPECT_EQ(servo_yk, 1863 - 4 - 2);
+}
+
+TEST_F(PointTracking, ModeTracksTheLeftCameraUntilM) {
+    robotest::ScopedWorkDir dir;
+    std::filesystem::create_directories("video" + std::to_string(kamera2));
+    cv::imwrite("video" + std::to_string(kamera2) + "/frame001.png", texturedFrame(4));
+    platform::scriptKeys("rxm");
+    EXPECT_EQ(trekingas(1, nullptr), 0);
+    EXPECT_GT(pointTracker().points().size(), 50u);
+    EXPECT_NE(screen().find("- auto tasku sekimas"), std::string::npos) << screen();
+    EXPECT_EQ(plotis, 640);
+    EXPECT_FALSE(ui::windowExists("Sekam"));
+    EXPECT_FALSE(camera1.isOpened());
+    pointTracker().key('c');
+}
+
+cv::Mat ballFrame(cv::Point centre, int ballRadius) {
+    cv::Mat frame(480, 640, CV_8UC3, cv::Scalar(90, 100, 110));
+    cv::circle(frame, centre, ballRadius, cv::Scalar(30, 40, 200), -1);
+    return frame;
+}
+
+TEST(BallFollowing, RedMeansRAboveOneAndAHalfGreenAndTwiceBlue) {
+    EXPECT_TRUE(isRedPixel(cv::Vec3b(75, 100, 151)));
+    EXPECT_FALSE(isRedPixel(cv::Vec3b(75, 100, 150)));
+    EXPECT_FALSE(isRedPixel(cv::Vec3b(76, 10, 151)));  // 151 is not above 2 x 76
+    EXPECT_FALSE(isRedPixel(cv::Vec3b(0, 0, 0)));
+}
+
+TEST(BallFollowing, RingsTheBallWithItsEnclosingCircle) {
+    // Outlines count their corner points only: a disc needs a radius of
+    // about 80 pixels before its outline has 200 of them.
+    cv::Mat frame = ballFrame({300, 200}, 90);
+    FindBall(frame);
+    EXPECT_NEAR(center.x, 300, 2);
+    EXPECT_NEAR(center.y, 200, 2);
+    EXPECT_NEAR(radius, 90, 2);
+    EXPECT_EQ(frame.at<cv::Vec3b>(200, 300 + int(radius)), cv::Vec3b(0, 0, 255));
+}
+
+TEST(BallFollowing, SmallRedSpotsAndTheEdgeRowsAreNoBall) {
+    cv::Mat small = ballFrame({300, 200}, 40);  // an outline far below 200 points
+    const cv::Mat before = small.clone();
+    FindBall(small);
+    EXPECT_EQ(center.x, -1.f);
+    EXPECT_EQ(cv::norm(small, before, cv::NORM_INF), 0) << "nothing drawn";
+
+    cv::Mat edge(480, 640, CV_8UC3, cv::Scalar(90, 100, 110));
+    edge(cv::Rect(0, 0, 640, 4)).setTo(cv::Scalar(30, 40, 200));  // red, but in the top rows
+    FindBall(edge);
+    EXPECT_EQ(center.x, -1.f);
+}
+
+class BallMode : public robotest::RobotTest {};
+
+TEST_F(BallMode, ShowsTheRingedFrameUntilM) {
+    robotest::ScopedWorkDir dir;
+    std::filesystem::create_directories("video" + std::to_string(kamera2));
+    cv::imwrite("video" + std::to_string(kamera2) + "/frame001.png", ballFrame({320, 240}, 80));
+    platform::scriptKeys("am");
+    objsekimas();
+    const cv::Mat shown = ui::lastShown("Kaire");
+    ASSERT_EQ(shown.size(), cv::Size(640, 480));
+    EXPECT_EQ(shown.at<cv::Vec3b>(240, 320 + int(radius)), cv::Vec3b(0, 0, 255));
+    EXPECT_EQ(plotis, 640);
+    EXPECT_FALSE(camera1.isOpened());
+    plotis = 320;
+    aukstis = 240;
+}
+
+}  // namespace
