@@ -118,12 +118,6 @@ int Matcher::pairCost(int p, bool down, int d) const {
                                                                 : weights_.lambda2;
 }
 
-int Matcher::smoothnessCost(int x, int y, int dx, int dy, int d) const {
-    CV_Assert(std::abs(dx) + std::abs(dy) == 1);
-    const int firstX = std::min(x, x + dx), firstY = std::min(y, y + dy);
-    return pairCost(index(firstX, firstY), dy != 0, d);
-}
-
 int Matcher::kthSmallestCost(int x, int y, int k) const {
     std::vector<int> costs;
     costs.reserve(numberOfDisparities_);

@@ -45,9 +45,6 @@ public:
     bool hasAssignment(int x, int y, int d) const;
     // Birchfield-Tomasi-like cost of matching left (x, y) with right (x - d, y).
     int dataCost(int x, int y, int d) const;
-    // Penalty between assignments at disparity d of left (x, y) and its neighbour
-    // (x + dx, y + dy): lambda1 where both pictures are uniform there, else lambda2.
-    int smoothnessCost(int x, int y, int dx, int dy, int d) const;
 
     std::int64_t energy(const Labeling& labels) const;
     // No right pixel matched twice, every disparity in range and matchable.
@@ -66,7 +63,8 @@ private:
     void deriveWeights(const GCState& state);
     int kthSmallestCost(int x, int y, int k) const;
     // Pair of left pixel p with its neighbour to the right (down = false) or
-    // below (down = true): whether both have an assignment at d, and its cost.
+    // below (down = true): whether both have an assignment at d, and its
+    // penalty: lambda1 where both pictures are uniform there, else lambda2.
     bool pairExists(int p, bool down, int d) const;
     int pairCost(int p, bool down, int d) const;
     // What an alpha assignment is in a move: already active, a graph node,

@@ -122,15 +122,23 @@ TEST(GraphCutMoves, CutEnergyMatchesLabelingEnergyOnLargerPictures) {
     const cv::Mat right = randomPicture(40, 30, random);
     cv::Mat left;
     cv::blur(right, left, cv::Size(3, 1));  // not an exact shift: many ties and near ties
-    gc::Matcher matcher(left, right, tinyState(-2, 8));
-    gc::Labeling labels = randomLabeling(matcher, random);
-    for (int alpha = -2; alpha <= 5; ++alpha) {
-        gc::Labeling proposal;
-        const std::int64_t cutEnergy = matcher.expansionMove(labels, alpha, proposal);
-        ASSERT_TRUE(matcher.isConsistent(proposal));
-        EXPECT_EQ(cutEnergy, matcher.energy(proposal)) << "alpha " << alpha;
-        EXPECT_LE(cutEnergy, matcher.energy(labels)) << "the move may always keep all";
-        labels = proposal;
+    GCState automatic = tinyState(-2, 8);
+    // Weights this large make cuts that no longer fit an int.
+    GCState huge = automatic;
+    huge.K = 900000;
+    huge.lambda1 = 700000;
+    huge.lambda2 = 300000;
+    for (const GCState& state : {automatic, huge}) {
+        gc::Matcher matcher(left, right, state);
+        gc::Labeling labels = randomLabeling(matcher, random);
+        for (int alpha = -2; alpha <= 5; ++alpha) {
+            gc::Labeling proposal;
+            const std::int64_t cutEnergy = matcher.expansionMove(labels, alpha, proposal);
+            ASSERT_TRUE(matcher.isConsistent(proposal));
+            EXPECT_EQ(cutEnergy, matcher.energy(proposal)) << "K " << state.K << " alpha " << alpha;
+            EXPECT_LE(cutEnergy, matcher.energy(labels)) << "the move may always keep all";
+            labels = proposal;
+        }
     }
 }
 
