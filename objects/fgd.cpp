@@ -136,7 +136,7 @@ struct FgdModel::Tables {
 
         void init(int pixelCount, int keptEntries, int significantEntries, int quantLevels) {
             pixels = pixelCount;
-            kept = std::max(1, keptEntries);
+            kept = std::clamp(keptEntries, 1, 255);  // counts are kept in bytes
             significant = std::clamp(significantEntries, 1, kept);
             levels = std::clamp(quantLevels, 1, kLevels);
             entries.reset(new Entry[static_cast<size_t>(kept) * pixels]);

@@ -190,6 +190,7 @@ TEST(ObjectSearch, SyntheticViewsOfATexturedPictureAreLocated) {
     struct View { double angle, scale, tilt; };
     const View views[] = {{0, 1.0, 0}, {30, 1.0, 0}, {-20, 0.7, 0}, {10, 1.4, 0}, {25, 0.8, 3e-4}, {-30, 1.1, -2e-4}};
     const cv::Point2f centre(object.cols / 2.f, object.rows / 2.f);
+    double worst = 0;
     for (const View& v : views) {
         SCOPED_TRACE(::testing::Message() << "angle " << v.angle << " scale " << v.scale << " tilt " << v.tilt);
         // Rotation and scale about the picture's centre, moved to the middle of a 640 x 480
@@ -209,8 +210,11 @@ TEST(ObjectSearch, SyntheticViewsOfATexturedPictureAreLocated) {
                   pairs);
         const cv::Mat found = homographyFromPairs(objectFeatures.points, frameFeatures.points, pairs);
         ASSERT_FALSE(found.empty());
-        EXPECT_LT(objtest::meanCornerError(cv::Matx33d(found), h, object.size()), 5.0);
+        const double error = objtest::meanCornerError(cv::Matx33d(found), h, object.size());
+        worst = std::max(worst, error);
+        EXPECT_LT(error, 5.0);
     }
+    RecordProperty("worst_mean_corner_error_px", std::to_string(worst));
 }
 
 TEST(ObjectSearch, NothingIsFoundWithoutTextureOrKeyPointsAndTheSamePictureInPlace) {
