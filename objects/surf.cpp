@@ -21,7 +21,9 @@ constexpr float kPi = 3.14159265358979f;
 // Weight of the mixed derivative that balances the box approximation of the Gaussian.
 constexpr float kDxyWeightSquared = 0.81f;
 constexpr int kOrientationRadius = 6;      // in units of the point's sigma
-constexpr float kOrientationWindowDegrees = 60.f;
+constexpr float kBinDegrees = 5.f;         // orientation sectors turn in these steps
+constexpr int kOrientationBins = 72;
+constexpr int kSectorBins = 12;            // 60 degrees
 constexpr int kDescriptorSamples = 20;     // samples across the descriptor window
 constexpr int kSubregionSamples = 5;
 constexpr float kDescriptorSigma = 3.3f;   // in sample units
@@ -328,52 +330,43 @@ struct OrientationSamples {
     }
 };
 
-// Orientation: the longest sum of Haar responses within a sliding 60-degree sector.
+// Orientation: the longest sum of Haar responses within a 60-degree sector, the sector
+// turned in 5-degree steps around the circle.
 float dominantDirection(const Integral& ii, const SurfPoint& p) {
     static const OrientationSamples circle;
     const float s = 1.2f * p.size / 9.f;
     const int wavelet = std::max(2, 2 * cvRound(2 * s));
-    struct Sample { float angle, dx, dy; };  // angle in degrees
-    Sample samples[13 * 13];
-    int n = 0;
+    float binX[kOrientationBins] = {}, binY[kOrientationBins] = {};
+    bool any = false;
     for (const auto& o : circle.offsets) {
         const int x = cvRound(p.pt.x + o.i * s), y = cvRound(p.pt.y + o.j * s);
         float dx, dy;
         ii.haar(x, y, wavelet, dx, dy);
         if (dx == 0.f && dy == 0.f) continue;
-        samples[n++] = {cv::fastAtan2(dy, dx), o.weight * dx, o.weight * dy};
+        const int bin = std::min(kOrientationBins - 1, static_cast<int>(cv::fastAtan2(dy, dx) / kBinDegrees));
+        binX[bin] += o.weight * dx;
+        binY[bin] += o.weight * dy;
+        any = true;
     }
-    if (n == 0) return 0.f;
-    std::sort(samples, samples + n, [](const Sample& a, const Sample& b) { return a.angle < b.angle; });
-    // Two pointers over the circle: the sector starting at sample k holds samples
-    // k..end-1, wrapping past 360 degrees.
-    float bestLength = -1.f, bestX = 0.f, bestY = 0.f, sumX = 0.f, sumY = 0.f;
-    int end = 0;
-    for (int k = 0; k < n; ++k) {
-        if (end < k + 1) {
-            end = k + 1;
-            sumX = samples[k].dx;
-            sumY = samples[k].dy;
-        }
-        while (end < k + n) {
-            const Sample& next = samples[end % n];
-            const float angle = next.angle + (end >= n ? 360.f : 0.f);
-            if (angle - samples[k].angle >= kOrientationWindowDegrees) break;
-            sumX += next.dx;
-            sumY += next.dy;
-            ++end;
-        }
+    if (!any) return 0.f;
+    float sumX = 0.f, sumY = 0.f;
+    for (int b = 0; b < kSectorBins; ++b) {
+        sumX += binX[b];
+        sumY += binY[b];
+    }
+    float bestLength = sumX * sumX + sumY * sumY, bestX = sumX, bestY = sumY;
+    for (int first = 1; first < kOrientationBins; ++first) {
+        const int leaving = first - 1, entering = (first + kSectorBins - 1) % kOrientationBins;
+        sumX += binX[entering] - binX[leaving];
+        sumY += binY[entering] - binY[leaving];
         const float length = sumX * sumX + sumY * sumY;
         if (length > bestLength) {
             bestLength = length;
             bestX = sumX;
             bestY = sumY;
         }
-        sumX -= samples[k].dx;
-        sumY -= samples[k].dy;
     }
-    float degrees = std::atan2(bestY, bestX) * 180.f / kPi;
-    if (degrees < 0.f) degrees += 360.f;
+    float degrees = cv::fastAtan2(bestY, bestX);
     if (degrees >= 360.f) degrees -= 360.f;
     return degrees;
 }
