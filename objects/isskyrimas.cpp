@@ -17,6 +17,13 @@
 #include "shell/config.h"
 #include "shell/f_graph.h"
 
+namespace {
+
+const char* const kShowTheObject = "eSpeak.exe -v lv+m4  paroodyik.....daaijktaa";
+constexpr long long kVoiceBackgroundFromMs = 4000, kVoiceBackgroundToMs = 4499, kVoiceExtractAfterMs = 10000;
+
+}  // namespace
+
 namespace objectmodes {
 
 bool regionAccepted(const cv::Rect& r, int frameWidth, int frameHeight) {
@@ -97,13 +104,26 @@ Extraction extractObject(const cv::Mat& background, const cv::Mat& scene, int fr
     return result;
 }
 
+bool voiceDrivenKeys(long long start) {
+    if (prisijungimas <= 1) return false;
+    const long long elapsed = platform::nowMs() - start;
+    if (elapsed > kVoiceBackgroundFromMs && elapsed <= kVoiceBackgroundToMs) {
+        keyPressed = 'f';
+        platform::WinExec(kShowTheObject, 0);
+        platform::sleepMs(3000);
+    }
+    if (platform::nowMs() - start > kVoiceExtractAfterMs) {
+        keyPressed = 'd';
+        return true;
+    }
+    return false;
+}
+
 }  // namespace objectmodes
 
 namespace {
 
 const char* const kWindow = "Daikto isskirimas";
-const char* const kShowTheObject = "eSpeak.exe -v lv+m4  paroodyik.....daaijktaa";
-constexpr long long kVoiceBackgroundFromMs = 4000, kVoiceBackgroundToMs = 4499, kVoiceExtractAfterMs = 10000;
 
 struct ExtractionState {
     cv::Mat background;
@@ -178,23 +198,6 @@ void extractObjectFromCamera(ExtractionState& state) {
     platform::WinExec("eSpeak.exe -v lv+m4  jisyideameeijaau", 0);
 }
 
-// The voice-driven run: background at 4 s with a spoken prompt, extraction after 10 s.
-// Returns true when the side keys are to be skipped in this pass.
-bool voiceDrivenKeys(long long start) {
-    if (prisijungimas <= 1) return false;
-    const long long elapsed = platform::nowMs() - start;
-    if (elapsed > kVoiceBackgroundFromMs && elapsed <= kVoiceBackgroundToMs) {
-        keyPressed = 'f';
-        platform::WinExec(kShowTheObject, 0);
-        platform::sleepMs(3000);
-    }
-    if (platform::nowMs() - start > kVoiceExtractAfterMs) {
-        keyPressed = 'd';
-        return true;
-    }
-    return false;
-}
-
 }  // namespace
 
 cv::Mat daikto_isskyrimas() {
@@ -212,7 +215,7 @@ cv::Mat daikto_isskyrimas() {
 
     for (;;) {
         state.frame = getCameraFrame1(kamera2);
-        const bool skipSideKeys = voiceDrivenKeys(start);
+        const bool skipSideKeys = objectmodes::voiceDrivenKeys(start);
         const int key = keyPressed & 0xFF;
         if (!skipSideKeys && key == ',') nudgeHead(servo_x, -10);
         if (!skipSideKeys && key == '.') nudgeHead(servo_x, 10);

@@ -90,10 +90,12 @@ void drawRegion(cv::Mat& picture, const cv::Mat& silhouette, const cv::Rect& reg
 
 // One stretch of the motion watch: the background, the moving blobs, the counter.
 struct MotionWatch {
+    MotionWatch(int maxCount, long timeLimit, long long start)
+        : maxCount(maxCount), timeLimit(timeLimit), start(start), nextMove(start + 1500) {}
     int maxCount;
     long timeLimit;
     long long start;
-    long long nextMove;
+    long long nextMove;  // head moves only after nextMove + 1500 ms: the first 3 s after entry
     int count = 0;
     int previousCentre = 0;
     bool haveBackground = false;
@@ -264,7 +266,7 @@ void judesys(int maxCount, long timeLimit) {
     plotis = 320;
     aukstis = 240;
     const long long start = platform::nowMs();
-    MotionWatch watch{maxCount, timeLimit, start, start + 1500};
+    MotionWatch watch(maxCount, timeLimit, start);
     if (ekranorezimas == 0) {
         showDisplayOffNotice();
     } else {

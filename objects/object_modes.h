@@ -27,6 +27,10 @@ struct Extraction {
 };
 Extraction extractObject(const cv::Mat& background, const cv::Mat& scene, int frameWidth, int frameHeight);
 bool regionAccepted(const cv::Rect& region, int frameWidth, int frameHeight);
+// The voice-driven extraction (recogniser connected): the background is taken 4 to 4.5 s
+// after start (with a spoken prompt and a 3 s pause), the object after 10 s. Sets
+// keyPressed; true when the side keys are to be skipped in this pass.
+bool voiceDrivenKeys(long long start);
 
 // What the search measures on the found outline: mean width and height of its edges
 // and its first corner (the projection of the object's top-left corner).

@@ -136,6 +136,16 @@ TEST_F(ObjectModes, ExtractionCutsTheObjectOutOfTheCameraPicture) {
     EXPECT_GT(deviation[0], 20);
 }
 
+TEST_F(ObjectModes, ExtractionThatNeverFindsARegionCanBeLeftWithM) {
+    const StreetScene s = streetScene();
+    recordLeftCamera({s.empty, s.empty});
+    platform::scriptKeys("fdm");
+    const cv::Mat object = daikto_isskyrimas();
+    EXPECT_EQ(object.size(), cv::Size(480, 320));  // the fixed central region of the failed attempt
+    EXPECT_EQ(row(39).find("Uzfiksuotas daikto vaizdas"), std::string::npos) << row(39);
+    EXPECT_FALSE(ui::windowExists("Daikto isskirimas"));
+}
+
 TEST_F(ObjectModes, ExtractionWithoutABackgroundSaysSoAndReturnsTheBlankPicture) {
     const StreetScene s = streetScene();
     recordLeftCamera({s.withBox});
@@ -152,6 +162,32 @@ TEST_F(ObjectModes, ExtractionKeysMoveTheHead) {
     daikto_isskyrimas();
     EXPECT_EQ(servo_x, kServoCentreX - 10);
     EXPECT_EQ(servo_y, kServoCentreY + 10);
+}
+
+TEST_F(ObjectModes, VoiceDrivenExtractionTakesTheBackgroundAtFourSecondsAndTheObjectAfterTen) {
+    const long long start = platform::nowMs();
+    keyPressed = -1;
+    prisijungimas = -1;  // not connected: the keys stay the operator's
+    platform::advanceMs(5000);
+    EXPECT_FALSE(objectmodes::voiceDrivenKeys(start));
+    EXPECT_EQ(keyPressed, -1);
+
+    prisijungimas = 7;
+    const long long again = platform::nowMs();
+    platform::advanceMs(4000);
+    EXPECT_FALSE(objectmodes::voiceDrivenKeys(again));
+    EXPECT_EQ(keyPressed, -1);
+    platform::advanceMs(1);
+    EXPECT_FALSE(objectmodes::voiceDrivenKeys(again));
+    EXPECT_EQ(keyPressed, 'f');
+    EXPECT_EQ(platform::nowMs() - again, 4001 + 3000);
+    EXPECT_TRUE(spoke("eSpeak.exe -v lv+m4  paroodyik.....daaijktaa"));
+    keyPressed = -1;
+    platform::advanceMs(10000 - 7001);
+    EXPECT_FALSE(objectmodes::voiceDrivenKeys(again));
+    platform::advanceMs(1);
+    EXPECT_TRUE(objectmodes::voiceDrivenKeys(again));
+    EXPECT_EQ(keyPressed, 'd');
 }
 
 TEST(ObjectExtraction, TheOnlyBlobIsTheObjectAndTheSmallestOfSeveralIsNoise) {
