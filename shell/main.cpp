@@ -11,6 +11,8 @@
 #include "shell/modes.h"
 #include "shell/startup.h"
 #include "speech/speech.h"
+#include "stereo/stereo_modes.h"
+#include "stereo/tracking_modes.h"
 
 namespace {
 
@@ -36,6 +38,12 @@ void wireModes(RobotModes& modes) {
     modes.ssc32inDemo = ssc32inDemo;
     modes.eproaktyv = eproaktyv;
     setPanelCameras(getCameraFrame, getCameraFrame1);
+    modes.stereoBM = stereoBM;
+    modes.stereoGC = stereoGC;
+    modes.kamkalibr = kamkalibr;
+    modes.Klaidziojimas = Klaidziojimas;
+    modes.objsekimas = objsekimas;
+    modes.trekingas = [](int argc) { trekingas(argc, nullptr); };
 }
 
 FaceStatistics currentFaceStatistics() {
