@@ -102,6 +102,19 @@ TEST(ForegroundModel, ObjectOnAFlatNoiselessBackgroundIsFoundWithoutHoles) {
     EXPECT_EQ(foregroundBox(model.foreground()), ring);
 }
 
+TEST(ForegroundModel, ObjectsWithHolesKeepThemWhenAsked) {
+    cv::Mat flat(120, 160, CV_8UC3, cv::Scalar(200, 200, 200));
+    cv::Mat scene = flat.clone();
+    const cv::Rect ring(50, 30, 60, 50), hole(56, 36, 48, 38);
+    scene(ring).setTo(cv::Scalar(20, 40, 160));
+    scene(hole).setTo(cv::Scalar(200, 200, 200));
+    FgdParams params;
+    params.is_obj_without_holes = false;
+    FgdModel model(flat, params);
+    model.update(scene);
+    EXPECT_EQ(cv::countNonZero(model.foreground()), ring.area() - hole.area());
+}
+
 TEST(ForegroundModel, RegionsUnderTheMinimumAreaAreDropped) {
     cv::Mat flat(120, 160, CV_8UC3, cv::Scalar(200, 200, 200));
     cv::Mat scene = flat.clone();
