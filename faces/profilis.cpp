@@ -1,0 +1,274 @@
+#include "faces/profilis.h"
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+
+#include <cstdlib>
+
+#include "faces/camera.h"
+#include "faces/imageutil.h"
+#include "faces/veido_atpazinimas.h"
+#include "hardware/mechanika.h"
+#include "hardware/servo.h"
+#include "platform/clock.h"
+#include "platform/runner.h"
+#include "platform/ui.h"
+#include "shell/config.h"
+#include "shell/f_graph.h"
+
+namespace {
+
+constexpr long long kFaceLostMs = 15000;   // nobody seen this long starts a look-around
+constexpr long long kNextLookMs = 7000;    // later look-arounds while still nobody is seen
+constexpr long long kTurnHintMs = 3000;    // the turn hint is spoken at most this often
+constexpr int kMinFaceWidth = 10;
+const char* const kRightWindow = "Desine";
+const char* const kLeftWindow = "Kaire";
+const cv::Rect kNoFace(-1, -1, -1, -1);
+
+// The faces of one frame; mirrored when they were found in the mirror images
+// (their x then counts in the mirror image).
+struct ProfileFaces {
+    cv::Rect right = kNoFace;
+    cv::Rect left = kNoFace;
+    bool mirrored = false;
+};
+
+struct ProfileMode {
+    cv::CascadeClassifier cascade;
+    long long tFace = 0;
+    long long tSpeak = 0;
+};
+
+void speak(const char* commandLine) { platform::WinExec(commandLine, 1); }
+
+void showKeyHelp() {
+    gf.clrscr();
+    gf.setColor(0x80);
+    gf.showRightSide(" Rezoliucija : ", true);
+    gf.printf(" %dx%d.", plotis, aukstis);
+    for (const char* line : {" [m]   -  i pagrindini meniu", " [s]   - (x,y) akys i centra",
+                             " [e]   - ijungti/isjungti vaizda", " []- ", " []- "}) {
+        gf.showRightSide(line, false);
+    }
+}
+
+// False when m was pressed before the mode started.
+bool enter(ProfileMode& mode) {
+    plotis = 320;
+    aukstis = 240;
+    mode.tFace = mode.tSpeak = platform::nowMs();
+    showKeyHelp();
+    speak("eSpeak.exe -v lv+m4  proo`fiyliysz");
+    if (ekranorezimas == 0) {
+        shownImg = getCameraFrame1(kamera2);
+        showDisplayOffNotice();
+    }
+    if (!mode.cascade.load(veidasPrCascadeFilename)) {
+        gf.gotoxy(7, 40);
+        gf.warning("KLAIDA  : Negaliu isvesti Haar cascade veido detektavimo klasifikatoriu ");
+        gf.wait(1000);
+        std::exit(1);
+    }
+    return (keyPressed & 0xFF) != 'm';
+}
+
+void obeyKey() {
+    switch (keyPressed & 0xFF) {
+        case 's':
+            centreAllServoVariables();
+            servo_greitisX = 300;
+            servo_greitisY = 200;
+            akys_servo();
+            break;
+        case 'e':
+            ekranorezimas = ekranorezimas == 0 ? 1 : 0;
+            if (ekranorezimas == 0) showDisplayOffNotice();
+            break;
+        default: break;
+    }
+}
+
+// The head between the two cameras' targets, or a look-around when nobody was
+// seen for 15 s (7 s after the previous one).
+void aimOrLookAround(ProfileMode& mode) {
+    if (platform::nowMs() - mode.tFace < kFaceLostMs) {
+        servo_x = (servo_xk.load() + servo_xd.load()) / 2;
+        servo_y = (servo_yk.load() + servo_yd.load()) / 2;
+        return;
+    }
+    servo_greitisX = 300;
+    servo_greitisY = 200;
+    senasVeidas = "    ";
+    paieska_servo();
+    speak("eSpeak.exe -v lv+m4 eeyyyy......kuuorr...jiuuuuoszzs");
+    mode.tFace = platform::nowMs() - (kFaceLostMs - kNextLookMs);
+}
+
+cv::Mat greyOf(const cv::Mat& frame) {
+    if (frame.empty()) return cv::Mat();
+    cv::Mat grey = convertImageToGreyscale(frame);
+    if (grey.channels() == 4) cv::cvtColor(grey, grey, cv::COLOR_BGRA2GRAY);
+    return grey;
+}
+
+cv::Mat mirrorOf(const cv::Mat& picture) {
+    cv::Mat mirrored;
+    if (!picture.empty()) cv::flip(picture, mirrored, 1);
+    return mirrored;
+}
+
+cv::Rect faceIn(const cv::Mat& grey, cv::CascadeClassifier& cascade) {
+    if (grey.empty()) return kNoFace;
+    return detectFaceInImage(grey, cascade);
+}
+
+// The right picture first, then its mirror image; the left picture is searched the
+// way the right one gave its face (the plain way when neither did).
+ProfileFaces findProfiles(ProfileMode& mode) {
+    const cv::Mat right = greyOf(shownImg), left = greyOf(shownImg1);
+    ProfileFaces faces;
+    faces.right = faceIn(right, mode.cascade);
+    if (faces.right.width > 0) {
+        faces.left = faceIn(left, mode.cascade);
+        return faces;
+    }
+    faces.right = faceIn(mirrorOf(right), mode.cascade);
+    if (faces.right.width > 0) {
+        faces.left = faceIn(mirrorOf(left), mode.cascade);
+        faces.mirrored = true;
+        return faces;
+    }
+    faces.left = faceIn(left, mode.cascade);
+    return faces;
+}
+
+// The k pair follows the left camera's face.
+bool followLeftProfile(const ProfileFaces& faces) {
+    const cv::Rect& L = faces.left;
+    const cv::Rect& R = faces.right;
+    if (L.width <= kMinFaceWidth) {
+        servo_yk = servo_yd.load();
+        servo_xk = (servo_xd.load() + servo_xksen.load()) / 2;
+        return false;
+    }
+    const int dy = aukstis / 2 - L.height / 2 - L.y;
+    if (std::abs(dy) > 20) {
+        if (dy < 0) {
+            servo_yk += 5 + L.y / 10;
+        } else {
+            servo_yk -= L.y / 10 + 5;
+        }
+    }
+    const int a = plotis - L.x;
+    const int b = a - L.width;
+    if (std::abs(b - R.x) > 30) {
+        const bool towardsRight = faces.mirrored ? b < R.x : b > R.x;
+        if (towardsRight) {
+            servo_xk += 3 + a / 12;
+        } else {
+            servo_xk -= 5 + a / 8;
+        }
+    }
+    servo_greitisX = std::abs(plotis / 2 - L.x) + 300;
+    servo_greitisY = std::abs(aukstis / 2 - L.y) + 200;
+    servo_xksen = servo_xk.load();
+    return true;
+}
+
+// The d pair follows the right camera's face.
+bool followRightProfile(const ProfileFaces& faces) {
+    const cv::Rect& L = faces.left;
+    const cv::Rect& R = faces.right;
+    if (R.width <= kMinFaceWidth) {
+        servo_yd = servo_yk.load();
+        servo_xd = (servo_xdsen.load() + servo_xk.load()) / 2;
+        return false;
+    }
+    const int dy = aukstis / 2 - R.height / 2 - R.y;
+    if (std::abs(dy) > 20) {
+        if (dy < 0) {
+            servo_yd += 5 + R.y / 10;
+        } else {
+            servo_yd -= R.y / 10 + 5;
+        }
+    }
+    const int a = plotis - L.x;
+    if (std::abs(a - L.width - R.x) > 30) {
+        const bool towardsLeft = faces.mirrored ? a > R.x + R.width : a < R.x + R.width;
+        if (towardsLeft) {
+            servo_xd -= R.x / 12 + 3;
+        } else {
+            servo_xd += 5 + R.x / 8;
+        }
+    }
+    servo_greitisX = std::abs(plotis / 2 - R.x) + 300;
+    servo_greitisY = std::abs(aukstis / 2 - R.y) + 200;
+    servo_xdsen = servo_xd.load();
+    return true;
+}
+
+// Every 3 s the person is told to turn; row 46 says which side of the face is seen.
+void hintTurn(ProfileMode& mode, bool mirrored) {
+    const long long now = platform::nowMs();
+    if (now - mode.tSpeak > kTurnHintMs) {
+        speak(mirrored ? "eSpeak.exe -v de+m4   atszyiszuook....deaschinean"
+                       : "eSpeak.exe -v lv+m4   atszyiszuook....kayirean");
+        mode.tSpeak = now;
+    }
+    gf.printAt(7, 46, "%-25s", mirrored ? "Desine veido puse" : "Kaire veido puse");
+}
+
+// A face box in frame coordinates, also for a face found in the mirror image.
+void drawProfile(cv::Mat& picture, const cv::Rect& face, bool mirrored) {
+    if (picture.empty() || face.width <= 0) return;
+    const cv::Scalar green(0, 255, 0);
+    if (mirrored) {
+        cv::rectangle(picture, cv::Point(plotis - face.x, face.y),
+                      cv::Point(plotis + 1 - face.x - face.width, face.y + face.height - 1), green, 1, cv::LINE_8);
+    } else {
+        cv::rectangle(picture, cv::Point(face.x, face.y),
+                      cv::Point(face.x + face.width - 1, face.y + face.height - 1), green, 1, cv::LINE_8);
+    }
+}
+
+void processFrame(ProfileMode& mode) {
+    shownImg = getCameraFrame();
+    shownImg1 = getCameraFrame1(kamera2);
+    stretchToFullRange(shownImg);
+    stretchToFullRange(shownImg1);
+    const ProfileFaces faces = findProfiles(mode);
+    if (followLeftProfile(faces)) mode.tFace = platform::nowMs();
+    if (followRightProfile(faces)) {
+        showFaceDistance(faces.right.width, faces.left.width);
+        hintTurn(mode, faces.mirrored);
+        drawProfile(shownImg, faces.right, faces.mirrored);
+        drawProfile(shownImg1, faces.left, faces.mirrored);
+        mode.tFace = platform::nowMs();
+    } else {
+        gf.printAt(7, 46, "%25s", "");
+    }
+    if (ekranorezimas > 0) {
+        if (!shownImg.empty()) ui::show(kRightWindow, shownImg);
+        if (!shownImg1.empty()) ui::show(kLeftWindow, shownImg1);
+    }
+}
+
+}  // namespace
+
+void VeidoProfilis() {
+    ProfileMode mode;
+    if (enter(mode)) {
+        for (;;) {
+            obeyKey();
+            aimOrLookAround(mode);
+            startMechanika();  // sends servo_x, servo_y while the frame is processed
+            processFrame(mode);
+            keyPressed = ui::waitKey(1);
+            joinMechanika();
+            if ((keyPressed & 0xFF) == 'm') break;
+        }
+    }
+    releaseLeftCamera();
+    releaseRightCamera();
+}

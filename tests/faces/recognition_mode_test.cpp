@@ -1,0 +1,362 @@
+// Live face recognition end to end: picture folders as the two cameras, the
+// servo-controller simulator on COM2, recorded speech and virtual time. A camera
+// folder that holds no pictures is a camera that gives no frame: each of its
+// getter calls reports and pauses more than 7 s of virtual time, which lets the
+// 7-s and 15-s rules run in a few frames.
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "faces/camera.h"
+#include "faces/eigenfaces.h"
+#include "faces/imageutil.h"
+#include "faces/veido_atpazinimas.h"
+#include "hardware/hardware.h"
+#include "platform/clock.h"
+#include "platform/keys.h"
+#include "platform/runner.h"
+#include "platform/ui.h"
+#include "shell/config.h"
+#include "shell/f_graph.h"
+#include "tests/faces/face_test_support.h"
+#include "tests/support/robot_test.h"
+#include "tests/support/ssc32_peer.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const char* const kCallOut = "eSpeak.exe -v lv+m4 eeyyyy......kuuorr...jiuuuuoszzs";
+const char* const kWhoAreYou = "eSpeak.exe -v lv+m4 kaasz....tuuu ";
+
+class FaceRecognitionMode : public robotest::RobotTest {
+protected:
+    void SetUp() override {
+        RobotTest::SetUp();
+        centreAllServoVariables();
+        servo_greitisX = 400;
+        servo_greitisY = 300;
+        kamera1 = 1;
+        kamera2 = 2;
+        cport_nr = 1;
+        bdrate = 115200;
+        ekranorezimas = 2;
+        keyPressed = kKeyMenuRead;
+        naujasVeidas = std::string(20, ' ');
+        senasVeidas = std::string(20, ' ');
+        shownImg.release();
+        shownImg1.release();
+        platform::seedRand15(7);
+        facetest::copyFaceCascade();
+    }
+    void TearDown() override {
+        CloseComport(cport_nr);
+        releaseCameras();
+        RobotTest::TearDown();
+    }
+
+    // Persons 3 and 4 (pictures 1..5) as enrolment stores them: the face the
+    // camera pipeline cuts out of the frame, equalised, under names with an ID in front.
+    static void learnPersons(const std::string& name3, const std::string& name4) {
+        cv::CascadeClassifier cascade("haarcascade_frontalface_alt.xml");
+        std::string list;
+        std::filesystem::create_directories("data");
+        for (int i = 1; i <= 5; ++i) {
+            for (const auto& [person, name] : {std::pair<int, std::string>{3, name3}, {4, name4}}) {
+                cv::Mat frame = face(person, i);
+                stretchToFullRange(frame);
+                const cv::Mat grey = convertImageToGreyscale(frame);
+                const cv::Rect found = detectFaceInImage(grey, cascade);
+                ASSERT_GT(found.width, 10) << "person " << person << " picture " << i;
+                cv::Mat equalised;
+                cv::equalizeHist(resizeImage(cropImage(grey, found), 92, 112), equalised);
+                const std::string picture = cv::format("data/%d_%d.pgm", person, i);
+                cv::imwrite(picture, equalised);
+                list += std::to_string(person - 2) + " " + name + " " + picture + "\n";
+            }
+        }
+        facetest::writeText("train.txt", list);
+        ASSERT_EQ(learn("train.txt"), 1);
+    }
+
+    static cv::Mat face(int person, int picture) { return facetest::faceOnBackground(facetest::orlPicture(person, picture)); }
+    static cv::Mat background() { return cv::Mat(240, 320, CV_8UC3, cv::Scalar(150, 150, 150)); }
+    static void cameraWithoutFrames(int index) { std::filesystem::create_directories("video" + std::to_string(index)); }
+    // Virtual time one frame of the left camera takes when it gives none (the
+    // getter's report and pauses); the time rules below rely on it being long.
+    static long long missingCameraPauseMs() {
+        const long long start = platform::nowMs();
+        EXPECT_TRUE(getCameraFrame1(2).empty());
+        releaseLeftCamera();
+        return platform::nowMs() - start;
+    }
+
+    static int spoken(const std::string& commandLine) {
+        const Lines commands = platform::recordedCommands();
+        return static_cast<int>(std::count(commands.begin(), commands.end(), commandLine));
+    }
+    static std::string text(int y) {
+        std::string line = row(y);
+        line.erase(line.find_last_not_of(' ') + 1);
+        return line;
+    }
+    // Opens COM2 on the simulator; the mode's steps then reach the wire.
+    void connectServos(robotest::Ssc32Simulator& simulator) {
+        ASSERT_TRUE(simulator.running()) << "robotas-ssc32sim did not start";
+        ASSERT_EQ(OpenComport(cport_nr, bdrate), 0);
+    }
+    static Lines servoCommands(const robotest::Ssc32Simulator& simulator) {
+        Lines servo;
+        for (const std::string& line : simulator.lines())
+            if (line.rfind("#", 0) == 0) servo.push_back(line);
+        return servo;
+    }
+
+    // The servo commands once the log ends with the given ones (the simulator logs
+    // a little after the robot wrote), or as they are after a bounded wait.
+    static Lines servoCommandsEndingWith(const robotest::Ssc32Simulator& simulator, const Lines& tail) {
+        Lines commands;
+        for (int attempt = 0; attempt < 200; ++attempt) {
+            commands = servoCommands(simulator);
+            if (commands.size() >= tail.size() && std::equal(tail.begin(), tail.end(), commands.end() - tail.size()))
+                break;
+            simulator.waitForLines(simulator.lines().size() + 1, 10);
+        }
+        return commands;
+    }
+
+    robotest::ScopedWorkDir dir;
+};
+
+TEST_F(FaceRecognitionMode, KnownPersonIsGreetedOnceWithTheIdBlankedAndShown) {
+    learnPersons("7_Jonas", "12_Aleksandras_Kazimieras");
+    facetest::writeCameraRecording(1, {face(3, 1)});
+    facetest::writeCameraRecording(2, {face(3, 1)});
+    platform::scriptKeys("    m");
+    VeidoAtpazinimas();
+
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4  eiyyyy.........kaasz.......eszyy"), 1);
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4   _Jonas"), 1) << "five frames of the same person, one greeting";
+    EXPECT_EQ(spoken(kWhoAreYou), 0);
+    EXPECT_EQ(text(47), "      7_Jonas");
+    EXPECT_EQ(text(44).substr(6), "Panasumas(%) : 100.000000%");
+    EXPECT_EQ(senasVeidas, "7_Jonas");
+    EXPECT_EQ(ui::showCount("Desine"), 5);
+    EXPECT_EQ(keyPressed & 0xFF, 'm');
+    EXPECT_FALSE(camera.isOpened()) << "the mode releases its cameras";
+
+    // Somebody else comes: greeted at once, a long name whole.
+    platform::clearRecordedCommands();
+    facetest::writeCameraRecording(1, {face(4, 1)});
+    facetest::writeCameraRecording(2, {face(4, 1)});
+    keyPressed = kKeyMenuRead;
+    platform::scriptKeys("  m");
+    VeidoAtpazinimas();
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4    _Aleksandras_Kazimieras"), 1);
+    EXPECT_EQ(text(47), "      12_Aleksandras_Kazimieras");
+}
+
+TEST_F(FaceRecognitionMode, UnknownFaceIsAskedAtOnceAndAgainOnlyAfterSevenSeconds) {
+    learnPersons("1_Ona", "2_Petras");
+    facetest::writeCameraRecording(1, {face(8, 1)});
+    facetest::writeCameraRecording(2, {face(8, 1)});
+    platform::scriptKeys("    m");  // five frames within a few milliseconds
+    VeidoAtpazinimas();
+    EXPECT_EQ(spoken(kWhoAreYou), 1);
+    EXPECT_EQ(senasVeidas, "nepazistu");
+
+    // Without the left camera every frame takes longer than 7 s: asked every frame,
+    // and the nearest name is no longer kept.
+    platform::clearRecordedCommands();
+    releaseCameras();
+    std::filesystem::remove_all("video2");
+    cameraWithoutFrames(2);
+    ASSERT_GT(missingCameraPauseMs(), 7000);
+    keyPressed = kKeyMenuRead;
+    platform::scriptKeys("  m");
+    VeidoAtpazinimas();
+    EXPECT_EQ(spoken(kWhoAreYou), 3);
+    EXPECT_EQ(naujasVeidas, "Nezinomas");
+    EXPECT_EQ(text(47), "      Nezinomas");
+}
+
+TEST_F(FaceRecognitionMode, HeadTurnsTowardsTheFaceAsBothCamerasSeeIt) {
+    robotest::Ssc32Simulator simulator(dir.path());
+    connectServos(simulator);
+    learnPersons("1_Ona", "2_Petras");
+    // The face sits low and to the left of both pictures.
+    cv::Mat small;
+    cv::resize(facetest::orlPicture(5, 1), small, cv::Size(), 1.4, 1.4);
+    cv::Mat frame(240, 320, CV_8U, cv::Scalar(150));
+    small.copyTo(frame(cv::Rect(8, 240 - small.rows - 4, small.cols, small.rows)));
+    cv::cvtColor(frame, frame, cv::COLOR_GRAY2BGR);
+    cv::CascadeClassifier cascade("haarcascade_frontalface_alt.xml");
+    const cv::Rect f = detectFaceInImage(frame, cascade);
+    ASSERT_GT(f.width, 10);
+    facetest::writeCameraRecording(1, {frame});
+    facetest::writeCameraRecording(2, {frame});
+    platform::scriptKeys(" m");
+    VeidoAtpazinimas();
+
+    // Both cameras see the same face: each pair moves by its own formula.
+    ASSERT_LT(120 - f.height / 2 - f.y, -20) << "the face must be low enough to tilt";
+    ASSERT_GT(320 - 2 * f.x - f.width, 30) << "and far enough left to pan";
+    const int xk = 1400 + 3 + (320 - f.x) / 12;
+    const int xd = 1400 + 5 + f.x / 8;
+    const int y = 1850 + 5 + f.y / 10;
+    const int speedY = std::min(f.y / 2 + 500, 600);
+    const Lines expected = {"#7 P1400 S400 |", "#0 P1850 S300 |",
+                            "#7 P" + std::to_string((xk + xd) / 2) + " S600 |",
+                            "#0 P" + std::to_string(y) + " S" + std::to_string(speedY) + " |"};
+    simulator.waitForLines(6);
+    EXPECT_EQ(servoCommands(simulator), expected);
+    // The second frame moved both pairs once more.
+    EXPECT_EQ(servo_xksen, 1400 + 2 * (xk - 1400));
+    EXPECT_EQ(servo_xdsen, 1400 + 2 * (xd - 1400));
+}
+
+TEST_F(FaceRecognitionMode, KeySCentresEveryPairWithTheCentringSpeeds) {
+    robotest::Ssc32Simulator simulator(dir.path());
+    connectServos(simulator);
+    learnPersons("1_Ona", "2_Petras");
+    facetest::writeCameraRecording(1, {background()});
+    facetest::writeCameraRecording(2, {background()});
+    servo_xk = 1000;
+    servo_xd = 1100;
+    servo_yk = 2000;
+    servo_xksen = 900;
+    keyPressed = 's';
+    platform::scriptKeys("m");
+    VeidoAtpazinimas();
+    simulator.waitForLines(5);
+    const Lines commands = servoCommands(simulator);
+    ASSERT_GE(commands.size(), 2u);
+    // The speeds 700 and 500 are sent as the controller's limits allow.
+    EXPECT_EQ(Lines(commands.begin(), commands.begin() + 2), (Lines{"#7 P1400 S600 |", "#0 P1850 S500 |"}));
+    for (auto* pan : {&servo_x, &servo_xk, &servo_xd, &servo_xksen, &servo_xdsen}) EXPECT_EQ(*pan, 1400);
+    for (auto* tilt : {&servo_y, &servo_yk, &servo_yd, &servo_yksen, &servo_ydsen}) EXPECT_EQ(*tilt, 1850);
+}
+
+TEST_F(FaceRecognitionMode, NobodySeenCallsOutWatchesForMotionAndGivesUpAtTheSixthTimeOut) {
+    robotest::Ssc32Simulator simulator(dir.path());
+    connectServos(simulator);
+    learnPersons("1_Ona", "2_Petras");
+    facetest::writeCameraRecording(1, {background()});
+    cameraWithoutFrames(2);
+    ASSERT_GT(missingCameraPauseMs(), 7000);
+    const long long start = platform::nowMs();
+    VeidoAtpazinimas();  // no keys: only the search ends it
+    const long long elapsed = platform::nowMs() - start;
+
+    EXPECT_EQ(spoken(kCallOut), 6);
+    EXPECT_EQ(text(56), "   paieskos_skaitliukas= 5");
+    // 15 s before the first call-out, 13 s before each later one, and five motion
+    // watches of 10 s in between.
+    EXPECT_GE(elapsed, 15000 + 5 * 13000 + 5 * 10000);
+    const Lines centred = {"#7 P1400 S600 |", "#0 P1850 S500 |"};
+    const Lines commands = servoCommandsEndingWith(simulator, centred);
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(Lines(commands.end() - 2, commands.end()), centred);
+    // The third and later searches look around: the head went elsewhere first.
+    EXPECT_TRUE(std::any_of(commands.begin(), commands.end(),
+                            [](const std::string& c) { return c.rfind("#7 P1400 ", 0) != 0 && c[1] == '7'; }));
+    EXPECT_EQ(senasVeidas, "    ");
+}
+
+TEST_F(FaceRecognitionMode, DisplayKeysSwitchTheWindowsOffAndOn) {
+    learnPersons("1_Ona", "2_Petras");
+    facetest::writeCameraRecording(1, {face(3, 2)});
+    facetest::writeCameraRecording(2, {face(3, 2)});
+    keyPressed = 'n';
+    platform::scriptKeys("  e m");
+    VeidoAtpazinimas();
+    // The notice, then nothing while off; e shows the next two frames again.
+    EXPECT_EQ(ekranorezimas, 1);
+    EXPECT_EQ(ui::showCount("Desine"), 1 + 2);
+    EXPECT_EQ(ui::showCount("Kaire"), 1 + 2);
+}
+
+TEST_F(FaceRecognitionMode, CameraWithoutFramesIsSkippedWhileTheOtherIsFollowed) {
+    learnPersons("1_Ona", "2_Petras");
+    facetest::writeCameraRecording(1, {face(3, 1)});
+    cameraWithoutFrames(2);
+    platform::scriptKeys(" m");
+    VeidoAtpazinimas();
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4   _Ona"), 1);
+    EXPECT_EQ(ui::showCount("Kaire"), 0);
+}
+
+TEST_F(FaceRecognitionMode, MissingDatabaseOrCascadeEndsTheProgram) {
+    EXPECT_EXIT(VeidoAtpazinimas(), testing::ExitedWithCode(1), "");
+    learnPersons("1_Ona", "2_Petras");
+    std::filesystem::remove("haarcascade_frontalface_alt.xml");
+    EXPECT_EXIT(VeidoAtpazinimas(), testing::ExitedWithCode(1), "");
+}
+
+// The steps of one frame on their own.
+class FaceRecognitionSteps : public FaceRecognitionMode {};
+
+TEST_F(FaceRecognitionSteps, DistanceIsShownOnlyForFacesOfAboutTheSameWidth) {
+    showFaceDistance(100, 98);
+    EXPECT_EQ(text(48), "      Atstumas(cm) : 95.000000");
+    gf.printAt(1, 48, "%60s", "");
+    showFaceDistance(100, 105);
+    EXPECT_EQ(text(48), "");
+    showFaceDistance(100, 96);
+    EXPECT_EQ(text(48), "      Atstumas(cm) : 95.000000");
+}
+
+TEST_F(FaceRecognitionSteps, GreetingMemoryAsksUnknownFacesEverySevenSecondsAndGreetsNewcomersAtOnce) {
+    Greeting greeting;
+    greeting.greetTime = -100000;
+    askUnknownPerson(greeting, "1_Ona", 0);
+    askUnknownPerson(greeting, "1_Ona", 7000);  // exactly 7 s: not yet
+    EXPECT_EQ(spoken(kWhoAreYou), 1);
+    EXPECT_EQ(naujasVeidas, "Nezinomas");
+    askUnknownPerson(greeting, "1_Ona", 7001);
+    EXPECT_EQ(spoken(kWhoAreYou), 2);
+
+    greetKnownPerson(greeting, "1_Ona", 7100);  // right after the question
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4   _Ona"), 1);
+    // Within 3 s of a greeting an uncertain look keeps the name, and is not asked.
+    askUnknownPerson(greeting, "1_Ona", 9000);
+    EXPECT_EQ(naujasVeidas, "1_Ona");
+    EXPECT_EQ(spoken(kWhoAreYou), 2);
+    greetKnownPerson(greeting, "1_Ona", 9100);
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4   _Ona"), 1);
+}
+
+TEST_F(FaceRecognitionSteps, SpokenNamesLoseTheirIdDigitsOnly) {
+    EXPECT_EQ(greetingCommand("7_Jonas"), "eSpeak.exe -v lv+m4   _Jonas");
+    EXPECT_EQ(greetingCommand("123_Ona2"), "eSpeak.exe -v lv+m4     _Ona2");
+    EXPECT_EQ(greetingCommand("Ona"), "eSpeak.exe -v lv+m4  Ona");
+    // The name reaches the synthesiser as one argument, whatever it holds.
+    const auto argv = platform::commandLineToArgv(greetingCommand("5_Ona; rm -rf x"));
+    ASSERT_FALSE(argv.empty());
+    EXPECT_EQ(argv.back(), "_Ona; rm -rf x");
+}
+
+TEST_F(FaceRecognitionSteps, CameraWithoutAFaceCopiesTheOtherCamerasTarget) {
+    servo_xd = 1500;
+    servo_yd = 1700;
+    servo_xksen = 1300;
+    EXPECT_FALSE(followLeftFace(cv::Rect(-1, -1, -1, -1), cv::Rect(-1, -1, -1, -1)));
+    EXPECT_EQ(servo_yk, 1700);
+    EXPECT_EQ(servo_xk, 1400);
+    // A face whose centre is exactly 20 pixels above the middle does not tilt.
+    servo_yk = 1850;
+    EXPECT_TRUE(followLeftFace(cv::Rect(150, 50, 20, 100), cv::Rect(150, 50, 20, 100)));
+    EXPECT_EQ(servo_yk, 1850);
+    EXPECT_TRUE(followLeftFace(cv::Rect(150, 49, 20, 100), cv::Rect(150, 49, 20, 100)));
+    EXPECT_EQ(servo_yk, 1850 - 5 - 4);
+}
+
+}  // namespace
