@@ -1,0 +1,68 @@
+#include "platform/datafiles.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+
+#ifndef ROBOTAS_INSTALL_DATADIR
+#define ROBOTAS_INSTALL_DATADIR "/usr/local/share/robotas"
+#endif
+
+namespace platform {
+namespace {
+
+bool isReadableFile(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && access(path.c_str(), R_OK) == 0;
+}
+
+// Only plain relative names are looked up elsewhere: an absolute path or one
+// that climbs with ".." means the caller chose the file itself.
+bool isSearchableName(const std::string& name) {
+    if (name.empty() || name[0] == '/') return false;
+    std::size_t start = 0;
+    while (start <= name.size()) {
+        const std::size_t slash = name.find('/', start);
+        const std::size_t end = slash == std::string::npos ? name.size() : slash;
+        if (name.compare(start, end - start, "..") == 0 && end - start == 2) return false;
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    return true;
+}
+
+// share/robotas beside the program's bin folder; empty when it cannot be told.
+std::string folderBesideProgram() {
+    char buffer[PATH_MAX];
+    const ssize_t length = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (length <= 0) return {};
+    std::string program(buffer, static_cast<std::size_t>(length));
+    const std::size_t binSlash = program.find_last_of('/');
+    if (binSlash == std::string::npos || binSlash == 0) return {};
+    const std::size_t prefixSlash = program.find_last_of('/', binSlash - 1);
+    if (prefixSlash == std::string::npos) return {};
+    return program.substr(0, prefixSlash) + "/share/robotas";
+}
+
+}  // namespace
+
+std::vector<std::string> installedDataFolders() {
+    std::vector<std::string> folders{ROBOTAS_INSTALL_DATADIR};
+    const std::string beside = folderBesideProgram();
+    if (!beside.empty() && beside != folders.front()) folders.push_back(beside);
+    return folders;
+}
+
+std::string findDataFile(const std::string& name, const std::vector<std::string>& installedFolders) {
+    if (!isSearchableName(name) || isReadableFile(name)) return name;
+    for (const std::string& folder : installedFolders) {
+        const std::string candidate = folder + "/" + name;
+        if (isReadableFile(candidate)) return candidate;
+    }
+    return name;
+}
+
+std::string findDataFile(const std::string& name) { return findDataFile(name, installedDataFolders()); }
+
+}  // namespace platform

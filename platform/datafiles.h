@@ -1,0 +1,25 @@
+#pragma once
+// The robot's data files (Haar cascades and the like): the working directory's
+// own copy wins, as on the robot; otherwise the copy an installed robot keeps
+// in <prefix>/share/robotas.
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The file to open for a data file name: ./<name> when it is a readable file,
+// else the first installed copy, else the name unchanged (so that the caller's
+// "cannot open" message names what it looked for). Absolute names and names
+// that climb out with ".." are returned unchanged.
+std::string findDataFile(const std::string& name);
+
+// The same search over the given folders instead of the installed ones.
+std::string findDataFile(const std::string& name, const std::vector<std::string>& installedFolders);
+
+// Where an installed robot keeps its data: <prefix>/share/robotas for the
+// prefix the program was built for, then share/robotas beside the folder of
+// the running program (a prefix the files were moved to).
+std::vector<std::string> installedDataFolders();
+
+}  // namespace platform
