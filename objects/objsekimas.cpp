@@ -5,7 +5,7 @@
 #include "faces/camera.h"
 #include "platform/ui.h"
 #include "shell/config.h"
-#include "stereo/tracking_modes.h"
+#include "objects/tracking_modes.h"
 
 cv::Point2f center(-1.f, -1.f);
 float radius = 0.f;

@@ -12,7 +12,7 @@
 #include "platform/ui.h"
 #include "shell/config.h"
 #include "shell/f_graph.h"
-#include "stereo/tracking_modes.h"
+#include "objects/tracking_modes.h"
 
 namespace {
 

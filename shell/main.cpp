@@ -5,6 +5,8 @@
 
 #include "faces/faces.h"
 #include "hardware/hardware.h"
+#include "objects/object_modes.h"
+#include "objects/tracking_modes.h"
 #include "platform/clock.h"
 #include "shell/config.h"
 #include "shell/menu.h"
@@ -12,7 +14,6 @@
 #include "shell/startup.h"
 #include "speech/speech.h"
 #include "stereo/stereo_modes.h"
-#include "stereo/tracking_modes.h"
 
 namespace {
 
@@ -44,6 +45,8 @@ void wireModes(RobotModes& modes) {
     modes.Klaidziojimas = Klaidziojimas;
     modes.objsekimas = objsekimas;
     modes.trekingas = [](int argc) { trekingas(argc, nullptr); };
+    modes.daikto_isskyrimas = [] { daikto_isskyrimas(); };
+    modes.PazistamiDaiktai = [] { PazistamiDaiktai(); };
 }
 
 FaceStatistics currentFaceStatistics() {

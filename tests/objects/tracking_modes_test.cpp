@@ -1,6 +1,6 @@
 // Point tracking and ball following on synthetic and recorded frames.
 
-#include "stereo/tracking_modes.h"
+#include "objects/tracking_modes.h"
 
 #include <gtest/gtest.h>
 
