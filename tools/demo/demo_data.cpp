@@ -1,0 +1,301 @@
+// robotas-demo-data --samples DIR --cascade FILE --out DIR [--only faces|objects|stereo]
+//                   [--crossing FRAMES] [--pictures N]
+//
+// Makes what the demo robot sees and knows, from the small sample pictures of
+// the repository (DIR = tests/data):
+//   faces-right.avi, faces-left.avi     a known person's face moving across a
+//                                       street, as the right and left camera see it
+//   objects-right.avi, objects-left.avi the empty street, then a cookie box held
+//                                       in front of it and moved about
+//   stereo-right.avi, stereo-left.avi   a rectified stereo pair (Aloe)
+//   data/<n>_<ID>_<name><i>.pgm, train.txt
+//                                       face pictures of a few persons as the
+//                                       enrolment mode keeps them (found by the
+//                                       cascade, cut out, sized and equalised),
+//                                       listed for "robotas-faces learn train.txt"
+// The recordings are 320 x 240 motion-JPEG files; the robot plays them in a loop.
+// --only makes one set (faces: with the face pictures); --crossing sets the
+// frames the face takes to cross the picture (120) and --pictures how many of
+// each person's pictures the database learns (10); less makes a quicker set for tests.
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+#include <opencv2/objdetect.hpp>
+#include <opencv2/videoio.hpp>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "faces/imageutil.h"
+#include "shell/config.h"
+
+namespace {
+
+const cv::Size kFrame(320, 240);
+constexpr double kFramesPerSecond = 15;
+constexpr double kJpegQuality = 80;
+constexpr int kFacePictures = 10;        // each ORL person has ten
+constexpr int kDefaultCrossingFrames = 120;  // one way across; the recording goes there and back
+constexpr int kMinCrossingFrames = 10, kMaxCrossingFrames = 1000;
+constexpr double kFaceScale = 1.25;      // the face a little nearer than the pictures show it
+constexpr int kLeftCameraShift = 8;      // the left camera sees near things further right
+
+// The persons the demo robot knows: the first is the one in the recordings.
+struct Person {
+    const char* folder;
+    const char* fullName;  // ID_name, as the enrolment mode names a person
+};
+const Person kPersons[] = {{"s3", "101_Jonas"}, {"s4", "102_Ona"}, {"s5", "103_Petras"}};
+
+struct Options {
+    std::string samples;
+    std::string cascade;
+    std::string out;
+    std::string only;  // empty: every set
+    int crossingFrames = kDefaultCrossingFrames;
+    int pictures = kFacePictures;
+};
+
+int usage() {
+    std::fputs("usage: robotas-demo-data --samples DIR --cascade FILE --out DIR [--only faces|objects|stereo]\n"
+               "                         [--crossing FRAMES] [--pictures N]\n",
+               stderr);
+    return 2;
+}
+
+bool parseCount(const std::string& text, int lowest, int highest, int& value) {
+    if (text.empty() || text.size() > 6 || text.find_first_not_of("0123456789") != std::string::npos) return false;
+    value = std::stoi(text);
+    return value >= lowest && value <= highest;
+}
+
+bool parseOptions(int argc, char** argv, Options& options) {
+    if (argc % 2 != 1) return false;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        const std::string value = argv[i + 1];
+        if (option == "--samples") options.samples = value;
+        else if (option == "--cascade") options.cascade = value;
+        else if (option == "--out") options.out = value;
+        else if (option == "--only" && (value == "faces" || value == "objects" || value == "stereo")) options.only = value;
+        else if (option == "--crossing" && parseCount(value, kMinCrossingFrames, kMaxCrossingFrames, options.crossingFrames)) continue;
+        else if (option == "--pictures" && parseCount(value, 1, kFacePictures, options.pictures)) continue;
+        else return false;
+    }
+    return !options.samples.empty() && !options.cascade.empty() && !options.out.empty();
+}
+
+bool wanted(const Options& options, const char* set) { return options.only.empty() || options.only == set; }
+
+cv::Mat readColour(const std::string& path) {
+    const cv::Mat picture = cv::imread(path, cv::IMREAD_COLOR);
+    if (picture.empty()) std::fprintf(stderr, "robotas-demo-data: cannot read %s\n", path.c_str());
+    return picture;
+}
+
+cv::Mat fitToFrame(const cv::Mat& picture) {
+    cv::Mat fitted;
+    cv::resize(picture, fitted, kFrame, 0, 0, cv::INTER_AREA);
+    return fitted;
+}
+
+// The picture pasted onto the background with its top-left corner at "at",
+// clipped to the frame.
+cv::Mat pasted(const cv::Mat& background, const cv::Mat& picture, cv::Point at) {
+    cv::Mat frame = background.clone();
+    const cv::Rect target = cv::Rect(at, picture.size()) & cv::Rect(cv::Point(), frame.size());
+    if (target.empty()) return frame;
+    picture(cv::Rect(target.tl() - at, target.size())).copyTo(frame(target));
+    return frame;
+}
+
+// A camera is never quite still: a little sensor noise, the same for every run.
+void addSensorNoise(cv::Mat& frame, cv::RNG& rng) {
+    cv::Mat noise(frame.size(), CV_16SC3);
+    rng.fill(noise, cv::RNG::NORMAL, 0, 1);
+    cv::Mat noisy;
+    frame.convertTo(noisy, CV_16SC3);
+    noisy += noise;
+    noisy.convertTo(frame, CV_8UC3);
+}
+
+class Recording {
+public:
+    explicit Recording(const std::string& path)
+        : path_(path),
+          writer_(path, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), kFramesPerSecond, kFrame) {
+        writer_.set(cv::VIDEOWRITER_PROP_QUALITY, kJpegQuality);
+    }
+    bool ok() const { return writer_.isOpened(); }
+    void add(const cv::Mat& frame) {
+        writer_.write(frame);
+        ++frames_;
+    }
+    ~Recording() {
+        writer_.release();
+        std::printf("%-40s %d frames\n", path_.c_str(), frames_);
+    }
+
+private:
+    std::string path_;
+    cv::VideoWriter writer_;
+    int frames_ = 0;
+};
+
+std::string facePicturePath(const Options& options, const Person& person, int number) {
+    return options.samples + "/faces/" + person.folder + "/" + std::to_string(number) + ".pgm";
+}
+
+cv::Mat scaledFace(const std::string& path) {
+    const cv::Mat face = readColour(path);
+    if (face.empty()) return face;
+    cv::Mat scaled;
+    cv::resize(face, scaled, cv::Size(), kFaceScale, kFaceScale, cv::INTER_LINEAR);
+    return scaled;
+}
+
+// Where the face is in frame i of a crossing there and back, with a slight bob.
+cv::Point facePosition(int i, int crossingFrames, const cv::Size& face) {
+    const int span = kFrame.width - face.width - 2 * kLeftCameraShift;
+    const int step = i < crossingFrames ? i : 2 * crossingFrames - 1 - i;
+    const int x = kLeftCameraShift + span * step / (crossingFrames - 1);
+    const int y = (kFrame.height - face.height) / 2 + ((step / 10) % 2 ? 6 : -6);
+    return {x, y};
+}
+
+bool makeFaceRecordings(const Options& options, const cv::Mat& street) {
+    Recording right(options.out + "/faces-right.avi"), left(options.out + "/faces-left.avi");
+    if (!right.ok() || !left.ok()) return false;
+    std::vector<cv::Mat> faces;
+    for (int n = 1; n <= kFacePictures; ++n) faces.push_back(scaledFace(facePicturePath(options, kPersons[0], n)));
+    if (faces.front().empty()) return false;
+    cv::RNG rng(1);
+    const int framesPerPicture = std::max(1, options.crossingFrames / 10);
+    for (int i = 0; i < 2 * options.crossingFrames; ++i) {
+        const cv::Mat& face = faces[static_cast<std::size_t>(i / framesPerPicture) % faces.size()];
+        if (face.empty()) return false;
+        const cv::Point at = facePosition(i, options.crossingFrames, face.size());
+        cv::Mat rightFrame = pasted(street, face, at);
+        cv::Mat leftFrame = pasted(street, face, at + cv::Point(kLeftCameraShift, 0));
+        addSensorNoise(rightFrame, rng);
+        addSensorNoise(leftFrame, rng);
+        right.add(rightFrame);
+        left.add(leftFrame);
+    }
+    return true;
+}
+
+// The face as the enrolment mode keeps it: found by the cascade in the camera
+// picture, cut out, brought to the database's face size and equalised.
+cv::Mat enrolmentPicture(const cv::Mat& frame, cv::CascadeClassifier& cascade) {
+    cv::Mat grey = convertImageToGreyscale(frame);
+    const cv::Rect found = detectFaceInImage(grey, cascade);
+    if (!faceFound(found)) return cv::Mat();
+    cv::Mat equalised;
+    cv::equalizeHist(resizeImage(cropImage(grey, found), faceWidth, faceHeight), equalised);
+    return equalised;
+}
+
+// Three places in the frame per picture, as a person moves in front of the robot.
+bool makeFaceDatabasePictures(const Options& options, const cv::Mat& street, cv::CascadeClassifier& cascade) {
+    const std::string folder = options.out + "/data";
+    mkdir(folder.c_str(), 0755);
+    std::ofstream list(options.out + "/train.txt");
+    int personNumber = 0;
+    for (const Person& person : kPersons) {
+        ++personNumber;
+        int kept = 0, missed = 0;
+        for (int n = 1; n <= options.pictures; ++n) {
+            const cv::Mat face = scaledFace(facePicturePath(options, person, n));
+            if (face.empty()) return false;
+            const int crossing = options.crossingFrames;
+            for (int place : {0, crossing / 2, crossing - 1}) {
+                const cv::Point at = facePosition(place, crossing, face.size());
+                const cv::Mat picture = enrolmentPicture(pasted(street, face, at), cascade);
+                if (picture.empty()) {
+                    ++missed;
+                    continue;
+                }
+                const std::string name = cv::format("data/%d_%s%d.pgm", personNumber, person.fullName, ++kept);
+                if (!cv::imwrite(options.out + "/" + name, picture)) return false;
+                list << personNumber << ' ' << person.fullName << ' ' << name << '\n';
+            }
+        }
+        std::printf("%-40s %d pictures (%d without a face found)\n", person.fullName, kept, missed);
+        if (kept == 0) return false;
+    }
+    return static_cast<bool>(list.flush());
+}
+
+// The box (a textured, flat object) held in front of the street: the empty
+// street first, so that the robot can take it as its background.
+bool makeObjectRecordings(const Options& options, const cv::Mat& street) {
+    Recording right(options.out + "/objects-right.avi"), left(options.out + "/objects-left.avi");
+    if (!right.ok() || !left.ok()) return false;
+    cv::Mat box = readColour(options.samples + "/objects/box.png");
+    if (box.empty()) return false;
+    cv::resize(box, box, cv::Size(), 0.4, 0.4, cv::INTER_AREA);
+    constexpr int kEmptyFrames = 60, kBoxFrames = 120;
+    cv::RNG rng(2);
+    for (int i = 0; i < kEmptyFrames + kBoxFrames; ++i) {
+        cv::Mat rightFrame = street.clone(), leftFrame = street.clone();
+        if (i >= kEmptyFrames) {
+            const int step = i - kEmptyFrames;
+            const cv::Point at(90 + (step % 60 < 30 ? step % 30 : 30 - step % 30), 70);
+            rightFrame = pasted(street, box, at);
+            leftFrame = pasted(street, box, at + cv::Point(kLeftCameraShift, 0));
+        }
+        addSensorNoise(rightFrame, rng);
+        addSensorNoise(leftFrame, rng);
+        right.add(rightFrame);
+        left.add(leftFrame);
+    }
+    return true;
+}
+
+bool makeStereoRecordings(const Options& options) {
+    Recording right(options.out + "/stereo-right.avi"), left(options.out + "/stereo-left.avi");
+    if (!right.ok() || !left.ok()) return false;
+    const cv::Mat rightPicture = readColour(options.samples + "/stereo/aloeR_320x240.png");
+    const cv::Mat leftPicture = readColour(options.samples + "/stereo/aloeL_320x240.png");
+    if (rightPicture.empty() || leftPicture.empty()) return false;
+    cv::RNG rng(3);
+    for (int i = 0; i < 30; ++i) {
+        cv::Mat rightFrame = fitToFrame(rightPicture), leftFrame = fitToFrame(leftPicture);
+        addSensorNoise(rightFrame, rng);
+        addSensorNoise(leftFrame, rng);
+        right.add(rightFrame);
+        left.add(leftFrame);
+    }
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options options;
+    if (!parseOptions(argc, argv, options)) return usage();
+    cv::CascadeClassifier cascade;
+    if (!cascade.load(options.cascade)) {
+        std::fprintf(stderr, "robotas-demo-data: cannot load the cascade %s\n", options.cascade.c_str());
+        return 1;
+    }
+    mkdir(options.out.c_str(), 0755);
+    const cv::Mat streetPicture = readColour(options.samples + "/objects/street.png");
+    if (streetPicture.empty()) return 1;
+    const cv::Mat street = fitToFrame(streetPicture);
+    const bool made = (!wanted(options, "faces") ||
+                       (makeFaceRecordings(options, street) && makeFaceDatabasePictures(options, street, cascade))) &&
+                      (!wanted(options, "objects") || makeObjectRecordings(options, street)) &&
+                      (!wanted(options, "stereo") || makeStereoRecordings(options));
+    if (!made) {
+        std::fprintf(stderr, "robotas-demo-data: could not make the demo data in %s\n", options.out.c_str());
+        return 1;
+    }
+    return 0;
+}
