@@ -138,7 +138,8 @@ bool obeyKey() {
 }
 
 // The head target while somebody is seen; a search step when nobody was seen for
-// 15 s (13 s after the previous step). False when the search gives up.
+// 15 s (13 s after the previous step). False when the search gives up or the
+// operator pressed m during it.
 bool aimOrSearch(RecognitionMode& mode) {
     if (platform::nowMs() - mode.lastFaceTime < kFaceLostMs) {
         servo_x = (servo_xk.load() + servo_xd.load()) / 2;
@@ -165,7 +166,8 @@ bool aimOrSearch(RecognitionMode& mode) {
     judesys(kMotionWatchMoves, kMotionWatchMs);
     ++mode.searchCount;
     mode.lastFaceTime = platform::nowMs() - (kFaceLostMs - kNextSearchMs);
-    return true;
+    // m pressed during the motion watch ends this mode too, before the next key read overwrites it.
+    return (keyPressed & 0xFF) != 'm';
 }
 
 cv::Mat greyOf(const cv::Mat& frame) {

@@ -271,6 +271,18 @@ TEST_F(FaceRecognitionMode, NobodySeenCallsOutWatchesForMotionAndGivesUpAtTheSix
     EXPECT_EQ(senasVeidas, "    ");
 }
 
+TEST_F(FaceRecognitionMode, KeyMDuringTheMotionWatchEndsTheModeToo) {
+    learnPersons("1_Ona", "2_Petras");
+    facetest::writeCameraRecording(1, {background()});
+    cameraWithoutFrames(2);
+    ASSERT_GT(missingCameraPauseMs(), 7500);
+    // Two frames (about 0 and 9 s), the third starts the search; m in the watch.
+    platform::scriptKeys("  m");
+    VeidoAtpazinimas();
+    EXPECT_EQ(spoken(kCallOut), 1);
+    EXPECT_EQ(keyPressed & 0xFF, 'm');
+}
+
 TEST_F(FaceRecognitionMode, DisplayKeysSwitchTheWindowsOffAndOn) {
     learnPersons("1_Ona", "2_Petras");
     facetest::writeCameraRecording(1, {face(3, 2)});
