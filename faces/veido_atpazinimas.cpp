@@ -78,14 +78,11 @@ void showKeyHelp() {
     }
 }
 
-[[noreturn]] void endProgram(const char* warning, bool consoleWait) {
+// Without its database or its cascade the robot cannot recognise anybody.
+[[noreturn]] void endProgram(const char* warning) {
     gf.gotoxy(7, 40);
     gf.warning(warning);
-    if (consoleWait) {
-        gf.wait(1000);
-    } else {
-        platform::sleepMs(1000);
-    }
+    gf.wait(1000);
     std::exit(1);
 }
 
@@ -96,7 +93,7 @@ void enter(RecognitionMode& mode) {
     showKeyHelp();
     speak("eSpeak.exe -v lv+m4  eiyyyy.........kaasz.......eszyy");
     if (!loadTrainingData(mode.personNumbers)) {
-        endProgram("KLAIDA : Negaliu ivesti veidu treniravimo duomenu!\n", false);
+        endProgram("KLAIDA : Negaliu ivesti veidu treniravimo duomenu!\n");
     }
     faceWidth = pAvgTrainImg.cols;
     faceHeight = pAvgTrainImg.rows;
@@ -105,7 +102,7 @@ void enter(RecognitionMode& mode) {
     ui::resizeWindow(kLeftWindow, plotis, aukstis);
     ui::resizeWindow(kRightWindow, plotis, aukstis);
     if (!mode.cascade.load(veidasCascadeFilename)) {
-        endProgram("KLAIDA  : Negaliu isvesti Haar cascade veido detektavimo klasifikatoriu ", true);
+        endProgram("KLAIDA  : Negaliu isvesti Haar cascade veido detektavimo klasifikatoriu ");
     }
     const long long now = platform::nowMs();
     mode.lastRecognitionTime = now - 600;

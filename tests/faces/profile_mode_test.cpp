@@ -3,80 +3,33 @@
 // recorded speech. ORL picture s3/4 shows its profile to the cascade as it is,
 // s3/1 only in the mirror image.
 
-#include <gtest/gtest.h>
-
-#include <opencv2/core.hpp>
 #include <opencv2/objdetect.hpp>
 
-#include <algorithm>
 #include <cstdlib>
-#include <filesystem>
-#include <string>
-#include <vector>
 
-#include "faces/camera.h"
 #include "faces/imageutil.h"
 #include "faces/profilis.h"
-#include "faces/veido_atpazinimas.h"
-#include "hardware/hardware.h"
-#include "platform/clock.h"
 #include "platform/keys.h"
-#include "platform/runner.h"
 #include "platform/ui.h"
-#include "shell/config.h"
-#include "tests/faces/face_test_support.h"
-#include "tests/support/robot_test.h"
-#include "tests/support/ssc32_peer.h"
+#include "tests/faces/face_mode_fixture.h"
 
 namespace {
 
-using Lines = std::vector<std::string>;
 
 const char* const kTurnRight = "eSpeak.exe -v de+m4   atszyiszuook....deaschinean";
 const char* const kTurnLeft = "eSpeak.exe -v lv+m4   atszyiszuook....kayirean";
 const char* const kCallOut = "eSpeak.exe -v lv+m4 eeyyyy......kuuorr...jiuuuuoszzs";
 
-class ProfileMode : public robotest::RobotTest {
+class ProfileMode : public facetest::FaceModeTest {
 protected:
     void SetUp() override {
-        RobotTest::SetUp();
-        centreAllServoVariables();
-        servo_greitisX = 400;
-        servo_greitisY = 300;
-        kamera1 = 1;
-        kamera2 = 2;
-        cport_nr = 1;
+        FaceModeTest::SetUp();
         ekranorezimas = 1;
-        keyPressed = kKeyMenuRead;
-        shownImg.release();
-        shownImg1.release();
         const char* folder = std::getenv("ROBOTAS_CASCADES");
         std::filesystem::copy_file(std::string(folder ? folder : "/usr/share/opencv4/haarcascades") +
                                        "/haarcascade_profileface.xml",
                                    "haarcascade_profileface.xml");
     }
-    void TearDown() override {
-        CloseComport(cport_nr);
-        releaseCameras();
-        RobotTest::TearDown();
-    }
-    static cv::Mat face(int person, int picture) { return facetest::faceOnBackground(facetest::orlPicture(person, picture)); }
-    static long long missingCameraPauseMs() {
-        const long long start = platform::nowMs();
-        EXPECT_TRUE(getCameraFrame1(2).empty());
-        releaseLeftCamera();
-        return platform::nowMs() - start;
-    }
-    static int spoken(const std::string& commandLine) {
-        const Lines commands = platform::recordedCommands();
-        return static_cast<int>(std::count(commands.begin(), commands.end(), commandLine));
-    }
-    static std::string text(int y) {
-        std::string line = row(y);
-        line.erase(line.find_last_not_of(' ') + 1);
-        return line;
-    }
-    robotest::ScopedWorkDir dir;
 };
 
 TEST_F(ProfileMode, FaceTurnedTheOtherWayIsFoundInTheMirrorAndBoxedInTheFrame) {
@@ -107,7 +60,7 @@ TEST_F(ProfileMode, FaceTurnedTheOtherWayIsFoundInTheMirrorAndBoxedInTheFrame) {
 
 TEST_F(ProfileMode, TurnHintIsSpokenAtMostEveryThreeSeconds) {
     facetest::writeCameraRecording(1, {face(3, 4)});
-    std::filesystem::create_directories("video2");
+    cameraWithoutFrames(2);
     ASSERT_GT(missingCameraPauseMs(), 3000) << "no left frames: each frame takes longer than 3 s";
     platform::scriptKeys("  m");
     VeidoProfilis();
@@ -119,10 +72,9 @@ TEST_F(ProfileMode, TurnHintIsSpokenAtMostEveryThreeSeconds) {
 
 TEST_F(ProfileMode, NobodySeenLooksAroundAfterFifteenSecondsThenEverySeven) {
     robotest::Ssc32Simulator simulator(dir.path());
-    ASSERT_TRUE(simulator.running());
-    ASSERT_EQ(OpenComport(cport_nr, 115200), 0);
-    facetest::writeCameraRecording(1, {cv::Mat(240, 320, CV_8UC3, cv::Scalar::all(150))});
-    std::filesystem::create_directories("video2");
+    connectServos(simulator);
+    facetest::writeCameraRecording(1, {background()});
+    cameraWithoutFrames(2);
     const long long frameMs = missingCameraPauseMs();
     ASSERT_GT(frameMs, 7500);
     ASSERT_LT(frameMs, 15000);
@@ -132,6 +84,12 @@ TEST_F(ProfileMode, NobodySeenLooksAroundAfterFifteenSecondsThenEverySeven) {
     VeidoProfilis();
     EXPECT_EQ(spoken(kCallOut), 9 - 2);
     EXPECT_EQ(text(46), "");
+    // Each look-around sends the head somewhere at random with the search speeds.
+    simulator.waitForLines(3 * 9);
+    const facetest::Lines commands = servoCommands(simulator);
+    EXPECT_TRUE(std::any_of(commands.begin(), commands.end(), [](const std::string& c) {
+        return c.rfind("#7 ", 0) == 0 && c.rfind("#7 P1400 ", 0) != 0 && c.find(" S300 |") != std::string::npos;
+    }));
 }
 
 TEST_F(ProfileMode, KeyMBeforeTheStartEndsTheModeAtOnce) {
@@ -142,23 +100,6 @@ TEST_F(ProfileMode, KeyMBeforeTheStartEndsTheModeAtOnce) {
     EXPECT_EQ(platform::nowMs(), start);
     EXPECT_EQ(ui::showCount("Desine"), 0);
     EXPECT_EQ(keyPressed.load(), 'm');
-}
-
-TEST_F(ProfileMode, KeyETogglesTheDisplay) {
-    facetest::writeCameraRecording(1, {face(3, 4)});
-    facetest::writeCameraRecording(2, {face(3, 4)});
-    ekranorezimas = 2;
-    keyPressed = 'e';
-    platform::scriptKeys(" em");
-    VeidoProfilis();
-    // Off with the notice for two frames, then on for the last.
-    EXPECT_EQ(ekranorezimas, 1);
-    EXPECT_EQ(ui::showCount("Desine"), 1 + 1);
-}
-
-TEST_F(ProfileMode, MissingCascadeEndsTheProgram) {
-    std::filesystem::remove("haarcascade_profileface.xml");
-    EXPECT_EXIT(VeidoProfilis(), testing::ExitedWithCode(1), "");
 }
 
 }  // namespace
