@@ -16,7 +16,8 @@
 // The recordings are 320 x 240 motion-JPEG files; the robot plays them in a loop.
 // --only makes one set (faces: with the face pictures); --crossing sets the
 // frames the face takes to cross the picture (120) and --pictures how many of
-// each person's pictures the database learns (10); less makes a quicker set for tests.
+// each person's pictures the recordings show and the database learns (10);
+// less makes a quicker set for tests.
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -172,10 +173,10 @@ bool makeFaceRecordings(const Options& options, const cv::Mat& street) {
     Recording right(options.out + "/faces-right.avi"), left(options.out + "/faces-left.avi");
     if (!right.ok() || !left.ok()) return false;
     std::vector<cv::Mat> faces;
-    for (int n = 1; n <= kFacePictures; ++n) faces.push_back(scaledFace(facePicturePath(options, kPersons[0], n)));
+    for (int n = 1; n <= options.pictures; ++n) faces.push_back(scaledFace(facePicturePath(options, kPersons[0], n)));
     if (faces.front().empty()) return false;
     cv::RNG rng(1);
-    const int framesPerPicture = std::max(1, options.crossingFrames / 10);
+    const int framesPerPicture = std::max(1, 2 * options.crossingFrames / options.pictures);
     for (int i = 0; i < 2 * options.crossingFrames; ++i) {
         const cv::Mat& face = faces[static_cast<std::size_t>(i / framesPerPicture) % faces.size()];
         if (face.empty()) return false;
