@@ -33,7 +33,7 @@ set(CPACK_PACKAGE_NAME robotas)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "robotas developers <robotas@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control program of a small mobile robot with two cameras on a pan/tilt head")
-set(CPACK_PACKAGE_DESCRIPTION
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "Recognises and greets faces, follows faces and objects with its head, cuts objects out of a\n"
     "scene and finds them again, measures depth with two stereo methods and talks in Lithuanian.\n"
     "Includes the servo controller simulator, the typed-word speech recogniser and offline tools.")
@@ -45,5 +45,6 @@ set(CPACK_DEBIAN_PACKAGE_LICENSE GPL-3.0-or-later)
 # the synthesiser is a program the robot starts, so it is named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "espeak-ng")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "tmux")
+# tmux for the demo session, the acoustic model for listening through the microphone.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "tmux, pocketsphinx-en-us")
 include(CPack)

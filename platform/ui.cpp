@@ -65,7 +65,9 @@ bool headless() {
 void namedWindow(const std::string& name, int flags) {
     Guard guard(uiLock);
     windowNamed(name);
-    if (!headless()) cv::namedWindow(name, flags);
+    // Without the toolbar the window is as wide as its picture, so the two
+    // cameras sit side by side where the modes place them.
+    if (!headless()) cv::namedWindow(name, flags | cv::WINDOW_GUI_NORMAL);
 }
 
 void moveWindow(const std::string& name, int x, int y) {
