@@ -5,6 +5,7 @@
 
 #include "faces/faces.h"
 #include "hardware/hardware.h"
+#include "objects/judesys.h"
 #include "objects/object_modes.h"
 #include "objects/tracking_modes.h"
 #include "platform/clock.h"
@@ -36,6 +37,11 @@ void wireModes(RobotModes& modes) {
     modes.DialogasRobRezimas = DialogasRobRezimas;
     modes.KalboaAtpazinimas_demo = KalboaAtpazinimas_demo;
     modes.ivedimasiscam = ivedimasiscam;
+    modes.VeidoAtpazinimas = VeidoAtpazinimas;
+    modes.PazistamiVeidai = PazistamiVeidai;
+    modes.VeidoProfilis = VeidoProfilis;
+    modes.judesys = [](int maxCount, int timeLimit) { judesys(maxCount, timeLimit); };
+    modes.judesys1 = [](int unused) { judesys1(unused); };
     modes.ssc32inDemo = ssc32inDemo;
     modes.eproaktyv = eproaktyv;
     setPanelCameras(getCameraFrame, getCameraFrame1);
