@@ -1,0 +1,104 @@
+#!/usr/bin/env python3
+"""Prints the benchmark table of scripts/bench from the programs' JSON results.
+
+Each row: one of the robot's hot paths, its time, the OpenCV counterpart
+measured in the same run, its time, and how many times slower (>1) or faster
+(<1) the robot's code is. Rows without a counterpart show only the time.
+"""
+import json
+import os
+import platform
+import sys
+
+# (row label, program, robot's case, counterpart label, counterpart's case)
+ROWS = [
+    ("Eigenface training (ORL, 40 faces)", "faces_bench", "BM_TrainRobot",
+     "EigenFaceRecognizer::train", "BM_TrainOpenCV"),
+    ("Eigenface recognition (one face)", "faces_bench", "BM_RecogniseRobot",
+     "EigenFaceRecognizer::predict", "BM_RecogniseOpenCV"),
+    ("Face recognition frame (2 cameras)", "face_modes_bench", "BM_FrameWork", None, None),
+    ("Face recognition mode frames", "face_modes_bench", "BM_ModeFrames", None, None),
+    ("Motion watch pass", "face_modes_bench", "BM_MotionPass", None, None),
+    ("SURF detect + describe (frame)", "objects_bench", "BM_Surf", "SIFT detectAndCompute", "BM_OpenCvSift"),
+    ("SURF detect + describe (frame)", "objects_bench", "BM_Surf", "KAZE extended", "BM_OpenCvKazeExtended"),
+    ("SURF match + locate object", "objects_bench", "BM_SurfMatchAndLocate", None, None),
+    ("FGD object extraction", "objects_bench", "BM_FgdExtraction", None, None),
+    ("Blob labelling, video mask", "blobs_bench", "labelWithBlobs/video",
+     "connectedComponentsWithStats", "labelWithOpenCv/video"),
+    ("Blob labelling, noise 50%", "blobs_bench", "labelWithBlobs/noise50",
+     "connectedComponentsWithStats", "labelWithOpenCv/noise50"),
+    ("Blob labelling + moments, video", "blobs_bench", "labelWithBlobs/video_moments",
+     "connectedComponentsWithStats", "labelWithOpenCv/video"),
+    ("Graph-cut stereo, 16 disparities", "stereo_bench", "GraphCuts/16/iterations:2",
+     "StereoSGBM 32 disparities", "SemiGlobal/32"),
+    ("Graph-cut stereo, 54 disparities", "stereo_bench", "GraphCuts/54/iterations:2",
+     "StereoSGBM 64 disparities", "SemiGlobal/64"),
+    ("Block-matching mode's matcher", "stereo_bench", "RobotBlockMatching",
+     "StereoSGBM 64 disparities", "SemiGlobal/64"),
+    ("Mechanics step (head + inputs, pty)", "hardware_bench", "BM_HeadCommandsAndInputQuery", None, None),
+    ("Head commands only", "hardware_bench", "BM_HeadCommandsOnly", None, None),
+]
+
+TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
+
+
+def load(folder):
+    times, context = {}, None
+    for name in sorted(os.listdir(folder)):
+        if not name.endswith(".json"):
+            continue
+        program = name[:-5]
+        try:
+            with open(os.path.join(folder, name)) as f:
+                data = json.load(f)
+        except (OSError, ValueError):
+            continue
+        context = context or data.get("context")
+        for bench in data.get("benchmarks", []):
+            if bench.get("run_type") == "aggregate" or "error_occurred" in bench:
+                continue
+            value = bench.get("real_time")
+            unit = TO_MS.get(bench.get("time_unit", "ns"), 1e-6)
+            times[(program, bench["name"])] = value * unit
+    return times, context
+
+
+def fmt(ms):
+    if ms is None:
+        return "-"
+    return f"{ms:.3f} ms" if ms < 1 else f"{ms:.1f} ms"
+
+
+def main():
+    folder = sys.argv[1]
+    times, context = load(folder)
+    header = ("Hot path", "Robot", "OpenCV counterpart", "OpenCV", "Ratio")
+    rows = []
+    for label, program, ours, theirs_label, theirs in ROWS:
+        mine = times.get((program, ours))
+        other = times.get((program, theirs)) if theirs else None
+        ratio = f"{mine / other:.2f}x" if mine and other else "-"
+        rows.append((label, fmt(mine), theirs_label or "-", fmt(other), ratio))
+    widths = [max(len(r[i]) for r in rows + [header]) for i in range(5)]
+    line = lambda r: "| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |"
+    print(line(header))
+    print("|" + "|".join("-" * (w + 2) for w in widths) + "|")
+    for r in rows:
+        print(line(r))
+    print()
+    print("Ratio: robot's time / OpenCV's time in the same run (below 1: the robot's code is faster).")
+    cpu = ""
+    try:
+        with open("/proc/cpuinfo") as f:
+            cpu = next((l.split(":", 1)[1].strip() for l in f if l.startswith("model name")), "")
+    except OSError:
+        pass
+    if context:
+        print(f"Machine: {cpu or 'unknown CPU'}, {context.get('num_cpus')} CPUs at "
+              f"{context.get('mhz_per_cpu')} MHz, {platform.system()} {platform.release()}, "
+              f"load average {', '.join(f'{x:.1f}' for x in context.get('load_avg', []))}; "
+              f"library build type {context.get('library_build_type')}.")
+
+
+if __name__ == "__main__":
+    main()
