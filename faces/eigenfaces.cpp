@@ -3,6 +3,7 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -35,7 +36,6 @@ float detectiontime = 0.0f;
 namespace {
 
 const char* const kDatabaseFile = "facedata.xml";
-const char* const kDatabaseTempFile = "facedata.xml.part";
 constexpr int kMaxPersonNumber = 100000;  // a guard against a typo making a huge name table
 
 // ---- list files ----------------------------------------------------------
@@ -93,15 +93,24 @@ void writeFloatImage(cv::FileStorage& fs, const std::string& key, const cv::Mat&
     fs.endWriteStruct();
 }
 
+// A matrix record whose rows x cols x channels is the count of values it
+// holds: a damaged size must not make the reader allocate gigabytes.
+bool matrixFitsItsData(const cv::FileNode& node) {
+    const int rows = readInt(node["rows"]), cols = readInt(node["cols"]);
+    const cv::FileNode type = node["dt"], data = node["data"];
+    if (rows <= 0 || cols <= 0 || !type.isString() || !data.isSeq()) return false;
+    const std::string dt = type;
+    const int channels = dt.empty() || !std::isdigit(static_cast<unsigned char>(dt[0])) ? 1 : std::atoi(dt.c_str());
+    if (channels < 1 || channels > 4) return false;
+    return static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) * static_cast<std::size_t>(channels) ==
+           data.size();
+}
+
+cv::Mat readMatrix(const cv::FileNode& node, int type);
+
 cv::Mat readFloatImage(const cv::FileNode& node) {
     if (!node.isMap()) return cv::Mat();
-    if (!node["rows"].empty()) {  // a matrix record serves as well
-        cv::Mat matrix;
-        node >> matrix;
-        if (matrix.channels() != 1) return cv::Mat();
-        matrix.convertTo(matrix, CV_32F);
-        return matrix;
-    }
+    if (!node["rows"].empty()) return readMatrix(node, CV_32F);  // a matrix record serves as well
     const int width = readInt(node["width"]);
     const int height = readInt(node["height"]);
     const cv::FileNode data = node["data"];
@@ -115,7 +124,7 @@ cv::Mat readFloatImage(const cv::FileNode& node) {
 
 cv::Mat readMatrix(const cv::FileNode& node, int type) {
     cv::Mat matrix;
-    if (!node.isMap()) return matrix;
+    if (!node.isMap() || !matrixFitsItsData(node)) return matrix;
     try {
         node >> matrix;
     } catch (const cv::Exception&) {
@@ -170,6 +179,14 @@ void readDatabase(cv::FileStorage& fs, Database& db) {
         const cv::FileNode node = fs[cv::format("eigenVect_%d", j)];
         if (node.empty()) break;  // fewer stored than announced: the check reports it
         db.eigenVectors.push_back(readFloatImage(node));
+    }
+}
+
+bool topLevelIsMap(const cv::FileStorage& fs) {
+    try {
+        return fs.root().isMap();
+    } catch (const std::exception&) {
+        return false;
     }
 }
 
@@ -298,28 +315,26 @@ int learn(const std::string& filename) {
 }
 
 int storeTrainingData() {
-    {
-        cv::FileStorage fs(kDatabaseTempFile, cv::FileStorage::WRITE | cv::FileStorage::FORMAT_XML);
-        if (!fs.isOpened()) {
-            gf.footerLine("KLAIDA: negaliu rasyti DB failo 'facedata.xml'.");
-            return 0;
-        }
-        fs << "nPersons" << nPersons;
-        for (int k = 1; k <= nPersons; ++k) {
-            fs << cv::format("personName_%d", k) << personNames[static_cast<std::size_t>(k - 1)];
-        }
-        fs << "nEigens" << nEigens << "nTrainFaces" << nTrainFaces;
-        fs << "trainPersonNumMat" << personNumTruthMat;
-        fs << "eigenValMat" << eigenValMat;
-        fs << "projectedTrainFaceMat" << projectedTrainFaceMat;
-        writeFloatImage(fs, "avgTrainImg", pAvgTrainImg);
-        for (int j = 0; j < nEigens; ++j) {
-            writeFloatImage(fs, cv::format("eigenVect_%d", j), eigenVectArr[static_cast<std::size_t>(j)]);
-        }
-        fs.release();
+    // The database is made in memory and written with every write checked: a
+    // disk that refuses part of it must never leave a half database behind.
+    cv::FileStorage fs(kDatabaseFile, cv::FileStorage::WRITE | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_XML);
+    if (!fs.isOpened()) {
+        gf.footerLine("KLAIDA: negaliu rasyti DB failo 'facedata.xml'.");
+        return 0;
     }
-    if (std::rename(kDatabaseTempFile, kDatabaseFile) != 0) {
-        std::remove(kDatabaseTempFile);
+    fs << "nPersons" << nPersons;
+    for (int k = 1; k <= nPersons; ++k) {
+        fs << cv::format("personName_%d", k) << personNames[static_cast<std::size_t>(k - 1)];
+    }
+    fs << "nEigens" << nEigens << "nTrainFaces" << nTrainFaces;
+    fs << "trainPersonNumMat" << personNumTruthMat;
+    fs << "eigenValMat" << eigenValMat;
+    fs << "projectedTrainFaceMat" << projectedTrainFaceMat;
+    writeFloatImage(fs, "avgTrainImg", pAvgTrainImg);
+    for (int j = 0; j < nEigens; ++j) {
+        writeFloatImage(fs, cv::format("eigenVect_%d", j), eigenVectArr[static_cast<std::size_t>(j)]);
+    }
+    if (!replaceFileWhole(kDatabaseFile, fs.releaseAndGetString())) {
         gf.footerLine("KLAIDA: negaliu rasyti DB failo 'facedata.xml'.");
         return 0;
     }
@@ -330,12 +345,16 @@ int loadTrainingData(cv::Mat& trainPersonNumMat) {
     cv::FileStorage fs;
     try {
         fs.open(kDatabaseFile, cv::FileStorage::READ);
-    } catch (const cv::Exception&) {
+    } catch (const std::exception&) {  // OpenCV's parser throws more than cv::Exception
         gf.footerLine("KLAIDA: sugadintas DB failas 'facedata.xml'.");
         return 0;
     }
     if (!fs.isOpened()) {
         gf.footerLine("Negaliu atidaryti DB failo 'facedata.xml'.");
+        return 0;
+    }
+    if (!topLevelIsMap(fs)) {  // a list or a lone value where the named entries belong
+        gf.footerLine("KLAIDA: sugadintas DB failas 'facedata.xml'.");
         return 0;
     }
     Database db;
@@ -351,7 +370,7 @@ int loadTrainingData(cv::Mat& trainPersonNumMat) {
     try {
         readDatabase(fs, db);
         fault = checkDatabase(db);
-    } catch (const cv::Exception&) {
+    } catch (const std::exception&) {
         fault = "skaitymo klaida";
     }
     if (!fault.empty()) {
@@ -482,4 +501,18 @@ void recognizeFileList(const std::string& filename) {
     gf.printf(" tests.");
     gf.footerLine("TOTAL TIME:");
     gf.printf(" %.1fms average.", detectiontime);
+}
+
+bool replaceFileWhole(const std::string& path, const std::string& bytes) {
+    const std::string temporary = path + ".part";
+    std::FILE* file = std::fopen(temporary.c_str(), "wb");
+    bool whole = file != nullptr;
+    if (file) {
+        whole = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+        whole = std::fflush(file) == 0 && whole;
+        whole = std::fclose(file) == 0 && whole;
+    }
+    if (whole && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
+    std::remove(temporary.c_str());
+    return false;
 }
