@@ -234,6 +234,16 @@ bool registerPerson(Enrolment& enrolment) {
     return true;
 }
 
+std::string readWholeFile(const char* path) {
+    std::string text;
+    if (std::FILE* file = std::fopen(path, "rb")) {
+        char chunk[4096];
+        for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, got);
+        std::fclose(file);
+    }
+    return text;
+}
+
 std::string pictureName(const Enrolment& enrolment, int number) {
     return cv::format("data/%d_%s%d.pgm", nPersons + 1, enrolment.fullName.c_str(), number);
 }
@@ -242,21 +252,27 @@ std::string pictureName(const Enrolment& enrolment, int number) {
 void saveAndRetrain(Enrolment& enrolment) {
     gf.footerLine("Issaugoma nauja informacija");
     gf.printf(" '%s'", enrolment.fullName.c_str());
-    if (std::FILE* list = std::fopen("train.txt", "a")) {
-        for (int i = 1; i <= enrolment.pictures; ++i) {
-            std::fprintf(list, "%d %s %s\n", nPersons + 1, enrolment.fullName.c_str(),
-                         pictureName(enrolment, i).c_str());
-        }
-        std::fclose(list);
-    } else {
-        gf.printf("Negaliu atidaryti failo train.txt");
+    // The list is replaced whole: a disk that refuses part of it leaves the old list.
+    std::string list = readWholeFile("train.txt");
+    if (!list.empty() && list.back() != '\n') list += '\n';
+    for (int i = 1; i <= enrolment.pictures; ++i) {
+        list += cv::format("%d %s %s\n", nPersons + 1, enrolment.fullName.c_str(), pictureName(enrolment, i).c_str());
     }
+    if (!replaceFileWhole("train.txt", list)) gf.printf("Negaliu atidaryti failo train.txt");
+    const int personsBefore = nPersons;
     enrolment.trainPersonNumMat = retrainOnline();
     enrolment.projection.assign(static_cast<std::size_t>(std::max(nEigens, 0)), 0.0f);
 
-    gf.showRightSide(" Jusu veidas patalpintas i DB !", false);
-    gf.showRightSide("", false);
-    gf.footerLine("      Jusu veidas patalpintas i DB ! ! ");
+    // A database the disk refused keeps the persons it had: say so, not "stored".
+    if (enrolment.capturing && nPersons <= personsBefore) {
+        gf.showRightSide(" KLAIDA: veidas neissaugotas DB !", false);
+        gf.showRightSide("", false);
+        gf.footerLine("KLAIDA: veidas neissaugotas DB 'facedata.xml'.");
+    } else {
+        gf.showRightSide(" Jusu veidas patalpintas i DB !", false);
+        gf.showRightSide("", false);
+        gf.footerLine("      Jusu veidas patalpintas i DB ! ! ");
+    }
     gf.showRightSide("", false);
     gf.showRightSide("Iseiti - 'Esc'", false);
     gf.warning("Iseiti - 'Esc'");
@@ -279,12 +295,17 @@ void showNearestPerson(Enrolment& enrolment, const cv::Mat& face) {
     gf.printf(" '%s'  panasumas=%f", name.c_str(), confidence);
 }
 
+// A picture the disk refused in part is not kept: train.txt lists only whole ones.
 void captureFace(Enrolment& enrolment, const cv::Mat& face) {
-    ++enrolment.pictures;
-    const std::string file = pictureName(enrolment, enrolment.pictures);
+    const std::string file = pictureName(enrolment, enrolment.pictures + 1);
     gf.footerLine("Issaugoju pav.");
     gf.printf(" '%s' i DB '%s'", enrolment.fullName.c_str(), file.c_str());
-    cv::imwrite(file, face);
+    std::vector<uchar> bytes;
+    if (!cv::imencode(".pgm", face, bytes) || !replaceFileWhole(file, std::string(bytes.begin(), bytes.end()))) {
+        gf.printf(" KLAIDA: negaliu rasyti");
+        return;
+    }
+    ++enrolment.pictures;
 }
 
 // One frame: find the face, name it, capture it, and show the frame with its box.
