@@ -35,9 +35,19 @@ constexpr int kWriteStallMs = 200;
 // Real time a reply may take in tests, where the robot's clock is virtual.
 constexpr int kVirtualReplyGraceMs = 500;
 
+// A controller plugged back after it vanished is opened again at the next
+// command, at most this often (real time: a failed open costs one system call).
+constexpr long long kReconnectIntervalMs = 200;
+
 struct Port {
     std::recursive_mutex lock;
     int fd = -1;
+    // What the last successful open used, and whether the device vanished
+    // since (then commands try to open it again; CloseComport stops that).
+    std::string path;
+    int baudrate = 0;
+    bool vanished = false;
+    long long lastReconnectMs = 0;
 };
 
 Port ports[kComportCount];
@@ -56,11 +66,29 @@ const char* modeTextOf(int baudrate) {
 
 void reportLine(const char* text) { gf.printf("%s\n", text); }
 
-// A device that vanished (unplugged, or its far end closed) is closed for good:
-// later commands go nowhere, as for a port that never opened. Caller holds the lock.
+// A device that vanished (unplugged, or its far end closed) is closed: later
+// commands go nowhere, as for a port that never opened, until the device is
+// back (reconnectLocked). Caller holds the lock.
 void dropVanished(Port& port) {
     platform::closeSerial(port.fd);
     port.fd = -1;
+    port.vanished = true;
+}
+
+long long realMs();
+
+// A vanished device that is back (the controller plugged in again, the link
+// pointing at a live line) takes commands again. Caller holds the lock.
+void reconnectLocked(Port& port) {
+    if (port.fd >= 0 || !port.vanished) return;
+    const long long now = realMs();
+    if (now - port.lastReconnectMs < kReconnectIntervalMs) return;
+    port.lastReconnectMs = now;
+    int fd = -1;
+    if (platform::openSerial(port.path, port.baudrate, fd) == platform::SerialOpenResult::Opened) {
+        port.fd = fd;
+        port.vanished = false;
+    }
 }
 
 void sendLocked(Port& port, const unsigned char* bytes, std::size_t count) {
@@ -103,10 +131,14 @@ int OpenComport(int comport_number, int baudrate) {
 
     std::lock_guard<std::recursive_mutex> guard(port->lock);
     if (port->fd >= 0) dropVanished(*port);  // opening again replaces the old handle
+    port->vanished = false;
     int fd = -1;
     switch (platform::openSerial(platform::serialPortPath(comport_number), baudrate, fd)) {
         case platform::SerialOpenResult::Opened:
             port->fd = fd;
+            port->path = platform::serialPortPath(comport_number);
+            port->baudrate = baudrate;
+            port->vanished = false;
             return 0;
         case platform::SerialOpenResult::CannotOpen:
             reportLine("Negaliu atidaryti COM porto");
@@ -164,6 +196,7 @@ void CloseComport(int comport_number) {
     if (!port) return;
     std::lock_guard<std::recursive_mutex> guard(port->lock);
     if (port->fd >= 0) dropVanished(*port);
+    port->vanished = false;  // closed on purpose: stays closed
 }
 
 int IsCTSEnabled(int comport_number) {
@@ -191,6 +224,7 @@ void sendCommand(int comport_number, const char* text) {
     Port* port = portAt(comport_number);
     if (!port) return;
     std::lock_guard<std::recursive_mutex> guard(port->lock);
+    reconnectLocked(*port);
     cprintft(comport_number, text);
     SendByte(comport_number, 13);
 }
@@ -199,6 +233,7 @@ void sendQuery(int comport_number, const char* text) {
     Port* port = portAt(comport_number);
     if (!port) return;
     std::lock_guard<std::recursive_mutex> guard(port->lock);
+    reconnectLocked(*port);
     drainLocked(*port);
     sendCommand(comport_number, text);
 }

@@ -26,7 +26,8 @@ int IsCTSEnabled(int comport_number);
 // Sends the bytes of text one by one (no terminating zero, no line end).
 void cprintft(int comport_number, const char* text);
 
-// True while the port is open (a vanished device closes it).
+// True while the port is open. A vanished device closes it; once the device is
+// back (plugged in again), the next command opens it again with the same settings.
 bool ComportOpen(int comport_number);
 
 // One command text followed by CR, as one unit on the wire.
