@@ -1,0 +1,56 @@
+#include "tests/faults/fault_support.h"
+
+#include <opencv2/core.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "platform/ui.h"
+#include "shell/config.h"
+#include "tests/support/robot_test.h"
+
+namespace faults {
+
+namespace {
+
+void recordFrame(int index, const cv::Mat& frame) {
+    const std::string folder = "video" + std::to_string(index);
+    std::filesystem::create_directories(folder);
+    cv::imwrite(folder + "/frame001.png", frame);
+}
+
+}  // namespace
+
+void recordAloe() {
+    recordFrame(kamera1, cv::imread(robotest::testData("stereo/aloeR_320x240.png")));
+    recordFrame(kamera2, cv::imread(robotest::testData("stereo/aloeL_320x240.png")));
+}
+
+void writeQ() {
+    cv::Mat Q = cv::Mat::eye(4, 4, CV_64F);
+    Q.at<double>(0, 3) = -160;
+    Q.at<double>(1, 3) = -120;
+    Q.at<double>(2, 2) = 0;
+    Q.at<double>(2, 3) = 270;
+    Q.at<double>(3, 2) = 0.3;
+    Q.at<double>(3, 3) = 0;
+    cv::FileStorage fs("Q.xml", cv::FileStorage::WRITE);
+    fs << "Q" << Q;
+}
+
+bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return condition();
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
+}
+
+bool waitForShows(const std::string& window, int count, int timeoutMs) {
+    return waitUntil([&] { return ui::showCount(window) >= count; }, timeoutMs);
+}
+
+}  // namespace faults
