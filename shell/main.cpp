@@ -9,6 +9,7 @@
 #include "objects/object_modes.h"
 #include "objects/tracking_modes.h"
 #include "platform/clock.h"
+#include "platform/socket.h"
 #include "shell/config.h"
 #include "shell/menu.h"
 #include "shell/modes.h"
@@ -24,6 +25,7 @@ void wireDevices(RobotModes& modes) {
     modes.connectRecogniser = [] { return do_connect("localhost", kRecogniserPort); };
     modes.pauseRecogniser = [] { komanda_pause_recog(prisijungimas); };
     modes.disconnectRecogniser = [] { do_disconnect(prisijungimas); };
+    modes.dropRecogniserConnection = [] { platform::closeSocket(prisijungimas); };
     modes.startSerialAndServos = sysinitasSerial;
     modes.startBoard = sysinitasBoard;
     modes.parkHead = shutdownHead;

@@ -30,7 +30,8 @@ struct RobotModes {
     // Start-up and shutdown device steps.
     std::function<int()> connectRecogniser;        // returns the value for prisijungimas
     std::function<void()> pauseRecogniser;
-    std::function<void()> disconnectRecogniser;
+    std::function<void()> disconnectRecogniser;    // tells the recogniser to end
+    std::function<void()> dropRecogniserConnection;  // closes our end only
     std::function<void()> startSerialAndServos;    // rows 42..44
     std::function<void()> startBoard;              // rows 46..48
     std::function<void()> parkHead;                // centre, then servos off

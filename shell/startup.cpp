@@ -171,6 +171,10 @@ void perkrautiInterfeisus() {
         gf.showRightSide("", false);
     }
     if (modes.closeBoard) modes.closeBoard();
+    // sysinitas connects to the recogniser anew: let the old connection go
+    // first, or it would stay open for the rest of the run and a recogniser
+    // that serves one client at a time would refuse the new one.
+    if (prisijungimas > 1 && modes.dropRecogniserConnection) modes.dropRecogniserConnection();
     gf.wait(100);
     sysinitas();
     gf.wait(10000);

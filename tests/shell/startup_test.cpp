@@ -76,6 +76,27 @@ TEST_F(StartUp, ShutdownParksSaysFarewellAndExitsWithStatusOne) {
     EXPECT_EQ(platform::recordedCommands().back(), "eSpeak.exe -v lv+m4 viyszo....gearroo");
 }
 
+TEST_F(StartUp, ReinitialisationLetsTheOldConnectionsGoBeforeConnectingAgain) {
+    std::vector<std::string> steps;
+    prisijungimas = 7;
+    robotModes().closeSerialPort = [&] { steps.push_back("port"); };
+    robotModes().closeBoard = [&] { steps.push_back("board"); };
+    robotModes().disconnectRecogniser = [&] { steps.push_back("die"); };  // must not be sent: it ends the recogniser
+    robotModes().dropRecogniserConnection = [&] { steps.push_back("drop"); };
+    robotModes().connectRecogniser = [&] {
+        steps.push_back("connect");
+        return 8;
+    };
+    robotModes().startSerialAndServos = [&] { steps.push_back("serial"); };
+    const long long start = platform::nowMs();
+    perkrautiInterfeisus();
+    EXPECT_EQ(steps, (std::vector<std::string>{"port", "board", "drop", "connect", "serial"}));
+    EXPECT_EQ(prisijungimas, 8);
+    EXPECT_GE(platform::nowMs() - start, 10000);
+    EXPECT_NE(screen().find("PERKRAUNAMI SISTEMOS INTERFEISAI !!!"), std::string::npos);
+    EXPECT_NE(screen().find("Rezoliucija :  320x240."), std::string::npos);
+}
+
 TEST_F(StartUp, RobotModeLoopRunsTheChosenModesAndOpensTheMenuOnZero) {
     std::vector<int> answers{1, 11, 3, 2, 0};
     std::size_t next = 0;
