@@ -98,23 +98,47 @@ void saveFloatImage(const std::string& filename, const cv::Mat& src) {
     if (!picture.empty()) cv::imwrite(filename, picture);
 }
 
+namespace {
+
+const cv::Rect kNoFace(-1, -1, -1, -1);
+
+cv::Rect largestOf(const std::vector<cv::Rect>& faces) {
+    cv::Rect biggest = kNoFace;
+    for (const cv::Rect& face : faces)
+        if (face.area() > biggest.area() || biggest.width < 0) biggest = face;
+    return biggest;
+}
+
+// The robot looks at one face, the biggest. The detector of OpenCV 4 ignores its
+// "biggest object" flag and scans every window size; like the old detector,
+// search from the largest windows down, one octave of sizes at a time, and stop
+// at the first octave that holds a face. The octaves overlap by one scale step,
+// so a face on their border is seen whole in one of them.
+cv::Rect findBiggestFace(const cv::Mat& grey, cv::CascadeClassifier& cascade) {
+    const int flags = cv::CASCADE_DO_CANNY_PRUNING | cv::CASCADE_FIND_BIGGEST_OBJECT;
+    std::vector<cv::Rect> faces;
+    int largest = std::min(grey.cols, grey.rows);
+    while (largest >= kMinFace.width) {
+        const int smallest = std::max(kMinFace.width, largest / 2);
+        const int overlapping = static_cast<int>(largest * kScaleFactor) + 1;
+        cascade.detectMultiScale(grey, faces, kScaleFactor, kMinNeighbours, flags, cv::Size(smallest, smallest),
+                                 cv::Size(overlapping, overlapping));
+        if (!faces.empty()) return largestOf(faces);
+        if (smallest == kMinFace.width) break;
+        largest = smallest;
+    }
+    return kNoFace;
+}
+
+}  // namespace
+
 cv::Rect detectFaceInImage(const cv::Mat& img, cv::CascadeClassifier& cascade) {
     cv::Mat grey = img;
     if (img.channels() > 1) cv::cvtColor(img, grey, img.channels() == 4 ? cv::COLOR_BGRA2GRAY : cv::COLOR_BGR2GRAY);
 
-    std::vector<cv::Rect> faces;
     const int64 before = cv::getTickCount();
-    if (!grey.empty() && !cascade.empty()) {
-        cascade.detectMultiScale(grey, faces, kScaleFactor, kMinNeighbours,
-                                 cv::CASCADE_DO_CANNY_PRUNING | cv::CASCADE_FIND_BIGGEST_OBJECT, kMinFace);
-    }
+    const cv::Rect biggest = (!grey.empty() && !cascade.empty()) ? findBiggestFace(grey, cascade) : kNoFace;
     const int64 after = cv::getTickCount();
     detectfacetime = static_cast<int>(std::lround(static_cast<double>(after - before) * 1000.0 / cv::getTickFrequency()));
-
-    // The detector may return several faces: the robot looks at the largest.
-    cv::Rect biggest(-1, -1, -1, -1);
-    for (const cv::Rect& face : faces) {
-        if (face.area() > biggest.area() || biggest.width < 0) biggest = face;
-    }
     return biggest;
 }

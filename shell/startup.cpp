@@ -1,6 +1,7 @@
 #include "shell/startup.h"
 
 #include <opencv2/core.hpp>
+#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/core/version.hpp>
 
 #include <cstdio>
@@ -181,6 +182,9 @@ void perkrautiInterfeisus() {
 }
 
 int robotasMain() {
+    // The library's own notices (a looping picture folder, a missing device)
+    // would scribble over the fixed console screen; the robot reports on its rows.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     platform::requestRealtimePriority();
     platform::Terminal::instance().requestMinimumSize();
     gf.setTitle(kConsoleTitle);
