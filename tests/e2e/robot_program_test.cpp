@@ -117,11 +117,13 @@ public:
         return fs::exists(file("facedata.xml")) && installSpeechRecorder();
     }
 
-    // espeak-ng first on PATH: one line per call, each argument in brackets.
+    // espeak-ng first on PATH: one line per call, each argument in brackets,
+    // written at once so that two voices at the same moment do not mix.
     bool installSpeechRecorder() {
         fs::create_directory(file("fakebin"));
         std::ofstream(file("fakebin/espeak-ng"))
-            << "#!/bin/sh\n{ for a in \"$@\"; do printf '[%s]' \"$a\"; done; echo; } >> \"$ROBOTAS_SPEECH_LOG\"\n";
+            << "#!/bin/sh\nline=\nfor a in \"$@\"; do line=\"$line[$a]\"; done\n"
+               "printf '%s\\n' \"$line\" >> \"$ROBOTAS_SPEECH_LOG\"\n";
         return chmod(file("fakebin/espeak-ng").c_str(), 0755) == 0;
     }
 

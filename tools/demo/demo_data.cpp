@@ -11,7 +11,8 @@
 //   data/<n>_<ID>_<name><i>.pgm, train.txt
 //                                       face pictures of a few persons as the
 //                                       enrolment mode keeps them (found by the
-//                                       cascade, cut out, sized and equalised),
+//                                       cascade, cut out, sized and equalised;
+//                                       the recorded person from the recording),
 //                                       listed for "robotas-faces learn train.txt"
 // The recordings are 320 x 240 motion-JPEG files; the robot plays them in a loop.
 // --only makes one set (faces: with the face pictures); --crossing sets the
@@ -202,7 +203,31 @@ cv::Mat enrolmentPicture(const cv::Mat& frame, cv::CascadeClassifier& cascade) {
     return equalised;
 }
 
-// Three places in the frame per picture, as a person moves in front of the robot.
+// The person in the recordings is enrolled from the right camera's recording
+// itself, every other frame, as the enrolment mode takes them while the person
+// walks in front of the robot; the others from their pictures at three places.
+bool enrolFromRecording(const Options& options, cv::CascadeClassifier& cascade, std::vector<cv::Mat>& pictures) {
+    cv::VideoCapture recording(options.out + "/faces-right.avi", cv::CAP_ANY);
+    if (!recording.isOpened()) recording.open(options.out + "/faces-right.avi", cv::CAP_OPENCV_MJPEG);
+    cv::Mat frame;
+    for (int i = 0; recording.read(frame); ++i) {
+        if (i % 2 == 0) pictures.push_back(enrolmentPicture(frame, cascade));
+    }
+    return !pictures.empty();
+}
+
+bool enrolFromSamples(const Options& options, const Person& person, const cv::Mat& street, cv::CascadeClassifier& cascade,
+                      std::vector<cv::Mat>& pictures) {
+    const int crossing = options.crossingFrames;
+    for (int n = 1; n <= options.pictures; ++n) {
+        const cv::Mat face = scaledFace(facePicturePath(options, person, n));
+        if (face.empty()) return false;
+        for (int step : {0, crossing / 2, crossing - 1})
+            pictures.push_back(enrolmentPicture(pasted(street, face, facePosition(step, crossing, face.size())), cascade));
+    }
+    return true;
+}
+
 bool makeFaceDatabasePictures(const Options& options, const cv::Mat& street, cv::CascadeClassifier& cascade) {
     const std::string folder = options.out + "/data";
     mkdir(folder.c_str(), 0755);
@@ -210,22 +235,19 @@ bool makeFaceDatabasePictures(const Options& options, const cv::Mat& street, cv:
     int personNumber = 0;
     for (const Person& person : kPersons) {
         ++personNumber;
+        std::vector<cv::Mat> pictures;
+        const bool enrolled = personNumber == 1 ? enrolFromRecording(options, cascade, pictures)
+                                                : enrolFromSamples(options, person, street, cascade, pictures);
+        if (!enrolled) return false;
         int kept = 0, missed = 0;
-        for (int n = 1; n <= options.pictures; ++n) {
-            const cv::Mat face = scaledFace(facePicturePath(options, person, n));
-            if (face.empty()) return false;
-            const int crossing = options.crossingFrames;
-            for (int place : {0, crossing / 2, crossing - 1}) {
-                const cv::Point at = facePosition(place, crossing, face.size());
-                const cv::Mat picture = enrolmentPicture(pasted(street, face, at), cascade);
-                if (picture.empty()) {
-                    ++missed;
-                    continue;
-                }
-                const std::string name = cv::format("data/%d_%s%d.pgm", personNumber, person.fullName, ++kept);
-                if (!cv::imwrite(options.out + "/" + name, picture)) return false;
-                list << personNumber << ' ' << person.fullName << ' ' << name << '\n';
+        for (const cv::Mat& picture : pictures) {
+            if (picture.empty()) {
+                ++missed;
+                continue;
             }
+            const std::string name = cv::format("data/%d_%s%d.pgm", personNumber, person.fullName, ++kept);
+            if (!cv::imwrite(options.out + "/" + name, picture)) return false;
+            list << personNumber << ' ' << person.fullName << ' ' << name << '\n';
         }
         std::printf("%-40s %d pictures (%d without a face found)\n", person.fullName, kept, missed);
         if (kept == 0) return false;
