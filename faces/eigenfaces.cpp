@@ -182,6 +182,19 @@ void readDatabase(cv::FileStorage& fs, Database& db) {
     }
 }
 
+// The robot writes its database as XML. Only an XML parse is risked on it:
+// OpenCV's YAML reader can loop for ever on a damaged file (a 43-byte
+// example: fuzz/regressions/facedata/yaml-parser-never-ends). A missing file
+// passes, to be reported by the open.
+bool looksLikeXml(const char* path) {
+    std::FILE* file = std::fopen(path, "rb");
+    if (!file) return true;
+    int c = std::fgetc(file);
+    while (c == ' ' || c == '\t' || c == '\r' || c == '\n') c = std::fgetc(file);
+    std::fclose(file);
+    return c == '<';
+}
+
 bool topLevelIsMap(const cv::FileStorage& fs) {
     try {
         return fs.root().isMap();
@@ -342,6 +355,10 @@ int storeTrainingData() {
 }
 
 int loadTrainingData(cv::Mat& trainPersonNumMat) {
+    if (!looksLikeXml(kDatabaseFile)) {
+        gf.footerLine("KLAIDA: sugadintas DB failas 'facedata.xml'.");
+        return 0;
+    }
     cv::FileStorage fs;
     try {
         fs.open(kDatabaseFile, cv::FileStorage::READ);
