@@ -8,6 +8,7 @@ measured in the same run, its time, and how many times slower (>1) or faster
 import json
 import os
 import platform
+import re
 import sys
 
 # (row label, program, robot's case, counterpart label, counterpart's case)
@@ -29,15 +30,23 @@ ROWS = [
      "connectedComponentsWithStats", "labelWithOpenCv/noise50"),
     ("Blob labelling + moments, video", "blobs_bench", "labelWithBlobs/video_moments",
      "connectedComponentsWithStats", "labelWithOpenCv/video"),
-    ("Graph-cut stereo, 16 disparities", "stereo_bench", "GraphCuts/16/iterations:2",
+    ("Graph-cut stereo, 16 disparities", "stereo_bench", "GraphCuts/16",
      "StereoSGBM 32 disparities", "SemiGlobal/32"),
-    ("Graph-cut stereo, 54 disparities", "stereo_bench", "GraphCuts/54/iterations:2",
+    ("Graph-cut stereo, 54 disparities", "stereo_bench", "GraphCuts/54",
      "StereoSGBM 64 disparities", "SemiGlobal/64"),
     ("Block-matching mode's matcher", "stereo_bench", "RobotBlockMatching",
      "StereoSGBM 64 disparities", "SemiGlobal/64"),
     ("Mechanics step (head + inputs, pty)", "hardware_bench", "BM_HeadCommandsAndInputQuery", None, None),
     ("Head commands only", "hardware_bench", "BM_HeadCommandsOnly", None, None),
 ]
+
+# Run settings google-benchmark appends to a case's name.
+MODIFIER = re.compile(r"^(process_time|real_time|manual_time|min_time:.*|iterations:.*|repeats:.*|threads:.*)$")
+
+
+def case_name(name):
+    return "/".join(part for part in name.split("/") if not MODIFIER.match(part))
+
 
 TO_MS = {"ns": 1e-6, "us": 1e-3, "ms": 1.0, "s": 1e3}
 
@@ -59,7 +68,7 @@ def load(folder):
                 continue
             value = bench.get("real_time")
             unit = TO_MS.get(bench.get("time_unit", "ns"), 1e-6)
-            times[(program, bench["name"])] = value * unit
+            times[(program, case_name(bench["name"]))] = value * unit
     return times, context
 
 
@@ -67,6 +76,16 @@ def fmt(ms):
     if ms is None:
         return "-"
     return f"{ms:.3f} ms" if ms < 1 else f"{ms:.1f} ms"
+
+
+def opencv_version():
+    try:
+        with open("/usr/include/opencv4/opencv2/core/version.hpp") as f:
+            text = f.read()
+        parts = [re.search(rf"#define CV_VERSION_{k}\s+(\d+)", text).group(1) for k in ("MAJOR", "MINOR", "REVISION")]
+        return ".".join(parts)
+    except (OSError, AttributeError):
+        return "?"
 
 
 def main():
@@ -97,7 +116,7 @@ def main():
         print(f"Machine: {cpu or 'unknown CPU'}, {context.get('num_cpus')} CPUs at "
               f"{context.get('mhz_per_cpu')} MHz, {platform.system()} {platform.release()}, "
               f"load average {', '.join(f'{x:.1f}' for x in context.get('load_avg', []))}; "
-              f"library build type {context.get('library_build_type')}.")
+              f"robot code built RelWithDebInfo (g++ -O2 -g), OpenCV {opencv_version()} from Debian.")
 
 
 if __name__ == "__main__":
