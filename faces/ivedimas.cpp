@@ -16,6 +16,7 @@
 #include "faces/eigenfaces.h"
 #include "faces/imageutil.h"
 #include "platform/clock.h"
+#include "platform/datafiles.h"
 #include "platform/devices.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
@@ -343,7 +344,7 @@ void setUp(Enrolment& enrolment) {
     platform::makeDirectory("data");
     platform::makeDirectory("FaceRec");
     platform::makeDirectory("NewUserFolder");
-    if (!enrolment.cascade.load(veidasCascadeFilename)) {
+    if (!enrolment.cascade.load(platform::findDataFile(veidasCascadeFilename))) {
         gf.showRightSide("KLAIDA : Negaliu ivesti veido Haar cascade duom. klasifikatoriaus:", false);
         gf.printf(" '%s'", veidasCascadeFilename);
         platform::sleepMs(2000);

@@ -11,6 +11,7 @@
 #include "hardware/mechanika.h"
 #include "hardware/servo.h"
 #include "platform/clock.h"
+#include "platform/datafiles.h"
 #include "platform/runner.h"
 #include "platform/ui.h"
 #include "shell/config.h"
@@ -64,7 +65,7 @@ bool enter(ProfileMode& mode) {
         shownImg = getCameraFrame1(kamera2);
         showDisplayOffNotice();
     }
-    if (!mode.cascade.load(veidasPrCascadeFilename)) {
+    if (!mode.cascade.load(platform::findDataFile(veidasPrCascadeFilename))) {
         gf.gotoxy(7, 40);
         gf.warning("KLAIDA  : Negaliu isvesti Haar cascade veido detektavimo klasifikatoriu ");
         gf.wait(1000);

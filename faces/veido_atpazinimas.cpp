@@ -14,6 +14,7 @@
 #include "hardware/servo.h"
 #include "objects/judesys.h"
 #include "platform/clock.h"
+#include "platform/datafiles.h"
 #include "platform/runner.h"
 #include "platform/ui.h"
 #include "shell/config.h"
@@ -101,7 +102,7 @@ void enter(RecognitionMode& mode) {
     if (ekranorezimas == 0) showDisplayOffNotice();
     ui::resizeWindow(kLeftWindow, plotis, aukstis);
     ui::resizeWindow(kRightWindow, plotis, aukstis);
-    if (!mode.cascade.load(veidasCascadeFilename)) {
+    if (!mode.cascade.load(platform::findDataFile(veidasCascadeFilename))) {
         endProgram("KLAIDA  : Negaliu isvesti Haar cascade veido detektavimo klasifikatoriu ");
     }
     const long long now = platform::nowMs();
