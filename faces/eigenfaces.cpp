@@ -148,7 +148,9 @@ struct Database {
 
 // Empty when the database holds together, else what is wrong with it.
 std::string checkDatabase(const Database& db) {
-    if (db.eigens < 1 || db.trainFaces < 2) return "nEigens arba nTrainFaces";
+    // One training picture gives no eigenfaces: such a database still loads; it
+    // only cannot recognise anyone, and the face modes go on following faces.
+    if (db.eigens < 0 || db.trainFaces < 1 || db.eigens > db.trainFaces) return "nEigens arba nTrainFaces";
     if (db.eigenVectors.size() != static_cast<std::size_t>(db.eigens)) return "eigenVect";
     if (db.personNumbers.rows != 1 || db.personNumbers.cols != db.trainFaces) return "trainPersonNumMat";
     for (int i = 0; i < db.trainFaces; ++i) {
@@ -156,7 +158,9 @@ std::string checkDatabase(const Database& db) {
         if (person < 1 || person > db.persons) return "trainPersonNumMat";
     }
     if (db.eigenValues.total() != static_cast<std::size_t>(db.eigens)) return "eigenValMat";
-    if (db.projections.rows != db.trainFaces || db.projections.cols != db.eigens) return "projectedTrainFaceMat";
+    const bool projectionsFit = db.eigens == 0 ? db.projections.empty()
+                                               : db.projections.rows == db.trainFaces && db.projections.cols == db.eigens;
+    if (!projectionsFit) return "projectedTrainFaceMat";
     if (db.average.empty()) return "avgTrainImg";
     for (int j = 0; j < db.eigens; ++j) {
         if (db.eigenVectors[static_cast<std::size_t>(j)].size() != db.average.size()) return cv::format("eigenVect_%d", j);
@@ -400,7 +404,7 @@ int loadTrainingData(cv::Mat& trainPersonNumMat) {
     nEigens = db.eigens;
     nTrainFaces = db.trainFaces;
     trainPersonNumMat = db.personNumbers;
-    eigenValMat = db.eigenValues.reshape(1, 1);
+    eigenValMat = db.eigenValues.empty() ? cv::Mat(1, 0, CV_32F) : db.eigenValues.reshape(1, 1);
     projectedTrainFaceMat = db.projections;
     pAvgTrainImg = db.average;
     eigenVectArr = db.eigenVectors;

@@ -100,6 +100,23 @@ TEST_F(FaceDatabase, MissingOrEmptyDatabaseIsReported) {
     EXPECT_NE(row(36).find("Negaliu atidaryti DB failo 'facedata.xml'."), std::string::npos);
 }
 
+TEST_F(FaceDatabase, DatabaseWithoutEigenfacesLoadsButRecognisesNobody) {
+    // The robot trains at least two pictures; a database written elsewhere may
+    // still hold no eigenfaces.
+    nEigens = 0;
+    eigenVectArr.clear();
+    eigenValMat = cv::Mat(1, 0, CV_32F);
+    projectedTrainFaceMat = cv::Mat(nTrainFaces, 0, CV_32F);
+    ASSERT_EQ(storeTrainingData(), 1);
+    ASSERT_EQ(load(), 1);
+    EXPECT_EQ(nEigens, 0);
+    EXPECT_EQ(nTrainFaces, 9);
+    float confidence = 0;
+    std::vector<float> projection(1, 0.0f);
+    EXPECT_FALSE(projectFace(faceImgArr.empty() ? pAvgTrainImg : faceImgArr[0], projection.data()));
+    EXPECT_EQ(findNearestNeighbor(projection.data(), &confidence), -1);
+}
+
 TEST_F(FaceDatabase, PersonNameThatIsNotTextReadsAsEmpty) {
     edit("<personName_2>s4</personName_2>", "<personName_2>42</personName_2>");
     ASSERT_EQ(load(), 1);
