@@ -1,0 +1,142 @@
+// The pieces of robotas-hear that need no sound card and no port: reading the
+// robot's command stream, the messages it gets, and the sound formats taken.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cmath>
+
+#include <gtest/gtest.h>
+
+#include "tests/hear/listening_hear.h"
+#include "tools/hear/audio.h"
+#include "tools/hear/decoder.h"
+#include "tools/hear/protocol.h"
+
+namespace {
+
+std::vector<std::string> linesOf(hear::LineSplitter& splitter) {
+    std::vector<std::string> lines;
+    for (std::string line; splitter.next(line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(HearCommandStream, CommandsSplitAcrossReadsAndEndingInCrLfComeOutWhole) {
+    hear::LineSplitter splitter;
+    splitter.take("PAU", 3);
+    EXPECT_TRUE(linesOf(splitter).empty());
+    splitter.take("SE\r", 3);
+    EXPECT_TRUE(linesOf(splitter).empty());
+    splitter.take("\nRESUME\nSTAT", 12);
+    EXPECT_EQ(linesOf(splitter), (std::vector<std::string>{"PAUSE", "RESUME"}));
+    splitter.take("US\r\n", 4);
+    EXPECT_EQ(linesOf(splitter), (std::vector<std::string>{"STATUS"}));
+}
+
+TEST(HearCommandStream, ALineWithoutEndIsCutInsteadOfGrowingForever) {
+    hear::LineSplitter splitter;
+    const std::string flood(3 * hear::LineSplitter::kMaxCommandLine, 'x');
+    splitter.take(flood.data(), flood.size());
+    const std::vector<std::string> lines = linesOf(splitter);
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0].size(), hear::LineSplitter::kMaxCommandLine);
+}
+
+TEST(HearCommandStream, GrammarUploadAndArgumentLinesAreNotTakenForCommands) {
+    hear::CommandReader reader;
+    EXPECT_EQ(reader.classify("DEACTIVATEGRAM"), hear::LineKind::Command);
+    EXPECT_EQ(reader.classify("PAUSE"), hear::LineKind::Argument);  // an id list that happens to read PAUSE
+    EXPECT_EQ(reader.classify("ADDGRAM robot"), hear::LineKind::Command);
+    EXPECT_EQ(hear::CommandReader::commandWord("ADDGRAM robot"), "ADDGRAM");
+    for (const char* line : {"0 1 2 0", "DIE", "DFAEND", "0 [SVEIKAS] s v e i k a s"})
+        EXPECT_EQ(reader.classify(line), hear::LineKind::GrammarLine) << line;
+    EXPECT_EQ(reader.classify("DICEND"), hear::LineKind::GrammarEnd);
+    EXPECT_EQ(reader.grammarLines(), 3);
+    EXPECT_EQ(reader.classify("RESUME"), hear::LineKind::Command);
+}
+
+TEST(HearMessages, ResultWordLinesAreWhatTheRobotParses) {
+    std::string why;
+    const std::string result = hear::resultMessage({"SVEIKAS"}, why);
+    EXPECT_NE(result.find("\n    <WHYPO WORD=\"SVEIKAS\" "), std::string::npos);
+    EXPECT_EQ(hear::message(result).substr(hear::message(result).size() - 3), "\n.\n");
+    EXPECT_TRUE(hear::resultMessage({"BAD\"WORD"}, why).empty());
+    EXPECT_TRUE(hear::resultMessage({std::string(300, 'A')}, why).empty());
+    EXPECT_NE(why.find("too long"), std::string::npos);
+}
+
+TEST(HearMessages, GarbageWordsRejectTheWholeUtteranceAndFillersAreSkipped) {
+    EXPECT_EQ(hear::Decoder::commandWords("<sil> KAS [NOISE]"), std::vector<std::string>{"KAS"});
+    EXPECT_TRUE(hear::Decoder::commandWords("ph_k ph_aa KAS").empty());
+    EXPECT_TRUE(hear::Decoder::commandWords(nullptr).empty());
+}
+
+hear::Samples tone(int rate, double seconds) {
+    hear::Samples samples(static_cast<std::size_t>(rate * seconds));
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440 * static_cast<double>(i) / rate));
+    return samples;
+}
+
+TEST(HearWav, OtherRatesAndStereoBecomeSixteenKilohertzMono) {
+    const hear::Samples mono = tone(22050, 1.0);
+    hear::Samples stereo;
+    for (std::int16_t sample : mono) stereo.insert(stereo.end(), {sample, sample});
+    hear::Samples read;
+    std::string why;
+    ASSERT_TRUE(hear::parseWav(heartest::wavBytes(stereo, 22050, 2), read, why)) << why;
+    EXPECT_NEAR(static_cast<double>(read.size()), 16000, 2);
+    // The 440 Hz tone survives: a sample a quarter period on is its quadrature.
+    const double quarter = 16000.0 / 440 / 4;
+    const std::size_t at = 4000;
+    const double amplitude = std::hypot(read[at], read[at + static_cast<std::size_t>(std::lround(quarter))]);
+    EXPECT_NEAR(amplitude, 8000, 800);
+}
+
+TEST(HearWav, FormatsThatAreNotSixteenBitPcmAreRefusedWithTheReason) {
+    hear::Samples read;
+    std::string why;
+    std::string eightBit = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
+    eightBit[34] = 8;  // bits per sample
+    EXPECT_FALSE(hear::parseWav(eightBit, read, why));
+    EXPECT_NE(why.find("16-bit PCM"), std::string::npos) << why;
+
+    std::string floats = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
+    floats[20] = 3;  // IEEE float
+    floats[34] = 32;
+    EXPECT_FALSE(hear::parseWav(floats, read, why));
+
+    EXPECT_FALSE(hear::parseWav(std::string("RIFF\x10\0\0\0WAVEjunk", 16), read, why));
+    EXPECT_FALSE(hear::parseWav("not a wav at all", read, why));
+    EXPECT_NE(why.find("not a WAV"), std::string::npos);
+
+    std::string noRate = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
+    noRate[24] = noRate[25] = noRate[26] = noRate[27] = 0;
+    EXPECT_FALSE(hear::parseWav(noRate, read, why));
+
+    // A file cut short keeps the samples it has.
+    const std::string whole = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
+    ASSERT_TRUE(hear::parseWav(whole.substr(0, whole.size() - 1001), read, why)) << why;
+    EXPECT_EQ(read.size(), 1600u - 501);
+}
+
+TEST(HearPcm, SamplesSplitBetweenReadsAreJoined) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    const unsigned char bytes[] = {0x01, 0x02, 0x03};
+    ASSERT_EQ(write(ends[1], bytes, 3), 3);
+    std::unique_ptr<hear::AudioSource> source = hear::pcmSource(ends[0]);
+    std::int16_t samples[8] = {};
+    EXPECT_EQ(source->read(samples, 8), 1);
+    EXPECT_EQ(samples[0], 0x0201);
+    const unsigned char rest[] = {0x04, 0xFF, 0xFF};
+    ASSERT_EQ(write(ends[1], rest, 3), 3);
+    close(ends[1]);
+    EXPECT_EQ(source->read(samples, 8), 2);
+    EXPECT_EQ(samples[0], 0x0403);
+    EXPECT_EQ(samples[1], -1);
+    EXPECT_EQ(source->read(samples, 8), 0);
+    close(ends[0]);
+}
+
+}  // namespace

@@ -1,0 +1,169 @@
+// robotas-hear listening on port 10500, heard through the robot's own
+// recogniser client: spoken words (made by espeak-ng) become word lines, words
+// heard while paused are dropped, words outside the grammar are rejected, and
+// bad sound files and unruly clients do not break it.
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "platform/socket.h"
+#include "speech/client1.h"
+#include "tests/hear/listening_hear.h"
+
+namespace {
+
+using heartest::ListeningHear;
+using heartest::RobotEar;
+
+constexpr int kWordTimeoutMs = 8000;
+
+// More silence than a pipe holds: once it is written, the recogniser has
+// taken (and judged) all the sound before it.
+constexpr double kFlushSeconds = 4.5;
+
+class HearServer : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = std::filesystem::temp_directory_path() / ("robotas-hear-test-" + std::to_string(getpid()));
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+    }
+
+    hear::Samples word(const std::string& voice, const std::string& text) {
+        hear::Samples samples = heartest::spoken(voice, text);
+        EXPECT_FALSE(samples.empty()) << "espeak-ng did not speak " << text;
+        return samples;
+    }
+
+    std::string writeFile(const std::string& name, const std::string& bytes) {
+        const std::string path = (folder_ / name).string();
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path;
+    }
+
+    std::filesystem::path folder_;
+};
+
+hear::Samples joined(std::initializer_list<hear::Samples> parts) {
+    hear::Samples all;
+    for (const hear::Samples& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST_F(HearServer, AWavOfASpokenWordReachesTheRobotAsItsWordLine) {
+    // espeak-ng speaks at 22050 Hz: the file is converted on the way in.
+    const hear::Samples sveikas = word("lt", "sveikas");
+    const std::string wav = writeFile("sveikas.wav", heartest::wavBytes(joined({heartest::silence(0.5), sveikas}), 16000, 1));
+    ListeningHear recogniser({"--wav", wav, "--speed", "8"});
+    ASSERT_TRUE(recogniser.listening()) << recogniser.output();
+    RobotEar robot;
+    ASSERT_TRUE(robot.connected());
+    EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "SVEIKAS");
+    komanda_die(robot.socket());
+    EXPECT_EQ(recogniser.waitForExit(3000), 0);
+}
+
+TEST_F(HearServer, WordsSpokenWhilePausedAreDroppedNotQueued) {
+    ListeningHear recogniser({"--pcm"});
+    ASSERT_TRUE(recogniser.listening()) << recogniser.output();
+    RobotEar robot;
+    ASSERT_TRUE(robot.connected());
+    komanda_pause_recog(robot.socket());
+    komanda_get_status(robot.socket());
+    ASSERT_TRUE(robot.waitForLine("<SYSINFO PROCESS=\"SLEEP\"", kWordTimeoutMs));
+
+    ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), word("lt", "sveikas"), heartest::silence(kFlushSeconds)})));
+    komanda_resume_recog(robot.socket());
+    ASSERT_TRUE(robot.waitForLine("<INPUT STATUS=\"LISTEN\"", kWordTimeoutMs));
+    ASSERT_TRUE(recogniser.play(joined({word("lt", "surask"), heartest::silence(1.0)})));
+    recogniser.endSound();
+    EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "SURASK");
+}
+
+TEST_F(HearServer, AWordOutsideTheGrammarIsRejectedNotForcedOntoACommand) {
+    ListeningHear recogniser({"--pcm"});
+    ASSERT_TRUE(recogniser.listening()) << recogniser.output();
+    RobotEar robot;
+    ASSERT_TRUE(robot.connected());
+    ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), word("lt", "vanduo"), heartest::silence(1.0)})));
+    recogniser.endSound();
+    std::vector<std::string> lines;
+    ASSERT_TRUE(robot.waitForLine("<RECOG", kWordTimeoutMs, &lines));
+    EXPECT_EQ(lines.back(), "<RECOGFAIL/>");
+}
+
+TEST_F(HearServer, SilenceAndClippedNoiseGiveNoWord) {
+    hear::Samples clipped(hear::kSampleRate);
+    for (std::size_t i = 0; i < clipped.size(); ++i) clipped[i] = (i / 7) % 2 ? 32767 : -32768;
+    ListeningHear recogniser({"--pcm"});
+    ASSERT_TRUE(recogniser.listening()) << recogniser.output();
+    RobotEar robot;
+    ASSERT_TRUE(robot.connected());
+    ASSERT_TRUE(recogniser.play(joined({heartest::silence(2.0), clipped, heartest::silence(1.0)})));
+    recogniser.endSound();
+    EXPECT_EQ(robot.nextWord(1500), "");
+    komanda_get_status(robot.socket());
+    EXPECT_TRUE(robot.waitForLine("<SYSINFO PROCESS=\"ACTIVE\"", kWordTimeoutMs));
+}
+
+TEST_F(HearServer, BadSoundFilesAreRefusedWithTheReason) {
+    std::string eightBit = heartest::wavBytes(heartest::silence(0.2), 16000, 1);
+    eightBit[34] = 8;
+    ListeningHear refused({"--wav", writeFile("eight-bit.wav", eightBit)});
+    EXPECT_FALSE(refused.listening());
+    EXPECT_EQ(refused.waitForExit(3000), 2);
+    EXPECT_NE(refused.output().find("not 16-bit PCM"), std::string::npos) << refused.output();
+
+    ListeningHear missing({"--wav", (folder_ / "none.wav").string()});
+    EXPECT_EQ(missing.waitForExit(3000), 2);
+    EXPECT_NE(missing.output().find("cannot open it"), std::string::npos) << missing.output();
+}
+
+TEST_F(HearServer, ClientsComingAndGoingAndCommandsInPiecesDoNotStickTheServer) {
+    ListeningHear recogniser({"--pcm"});
+    ASSERT_TRUE(recogniser.listening()) << recogniser.output();
+    for (int i = 0; i < 20; ++i) {
+        RobotEar passer;
+        ASSERT_TRUE(passer.connected()) << "connection " << i;
+        if (i % 2) do_send(passer.socket(), "PAU");  // gone in the middle of a command
+    }
+    RobotEar robot;
+    ASSERT_TRUE(robot.connected());
+    do_send(robot.socket(), "STA");
+    do_send(robot.socket(), "TUS\r");
+    do_send(robot.socket(), "\nVERSION\r\n");
+    // A new client finds recognition running, whatever the last one left.
+    EXPECT_TRUE(robot.waitForLine("<SYSINFO PROCESS=\"ACTIVE\"", kWordTimeoutMs));
+    EXPECT_TRUE(robot.waitForLine("<ENGINEINFO TYPE=\"robotas-hear\"", kWordTimeoutMs));
+    do_send(robot.socket(), "DEACTIVATEGRAM\n5\n");
+    EXPECT_TRUE(robot.waitForLine("<GRAMMAR STATUS=\"ERROR\"", kWordTimeoutMs));
+    komanda_die(robot.socket());
+    EXPECT_EQ(recogniser.waitForExit(3000), 0);
+}
+
+TEST_F(HearServer, ADeactivatedGrammarHearsNothingUntilActivatedAgain) {
+    ListeningHear recogniser({"--pcm"});
+    ASSERT_TRUE(recogniser.listening()) << recogniser.output();
+    RobotEar robot;
+    ASSERT_TRUE(robot.connected());
+    komanda_deactivate_grammar(robot.socket(), "0");
+    komanda_get_status(robot.socket());
+    ASSERT_TRUE(robot.waitForLine("<SYSINFO", kWordTimeoutMs));
+    const hear::Samples kas = word("lt", "kas");
+    ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), kas, heartest::silence(kFlushSeconds)})));
+    komanda_activate_grammar(robot.socket(), "0");
+    komanda_get_status(robot.socket());
+    ASSERT_TRUE(robot.waitForLine("<SYSINFO", kWordTimeoutMs));
+    ASSERT_TRUE(recogniser.play(joined({word("lt", "pirmyn"), heartest::silence(1.0)})));
+    recogniser.endSound();
+    EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "PIRMYN");
+}
+
+}  // namespace

@@ -1,0 +1,71 @@
+#pragma once
+// The listening part of the recogniser: voice-activity detection cuts the
+// sound into utterances and each utterance is decoded, whole, against the
+// robot's grammar. Words outside the grammar match its garbage loop and give an
+// utterance without words (rejected) instead of the nearest command word.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/hear/segmenter.h"
+
+struct ps_decoder_s;
+
+namespace hear {
+
+struct DecoderOptions {
+    std::string model = "/usr/share/pocketsphinx/model/en-us/en-us";
+    std::string grammar;  // folder with robot.dict, robot.gram and robot.conf (settings)
+    bool phones = false;  // report the phones heard instead of words (for working on the grammar)
+};
+
+// What the decoder tells its listener.
+class UtteranceListener {
+public:
+    virtual ~UtteranceListener() = default;
+    virtual void speechStarted() = 0;
+    // The command words of one utterance; empty when it was rejected.
+    virtual void heard(const std::vector<std::string>& words) = 0;
+};
+
+class Decoder {
+public:
+    // nullptr with the reason in why when the model or grammar cannot be loaded.
+    static std::unique_ptr<Decoder> open(const DecoderOptions& options, std::string& why);
+    ~Decoder();
+    Decoder(const Decoder&) = delete;
+    Decoder& operator=(const Decoder&) = delete;
+
+    // Takes the next samples of the sound; an utterance that ends in them is
+    // decoded and reported at once.
+    void process(const std::int16_t* samples, long count, UtteranceListener& listener);
+    // The sound has ended: an utterance in progress is decoded and reported.
+    void finish(UtteranceListener& listener);
+    // Forgets the utterance in progress (recognition was paused).
+    void drop();
+
+    // Seconds of sound taken and seconds spent decoding it.
+    double soundSeconds() const { return static_cast<double>(samplesTaken_) / 16000.0; }
+    double decodingSeconds() const { return decodingSeconds_; }
+
+    // The command words of a decoder hypothesis: garbage words (lower case)
+    // make the whole utterance rejected.
+    static std::vector<std::string> commandWords(const char* hypothesis);
+
+private:
+    Decoder(ps_decoder_s* decoder, bool phones);
+    static std::vector<std::string> splitHypothesis(const char* hypothesis);
+    std::vector<std::string> decode(const Samples& utterance);
+
+    ps_decoder_s* decoder_;
+    bool phones_;
+    Segmenter segmenter_;
+    std::int16_t frame_[Segmenter::kFrameSamples] = {};
+    int frameFill_ = 0;
+    long long samplesTaken_ = 0;
+    double decodingSeconds_ = 0;
+};
+
+}  // namespace hear

@@ -1,0 +1,18 @@
+#pragma once
+// The typed-word peer: utterances come from a script or are typed, one line
+// each, and are reported as results while recognition runs.
+
+#include <string>
+
+namespace hear {
+
+struct PeerOptions {
+    int port = 10500;
+    std::string script;  // empty: read standard input
+    std::string log;     // empty: no log of the robot's lines
+};
+
+// Serves one robot until it goes or says DIE; 2 when it cannot start.
+int runTypedPeer(const PeerOptions& options);
+
+}  // namespace hear
