@@ -26,6 +26,7 @@
 #include "faces/eigenfaces.h"
 #include "faces/imageutil.h"
 #include "faces/veido_atpazinimas.h"
+#include "objects/object_modes.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
 #include "shell/config.h"
@@ -129,6 +130,18 @@ TEST_F(Soak, FaceRecognitionModeWithBothCameras) {
     facetest::writeCameraRecording(1, {person, person, empty});
     facetest::writeCameraRecording(2, {person, empty, person});
     soak("face recognition", framesFor(100000), VeidoAtpazinimas);
+}
+
+TEST_F(Soak, ObjectSearchOnTheLeftCamera) {
+    cv::Mat scene;
+    cv::resize(cv::imread(robotest::testData("objects/box_in_scene.png")), scene, cv::Size(640, 480));
+    ASSERT_FALSE(scene.empty());
+    for (const char* folder : {"video1", "video2"}) {
+        std::filesystem::create_directories(folder);
+        cv::imwrite(std::string(folder) + "/frame001.png", scene);
+    }
+    const std::string object = robotest::testData("objects/box.png");
+    soak("object search", framesFor(10000, 10), [&] { daiktas(1, object.c_str()); });
 }
 
 }  // namespace
