@@ -12,6 +12,7 @@
 #include "tools/hear/audio.h"
 #include "tools/hear/decoder.h"
 #include "tools/hear/protocol.h"
+#include "tools/hear/segmenter.h"
 
 namespace {
 
@@ -118,6 +119,52 @@ TEST(HearWav, FormatsThatAreNotSixteenBitPcmAreRefusedWithTheReason) {
     const std::string whole = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
     ASSERT_TRUE(hear::parseWav(whole.substr(0, whole.size() - 1001), read, why)) << why;
     EXPECT_EQ(read.size(), 1600u - 501);
+}
+
+// Counts the utterances the segmenter cuts out of samples and their lengths.
+std::vector<std::size_t> utteranceLengths(const hear::Samples& samples) {
+    hear::Segmenter segmenter;
+    std::vector<std::size_t> lengths;
+    for (std::size_t at = 0; at + hear::Segmenter::kFrameSamples <= samples.size(); at += hear::Segmenter::kFrameSamples)
+        if (segmenter.take(&samples[at]) == hear::Segmenter::Step::Ended) lengths.push_back(segmenter.utterance().size());
+    return lengths;
+}
+
+hear::Samples hiss(double seconds, int amplitude, unsigned seed) {
+    hear::Samples samples(static_cast<std::size_t>(seconds * hear::kSampleRate));
+    for (std::int16_t& sample : samples) {
+        seed = seed * 1103515245u + 12345u;
+        sample = static_cast<std::int16_t>(static_cast<int>((seed >> 16) % (2 * amplitude + 1)) - amplitude);
+    }
+    return samples;
+}
+
+TEST(HearSegmenter, TwoWordsInARoomAreTwoUtterancesWithTheirEdgesKept) {
+    hear::Samples sound = hiss(1.0, 300, 1);
+    for (int word = 0; word < 2; ++word) {
+        hear::Samples voice = tone(hear::kSampleRate, 0.3);
+        const hear::Samples room = hiss(0.3, 300, 2 + word);
+        for (std::size_t i = 0; i < voice.size(); ++i) voice[i] = static_cast<std::int16_t>(voice[i] + room[i]);
+        sound.insert(sound.end(), voice.begin(), voice.end());
+        const hear::Samples pause = hiss(0.8, 300, 5 + word);
+        sound.insert(sound.end(), pause.begin(), pause.end());
+    }
+    const std::vector<std::size_t> lengths = utteranceLengths(sound);
+    ASSERT_EQ(lengths.size(), 2u);
+    // 0.3 s of voice, up to 0.25 s before it and the 0.4 s pause that ended it.
+    for (std::size_t length : lengths) {
+        EXPECT_GE(length, static_cast<std::size_t>(0.9 * hear::kSampleRate));
+        EXPECT_LE(length, static_cast<std::size_t>(0.96 * hear::kSampleRate));
+    }
+}
+
+TEST(HearSegmenter, ClicksAndASteadyRoomAreNoUtterance) {
+    hear::Samples sound = hiss(1.0, 300, 1);
+    for (std::size_t at = 8000; at < sound.size(); at += 4000) sound[at] = 30000;  // single-sample clicks
+    const hear::Samples louder = hiss(3.0, 3000, 9);  // the fan comes on and stays on
+    sound.insert(sound.end(), louder.begin(), louder.end());
+    EXPECT_LE(utteranceLengths(sound).size(), 1u);  // the step up may count once, never more
+    EXPECT_TRUE(utteranceLengths(hear::Samples(3 * hear::kSampleRate)).empty());  // digital silence
 }
 
 TEST(HearPcm, SamplesSplitBetweenReadsAreJoined) {

@@ -82,7 +82,7 @@ TEST_F(HearServer, WordsSpokenWhilePausedAreDroppedNotQueued) {
     ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), word("lt", "sveikas"), heartest::silence(kFlushSeconds)})));
     komanda_resume_recog(robot.socket());
     ASSERT_TRUE(robot.waitForLine("<INPUT STATUS=\"LISTEN\"", kWordTimeoutMs));
-    ASSERT_TRUE(recogniser.play(joined({word("lt", "surask"), heartest::silence(1.0)})));
+    ASSERT_TRUE(recogniser.play(joined({heartest::silence(1.0), word("lt", "surask"), heartest::silence(1.0)})));
     recogniser.endSound();
     EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "SURASK");
 }
@@ -92,7 +92,7 @@ TEST_F(HearServer, AWordOutsideTheGrammarIsRejectedNotForcedOntoACommand) {
     ASSERT_TRUE(recogniser.listening()) << recogniser.output();
     RobotEar robot;
     ASSERT_TRUE(robot.connected());
-    ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), word("lt", "vanduo"), heartest::silence(1.0)})));
+    ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), word("lt", "kompiuteris"), heartest::silence(1.0)})));
     recogniser.endSound();
     std::vector<std::string> lines;
     ASSERT_TRUE(robot.waitForLine("<RECOG", kWordTimeoutMs, &lines));
@@ -161,9 +161,9 @@ TEST_F(HearServer, ADeactivatedGrammarHearsNothingUntilActivatedAgain) {
     komanda_activate_grammar(robot.socket(), "0");
     komanda_get_status(robot.socket());
     ASSERT_TRUE(robot.waitForLine("<SYSINFO", kWordTimeoutMs));
-    ASSERT_TRUE(recogniser.play(joined({word("lt", "pirmyn"), heartest::silence(1.0)})));
+    ASSERT_TRUE(recogniser.play(joined({heartest::silence(1.0), word("lt", "surask"), heartest::silence(1.0)})));
     recogniser.endSound();
-    EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "PIRMYN");
+    EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "SURASK");
 }
 
 }  // namespace

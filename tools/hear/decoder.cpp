@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 #include <chrono>
 #include <fstream>
 #include <sstream>
@@ -46,6 +47,13 @@ bool readSettings(const std::string& path, std::vector<std::string>& arguments, 
         arguments.push_back(value);
     }
     return true;
+}
+
+// True when a fifth of the samples sit at the ends of the range.
+bool mostlyClipped(const Samples& samples) {
+    const auto clipped = std::count_if(samples.begin(), samples.end(),
+                                       [](std::int16_t s) { return s >= 32767 || s <= -32767; });
+    return !samples.empty() && static_cast<std::size_t>(clipped) * 5 >= samples.size();
 }
 
 }  // namespace
@@ -117,6 +125,7 @@ void Decoder::drop() {
 }
 
 std::vector<std::string> Decoder::decode(const Samples& utterance) {
+    if (mostlyClipped(utterance)) return {};  // overdriven sound decodes as anything at all
     Stopwatch watch(decodingSeconds_);
     ps_start_utt(decoder_);
     ps_process_raw(decoder_, utterance.data(), utterance.size(), FALSE, TRUE);
