@@ -1,47 +1,24 @@
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "blobs/blobs.h"
 #include "tests/support/robot_test.h"
 
-extern char** environ;
-
 namespace {
 
-std::string fileText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using robotest::readFile;
 
-// Runs robotas-blobs with the arguments, its output into out.txt; the exit status.
+std::string lastOutput;  // what the last run printed
+
+// Runs robotas-blobs with the arguments; its exit status.
 int runTool(const std::vector<std::string>& arguments) {
-    std::vector<std::string> words{robotest::programPath("robotas-blobs")};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
-    const int started = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (started != 0) return -1;
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const robotest::ProgramRun run = robotest::runProgram("robotas-blobs", arguments);
+    lastOutput = run.out;
+    return run.status;
 }
 
 class BlobTool : public ::testing::Test {
@@ -65,8 +42,8 @@ TEST_F(BlobTool, WritesTheSetsReportAndCountsTheBlobs) {
     ASSERT_EQ(runTool({"picture.png", "100", "report.txt", "--mask", "mask.png"}), 0);
     CBlobResult expected(picture_, mask_, 100, true);
     expected.PrintBlobs("expected.txt");
-    EXPECT_EQ(fileText("report.txt"), fileText("expected.txt"));
-    const std::string out = fileText("out.txt");
+    EXPECT_EQ(readFile("report.txt"), readFile("expected.txt"));
+    const std::string out = lastOutput;
     EXPECT_EQ(out.rfind("blobs 3\nms ", 0), 0u) << out;
 }
 

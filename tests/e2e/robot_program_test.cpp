@@ -40,12 +40,7 @@ using Clock = std::chrono::steady_clock;
 constexpr int kColumns = 80, kRows = 60;
 constexpr int kStepTimeoutMs = 30000;  // one step of the dialogue, in real time
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using robotest::readFile;
 
 Lines readLines(const std::string& path) {
     Lines lines;

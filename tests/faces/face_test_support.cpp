@@ -29,12 +29,7 @@ void writeText(const std::string& path, const std::string& text) {
     out << text;
 }
 
-std::string readText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream content;
-    content << in.rdbuf();
-    return content.str();
-}
+std::string readText(const std::string& path) { return robotest::readFile(path); }
 
 cv::Mat faceOnBackground(const cv::Mat& face, double scale, cv::Size frame) {
     cv::Mat big;

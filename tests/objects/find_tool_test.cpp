@@ -1,7 +1,3 @@
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
@@ -15,8 +11,6 @@
 #include "tests/objects/objects_test_util.h"
 #include "tests/support/robot_test.h"
 
-extern char** environ;
-
 namespace {
 
 // What robotas-find printed: the "name value" lines, corners in order.
@@ -28,27 +22,10 @@ struct FindReport {
 };
 
 FindReport runFind(const std::vector<std::string>& arguments) {
-    std::vector<std::string> words{robotest::programPath("robotas-find")};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 1, "out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    pid_t child = 0;
+    const robotest::ProgramRun run = robotest::runProgram("robotas-find", arguments);
     FindReport report;
-    const int started = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (started != 0) return report;
-    int status = 0;
-    waitpid(child, &status, 0);
-    report.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream in("out.txt");
-    std::stringstream whole;
-    whole << in.rdbuf();
-    report.text = whole.str();
+    report.status = run.status;
+    report.text = run.out;
     std::istringstream lines(report.text);
     std::string line;
     while (std::getline(lines, line)) {

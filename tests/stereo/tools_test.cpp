@@ -5,10 +5,6 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
-
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -18,44 +14,19 @@
 #include "stereo/stereo.h"
 #include "tests/support/robot_test.h"
 
-extern char** environ;
-
 namespace {
+
+using robotest::readFile;
 
 struct Finished {
     int exitCode = -1;
     std::string out, err;
 };
 
-std::string readFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-// Runs a built program in the current folder, its output caught in files.
+// Runs a built program in the current folder.
 Finished run(const std::string& program, const std::vector<std::string>& args) {
-    std::vector<std::string> words = {robotest::programPath(program)};
-    words.insert(words.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (std::string& w : words) argv.push_back(w.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 1, "out.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, 2, "err.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    Finished result;
-    const int started = posix_spawn(&pid, argv[0], &files, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&files);
-    if (started != 0) return result;
-    int status = 0;
-    waitpid(pid, &status, 0);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    result.out = readFile("out.txt");
-    result.err = readFile("err.txt");
-    return result;
+    const robotest::ProgramRun done = robotest::runProgram(program, args);
+    return Finished{done.status, done.out, done.err};
 }
 
 // A line "ms T" with T a whole number of milliseconds.

@@ -1,15 +1,22 @@
 #include "tests/support/robot_test.h"
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/runner.h"
 #include "platform/terminal.h"
 #include "platform/ui.h"
+
+extern char** environ;
 
 namespace robotest {
 
@@ -77,6 +84,44 @@ std::string programPath(const std::string& name) {
 
 std::string cascadePath(const std::string& name) {
     return configuredPath("ROBOTAS_CASCADES", ROBOTAS_CASCADE_DIR) + "/" + name;
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+ProgramRun runProgram(const std::string& name, const std::vector<std::string>& arguments) {
+    std::vector<std::string> words{programPath(name)};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+
+    // The output goes to files beside the test's own, so a long report cannot
+    // fill a pipe that nobody reads yet.
+    const std::string outPath = ".program-out.txt", errPath = ".program-err.txt";
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t child = 0;
+    const int started = posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&files);
+
+    ProgramRun run;
+    if (started != 0) return run;
+    int status = 0;
+    waitpid(child, &status, 0);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.out = readFile(outPath);
+    run.err = readFile(errPath);
+    std::remove(outPath.c_str());
+    std::remove(errPath.c_str());
+    return run;
 }
 
 }  // namespace robotest

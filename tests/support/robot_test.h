@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 namespace robotest {
 
@@ -40,6 +41,17 @@ std::string testData(const std::string& relative);
 std::string sharedTestData(const std::string& relative);
 // A built program of the project (bin folder), e.g. "robotas".
 std::string programPath(const std::string& name);
+// A built program run to its end in the current folder.
+struct ProgramRun {
+    int status = -1;  // exit status; -1 when it could not start or was killed
+    std::string out;  // what it wrote to standard output
+    std::string err;  // and to standard error
+};
+ProgramRun runProgram(const std::string& name, const std::vector<std::string>& arguments);
+
+// The whole content of a file (empty when it cannot be read).
+std::string readFile(const std::string& path);
+
 // A Haar cascade file of the system's vision data, e.g. "haarcascade_frontalface_alt.xml".
 std::string cascadePath(const std::string& name);
 
