@@ -10,6 +10,7 @@
 #include "platform/ui.h"
 #include "shell/config.h"
 #include "tests/support/robot_test.h"
+#include "tests/support/stereo_data.h"
 
 namespace faults {
 
@@ -28,17 +29,7 @@ void recordAloe() {
     recordFrame(kamera2, cv::imread(robotest::testData("stereo/aloeL_320x240.png")));
 }
 
-void writeQ() {
-    cv::Mat Q = cv::Mat::eye(4, 4, CV_64F);
-    Q.at<double>(0, 3) = -160;
-    Q.at<double>(1, 3) = -120;
-    Q.at<double>(2, 2) = 0;
-    Q.at<double>(2, 3) = 270;
-    Q.at<double>(3, 2) = 0.3;
-    Q.at<double>(3, 3) = 0;
-    cv::FileStorage fs("Q.xml", cv::FileStorage::WRITE);
-    fs << "Q" << Q;
-}
+void writeQ() { robotest::writeTestReprojectionMatrix(); }
 
 bool waitUntil(const std::function<bool()>& condition, int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

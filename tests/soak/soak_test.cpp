@@ -33,6 +33,7 @@
 #include "stereo/stereo_modes.h"
 #include "tests/faces/face_test_support.h"
 #include "tests/support/robot_test.h"
+#include "tests/support/stereo_data.h"
 
 namespace {
 
@@ -96,15 +97,7 @@ protected:
             cv::imwrite(folder + "/frame001.png", cv::imread(robotest::testData(file)));
         }
     }
-    static void writeQ() {
-        cv::Mat Q = cv::Mat::eye(4, 4, CV_64F);
-        Q.at<double>(2, 2) = 0;
-        Q.at<double>(2, 3) = 270;
-        Q.at<double>(3, 2) = 0.3;
-        Q.at<double>(3, 3) = 0;
-        cv::FileStorage fs("Q.xml", cv::FileStorage::WRITE);
-        fs << "Q" << Q;
-    }
+    static void writeQ() { robotest::writeTestReprojectionMatrix(); }
 
     robotest::ScopedWorkDir dir;
 };

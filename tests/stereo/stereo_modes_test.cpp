@@ -16,6 +16,7 @@
 #include "platform/ui.h"
 #include "shell/config.h"
 #include "tests/support/robot_test.h"
+#include "tests/support/stereo_data.h"
 
 namespace {
 
@@ -43,17 +44,7 @@ protected:
         record(kamera2, {left});
     }
 
-    static void writeQ() {
-        cv::Mat Q = cv::Mat::eye(4, 4, CV_64F);
-        Q.at<double>(0, 3) = -160;
-        Q.at<double>(1, 3) = -120;
-        Q.at<double>(2, 2) = 0;
-        Q.at<double>(2, 3) = 270;
-        Q.at<double>(3, 2) = 0.3;
-        Q.at<double>(3, 3) = 0;
-        cv::FileStorage fs("Q.xml", cv::FileStorage::WRITE);
-        fs << "Q" << Q;
-    }
+    static void writeQ() { robotest::writeTestReprojectionMatrix(); }
 
     robotest::ScopedWorkDir dir_;
 };
