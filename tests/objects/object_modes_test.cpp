@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "faces/camera.h"
+#include "hardware/rs232.h"
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/runner.h"
@@ -17,6 +18,7 @@
 #include "shell/config.h"
 #include "tests/objects/objects_test_util.h"
 #include "tests/support/robot_test.h"
+#include "tests/support/ssc32_peer.h"
 
 namespace {
 
@@ -70,11 +72,22 @@ StreetScene streetScene() {
 }
 
 TEST_F(ObjectModes, SearchFindsTheBoxAndTurnsTheHeadTowardsIt) {
+    robotest::Ssc32Simulator simulator(dir_.path());
+    ASSERT_TRUE(simulator.running());
+    ASSERT_EQ(OpenComport(cport_nr, bdrate), 0);
     cv::Mat frame;
     cv::resize(objtest::loadPicture("box_in_scene.png", cv::IMREAD_COLOR), frame, cv::Size(640, 480));
     recordLeftCamera({frame, frame});
     platform::scriptKeys("xm");
     ASSERT_EQ(daiktas(1, robotest::testData("objects/box.png").c_str()), 0);
+    CloseComport(cport_nr);
+
+    // The head commands on the wire turn the pan servo off the centre, towards the box.
+    std::vector<std::string> pan;
+    for (const std::string& line : simulator.waitForLines(2))
+        if (line.rfind("#7 P", 0) == 0) pan.push_back(line);
+    ASSERT_FALSE(pan.empty());
+    EXPECT_EQ(pan.back(), "#7 P" + std::to_string(servo_x.load()) + " S" + std::to_string(servo_greitisX.load()) + " |");
 
     EXPECT_NE(row(38).find("Objecto descriptoriu:  620"), std::string::npos) << row(38);
     EXPECT_NE(row(40).find("Pavyzdzio descriptoriu: "), std::string::npos);
