@@ -105,8 +105,15 @@ bool readAnswer(const char* prompt, std::string& answer) {
     }
 }
 
-// The IDs stored in allinone.TXT, creating the file when it is missing.
-std::vector<std::string> registeredIds() {
+std::string readWholeFile(std::FILE* file) {
+    std::string text;
+    char chunk[4096];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, got);
+    return text;
+}
+
+// The content of allinone.TXT, creating the file when it is missing.
+std::string idRecords() {
     std::FILE* file = std::fopen(kIdFile, "rb");
     if (!file) file = std::fopen(kIdFile, "wb+");
     if (!file) {
@@ -114,21 +121,15 @@ std::vector<std::string> registeredIds() {
         platform::sleepMs(2000);
         std::exit(0);
     }
-    std::vector<std::string> ids;
-    std::array<char, kFieldSize> record{};
-    std::size_t got = 0;
-    while ((got = std::fread(record.data(), 1, record.size(), file)) > 0) {
-        ids.emplace_back(record.data(), strnlen(record.data(), got));
-    }
+    std::string records = readWholeFile(file);
     std::fclose(file);
-    return ids;
+    return records;
 }
 
 bool askId(std::string& id) {
     for (;;) {
         if (!readAnswer("ID numeris : ", id)) return false;
-        const std::vector<std::string> ids = registeredIds();
-        if (std::find(ids.begin(), ids.end(), id) == ids.end()) break;
+        if (!isRegisteredId(idRecords(), id)) break;
         gf.warning("Veido Id jau yra");
         gf.showRightSide("Veido Id jau registruota", true);
         gf.warning("Pakartoti  !!!!!");
@@ -238,8 +239,7 @@ bool registerPerson(Enrolment& enrolment) {
 std::string readWholeFile(const char* path) {
     std::string text;
     if (std::FILE* file = std::fopen(path, "rb")) {
-        char chunk[4096];
-        for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, got);
+        text = readWholeFile(file);
         std::fclose(file);
     }
     return text;
@@ -353,6 +353,20 @@ void setUp(Enrolment& enrolment) {
 }
 
 }  // namespace
+
+std::vector<std::string> registeredIdsIn(const std::string& records) {
+    std::vector<std::string> ids;
+    for (std::size_t at = 0; at < records.size(); at += kFieldSize) {
+        const std::size_t length = std::min(kFieldSize, records.size() - at);
+        ids.emplace_back(records.data() + at, strnlen(records.data() + at, length));
+    }
+    return ids;
+}
+
+bool isRegisteredId(const std::string& records, const std::string& id) {
+    const std::vector<std::string> ids = registeredIdsIn(records);
+    return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
 
 bool isSafeAnswer(const std::string& answer) {
     if (answer.empty() || answer.size() > kMaxAnswerLength) return false;

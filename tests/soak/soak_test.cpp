@@ -15,6 +15,7 @@
 #include <opencv2/objdetect.hpp>
 
 #include <algorithm>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -26,6 +27,7 @@
 #include "faces/eigenfaces.h"
 #include "faces/imageutil.h"
 #include "faces/veido_atpazinimas.h"
+#include "objects/judesys.h"
 #include "objects/object_modes.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
@@ -135,6 +137,15 @@ TEST_F(Soak, ObjectSearchOnTheLeftCamera) {
     }
     const std::string object = robotest::testData("objects/box.png");
     soak("object search", framesFor(10000, 10), [&] { daiktas(1, object.c_str()); });
+}
+
+TEST_F(Soak, MotionWatchOnARecordedStreet) {
+    // The walking people of the recording as the left camera; the recording
+    // starts again at its end, so the capture is reopened again and again.
+    std::filesystem::copy_file(robotest::testData("motion/vtest_320x240.avi"), "video2");
+    ekranorezimas = 1;
+    // No move count or time limit ends the watch: only the scripted m does.
+    soak("motion watch", framesFor(100000), [] { judesys(INT_MAX, 0); });
 }
 
 }  // namespace

@@ -1,0 +1,49 @@
+// The registration records of face enrolment (FaceRec/allinone.TXT: one
+// 256-byte ID record per registered person). Any content, short or torn last
+// records included, must give one ID per record, each a record's text up to
+// its first zero byte, and every ID read must count as registered.
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "faces/ivedimas.h"
+#include "fuzz/fuzz_support.h"
+
+namespace {
+
+constexpr std::size_t kRecordSize = 256;
+
+void checkIds(const std::string& records) {
+    const std::vector<std::string> ids = registeredIdsIn(records);
+    if (ids.size() != (records.size() + kRecordSize - 1) / kRecordSize) std::abort();
+    for (std::size_t i = 0; i < ids.size(); ++i) {
+        const std::string& id = ids[i];
+        if (id.size() > kRecordSize || id.find('\0') != std::string::npos) std::abort();
+        if (records.compare(i * kRecordSize, id.size(), id) != 0) std::abort();
+        if (!isRegisteredId(records, id)) std::abort();
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    fuzzing::quietRobot();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size > 16 * kRecordSize) return -1;
+    const std::string records(reinterpret_cast<const char*>(data), size);
+    checkIds(records);
+    // An ID that no record holds is not registered; one appended in a record
+    // of its own at a record boundary is.
+    const std::string fresh = "ID" + std::to_string(size) + "-not-there";
+    if (records.find(fresh) == std::string::npos && isRegisteredId(records, fresh)) std::abort();
+    std::string aligned = records;
+    aligned.resize((size + kRecordSize - 1) / kRecordSize * kRecordSize, '\0');
+    std::string record(kRecordSize, '\0');
+    std::memcpy(&record[0], fresh.data(), fresh.size());
+    if (!isRegisteredId(aligned + record, fresh)) std::abort();
+    return 0;
+}
