@@ -210,8 +210,10 @@ void saveRecords(const std::string& id, const std::string& name, const std::stri
     if (user) std::fclose(user);
 
     if (std::FILE* ids = std::fopen(kIdFile, "ab")) {
-        putField(emp.data(), id);
-        std::fwrite(emp.data(), 1, emp.size(), ids);
+        std::fseek(ids, 0, SEEK_END);
+        const long size = std::ftell(ids);
+        const std::string record = idRecordToAppend(size > 0 ? static_cast<std::size_t>(size) : 0, id);
+        std::fwrite(record.data(), 1, record.size(), ids);
         std::fclose(ids);
     }
 }
@@ -366,6 +368,12 @@ std::vector<std::string> registeredIdsIn(const std::string& records) {
 bool isRegisteredId(const std::string& records, const std::string& id) {
     const std::vector<std::string> ids = registeredIdsIn(records);
     return std::find(ids.begin(), ids.end(), id) != ids.end();
+}
+
+std::string idRecordToAppend(std::size_t recordsSize, const std::string& id) {
+    const std::size_t padding = (kFieldSize - recordsSize % kFieldSize) % kFieldSize;
+    putField(emp.data(), id);
+    return std::string(padding, '\0') + std::string(emp.data(), emp.size());
 }
 
 bool isSafeAnswer(const std::string& answer) {

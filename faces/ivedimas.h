@@ -18,3 +18,7 @@ bool isSafeAnswer(const std::string& answer);
 std::vector<std::string> registeredIdsIn(const std::string& records);
 // Whether id is already registered in that content.
 bool isRegisteredId(const std::string& records, const std::string& id);
+// The bytes that register id after records of recordsSize bytes: zeros up to
+// the next record boundary (a record cut short by a lost write keeps its ID and
+// does not shift every later one), then the ID's own record.
+std::string idRecordToAppend(std::size_t recordsSize, const std::string& id);

@@ -1,10 +1,10 @@
 // The registration records of face enrolment (FaceRec/allinone.TXT: one
 // 256-byte ID record per registered person). Any content, short or torn last
 // records included, must give one ID per record, each a record's text up to
-// its first zero byte, and every ID read must count as registered.
+// its first zero byte, and every ID read must count as registered. An ID
+// registered after them must be found, whatever the length of the file.
 
 #include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "faces/ivedimas.h"
@@ -36,14 +36,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size > 16 * kRecordSize) return -1;
     const std::string records(reinterpret_cast<const char*>(data), size);
     checkIds(records);
-    // An ID that no record holds is not registered; one appended in a record
-    // of its own at a record boundary is.
+    // An ID that no record holds is not registered; appended, it is, and the
+    // IDs already there stay as they were.
     const std::string fresh = "ID" + std::to_string(size) + "-not-there";
     if (records.find(fresh) == std::string::npos && isRegisteredId(records, fresh)) std::abort();
-    std::string aligned = records;
-    aligned.resize((size + kRecordSize - 1) / kRecordSize * kRecordSize, '\0');
-    std::string record(kRecordSize, '\0');
-    std::memcpy(&record[0], fresh.data(), fresh.size());
-    if (!isRegisteredId(aligned + record, fresh)) std::abort();
+    const std::string appended = records + idRecordToAppend(records.size(), fresh);
+    if (appended.size() % kRecordSize != 0 || !isRegisteredId(appended, fresh)) std::abort();
+    std::vector<std::string> before = registeredIdsIn(records), after = registeredIdsIn(appended);
+    if (after.size() != before.size() + 1 || after.back() != fresh) std::abort();
+    after.pop_back();
+    if (after != before) std::abort();
     return 0;
 }
