@@ -24,9 +24,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (static_cast<int>(personNames.size()) != nPersons) std::abort();
     if (pAvgTrainImg.total() > 64 * 64) return 0;  // recognition of large faces is slow, not unsafe
     const cv::Mat face(pAvgTrainImg.size(), CV_8U, cv::Scalar(128));
+    float confidence = 0.0f;
+    if (nEigens == 0) {
+        // A database without eigenfaces loads but recognises nobody.
+        float none = 0.0f;
+        if (projectFace(face, &none) || findNearestNeighbor(&none, &confidence) != -1) std::abort();
+        return 0;
+    }
     std::vector<float> projection(static_cast<std::size_t>(nEigens));
     if (!projectFace(face, projection.data())) std::abort();
-    float confidence = 0.0f;
     const int nearest = findNearestNeighbor(projection.data(), &confidence);
     if (nearest < 0 || nearest >= trainPersonNumMat.cols) std::abort();
     const int person = trainPersonNumMat.at<int>(0, nearest);
