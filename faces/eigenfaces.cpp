@@ -13,6 +13,7 @@
 
 #include "faces/imageutil.h"
 #include "faces/statistics.h"
+#include "faces/storage_reader.h"
 #include "shell/config.h"
 #include "shell/f_graph.h"
 
@@ -71,13 +72,10 @@ void notePerson(const ListEntry& entry) {
 
 // ---- database file -------------------------------------------------------
 
-int readInt(const cv::FileNode& node) {
-    if (node.isInt()) return static_cast<int>(node);
-    if (node.isReal()) {
-        const double value = static_cast<double>(node);
-        if (std::isfinite(value) && std::fabs(value) < 2e9) return static_cast<int>(std::lround(value));
-    }
-    return 0;
+// A count stored as an int; -1 (which every check refuses) when it is missing
+// or anything else.
+int readCount(const storage::Node* node) {
+    return node && node->kind == storage::NodeKind::Int ? node->integer : -1;
 }
 
 // A one-channel float picture in the classic image record, field by field, so that
@@ -93,46 +91,23 @@ void writeFloatImage(cv::FileStorage& fs, const std::string& key, const cv::Mat&
     fs.endWriteStruct();
 }
 
-// A matrix record whose rows x cols x channels is the count of values it
-// holds: a damaged size must not make the reader allocate gigabytes.
-bool matrixFitsItsData(const cv::FileNode& node) {
-    const int rows = readInt(node["rows"]), cols = readInt(node["cols"]);
-    const cv::FileNode type = node["dt"], data = node["data"];
-    if (rows <= 0 || cols <= 0 || !type.isString() || !data.isSeq()) return false;
-    const std::string dt = type;
-    const int channels = dt.empty() || !std::isdigit(static_cast<unsigned char>(dt[0])) ? 1 : std::atoi(dt.c_str());
-    if (channels < 1 || channels > 4) return false;
-    return static_cast<std::size_t>(rows) * static_cast<std::size_t>(cols) * static_cast<std::size_t>(channels) ==
-           data.size();
-}
+bool allFinite(const cv::Mat& matrix) { return cv::checkRange(matrix); }
 
-cv::Mat readMatrix(const cv::FileNode& node, int type);
-
-cv::Mat readFloatImage(const cv::FileNode& node) {
-    if (!node.isMap()) return cv::Mat();
-    if (!node["rows"].empty()) return readMatrix(node, CV_32F);  // a matrix record serves as well
-    const int width = readInt(node["width"]);
-    const int height = readInt(node["height"]);
-    const cv::FileNode data = node["data"];
-    if (width <= 0 || height <= 0 || !data.isSeq()) return cv::Mat();
-    if (data.size() != static_cast<std::size_t>(width) * static_cast<std::size_t>(height)) return cv::Mat();
-    cv::Mat image(height, width, CV_32F);
-    data.readRaw("f", image.ptr(), image.total() * sizeof(float));
-    if (static_cast<std::string>(node["origin"]) == "bottom-left") cv::flip(image, image, 0);
-    return image;
-}
-
-cv::Mat readMatrix(const cv::FileNode& node, int type) {
+// A one-channel matrix record in the given type; empty when the entry is
+// missing, of another kind, or holds values that are not finite numbers.
+cv::Mat readMatrix(const storage::Node* node, int type) {
+    if (!node || node->kind != storage::NodeKind::Matrix || node->matrix.channels() != 1) return cv::Mat();
     cv::Mat matrix;
-    if (!node.isMap() || !matrixFitsItsData(node)) return matrix;
-    try {
-        node >> matrix;
-    } catch (const cv::Exception&) {
-        return cv::Mat();
-    }
-    if (matrix.empty() || matrix.channels() != 1) return cv::Mat();
-    if (matrix.type() != type) matrix.convertTo(matrix, type);
-    return matrix;
+    node->matrix.convertTo(matrix, type);
+    return allFinite(matrix) ? matrix : cv::Mat();
+}
+
+// A picture record (already turned top row first by the reader); a matrix
+// record serves as well.
+cv::Mat readFloatImage(const storage::Node* node) {
+    if (node && node->kind == storage::NodeKind::Matrix) return readMatrix(node, CV_32F);
+    if (!node || node->kind != storage::NodeKind::Image) return cv::Mat();
+    return allFinite(node->matrix) ? node->matrix : cv::Mat();
 }
 
 // Everything facedata.xml holds, read into locals first so that a damaged file
@@ -168,42 +143,21 @@ std::string checkDatabase(const Database& db) {
     return {};
 }
 
-void readDatabase(cv::FileStorage& fs, Database& db) {
+void readDatabase(const storage::Document& file, Database& db) {
     for (int k = 1; k <= db.persons; ++k) {
-        const cv::FileNode name = fs[cv::format("personName_%d", k)];
-        db.names.push_back(name.isString() ? static_cast<std::string>(name) : std::string());
+        const storage::Node* name = file.find(cv::format("personName_%d", k));
+        db.names.push_back(name && name->kind == storage::NodeKind::String ? name->text : std::string());
     }
-    db.eigens = readInt(fs["nEigens"]);
-    db.trainFaces = readInt(fs["nTrainFaces"]);
-    db.personNumbers = readMatrix(fs["trainPersonNumMat"], CV_32S);
-    db.eigenValues = readMatrix(fs["eigenValMat"], CV_32F);
-    db.projections = readMatrix(fs["projectedTrainFaceMat"], CV_32F);
-    db.average = readFloatImage(fs["avgTrainImg"]);
+    db.eigens = readCount(file.find("nEigens"));
+    db.trainFaces = readCount(file.find("nTrainFaces"));
+    db.personNumbers = readMatrix(file.find("trainPersonNumMat"), CV_32S);
+    db.eigenValues = readMatrix(file.find("eigenValMat"), CV_32F);
+    db.projections = readMatrix(file.find("projectedTrainFaceMat"), CV_32F);
+    db.average = readFloatImage(file.find("avgTrainImg"));
     for (int j = 0; j < db.eigens; ++j) {
-        const cv::FileNode node = fs[cv::format("eigenVect_%d", j)];
-        if (node.empty()) break;  // fewer stored than announced: the check reports it
+        const storage::Node* node = file.find(cv::format("eigenVect_%d", j));
+        if (!node) break;  // fewer stored than announced: the check reports it
         db.eigenVectors.push_back(readFloatImage(node));
-    }
-}
-
-// The robot writes its database as XML. Only an XML parse is risked on it:
-// OpenCV's YAML reader can loop for ever on a damaged file (a 43-byte
-// example: fuzz/regressions/facedata/yaml-parser-never-ends). A missing file
-// passes, to be reported by the open.
-bool looksLikeXml(const char* path) {
-    std::FILE* file = std::fopen(path, "rb");
-    if (!file) return true;
-    int c = std::fgetc(file);
-    while (c == ' ' || c == '\t' || c == '\r' || c == '\n') c = std::fgetc(file);
-    std::fclose(file);
-    return c == '<';
-}
-
-bool topLevelIsMap(const cv::FileStorage& fs) {
-    try {
-        return fs.root().isMap();
-    } catch (const std::exception&) {
-        return false;
     }
 }
 
@@ -359,27 +313,21 @@ int storeTrainingData() {
 }
 
 int loadTrainingData(cv::Mat& trainPersonNumMat) {
-    if (!looksLikeXml(kDatabaseFile)) {
-        gf.footerLine("KLAIDA: sugadintas DB failas 'facedata.xml'.");
-        return 0;
-    }
-    cv::FileStorage fs;
-    try {
-        fs.open(kDatabaseFile, cv::FileStorage::READ);
-    } catch (const std::exception&) {  // OpenCV's parser throws more than cv::Exception
-        gf.footerLine("KLAIDA: sugadintas DB failas 'facedata.xml'.");
-        return 0;
-    }
-    if (!fs.isOpened()) {
+    // The robot's own strict reader: OpenCV's XML reader can crash on a damaged file.
+    storage::Document file;
+    std::string unread;
+    const storage::ReadStatus status = storage::readDocument(kDatabaseFile, file, unread);
+    if (status == storage::ReadStatus::Unreadable) {
         gf.footerLine("Negaliu atidaryti DB failo 'facedata.xml'.");
         return 0;
     }
-    if (!topLevelIsMap(fs)) {  // a list or a lone value where the named entries belong
+    const storage::Node* persons = file.find("nPersons");
+    if (status == storage::ReadStatus::Damaged || (persons && persons->kind != storage::NodeKind::Int)) {
         gf.footerLine("KLAIDA: sugadintas DB failas 'facedata.xml'.");
         return 0;
     }
     Database db;
-    db.persons = readInt(fs["nPersons"]);
+    db.persons = persons ? persons->integer : 0;
     if (db.persons <= 0) {
         personNames.clear();
         nPersons = 0;
@@ -389,7 +337,7 @@ int loadTrainingData(cv::Mat& trainPersonNumMat) {
     db.persons = std::min(db.persons, kMaxPersonNumber);
     std::string fault;
     try {
-        readDatabase(fs, db);
+        readDatabase(file, db);
         fault = checkDatabase(db);
     } catch (const std::exception&) {
         fault = "skaitymo klaida";

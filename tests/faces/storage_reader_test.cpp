@@ -1,0 +1,404 @@
+// The robot's own reader of facedata.xml: it gives back, bit for bit, what
+// cv::FileStorage writes and reads, and it refuses damaged files as a whole,
+// leaving the loaded database as it was.
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <cfloat>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <iterator>
+#include <limits>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "faces/eigenfaces.h"
+#include "faces/storage_reader.h"
+#include "tests/faces/face_test_support.h"
+#include "tests/support/robot_test.h"
+
+namespace {
+
+using facetest::readText;
+using facetest::writeText;
+
+std::string repeated(const std::string& piece, int times) {
+    std::string out;
+    for (int i = 0; i < times; ++i) out += piece;
+    return out;
+}
+
+bool sameBits(const cv::Mat& a, const cv::Mat& b) {
+    if (a.size() != b.size() || a.type() != b.type()) return false;
+    const cv::Mat x = a.isContinuous() ? a : a.clone(), y = b.isContinuous() ? b : b.clone();
+    return std::memcmp(x.data, y.data, x.total() * x.elemSize()) == 0;
+}
+
+std::string writtenByOpenCv(const std::function<void(cv::FileStorage&)>& write) {
+    cv::FileStorage fs("x.xml", cv::FileStorage::WRITE | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_XML);
+    write(fs);
+    return fs.releaseAndGetString();
+}
+
+cv::FileStorage readByOpenCv(const std::string& xml) {
+    return cv::FileStorage(xml, cv::FileStorage::READ | cv::FileStorage::MEMORY);
+}
+
+cv::Mat openCvMatrix(const cv::FileStorage& fs, const std::string& key) {
+    cv::Mat matrix;
+    fs[key] >> matrix;
+    return matrix;
+}
+
+// A picture record as the robot's earlier versions read it: the raw floats.
+cv::Mat openCvImage(const cv::FileStorage& fs, const std::string& key) {
+    const cv::FileNode node = fs[key];
+    cv::Mat image(static_cast<int>(node["height"]), static_cast<int>(node["width"]), CV_32F);
+    node["data"].readRaw("f", image.ptr(), image.total() * sizeof(float));
+    return image;
+}
+
+// ---- the reader against cv::FileStorage ------------------------------------------
+
+TEST(StorageReader, NumbersReadBitForBitAsOpenCvReadsThem) {
+    // Random bit patterns reach subnormals, the largest values and every exponent.
+    std::mt19937 random(7);
+    cv::Mat floats(1, 4000, CV_32F), doubles(1, 2000, CV_64F), ints(1, 500, CV_32S);
+    for (int i = 0; i < floats.cols; ++i) {
+        float value;
+        do {
+            const std::uint32_t bits = random();
+            std::memcpy(&value, &bits, sizeof value);
+        } while (!std::isfinite(value));
+        floats.at<float>(0, i) = value;
+    }
+    for (int i = 0; i < doubles.cols; ++i) {
+        double value;
+        do {
+            const std::uint64_t bits = (static_cast<std::uint64_t>(random()) << 32) | random();
+            std::memcpy(&value, &bits, sizeof value);
+        } while (!std::isfinite(value));
+        doubles.at<double>(0, i) = value;
+    }
+    for (int i = 0; i < ints.cols; ++i) ints.at<int>(0, i) = static_cast<int>(random());
+    const float edges[] = {0.f, -0.f, 1.f, -100.f, 0.5f, 1e-45f, FLT_MAX, -FLT_MAX, 16777216.f, 1.5e9f, 2147483648.f};
+    const cv::Mat edgeMat(1, static_cast<int>(std::size(edges)), CV_32F, const_cast<float*>(edges));
+    const cv::Mat bytes = (cv::Mat_<uchar>(2, 3) << 0, 1, 127, 128, 254, 255);
+    const cv::Mat shorts = (cv::Mat_<short>(1, 3) << -32768, 0, 32767);
+    const std::string xml = writtenByOpenCv([&](cv::FileStorage& fs) {
+        fs << "floats" << floats << "doubles" << doubles << "ints" << ints << "edges" << edgeMat;
+        fs << "bytes" << bytes << "shorts" << shorts << "count" << -42 << "real" << 0.1 << "whole" << 3.0;
+    });
+
+    storage::Document document;
+    ASSERT_EQ(storage::parseDocument(xml, document), "");
+    const cv::FileStorage reference = readByOpenCv(xml);
+    for (const char* key : {"floats", "doubles", "ints", "edges", "bytes", "shorts"}) {
+        const storage::Node* node = document.find(key);
+        ASSERT_NE(node, nullptr) << key;
+        ASSERT_EQ(node->kind, storage::NodeKind::Matrix);
+        EXPECT_TRUE(sameBits(node->matrix, openCvMatrix(reference, key))) << key;
+    }
+    EXPECT_TRUE(sameBits(document.find("floats")->matrix, floats));  // the writer loses nothing
+    EXPECT_EQ(document.find("count")->kind, storage::NodeKind::Int);
+    EXPECT_EQ(document.find("count")->integer, -42);
+    EXPECT_EQ(document.find("real")->kind, storage::NodeKind::Real);
+    EXPECT_EQ(document.find("real")->real, static_cast<double>(reference["real"]));
+    EXPECT_EQ(document.find("whole")->real, 3.0);
+}
+
+TEST(StorageReader, ValuesThatAreNotFiniteAndEmptyMatricesAsTheWriterPutsThem) {
+    const float specials[] = {std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
+                              std::numeric_limits<float>::quiet_NaN()};
+    const std::string xml = writtenByOpenCv([&](cv::FileStorage& fs) {
+        fs << "specials" << cv::Mat(1, 3, CV_32F, const_cast<float*>(specials));
+        fs << "empty" << cv::Mat() << "noColumns" << cv::Mat(9, 0, CV_32F);
+    });
+    storage::Document document;
+    ASSERT_EQ(storage::parseDocument(xml, document), "");
+    const cv::Mat read = document.find("specials")->matrix;
+    EXPECT_EQ(read.at<float>(0, 0), specials[0]);
+    EXPECT_EQ(read.at<float>(0, 1), specials[1]);
+    EXPECT_TRUE(std::isnan(read.at<float>(0, 2)));
+    EXPECT_TRUE(document.find("empty")->matrix.empty());
+    EXPECT_EQ(document.find("noColumns")->matrix.rows, 9);
+    EXPECT_TRUE(document.find("noColumns")->matrix.empty());
+}
+
+TEST(StorageReader, StringsAsTheWriterQuotesAndEscapesThem) {
+    const std::vector<std::string> names = {"Jonas", "Ona Petraitiene", "A&B <C>", "q\"uo'te", "42", "-x",
+                                            "tab\there", "line\nbreak", "", "  lead", "#x", "Žemaitė", "true"};
+    const std::string xml = writtenByOpenCv([&](cv::FileStorage& fs) {
+        for (std::size_t i = 0; i < names.size(); ++i) fs << cv::format("name_%d", static_cast<int>(i)) << names[i];
+    });
+    storage::Document document;
+    ASSERT_EQ(storage::parseDocument(xml, document), "");
+    const cv::FileStorage reference = readByOpenCv(xml);
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const std::string key = cv::format("name_%d", static_cast<int>(i));
+        const storage::Node* node = document.find(key);
+        ASSERT_NE(node, nullptr) << key;
+        EXPECT_EQ(node->kind, storage::NodeKind::String) << key;
+        EXPECT_EQ(node->text, names[i]) << key;
+        EXPECT_EQ(node->text, static_cast<std::string>(reference[key])) << key;
+    }
+}
+
+// A one-value float matrix holding the word, as the writer lays it out.
+std::string floatMatrixOf(const std::string& word) {
+    return "<?xml version=\"1.0\"?>\n<opencv_storage>\n<m type_id=\"opencv-matrix\">\n  <rows>1</rows>\n"
+           "  <cols>1</cols>\n  <dt>f</dt>\n  <data>\n    " + word + "</data></m>\n</opencv_storage>\n";
+}
+
+TEST(StorageReader, OnlyTheWritersSpellingsOfNumbersAreRead) {
+    storage::Document document;
+    for (const char* word : {"1.", "-2.50000000e-01", "7", ".Inf", "-.Inf", ".Nan", "3.40282347e+38"}) {
+        EXPECT_EQ(storage::parseDocument(floatMatrixOf(word), document), "") << word;
+    }
+    for (const char* word : {"nan", "inf", "-inf", "NaN", ".nan", "+1", "0x10", "0x1p3", "1e", "1..2", "--1", "1,5",
+                             "1e999", "3.5e+38", ".", "-", "1f"}) {
+        EXPECT_NE(storage::parseDocument(floatMatrixOf(word), document), "") << word;
+        EXPECT_EQ(document.size(), 0u) << word;
+    }
+}
+
+TEST(StorageReader, BottomLeftPictureIsTurnedTopRowFirst) {
+    const std::string xml =
+        "<?xml version=\"1.0\"?>\n<opencv_storage>\n"
+        "<picture type_id=\"opencv-image\">\n  <width>2</width>\n  <height>3</height>\n"
+        "  <origin>bottom-left</origin>\n  <layout>interleaved</layout>\n  <dt>f</dt>\n"
+        "  <data>\n    1. 2. 3. 4. 5. 6.</data></picture>\n</opencv_storage>\n";
+    storage::Document document;
+    ASSERT_EQ(storage::parseDocument(xml, document), "");
+    const cv::Mat expected = (cv::Mat_<float>(3, 2) << 5, 6, 3, 4, 1, 2);
+    EXPECT_TRUE(sameBits(document.find("picture")->matrix, expected));
+}
+
+TEST(StorageReader, CommentsAndSpacingBetweenElementsAreSkipped) {
+    const std::string xml =
+        "\n <?xml version=\"1.0\"?><!-- robotas -->\n<opencv_storage><!-- a <b> -->\n"
+        "<n>  7 </n><m type_id=\"opencv-matrix\"> <!-- x --> <rows>1</rows><cols>2</cols>"
+        "<dt>i</dt><!----><data>3\n\t-4</data>\n</m>\n</opencv_storage><!-- end -->\n\n";
+    storage::Document document;
+    ASSERT_EQ(storage::parseDocument(xml, document), "");
+    EXPECT_EQ(document.find("n")->integer, 7);
+    EXPECT_TRUE(sameBits(document.find("m")->matrix, (cv::Mat_<int>(1, 2) << 3, -4)));
+}
+
+TEST(StorageReader, FileLargerThanTheLimitIsRefusedUnread) {
+    robotest::ScopedWorkDir dir;
+    writeText("big.xml", "<?xml version=\"1.0\"?>\n<opencv_storage>\n");
+    std::filesystem::resize_file("big.xml", storage::kMaxFileBytes + 1);  // sparse: nothing to read
+    storage::Document document;
+    std::string fault;
+    EXPECT_EQ(storage::readDocument("big.xml", document, fault), storage::ReadStatus::Damaged);
+    EXPECT_NE(fault.find("larger than"), std::string::npos) << fault;
+    EXPECT_EQ(storage::readDocument("missing.xml", document, fault), storage::ReadStatus::Unreadable);
+    std::filesystem::create_directory("folder.xml");
+    EXPECT_EQ(storage::readDocument("folder.xml", document, fault), storage::ReadStatus::Unreadable);
+}
+
+// ---- the face database ----------------------------------------------------------------
+
+class FaceDatabaseReader : public robotest::RobotTest {
+protected:
+    void train(const std::vector<int>& persons, int lastPicture) {
+        writeText("train.txt", facetest::trainingList(persons, 1, lastPicture));
+        ASSERT_EQ(learn("train.txt"), 1);
+    }
+    // A database of small pictures, quick to load thousands of times.
+    void trainSmall() {
+        std::string list;
+        for (int person = 1; person <= 2; ++person) {
+            for (int i = 1; i <= 2; ++i) {
+                cv::Mat small;
+                cv::resize(facetest::orlPicture(person + 2, i), small, cv::Size(6, 7), 0, 0, cv::INTER_AREA);
+                const std::string picture = cv::format("p%d_%d.pgm", person, i);
+                cv::imwrite(picture, small);
+                list += cv::format("%d s%d %s\n", person, person + 2, picture.c_str());
+            }
+        }
+        writeText("train.txt", list);
+        ASSERT_EQ(learn("train.txt"), 1);
+    }
+    static int load() {
+        cv::Mat numbers;
+        return loadTrainingData(numbers);
+    }
+    // The whole loaded database, to see that a refused file changed none of it.
+    struct Snapshot {
+        int persons, eigens, faces;
+        std::vector<std::string> names;
+        cv::Mat values, projections, average;
+        std::vector<cv::Mat> vectors;
+    };
+    static Snapshot snapshot() {
+        return {nPersons, nEigens, nTrainFaces, personNames, eigenValMat.clone(), projectedTrainFaceMat.clone(),
+                pAvgTrainImg.clone(), eigenVectArr};
+    }
+    static void expectUnchanged(const Snapshot& before, const std::string& what) {
+        EXPECT_EQ(nPersons, before.persons) << what;
+        EXPECT_EQ(nEigens, before.eigens) << what;
+        EXPECT_EQ(nTrainFaces, before.faces) << what;
+        EXPECT_EQ(personNames, before.names) << what;
+        EXPECT_TRUE(sameBits(eigenValMat, before.values)) << what;
+        EXPECT_TRUE(sameBits(projectedTrainFaceMat, before.projections)) << what;
+        EXPECT_TRUE(sameBits(pAvgTrainImg, before.average)) << what;
+        ASSERT_EQ(eigenVectArr.size(), before.vectors.size()) << what;
+        for (std::size_t j = 0; j < eigenVectArr.size(); ++j)
+            EXPECT_TRUE(sameBits(eigenVectArr[j], before.vectors[j])) << what;
+    }
+    // Loads a damaged file; it must be refused with the message and change nothing.
+    void expectRefused(const std::string& xml, const std::string& what) {
+        const Snapshot before = snapshot();
+        writeText("facedata.xml", xml);
+        EXPECT_EQ(load(), 0) << what;
+        EXPECT_NE(row(36).find("KLAIDA: sugadintas DB failas 'facedata.xml'"), std::string::npos) << what;
+        expectUnchanged(before, what);
+    }
+    // Replaces the first `from`, at or after the entry `within` when one is named.
+    static std::string replaced(std::string xml, const std::string& from, const std::string& to,
+                                const std::string& within = "") {
+        const auto at = xml.find(from, within.empty() ? 0 : xml.find("<" + within + " "));
+        EXPECT_NE(at, std::string::npos) << from;
+        return at == std::string::npos ? xml : xml.replace(at, from.size(), to);
+    }
+    robotest::ScopedWorkDir dir;
+};
+
+TEST_F(FaceDatabaseReader, TrainedDatabaseLoadsBitForBitAsOpenCvReadsIt) {
+    train({3, 4, 5}, 3);
+    nPersons = nEigens = nTrainFaces = 0;
+    cv::Mat numbers;
+    ASSERT_EQ(loadTrainingData(numbers), 1);
+
+    const cv::FileStorage reference("facedata.xml", cv::FileStorage::READ);
+    ASSERT_EQ(nPersons, static_cast<int>(reference["nPersons"]));
+    ASSERT_EQ(nEigens, static_cast<int>(reference["nEigens"]));
+    ASSERT_EQ(nTrainFaces, static_cast<int>(reference["nTrainFaces"]));
+    for (int k = 1; k <= nPersons; ++k)
+        EXPECT_EQ(personNames[k - 1], static_cast<std::string>(reference[cv::format("personName_%d", k)]));
+    EXPECT_TRUE(sameBits(numbers, openCvMatrix(reference, "trainPersonNumMat")));
+    EXPECT_TRUE(sameBits(eigenValMat, openCvMatrix(reference, "eigenValMat")));
+    EXPECT_TRUE(sameBits(projectedTrainFaceMat, openCvMatrix(reference, "projectedTrainFaceMat")));
+    EXPECT_TRUE(sameBits(pAvgTrainImg, openCvImage(reference, "avgTrainImg")));
+    ASSERT_EQ(eigenVectArr.size(), 8u);
+    for (int j = 0; j < nEigens; ++j)
+        EXPECT_TRUE(sameBits(eigenVectArr[j], openCvImage(reference, cv::format("eigenVect_%d", j)))) << j;
+}
+
+TEST_F(FaceDatabaseReader, NamesWithBlanksAndXmlCharactersComeBack) {
+    trainSmall();
+    // A lone quote is written unquoted, which OpenCV's own reader refuses.
+    personNames = {"Ona Petraitiene & <Jonas>", "\""};
+    ASSERT_EQ(storeTrainingData(), 1);
+    personNames.clear();
+    ASSERT_EQ(load(), 1);
+    EXPECT_EQ(personNames, (std::vector<std::string>{"Ona Petraitiene & <Jonas>", "\""}));
+}
+
+TEST_F(FaceDatabaseReader, BottomLeftPicturesOfEarlierDatabasesLoadUpright) {
+    trainSmall();
+    const cv::Mat average = pAvgTrainImg.clone(), first = eigenVectArr[0].clone();
+    std::string xml = readText("facedata.xml");
+    const auto record = xml.find("<eigenVect_0");
+    // Rows stored bottom row first, as a classic bottom-left picture holds them.
+    const auto dataAt = xml.find("<data>", record) + 6, dataEnd = xml.find("</data>", record);
+    cv::Mat flipped;
+    cv::flip(first, flipped, 0);
+    std::string data;
+    for (int i = 0; i < static_cast<int>(flipped.total()); ++i) data += cv::format(" %.8e", flipped.ptr<float>()[i]);
+    xml.replace(dataAt, dataEnd - dataAt, data);
+    xml.replace(xml.find("top-left", record), 8, "bottom-left");
+    writeText("facedata.xml", xml);
+    ASSERT_EQ(load(), 1);
+    EXPECT_TRUE(sameBits(eigenVectArr[0], first));
+    EXPECT_TRUE(sameBits(pAvgTrainImg, average));
+}
+
+TEST_F(FaceDatabaseReader, DatabaseCutShortAnywhereIsRefused) {
+    trainSmall();
+    const std::string good = readText("facedata.xml");
+    const std::size_t end = good.rfind("</opencv_storage>") + std::string("</opencv_storage>").size();
+    ASSERT_EQ(load(), 1);
+    for (std::size_t cut = 0; cut < end; cut += cut < 800 ? 1 : 5) {
+        expectRefused(good.substr(0, cut), "cut at " + std::to_string(cut));
+        if (HasFailure()) return;
+    }
+}
+
+TEST_F(FaceDatabaseReader, DamagedDatabasesAreRefusedAndTheLoadedOneStays) {
+    trainSmall();
+    const std::string good = readText("facedata.xml");
+    ASSERT_EQ(load(), 1);
+    const auto edit = [&](const std::string& from, const std::string& to) { return replaced(good, from, to); };
+    // The values between <data> and </data> of one record.
+    const auto withData = [&](const std::string& record, const std::string& values) {
+        std::string xml = good;
+        const auto begin = xml.find("<data>", xml.find("<" + record + " ")) + 6;
+        return xml.replace(begin, xml.find("</data>", begin) - begin, values);
+    };
+    const std::string numbers = "trainPersonNumMat";
+    const std::vector<std::pair<std::string, std::string>> damages = {
+        {"mismatched close", edit("</nEigens>", "</nEigen>")},
+        {"unclosed element", edit("<nEigens>3</nEigens>", "<nEigens>3")},
+        {"element nested deeper", edit("<nEigens>3</nEigens>", "<nEigens><n>3</n></nEigens>")},
+        {"record in a record", edit("<rows>1</rows>", "<rows type_id=\"opencv-matrix\"><rows>1</rows></rows>")},
+        {"unknown record field", edit("<dt>i</dt>", "<dt>i</dt><step>4</step>")},
+        {"missing record field", edit("<dt>i</dt>", "")},
+        {"unknown type_id", edit("\"opencv-matrix\"", "\"opencv-nd-matrix\"")},
+        {"second attribute", edit("type_id=\"opencv-image\">", "type_id=\"opencv-image\" x=\"1\">")},
+        {"empty tag", edit("<nEigens>3</nEigens>", "<nEigens/>")},
+        {"entry given twice", edit("<nEigens>3</nEigens>", "<nEigens>3</nEigens><nEigens>3</nEigens>")},
+        {"count not a number", edit("<nEigens>3</nEigens>", "<nEigens>3x</nEigens>")},
+        {"persons as a string", edit("<nPersons>2</nPersons>", "<nPersons>\"2\"</nPersons>")},
+        {"persons beyond int", edit("<nPersons>2</nPersons>", "<nPersons>99999999999</nPersons>")},
+        {"data word not a number", withData(numbers, "1 1 2 x2")},
+        {"real in integer data", withData(numbers, "1 1.5 2 2")},
+        {"hexadecimal", withData(numbers, "1 0x1 2 2")},
+        {"data count short", withData(numbers, "1 1 2")},
+        {"data count long", withData(numbers, "1 1 2 2 2")},
+        {"byte beyond a byte", replaced(withData(numbers, "1 1 2 256"), "<dt>i</dt>", "<dt>u</dt>")},
+        {"float beyond float", withData("eigenValMat", "3.5e+38 0.5 0.25")},
+        {"not finite eigenvalue", withData("eigenValMat", ".Nan 0.5 0.25")},
+        {"size beyond the limit", edit("<width>6</width>", "<width>2147483647</width>")},
+        {"sizes whose product overflows",
+         edit("<rows>1</rows>\n  <cols>4</cols>\n  <dt>i</dt>",
+              "<rows>2147483647</rows>\n  <cols>2147483647</cols>\n  <dt>\"4i\"</dt>")},
+        {"negative size", edit("<height>7</height>", "<height>-7</height>")},
+        {"unknown origin", edit("<origin>top-left</origin>", "<origin>middle</origin>")},
+        {"picture of bytes",
+         replaced(withData("avgTrainImg", repeated("1 ", 42)), "<dt>f</dt>", "<dt>u</dt>", "avgTrainImg")},
+        {"unknown entity", edit("<personName_1>s3<", "<personName_1>\"s&nbsp;3\"<")},
+        {"bare ampersand", edit("<personName_1>s3<", "<personName_1>s&3<")},
+        {"unclosed quote", edit("<personName_1>s3<", "<personName_1>\"s3<")},
+        {"two words unquoted", edit("<personName_1>s3<", "<personName_1>s 3<")},
+        {"unclosed comment", edit("<nEigens>", "<!-- <nEigens>")},
+        {"no header", edit("<?xml version=\"1.0\"?>", "")},
+        {"another root", edit("<opencv_storage>", "<storage>")},
+        {"text inside the root", edit("<nEigens>", "x<nEigens>")},
+        {"text after the root", edit("</opencv_storage>", "</opencv_storage>x")},
+        {"YAML", "%YAML:1.0\n---\nnPersons: 1\n"},
+        {"empty file", ""},
+        {"deep nesting", "<?xml version=\"1.0\"?>\n<opencv_storage>\n" + repeated("<a>", 100000)},
+    };
+    for (const auto& [what, xml] : damages) expectRefused(xml, what);
+}
+
+TEST_F(FaceDatabaseReader, FileThatCrashedOpenCvsReaderIsRefused) {
+    trainSmall();
+    ASSERT_EQ(load(), 1);
+    const std::string crash =
+        robotest::readFile(robotest::testData("../../fuzz/regressions/facedata/opencv-xml-reader-segfault"));
+    ASSERT_GT(crash.size(), 1000u);
+    expectRefused(crash, "opencv-xml-reader-segfault");
+}
+
+}  // namespace
