@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <new>
 #include <system_error>
 #include <utility>
 
@@ -468,7 +469,7 @@ std::string parseDocument(std::string_view xml, Document& document) {
     } catch (const ParseError& error) {
         document.clear();
         return "line " + std::to_string(lineOf(xml, error.at)) + ": " + error.what;
-    } catch (const cv::Exception& error) {  // a picture OpenCV could not allocate
+    } catch (const std::exception& error) {  // memory for a picture or a name ran out
         document.clear();
         return error.what();
     }
@@ -486,7 +487,13 @@ ReadStatus readDocument(const std::string& path, Document& document, std::string
     }
     std::ifstream file(path, std::ios::binary);
     if (!file) return ReadStatus::Unreadable;
-    std::string bytes(static_cast<std::size_t>(size), '\0');
+    std::string bytes;
+    try {
+        bytes.resize(static_cast<std::size_t>(size));
+    } catch (const std::bad_alloc&) {
+        fault = "no memory for " + std::to_string(size) + " bytes";
+        return ReadStatus::Damaged;
+    }
     file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     if (static_cast<std::uintmax_t>(file.gcount()) != size || file.peek() != std::char_traits<char>::eof()) {
         fault = "changed while read";
