@@ -313,10 +313,11 @@ int storeTrainingData() {
 }
 
 int loadTrainingData(cv::Mat& trainPersonNumMat) {
-    // The robot's own strict reader: OpenCV's XML reader can crash on a damaged file.
+    // The robot's own strict reader: OpenCV's XML reader can crash on a damaged
+    // file. Its reason (line and fault, in English) stays off the console.
     storage::Document file;
-    std::string unread;
-    const storage::ReadStatus status = storage::readDocument(kDatabaseFile, file, unread);
+    std::string reason;
+    const storage::ReadStatus status = storage::readDocument(kDatabaseFile, file, reason);
     if (status == storage::ReadStatus::Unreadable) {
         gf.footerLine("Negaliu atidaryti DB failo 'facedata.xml'.");
         return 0;
