@@ -1,6 +1,7 @@
 // The real robot program in a pseudo-terminal of 80 x 60, with every device it
 // looks for present: the servo controller simulator on COM2, the typed-word
-// recogniser on port 10500, recordings as video1/video2, a face database in the
+// recogniser (or the listening one, hearing a recording) on port 10500,
+// recordings as video1/video2, a face database in the
 // working directory, and a stand-in synthesiser first on PATH that writes each
 // command line it gets to a file. Keys are typed into the terminal; words into
 // the recogniser. Time in the program is virtual, so its pauses pass at once.
@@ -128,10 +129,13 @@ private:
     std::string path_;
 };
 
-// robotas-hear reading the words the test types into its standard input.
-class TypedRecogniser {
+// robotas-hear reading the words the test types into its standard input, or,
+// given options such as --wav FILE, listening to sound instead.
+class Recogniser {
 public:
-    explicit TypedRecogniser(const std::string& folder) : log_(folder + "/recogniser.log"), output_(folder + "/recogniser.out") {
+    explicit Recogniser(const std::string& folder, Lines options = {})
+        : log_(folder + "/recogniser.log"), output_(folder + "/recogniser.out") {
+        if (options.empty()) options = {"--log", log_};
         int words[2];
         if (pipe(words) != 0) return;
         pid_ = fork();
@@ -141,15 +145,18 @@ public:
             dup2(out, STDOUT_FILENO);
             dup2(out, STDERR_FILENO);
             close(words[1]);
-            const std::string program = robotest::programPath("robotas-hear");
-            execl(program.c_str(), program.c_str(), "--log", log_.c_str(), static_cast<char*>(nullptr));
+            std::string program = robotest::programPath("robotas-hear");
+            std::vector<char*> argv{program.data()};
+            for (std::string& option : options) argv.push_back(option.data());
+            argv.push_back(nullptr);
+            execv(argv[0], argv.data());
             _exit(127);
         }
         close(words[0]);
         input_ = words[1];
         listening_ = waitUntil([&] { return readFile(output_).find("listening") != std::string::npos; }, 5000);
     }
-    ~TypedRecogniser() {
+    ~Recogniser() {
         if (input_ >= 0) close(input_);
         if (pid_ > 0) {
             kill(pid_, SIGTERM);
@@ -161,8 +168,10 @@ public:
         const std::string line = words + "\n";
         ASSERT_EQ(write(input_, line.data(), line.size()), static_cast<ssize_t>(line.size()));
     }
-    // Every line the robot sent.
+    // Every line the robot sent (the typed-word recogniser only).
     Lines received() const { return readLines(log_); }
+    // What the recogniser printed.
+    std::string output() const { return readFile(output_); }
 
 private:
     std::string log_, output_;
@@ -260,10 +269,22 @@ protected:
         ASSERT_TRUE(work.prepare()) << readFile(work.file("tools.log"));
         servo = std::make_unique<robotest::Ssc32Simulator>(work.path());
         ASSERT_TRUE(servo->running());
-        recogniser = std::make_unique<TypedRecogniser>(work.path());
-        ASSERT_TRUE(recogniser->listening()) << readFile(work.file("recogniser.out"));
+    }
+
+    // The recogniser with options (none: the typed-word one), then the robot.
+    void start(const Lines& recogniserOptions = {}) {
+        recogniser = std::make_unique<Recogniser>(work.path(), recogniserOptions);
+        ASSERT_TRUE(recogniser->listening()) << recogniser->output();
         robot = std::make_unique<RobotProgram>(work);
         ASSERT_TRUE(robot->started());
+    }
+
+    // The known-faces mode has started when the robot greets the person in
+    // the recording by name ("101_Jonas" without its ID) and shows the name.
+    void expectKnownFacesModeGreetsJonas() {
+        const std::string greeting = spoken("lv+m4", "_Jonas");
+        ASSERT_TRUE(robot->waitFor([&] { return count(work.speech(), greeting) == 1; })) << robot->screen();
+        EXPECT_TRUE(robot->waitForScreen("101_Jonas")) << robot->screen();
     }
 
     // The words are typed when the robot shows that it listens for them.
@@ -274,11 +295,12 @@ protected:
 
     DemoWorkDir work;
     std::unique_ptr<robotest::Ssc32Simulator> servo;
-    std::unique_ptr<TypedRecogniser> recogniser;
+    std::unique_ptr<Recogniser> recogniser;
     std::unique_ptr<RobotProgram> robot;
 };
 
 TEST_F(RobotProgramTest, StartsWithEveryDeviceGreetsNamesTheKnownPersonAndEndsFromTheMenu) {
+    start();
     // Start-up: every device answers.
     sayWhenAsked("Pasakyk zodi: 'SVEIKAS' tada pasikurs", "SVEIKAS");
     EXPECT_NE(robot->screen().find("PRISIJUNGE prie 'JULIUS' serverio"), std::string::npos) << robot->screen();
@@ -288,9 +310,8 @@ TEST_F(RobotProgramTest, StartsWithEveryDeviceGreetsNamesTheKnownPersonAndEndsFr
     // mode, which names the person in the recording.
     sayWhenAsked("Isrink roboto darbo rezima:", "KAS");
     const Lines beforeTheMode = servo->lines();
-    const std::string greeting = spoken("lv+m4", "_Jonas");  // "101_Jonas" without its ID
-    ASSERT_TRUE(robot->waitFor([&] { return count(work.speech(), greeting) == 1; })) << robot->screen();
-    EXPECT_TRUE(robot->waitForScreen("101_Jonas")) << robot->screen();
+    expectKnownFacesModeGreetsJonas();
+    const std::string greeting = spoken("lv+m4", "_Jonas");
 
     // The head follows the face across the picture: the pan servo (channel 7) is
     // sent to new places while the mode runs.
@@ -333,6 +354,25 @@ TEST_F(RobotProgramTest, StartsWithEveryDeviceGreetsNamesTheKnownPersonAndEndsFr
     // The recogniser was told to end.
     ASSERT_FALSE(recogniser->received().empty());
     EXPECT_EQ(recogniser->received().back(), "DIE");
+}
+
+// The listening recogniser hears a recording of a voice saying SVEIKAS, then
+// KAS, in room noise; the unchanged robot answers the greeting and starts the
+// known-faces mode, as it does for typed words.
+TEST_F(RobotProgramTest, HearsSveikasThenKasSpokenAndStartsTheKnownFacesMode) {
+    start({"--wav", robotest::testData("hear/sveikas-kas.wav")});
+    EXPECT_TRUE(robot->waitForScreen("Pasakyk zodi: 'SVEIKAS' tada pasikurs")) << robot->screen();
+    ASSERT_TRUE(robot->waitFor([&] { return count(work.speech(), spoken("lv+m4", "la'ba'sz")) == 1; }))
+        << recogniser->output();
+    EXPECT_TRUE(robot->waitForScreen("Isrink roboto darbo rezima:")) << robot->screen();
+    expectKnownFacesModeGreetsJonas();
+    EXPECT_NE(recogniser->output().find("heard SVEIKAS"), std::string::npos) << recogniser->output();
+    EXPECT_NE(recogniser->output().find("heard KAS"), std::string::npos) << recogniser->output();
+
+    robot->type("m");
+    ASSERT_TRUE(robot->waitForScreen("Isrinkite : [1-9] ir spausti - Enter")) << robot->screen();
+    robot->type("9\r");
+    EXPECT_EQ(robot->waitForExit(), 1) << robot->screen();
 }
 
 }  // namespace

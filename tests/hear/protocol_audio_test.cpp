@@ -72,11 +72,17 @@ TEST(HearMessages, GarbageWordsRejectTheWholeUtteranceAndFillersAreSkipped) {
     EXPECT_TRUE(hear::Decoder::commandWords(nullptr).empty());
 }
 
-hear::Samples tone(int rate, double seconds) {
+hear::Samples tone(int rate, double seconds, double hertz = 440) {
     hear::Samples samples(static_cast<std::size_t>(rate * seconds));
     for (std::size_t i = 0; i < samples.size(); ++i)
-        samples[i] = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * 440 * static_cast<double>(i) / rate));
+        samples[i] = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * hertz * static_cast<double>(i) / rate));
     return samples;
+}
+
+double rms(const hear::Samples& samples, std::size_t from, std::size_t to) {
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i) sum += static_cast<double>(samples[i]) * samples[i];
+    return std::sqrt(sum / static_cast<double>(to - from));
 }
 
 TEST(HearWav, OtherRatesAndStereoBecomeSixteenKilohertzMono) {
@@ -92,6 +98,18 @@ TEST(HearWav, OtherRatesAndStereoBecomeSixteenKilohertzMono) {
     const std::size_t at = 4000;
     const double amplitude = std::hypot(read[at], read[at + static_cast<std::size_t>(std::lround(quarter))]);
     EXPECT_NEAR(amplitude, 8000, 800);
+}
+
+TEST(HearWav, GoingDownInRateRemovesSoundAboveTheNewNyquistInsteadOfFoldingIt) {
+    // 9 kHz at 22 050 Hz would fold to 7 kHz, inside the band the recogniser
+    // hears; 6 kHz is below 8 kHz and must pass whole; going up adds nothing.
+    const hear::Samples folded = hear::resample(tone(22050, 0.5, 9000), 22050, 16000);
+    const hear::Samples passed = hear::resample(tone(22050, 0.5, 6000), 22050, 16000);
+    const hear::Samples raised = hear::resample(tone(8000, 0.5, 3000), 8000, 16000);
+    const double full = 8000 / std::sqrt(2.0);
+    EXPECT_LT(rms(folded, 1000, 7000), full * 0.01);
+    EXPECT_NEAR(rms(passed, 1000, 7000), full, full * 0.05);
+    EXPECT_NEAR(rms(raised, 1000, 7000), full, full * 0.05);
 }
 
 TEST(HearWav, FormatsThatAreNotSixteenBitPcmAreRefusedWithTheReason) {

@@ -125,31 +125,39 @@ bool readWav(const std::string& path, Samples& samples, std::string& why) {
     return parseWav(bytes, samples, why);
 }
 
+namespace {
+
+constexpr int kZeroCrossings = 16;  // of the filter's sinc on each side
+constexpr double kPassBand = 0.92;  // of the lower of the two Nyquist frequencies
+
+double sinc(double x) { return x == 0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x); }
+
+// A low-pass at kPassBand of the lower Nyquist frequency, as a Hann-windowed
+// sinc, evaluated at source position where.
+double filteredAt(const std::vector<double>& source, double where, double cutoff) {
+    const double reach = kZeroCrossings / cutoff;  // in source samples
+    const long first = std::max(0L, static_cast<long>(std::ceil(where - reach)));
+    const long last = std::min(static_cast<long>(source.size()) - 1, static_cast<long>(std::floor(where + reach)));
+    double value = 0;
+    for (long k = first; k <= last; ++k) {
+        const double x = where - static_cast<double>(k);
+        const double window = 0.5 + 0.5 * std::cos(M_PI * x / reach);
+        value += source[static_cast<std::size_t>(k)] * cutoff * sinc(cutoff * x) * window;
+    }
+    return value;
+}
+
+}  // namespace
+
 Samples resample(const Samples& in, int fromRate, int toRate) {
     if (fromRate == toRate || in.empty()) return in;
-    std::vector<double> source(in.begin(), in.end());
-    if (toRate < fromRate) {
-        // A moving average as wide as one output sample: enough to keep
-        // folded-over energy out of a recogniser that looks below 6.8 kHz.
-        const int width = std::max(1, static_cast<int>(std::lround(static_cast<double>(fromRate) / toRate)));
-        std::vector<double> smoothed(source.size());
-        double sum = 0;
-        for (std::size_t i = 0; i < source.size(); ++i) {
-            sum += source[i];
-            if (i >= static_cast<std::size_t>(width)) sum -= source[i - width];
-            smoothed[i] = sum / std::min<double>(width, static_cast<double>(i + 1));
-        }
-        source.swap(smoothed);
-    }
+    const std::vector<double> source(in.begin(), in.end());
     const double step = static_cast<double>(fromRate) / toRate;
+    const double cutoff = kPassBand * std::min(1.0, 1.0 / step);
     const std::size_t count = static_cast<std::size_t>(static_cast<double>(in.size()) / step);
     Samples out(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const double where = static_cast<double>(i) * step;
-        const std::size_t left = static_cast<std::size_t>(where);
-        const std::size_t right = std::min(left + 1, source.size() - 1);
-        const double fraction = where - static_cast<double>(left);
-        const double value = source[left] * (1 - fraction) + source[right] * fraction;
+        const double value = filteredAt(source, static_cast<double>(i) * step, cutoff);
         out[i] = static_cast<std::int16_t>(std::clamp(std::lround(value), -32768L, 32767L));
     }
     return out;

@@ -21,8 +21,10 @@ bool readWav(const std::string& path, Samples& samples, std::string& why);
 // The same for the bytes of a whole WAV file.
 bool parseWav(const std::string& bytes, Samples& samples, std::string& why);
 
-// Linear-interpolation rate conversion (the input is low-passed first when
-// the rate goes down, so high frequencies do not fold into the speech band).
+// Rate conversion through a windowed-sinc low-pass below the lower of the two
+// Nyquist frequencies: going down, sound above the new Nyquist frequency is
+// removed instead of folding into the speech band (espeak-ng's 22 050 Hz hiss
+// would otherwise reach the recogniser as false fricatives).
 Samples resample(const Samples& in, int fromRate, int toRate);
 
 // A stream of 16 kHz mono samples.
