@@ -91,15 +91,12 @@ protected:
         mode();
     }
 
-    // The aloe pair as both cameras' recording, shrunk by scale.
-    static void recordAloe(double scale = 1.0) {
+    static void recordAloe() {
         for (auto [index, file] : {std::pair<int, const char*>{1, "stereo/aloeR_320x240.png"},
                                    {2, "stereo/aloeL_320x240.png"}}) {
             const std::string folder = "video" + std::to_string(index);
             std::filesystem::create_directories(folder);
-            cv::Mat picture = cv::imread(robotest::testData(file));
-            if (scale != 1.0) cv::resize(picture, picture, cv::Size(), scale, scale, cv::INTER_AREA);
-            cv::imwrite(folder + "/frame001.png", picture);
+            cv::imwrite(folder + "/frame001.png", cv::imread(robotest::testData(file)));
         }
     }
     static void writeQ() { robotest::writeTestReprojectionMatrix(); }
@@ -114,10 +111,7 @@ TEST_F(Soak, BlockMatchingDepthMode) {
 }
 
 TEST_F(Soak, GraphCutDepthMode) {
-    // A quarter-size pair: a frame's cut takes under a tenth of a second, so
-    // the long run ends in minutes, and every picture a frame made and kept
-    // would still add up to far more than the noise allowance.
-    recordAloe(0.25);
+    recordAloe();
     soak("graph-cut depth", framesFor(10000, 4), stereoGC);
 }
 
