@@ -99,14 +99,13 @@ protected:
             cv::imwrite(folder + "/frame001.png", cv::imread(robotest::testData(file)));
         }
     }
-    static void writeQ() { robotest::writeTestReprojectionMatrix(); }
 
     robotest::ScopedWorkDir dir;
 };
 
 TEST_F(Soak, BlockMatchingDepthMode) {
     recordAloe();
-    writeQ();
+    robotest::writeTestReprojectionMatrix();
     soak("block-matching depth", framesFor(10000), stereoBM);
 }
 

@@ -134,7 +134,7 @@ double sinc(double x) { return x == 0 ? 1.0 : std::sin(M_PI * x) / (M_PI * x); }
 
 // A low-pass at kPassBand of the lower Nyquist frequency, as a Hann-windowed
 // sinc, evaluated at source position where.
-double filteredAt(const std::vector<double>& source, double where, double cutoff) {
+double filteredAt(const Samples& source, double where, double cutoff) {
     const double reach = kZeroCrossings / cutoff;  // in source samples
     const long first = std::max(0L, static_cast<long>(std::ceil(where - reach)));
     const long last = std::min(static_cast<long>(source.size()) - 1, static_cast<long>(std::floor(where + reach)));
@@ -142,7 +142,7 @@ double filteredAt(const std::vector<double>& source, double where, double cutoff
     for (long k = first; k <= last; ++k) {
         const double x = where - static_cast<double>(k);
         const double window = 0.5 + 0.5 * std::cos(M_PI * x / reach);
-        value += source[static_cast<std::size_t>(k)] * cutoff * sinc(cutoff * x) * window;
+        value += static_cast<double>(source[static_cast<std::size_t>(k)]) * cutoff * sinc(cutoff * x) * window;
     }
     return value;
 }
@@ -151,13 +151,12 @@ double filteredAt(const std::vector<double>& source, double where, double cutoff
 
 Samples resample(const Samples& in, int fromRate, int toRate) {
     if (fromRate == toRate || in.empty()) return in;
-    const std::vector<double> source(in.begin(), in.end());
     const double step = static_cast<double>(fromRate) / toRate;
     const double cutoff = kPassBand * std::min(1.0, 1.0 / step);
     const std::size_t count = static_cast<std::size_t>(static_cast<double>(in.size()) / step);
     Samples out(count);
     for (std::size_t i = 0; i < count; ++i) {
-        const double value = filteredAt(source, static_cast<double>(i) * step, cutoff);
+        const double value = filteredAt(in, static_cast<double>(i) * step, cutoff);
         out[i] = static_cast<std::int16_t>(std::clamp(std::lround(value), -32768L, 32767L));
     }
     return out;
