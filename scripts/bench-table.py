@@ -38,6 +38,9 @@ ROWS = [
      "StereoSGBM 64 disparities", "SemiGlobal/64"),
     ("Mechanics step (head + inputs, pty)", "hardware_bench", "BM_HeadCommandsAndInputQuery", None, None),
     ("Head commands only", "hardware_bench", "BM_HeadCommandsOnly", None, None),
+    ("Word template warping (60 x 70 frames)", "hear_bench", "BM_WarpRobot",
+     "batchDistance, same frames", "BM_FrameDistancesOpenCv"),
+    ("Utterance against all word templates", "hear_bench", "BM_UtteranceAgainstRobotTemplates", None, None),
 ]
 
 # Run settings google-benchmark appends to a case's name.

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <chrono>
 #include <fstream>
+#include <random>
 #include <sstream>
 
 extern "C" {
@@ -56,6 +57,53 @@ bool mostlyClipped(const Samples& samples) {
     return !samples.empty() && static_cast<std::size_t>(clipped) * 5 >= samples.size();
 }
 
+// Digital silence (espeak-ng's pauses, a muted microphone) has the spectrum
+// of the logarithm's floor, which neither the acoustic model's silence nor
+// any spoken frame comes near: the decoder took it for words. A faint steady
+// hiss under the loudest frame gives quiet frames the sound of a quiet room,
+// alike whatever the recording.
+constexpr double kNoiseFloorDb = 30;
+
+// The mean square sample of every 10 ms of the sound.
+std::vector<double> framePowers(const Samples& sound) {
+    std::vector<double> powers;
+    for (std::size_t at = 0; at + Segmenter::kFrameSamples <= sound.size(); at += Segmenter::kFrameSamples) {
+        double power = 0;
+        for (int i = 0; i < Segmenter::kFrameSamples; ++i) power += double(sound[at + i]) * sound[at + i];
+        powers.push_back(power / Segmenter::kFrameSamples);
+    }
+    return powers;
+}
+
+Samples withNoiseFloor(const Samples& sound) {
+    const std::vector<double> powers = framePowers(sound);
+    const double loudest = powers.empty() ? 0 : *std::max_element(powers.begin(), powers.end());
+    std::minstd_rand random(7);  // the same hiss for the same sound
+    std::normal_distribution<double> hiss(0.0, std::sqrt(loudest) * std::pow(10.0, -kNoiseFloorDb / 20));
+    Samples floored(sound.size());
+    for (std::size_t i = 0; i < sound.size(); ++i)
+        floored[i] = static_cast<std::int16_t>(std::clamp(std::lround(sound[i] + hiss(random)), -32768L, 32767L));
+    return floored;
+}
+
+// The loudest 10 ms of an utterance against its quiet tenth (the room
+// around the word), in dB.
+double loudestAboveBackgroundDb(const Samples& sound) {
+    std::vector<double> powers = framePowers(sound);
+    if (powers.size() < 10) return 0;
+    std::sort(powers.begin(), powers.end());
+    return 10 * std::log10((powers.back() + 1) / (powers[powers.size() / 10] + 1));  // + 1: digital silence
+}
+
+// A word the grammar heard as the same command word may lie this much farther
+// from its templates than the threshold.
+constexpr double kAgreementAllowance = 1.2;
+// In louder noise every utterance lies about as near to the noisy templates
+// as another: there, only a word the grammar and the templates agree on is
+// taken. (A word spoken 18 dB above the noise stands 20-24 dB above it at its
+// loudest, one spoken 6 dB above, 9-13 dB.)
+constexpr double kClearSpeechDb = 16;
+
 }  // namespace
 
 std::unique_ptr<Decoder> Decoder::open(const DecoderOptions& options, std::string& why) {
@@ -90,7 +138,11 @@ std::unique_ptr<Decoder> Decoder::open(const DecoderOptions& options, std::strin
         why = "the decoder would not load " + options.model + " with " + grammar;
         return nullptr;
     }
-    return std::unique_ptr<Decoder>(new Decoder(decoder, options.phones));
+    std::unique_ptr<Decoder> made(new Decoder(decoder, options.phones));
+    const std::string templates = options.grammar + "/robot.templates";
+    if (options.useTemplates && !options.phones && readable(templates) && !made->templates_.load(templates, why))
+        return nullptr;
+    return made;
 }
 
 Decoder::Decoder(ps_decoder_s* decoder, bool phones) : decoder_(decoder), phones_(phones) {}
@@ -125,13 +177,80 @@ void Decoder::drop() {
 }
 
 std::vector<std::string> Decoder::decode(const Samples& utterance) {
+    lastMatch_ = {"", 0};
     if (mostlyClipped(utterance)) return {};  // overdriven sound decodes as anything at all
     Stopwatch watch(decodingSeconds_);
+    const Samples floored = withNoiseFloor(utterance);
+    decodeWhole(floored);
+    const char* hypothesis = ps_get_hyp(decoder_, nullptr);
+    if (phones_) return splitHypothesis(hypothesis);
+    std::vector<std::string> words = commandWords(hypothesis);
+    return templates_.empty() ? words : templateWords(floored, words);
+}
+
+void Decoder::decodeWhole(const Samples& utterance) {
     ps_start_utt(decoder_);
     ps_process_raw(decoder_, utterance.data(), utterance.size(), FALSE, TRUE);
     ps_end_utt(decoder_);
-    const char* hypothesis = ps_get_hyp(decoder_, nullptr);
-    return phones_ ? splitHypothesis(hypothesis) : commandWords(hypothesis);
+}
+
+std::vector<std::string> Decoder::templateWords(const Samples& floored, const std::vector<std::string>& grammarWords) {
+    lastMatch_ = templates_.nearest(spokenPart(floored));
+    if (lastMatch_.word.empty()) return {};
+    const bool agreed = grammarWords == std::vector<std::string>{lastMatch_.word};
+    const bool clear = loudestAboveBackgroundDb(floored) >= kClearSpeechDb;
+    const double threshold = templates_.threshold() * (agreed ? kAgreementAllowance : 1.0);
+    if ((!clear && !agreed) || lastMatch_.distance > threshold) return {};
+    return {lastMatch_.word};
+}
+
+std::vector<Cepstrum> Decoder::spokenCepstra(const Samples& recording) {
+    if (std::all_of(recording.begin(), recording.end(), [](std::int16_t s) { return s == 0; })) return {};
+    const Samples floored = withNoiseFloor(recording);
+    decodeWhole(floored);
+    return spokenPart(floored);
+}
+
+// The cepstra of the words in the sound just decoded.
+std::vector<Cepstrum> Decoder::spokenPart(const Samples& floored) {
+    const auto [first, last] = spokenFrames();
+    const std::vector<Cepstrum> all = cepstra(floored);
+    if (first < 0 || last >= static_cast<int>(all.size())) return {};
+    return {all.begin() + first, all.begin() + last + 1};
+}
+
+// The first and last frame of the words (command or garbage) the decoder
+// heard, silence and noise fillers left out; -1, -1 when it heard none.
+std::pair<int, int> Decoder::spokenFrames() {
+    int first = -1, last = -1;
+    for (ps_seg_t* segment = ps_seg_iter(decoder_); segment; segment = ps_seg_next(segment)) {
+        const char* word = ps_seg_word(segment);
+        if (word[0] == '<' || word[0] == '[' || word[0] == '+') continue;
+        int start = 0, end = 0;
+        ps_seg_frames(segment, &start, &end);
+        if (first < 0) first = start;
+        last = end;
+    }
+    return {first, last};
+}
+
+// The decoder's own front end, frame for frame as the decoder saw the sound.
+std::vector<Cepstrum> Decoder::cepstra(const Samples& floored) {
+    fe_t* fe = ps_get_fe(decoder_);
+    std::vector<Cepstrum> frames;
+    fe_start_utt(fe);
+    const std::int16_t* next = floored.data();
+    std::size_t left = floored.size();
+    Cepstrum frame{};
+    mfcc_t* out = frame.data();
+    while (left > 0) {
+        int32 count = 1;
+        if (fe_process_frames(fe, &next, &left, &out, &count, nullptr) < 0 || count == 0) break;
+        frames.push_back(frame);
+    }
+    int32 count = 0;
+    if (fe_end_utt(fe, out, &count) >= 0 && count == 1) frames.push_back(frame);
+    return frames;
 }
 
 std::vector<std::string> Decoder::splitHypothesis(const char* hypothesis) {

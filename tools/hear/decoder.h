@@ -3,6 +3,9 @@
 // sound into utterances and each utterance is decoded, whole, against the
 // robot's grammar. Words outside the grammar match its garbage loop and give an
 // utterance without words (rejected) instead of the nearest command word.
+// With word templates (robot.templates in the grammar folder), the decoding
+// finds where the word lies in the utterance and the templates say which
+// command word it is, or that it is none.
 
 #include <cstdint>
 #include <memory>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "tools/hear/segmenter.h"
+#include "tools/hear/templates.h"
 
 struct ps_decoder_s;
 
@@ -17,7 +21,8 @@ namespace hear {
 
 struct DecoderOptions {
     std::string model = "/usr/share/pocketsphinx/model/en-us/en-us";
-    std::string grammar;  // folder with robot.dict, robot.gram and robot.conf (settings)
+    std::string grammar;  // folder with robot.dict, robot.gram, robot.conf (settings), robot.templates
+    bool useTemplates = true;  // robot.templates, when there is one
     bool phones = false;  // report the phones heard instead of words (for working on the grammar)
 };
 
@@ -54,10 +59,21 @@ public:
     // make the whole utterance rejected.
     static std::vector<std::string> commandWords(const char* hypothesis);
 
+    // The cepstra of the spoken part of a recording, all of it one utterance
+    // (for making templates); empty when nothing was spoken.
+    std::vector<Cepstrum> spokenCepstra(const Samples& recording);
+    // The nearest template to the last utterance decoded (empty word without templates).
+    const WordTemplates::Match& lastMatch() const { return lastMatch_; }
+
 private:
     Decoder(ps_decoder_s* decoder, bool phones);
     static std::vector<std::string> splitHypothesis(const char* hypothesis);
     std::vector<std::string> decode(const Samples& utterance);
+    void decodeWhole(const Samples& utterance);
+    std::vector<std::string> templateWords(const Samples& floored, const std::vector<std::string>& grammarWords);
+    std::vector<Cepstrum> spokenPart(const Samples& floored);
+    std::pair<int, int> spokenFrames();
+    std::vector<Cepstrum> cepstra(const Samples& floored);
 
     ps_decoder_s* decoder_;
     bool phones_;
@@ -66,6 +82,8 @@ private:
     int frameFill_ = 0;
     long long samplesTaken_ = 0;
     double decodingSeconds_ = 0;
+    WordTemplates templates_;
+    WordTemplates::Match lastMatch_{"", 0};
 };
 
 }  // namespace hear

@@ -8,9 +8,14 @@
 //       listens: the microphone, a WAV file played in real time (X times
 //       faster with --speed X; playback starts when the robot connects and
 //       silence follows it), or raw 16 kHz mono 16-bit PCM on standard input
-//   robotas-hear --decode FILE... [--grammar DIR] [--phones]
+//   robotas-hear --decode FILE... [--grammar DIR] [--phones | --no-templates] [--scores]
 //       decodes WAV files as fast as it can and prints each one's words
-//       (with --phones: the phones heard, for working on the grammar)
+//       (with --phones: the phones heard, for working on the grammar; with
+//       --scores: each utterance's nearest template and its distance)
+//   robotas-hear --make-templates OUT FILE... --unknown FILE... [--grammar DIR]
+//       makes word templates from recordings named WORD-SPEAKER-anything.wav,
+//       with the threshold that rejects nearly all of the unknown words
+//       (recordings of words outside the vocabulary, named the same way)
 
 #include <signal.h>
 #include <unistd.h>
@@ -18,6 +23,7 @@
 #include <cstdlib>
 #include <iomanip>
 #include <iostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -32,7 +38,11 @@
 
 namespace {
 
-enum class Mode { Typed, Mic, Wav, Pcm, Decode };
+enum class Mode { Typed, Mic, Wav, Pcm, Decode, MakeTemplates };
+
+// The share of unknown words whose distance sets the templates' threshold:
+// about one in twenty unknown words from a new voice gets through.
+constexpr double kUnknownWordsAccepted = 0.05;
 
 struct Options {
     Mode mode = Mode::Typed;
@@ -40,13 +50,17 @@ struct Options {
     std::string wav;
     double speed = 1.0;
     hear::DecoderOptions decoder;
-    std::vector<std::string> files;  // --decode
+    std::vector<std::string> files;  // --decode, --make-templates
+    std::vector<std::string> unknown;  // --make-templates
+    std::string templates;             // --make-templates
+    bool scores = false;
 };
 
 const char* const kUsage =
     "usage: robotas-hear [--port N] [--script FILE] [--log FILE]\n"
     "       robotas-hear --mic | --wav FILE [--speed X] | --pcm   [--port N] [--grammar DIR]\n"
-    "       robotas-hear --decode FILE... [--grammar DIR] [--phones]\n";
+    "       robotas-hear --decode FILE... [--grammar DIR] [--phones | --no-templates] [--scores]\n"
+    "       robotas-hear --make-templates OUT FILE... --unknown FILE... [--grammar DIR]\n";
 
 bool setMode(Options& options, Mode mode) {
     if (options.mode != Mode::Typed) return false;  // one sound source only
@@ -68,14 +82,23 @@ bool parseOptions(int argc, char** argv, Options& options) {
             if (!setMode(options, option == "--mic" ? Mode::Mic : Mode::Pcm)) return false;
             continue;
         }
-        if (option == "--phones") {
-            options.decoder.phones = true;
+        if (option == "--phones" || option == "--no-templates" || option == "--scores") {
+            if (option == "--phones") options.decoder.phones = true;
+            if (option == "--no-templates") options.decoder.useTemplates = false;
+            if (option == "--scores") options.scores = true;
             continue;
         }
-        if (option == "--decode") {
-            if (!setMode(options, Mode::Decode)) return false;
-            for (; i + 1 < argc && argv[i + 1][0] != '-'; ++i) options.files.push_back(argv[i + 1]);
-            if (options.files.empty()) return false;
+        if (option == "--decode" || option == "--make-templates" || option == "--unknown") {
+            if (option == "--decode" && !setMode(options, Mode::Decode)) return false;
+            if (option == "--make-templates") {
+                if (!setMode(options, Mode::MakeTemplates) || i + 1 >= argc) return false;
+                options.templates = argv[++i];
+                options.decoder.useTemplates = false;
+            }
+            std::vector<std::string>& files = option == "--unknown" ? options.unknown : options.files;
+            const std::size_t before = files.size();
+            for (; i + 1 < argc && argv[i + 1][0] != '-'; ++i) files.push_back(argv[i + 1]);
+            if (files.size() == before) return false;
             continue;
         }
         if (i + 1 >= argc) return false;
@@ -99,7 +122,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
             return false;
         }
     }
-    return true;
+    return options.mode == Mode::MakeTemplates ? !options.unknown.empty() : options.unknown.empty();
 }
 
 std::unique_ptr<hear::Decoder> openDecoder(const Options& options) {
@@ -110,15 +133,76 @@ std::unique_ptr<hear::Decoder> openDecoder(const Options& options) {
 }
 
 // Collects the words of one file's utterances; "?" marks a rejected one.
+// With scores, each utterance's nearest template follows, tab-separated.
 class Transcript : public hear::UtteranceListener {
 public:
+    Transcript(const hear::Decoder& decoder, bool scores) : decoder_(decoder), scores_(scores) {}
     void speechStarted() override {}
     void heard(const std::vector<std::string>& words) override {
         if (words.empty()) text += text.empty() ? "?" : " ?";
         for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
+        if (!scores_) return;
+        std::ostringstream score;
+        score << "\t" << (decoder_.lastMatch().word.empty() ? "-" : decoder_.lastMatch().word) << " " << std::fixed
+              << std::setprecision(3) << decoder_.lastMatch().distance;
+        scoreText += score.str();
     }
     std::string text;
+    std::string scoreText;
+
+private:
+    const hear::Decoder& decoder_;
+    bool scores_;
 };
+
+// The speaker of a recording named WORD-SPEAKER-anything.wav ("" without one).
+std::string speakerOf(const std::string& path) {
+    std::string name = path.substr(path.find_last_of('/') + 1);
+    const auto dash = name.find('-');
+    if (dash == std::string::npos) return "";
+    name = name.substr(dash + 1);
+    return name.substr(0, name.find('-'));
+}
+
+std::string wordOf(const std::string& path) {
+    const std::string name = path.substr(path.find_last_of('/') + 1);
+    return name.substr(0, name.find('-'));
+}
+
+bool readRecording(const std::string& file, hear::Samples& samples) {
+    std::string why;
+    if (hear::readWav(file, samples, why)) return true;
+    std::cerr << "robotas-hear: " << file << ": " << why << "\n";
+    return false;
+}
+
+int makeTemplates(const Options& options) {
+    std::unique_ptr<hear::Decoder> decoder = openDecoder(options);
+    if (!decoder) return 2;
+    hear::WordTemplates templates;
+    hear::Samples samples;
+    for (const std::string& file : options.files) {
+        if (!readRecording(file, samples)) return 1;
+        templates.add(wordOf(file), speakerOf(file), decoder->spokenCepstra(samples));
+    }
+    std::vector<hear::UnknownWord> unknown;
+    for (const std::string& file : options.unknown) {
+        if (!readRecording(file, samples)) return 1;
+        unknown.push_back({speakerOf(file), decoder->spokenCepstra(samples)});
+    }
+    templates.setThreshold(hear::unknownWordThreshold(templates, unknown, kUnknownWordsAccepted));
+    std::string why;
+    if (templates.empty() || templates.threshold() <= 0) {
+        std::cerr << "robotas-hear: no word was heard in the recordings\n";
+        return 1;
+    }
+    if (!templates.save(options.templates, why)) {
+        std::cerr << "robotas-hear: " << why << "\n";
+        return 1;
+    }
+    std::cerr << "robotas-hear: " << templates.size() << " templates, threshold " << templates.threshold() << "\n";
+    return 0;
+}
 
 int decodeFiles(const Options& options) {
     std::unique_ptr<hear::Decoder> decoder = openDecoder(options);
@@ -126,16 +210,14 @@ int decodeFiles(const Options& options) {
     int failures = 0;
     for (const std::string& file : options.files) {
         hear::Samples samples;
-        std::string why;
-        if (!hear::readWav(file, samples, why)) {
-            std::cerr << "robotas-hear: " << file << ": " << why << "\n";
+        if (!readRecording(file, samples)) {
             ++failures;
             continue;
         }
-        Transcript transcript;
+        Transcript transcript(*decoder, options.scores);
         decoder->process(samples.data(), static_cast<long>(samples.size()), transcript);
         decoder->finish(transcript);
-        std::cout << file << "\t" << transcript.text << "\n";
+        std::cout << file << "\t" << transcript.text << transcript.scoreText << "\n";
     }
     const double sound = decoder->soundSeconds();
     const double spent = decoder->decodingSeconds();
@@ -180,6 +262,7 @@ int main(int argc, char** argv) {
     switch (options.mode) {
         case Mode::Typed: return hear::runTypedPeer(options.peer);
         case Mode::Decode: return decodeFiles(options);
+        case Mode::MakeTemplates: return makeTemplates(options);
         default: return listen(options);
     }
 }

@@ -1,0 +1,218 @@
+#include "tools/hear/templates.h"
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <sstream>
+
+namespace hear {
+namespace {
+
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+constexpr char kHeader[] = "robotas-hear word templates 1";
+constexpr std::size_t kMostTemplates = 100000;
+constexpr int kMostFrames = 1000;  // ten seconds: no command word is that long
+constexpr std::size_t kLongestWord = 64;
+
+// The front end lifters its cepstra for the acoustic model, which scales every
+// coefficient by its own variance; undone here, or the highest coefficients
+// (weighted up to twelve times) would decide every distance.
+float unliftered(int i) {
+    constexpr double kLifter = 22;
+    return static_cast<float>(1.0 / (1.0 + kLifter / 2 * std::sin(M_PI * i / kLifter)));
+}
+
+float frameDistance(const TemplateFrame& a, const TemplateFrame& b) {
+    float sum = 0;
+    for (int i = 0; i < 2 * kCepstra; ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
+    return std::sqrt(sum);
+}
+
+bool validWord(const std::string& word) {
+    return !word.empty() && word.size() <= kLongestWord &&
+           std::all_of(word.begin(), word.end(), [](char c) { return (c >= 'A' && c <= 'Z') || c == '_'; });
+}
+
+// Signed bytes, a scale a coefficient: a template is 13 bytes a frame.
+std::array<float, kCepstra> scalesFor(const std::vector<std::vector<Cepstrum>>& all) {
+    std::array<float, kCepstra> largest{};
+    for (const auto& frames : all)
+        for (const Cepstrum& c : frames)
+            for (int i = 0; i < kCepstra; ++i) largest[i] = std::max(largest[i], std::fabs(c[i]));
+    for (float& scale : largest) scale = scale > 0 ? scale / 127 : 1;
+    return largest;
+}
+
+}  // namespace
+
+std::vector<Cepstrum> normalisedCepstra(const std::vector<Cepstrum>& cepstra) {
+    Cepstrum mean{};
+    for (const Cepstrum& c : cepstra)
+        for (int i = 0; i < kCepstra; ++i) mean[i] += c[i] / static_cast<float>(cepstra.size());
+    std::vector<Cepstrum> normalised = cepstra;
+    for (Cepstrum& c : normalised)
+        for (int i = 0; i < kCepstra; ++i) c[i] = (c[i] - mean[i]) * unliftered(i);
+    return normalised;
+}
+
+TemplateFeatures withSlopes(const std::vector<Cepstrum>& normalised) {
+    TemplateFeatures features(normalised.size());
+    for (std::size_t t = 0; t < normalised.size(); ++t) {
+        const Cepstrum& before = normalised[t > 0 ? t - 1 : t];
+        const Cepstrum& after = normalised[t + 1 < normalised.size() ? t + 1 : t];
+        for (int i = 0; i < kCepstra; ++i) {
+            features[t][i] = normalised[t][i];
+            features[t][kCepstra + i] = (after[i] - before[i]) / 2;
+        }
+    }
+    return features;
+}
+
+double warpedDistance(const TemplateFeatures& a, const TemplateFeatures& b, double giveUpAbove) {
+    const std::size_t n = a.size(), m = b.size();
+    if (n == 0 || m == 0 || n > 2 * m || m > 2 * n) return kInfinity;
+    // Symmetric steps: a diagonal step counts its frame distance twice, so
+    // every path from corner to corner weighs n + m in all. Costs only grow
+    // along a path, so once a whole row is dearer than giveUpAbove allows,
+    // the end will be too.
+    const double limit = giveUpAbove * static_cast<double>(n + m);
+    std::vector<double> previous(m + 1, kInfinity), current(m + 1, kInfinity);
+    previous[0] = 0;
+    for (std::size_t i = 1; i <= n; ++i) {
+        current[0] = kInfinity;
+        double cheapest = kInfinity;
+        for (std::size_t j = 1; j <= m; ++j) {
+            const double d = frameDistance(a[i - 1], b[j - 1]);
+            current[j] = std::min({previous[j - 1] + 2 * d, previous[j] + d, current[j - 1] + d});
+            cheapest = std::min(cheapest, current[j]);
+        }
+        if (cheapest > limit) return kInfinity;
+        std::swap(previous, current);
+    }
+    return previous[m] / static_cast<double>(n + m);
+}
+
+void WordTemplates::add(const std::string& word, const std::string& speaker, const std::vector<Cepstrum>& spoken) {
+    if (!spoken.empty()) addNormalised(word, speaker, normalisedCepstra(spoken));
+}
+
+void WordTemplates::addNormalised(const std::string& word, const std::string& speaker,
+                                  std::vector<Cepstrum> normalised) {
+    TemplateFeatures features = withSlopes(normalised);
+    templates_.push_back({word, speaker, std::move(normalised), std::move(features)});
+}
+
+WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom) const {
+    Match match{"", kInfinity};
+    if (spoken.empty()) return match;
+    const TemplateFeatures features = withSlopes(normalisedCepstra(spoken));
+    for (const Template& candidate : templates_) {
+        if (!apartFrom.empty() && candidate.speaker == apartFrom) continue;
+        const double d = warpedDistance(features, candidate.features, match.distance);
+        if (d < match.distance) match = {candidate.word, d};
+    }
+    return match;
+}
+
+bool WordTemplates::save(const std::string& path, std::string& why) const {
+    std::vector<std::vector<Cepstrum>> all;
+    for (const Template& t : templates_) all.push_back(t.normalised);
+    const std::array<float, kCepstra> scales = scalesFor(all);
+    std::ofstream out(path, std::ios::binary);
+    out << kHeader << "\nthreshold " << threshold_ << "\nscales";
+    for (float scale : scales) out << ' ' << scale;
+    out << "\ntemplates " << templates_.size() << '\n';
+    for (const Template& t : templates_) {
+        out << t.word << ' ' << t.normalised.size() << '\n';
+        for (const Cepstrum& c : t.normalised)
+            for (int i = 0; i < kCepstra; ++i)
+                out.put(static_cast<char>(static_cast<signed char>(std::lround(std::clamp(c[i] / scales[i], -127.0f, 127.0f)))));
+    }
+    if (!out.flush()) {
+        why = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
+bool WordTemplates::load(const std::string& path, std::string& why) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        why = "cannot read " + path;
+        return false;
+    }
+    WordTemplates loaded;
+    if (!loaded.read(in, why)) {
+        why = path + ": " + why;
+        return false;
+    }
+    *this = std::move(loaded);
+    return true;
+}
+
+bool WordTemplates::read(std::istream& in, std::string& why) {
+    std::string line;
+    if (!std::getline(in, line) || line != kHeader) {
+        why = "not a word templates file";
+        return false;
+    }
+    std::string name;
+    std::array<float, kCepstra> scales{};
+    std::size_t count = 0;
+    if (!(in >> name >> threshold_) || name != "threshold" || !std::isfinite(threshold_) || threshold_ <= 0) {
+        why = "no threshold";
+        return false;
+    }
+    if (!(in >> name) || name != "scales") {
+        why = "no scales";
+        return false;
+    }
+    for (float& scale : scales) {
+        if (!(in >> scale) || !std::isfinite(scale) || scale <= 0) {
+            why = "a scale is missing or not a positive number";
+            return false;
+        }
+    }
+    if (!(in >> name >> count) || name != "templates" || count > kMostTemplates || in.get() != '\n') {
+        why = "no count of templates, or more than " + std::to_string(kMostTemplates);
+        return false;
+    }
+    for (std::size_t n = 0; n < count; ++n) {
+        std::string word;
+        int frames = 0;
+        if (!(in >> word >> frames) || !validWord(word) || frames < 1 || frames > kMostFrames || in.get() != '\n') {
+            why = "template " + std::to_string(n + 1) + " has no word in capitals and frame count (1-" +
+                  std::to_string(kMostFrames) + ")";
+            return false;
+        }
+        std::vector<signed char> bytes(static_cast<std::size_t>(frames) * kCepstra);
+        if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()))) {
+            why = "template " + std::to_string(n + 1) + " is cut short";
+            return false;
+        }
+        std::vector<Cepstrum> normalised(static_cast<std::size_t>(frames));
+        for (std::size_t k = 0; k < bytes.size(); ++k) normalised[k / kCepstra][k % kCepstra] = bytes[k] * scales[k % kCepstra];
+        addNormalised(word, "", std::move(normalised));
+    }
+    if (in.peek() != std::char_traits<char>::eof()) {
+        why = "more follows the last template";
+        return false;
+    }
+    return true;
+}
+
+double unknownWordThreshold(const WordTemplates& templates, const std::vector<UnknownWord>& unknown, double share) {
+    std::vector<double> distances;
+    for (const UnknownWord& recording : unknown) {
+        const double d = templates.nearest(recording.spoken, recording.speaker).distance;
+        if (std::isfinite(d)) distances.push_back(d);
+    }
+    if (distances.empty()) return 0;
+    std::sort(distances.begin(), distances.end());
+    const auto accepted = static_cast<std::size_t>(share * static_cast<double>(distances.size()));
+    return distances[std::min(accepted, distances.size() - 1)];
+}
+
+}  // namespace hear

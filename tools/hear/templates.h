@@ -1,0 +1,85 @@
+#pragma once
+// Word templates: recordings of the robot's words, each kept as the cepstra of
+// its spoken part, and the nearest of them to an utterance by dynamic time
+// warping. The acoustic model, trained on English, finds where the word is
+// in the sound; the templates tell which of the robot's words it is, and
+// whether it is one at all, better than that model's phones of a language
+// it was not trained on.
+
+#include <array>
+#include <iosfwd>
+#include <limits>
+#include <string>
+#include <vector>
+
+namespace hear {
+
+constexpr int kCepstra = 13;
+using Cepstrum = std::array<float, kCepstra>;
+
+// One frame as compared between recordings: the cepstrum less the word's
+// mean (so the microphone and the loudness drop out), and its slope.
+using TemplateFrame = std::array<float, 2 * kCepstra>;
+using TemplateFeatures = std::vector<TemplateFrame>;
+
+// The compared form of a spoken word's cepstra (the front end's, liftered).
+std::vector<Cepstrum> normalisedCepstra(const std::vector<Cepstrum>& cepstra);
+TemplateFeatures withSlopes(const std::vector<Cepstrum>& normalised);
+
+// Dynamic time warping: the mean frame distance along the best alignment of
+// the two; infinity when one is over twice as long as the other. Past
+// giveUpAbove the result is the distance or infinity, whichever is cheaper to
+// know: work stops once the distance is sure to exceed it.
+double warpedDistance(const TemplateFeatures& a, const TemplateFeatures& b,
+                      double giveUpAbove = std::numeric_limits<double>::infinity());
+
+class WordTemplates {
+public:
+    struct Match {
+        std::string word;  // empty when no template is near enough to compare
+        double distance;   // to the word's nearest template
+    };
+
+    // Adds a recording of word by speaker (its cepstra from the start to the
+    // end of the word; the speaker is not kept in the file).
+    void add(const std::string& word, const std::string& speaker, const std::vector<Cepstrum>& spoken);
+    bool empty() const { return templates_.empty(); }
+    std::size_t size() const { return templates_.size(); }
+    // The nearest template, leaving out those of the speaker apartFrom.
+    Match nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom = "") const;
+
+    // An utterance whose nearest template is farther than this is no command word.
+    double threshold() const { return threshold_; }
+    void setThreshold(double threshold) { threshold_ = threshold; }
+
+    // The file robotas-hear --make-templates writes. Loading is all or
+    // nothing: false with the reason in why, the templates unchanged.
+    bool save(const std::string& path, std::string& why) const;
+    bool load(const std::string& path, std::string& why);
+
+private:
+    struct Template {
+        std::string word;
+        std::string speaker;
+        std::vector<Cepstrum> normalised;
+        TemplateFeatures features;
+    };
+    bool read(std::istream& in, std::string& why);
+    void addNormalised(const std::string& word, const std::string& speaker, std::vector<Cepstrum> normalised);
+
+    std::vector<Template> templates_;
+    double threshold_ = 0;
+};
+
+// A recording of a word outside the robot's vocabulary.
+struct UnknownWord {
+    std::string speaker;
+    std::vector<Cepstrum> spoken;
+};
+
+// The threshold that accepts the given share of the unknown words, each
+// compared with the templates of the other speakers only (as the robot will
+// hear voices its templates do not have).
+double unknownWordThreshold(const WordTemplates& templates, const std::vector<UnknownWord>& unknown, double share);
+
+}  // namespace hear
