@@ -182,6 +182,11 @@ int makeTemplates(const Options& options) {
     hear::WordTemplates templates;
     hear::Samples samples;
     for (const std::string& file : options.files) {
+        if (!hear::WordTemplates::isWord(wordOf(file))) {
+            std::cerr << "robotas-hear: " << file << ": the name does not begin with a word in capitals "
+                      << "(as the grammar spells it: KAS-ona-1.wav)\n";
+            return 1;
+        }
         if (!readRecording(file, samples)) return 1;
         templates.add(wordOf(file), speakerOf(file), decoder->spokenCepstra(samples));
     }

@@ -30,11 +30,6 @@ float frameDistance(const TemplateFrame& a, const TemplateFrame& b) {
     return std::sqrt(sum);
 }
 
-bool validWord(const std::string& word) {
-    return !word.empty() && word.size() <= kLongestWord &&
-           std::all_of(word.begin(), word.end(), [](char c) { return (c >= 'A' && c <= 'Z') || c == '_'; });
-}
-
 // Signed bytes, a scale a coefficient: a template is 13 bytes a frame.
 std::array<float, kCepstra> scalesFor(const std::vector<std::vector<Cepstrum>>& all) {
     std::array<float, kCepstra> largest{};
@@ -92,6 +87,11 @@ double warpedDistance(const TemplateFeatures& a, const TemplateFeatures& b, doub
         std::swap(previous, current);
     }
     return previous[m] / static_cast<double>(n + m);
+}
+
+bool WordTemplates::isWord(const std::string& word) {
+    return !word.empty() && word.size() <= kLongestWord &&
+           std::all_of(word.begin(), word.end(), [](char c) { return (c >= 'A' && c <= 'Z') || c == '_'; });
 }
 
 void WordTemplates::add(const std::string& word, const std::string& speaker, const std::vector<Cepstrum>& spoken) {
@@ -182,7 +182,7 @@ bool WordTemplates::read(std::istream& in, std::string& why) {
     for (std::size_t n = 0; n < count; ++n) {
         std::string word;
         int frames = 0;
-        if (!(in >> word >> frames) || !validWord(word) || frames < 1 || frames > kMostFrames || in.get() != '\n') {
+        if (!(in >> word >> frames) || !isWord(word) || frames < 1 || frames > kMostFrames || in.get() != '\n') {
             why = "template " + std::to_string(n + 1) + " has no word in capitals and frame count (1-" +
                   std::to_string(kMostFrames) + ")";
             return false;

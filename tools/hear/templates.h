@@ -43,6 +43,9 @@ public:
     // Adds a recording of word by speaker (its cepstra from the start to the
     // end of the word; the speaker is not kept in the file).
     void add(const std::string& word, const std::string& speaker, const std::vector<Cepstrum>& spoken);
+    // What a template's word may be: capitals and '_', as the grammar spells
+    // its words, at most 64 of them.
+    static bool isWord(const std::string& word);
     bool empty() const { return templates_.empty(); }
     std::size_t size() const { return templates_.size(); }
     // The nearest template, leaving out those of the speaker apartFrom.
