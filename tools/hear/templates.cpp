@@ -4,8 +4,6 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
-#include <map>
-#include <sstream>
 
 namespace hear {
 namespace {
@@ -28,16 +26,6 @@ float frameDistance(const TemplateFrame& a, const TemplateFrame& b) {
     float sum = 0;
     for (int i = 0; i < 2 * kCepstra; ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
     return std::sqrt(sum);
-}
-
-// Signed bytes, a scale a coefficient: a template is 13 bytes a frame.
-std::array<float, kCepstra> scalesFor(const std::vector<std::vector<Cepstrum>>& all) {
-    std::array<float, kCepstra> largest{};
-    for (const auto& frames : all)
-        for (const Cepstrum& c : frames)
-            for (int i = 0; i < kCepstra; ++i) largest[i] = std::max(largest[i], std::fabs(c[i]));
-    for (float& scale : largest) scale = scale > 0 ? scale / 127 : 1;
-    return largest;
 }
 
 }  // namespace
@@ -116,10 +104,18 @@ WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken,
     return match;
 }
 
+// Signed bytes, a scale a coefficient: a template is 13 bytes a frame.
+std::array<float, kCepstra> WordTemplates::byteScales() const {
+    std::array<float, kCepstra> largest{};
+    for (const Template& t : templates_)
+        for (const Cepstrum& c : t.normalised)
+            for (int i = 0; i < kCepstra; ++i) largest[i] = std::max(largest[i], std::fabs(c[i]));
+    for (float& scale : largest) scale = scale > 0 ? scale / 127 : 1;
+    return largest;
+}
+
 bool WordTemplates::save(const std::string& path, std::string& why) const {
-    std::vector<std::vector<Cepstrum>> all;
-    for (const Template& t : templates_) all.push_back(t.normalised);
-    const std::array<float, kCepstra> scales = scalesFor(all);
+    const std::array<float, kCepstra> scales = byteScales();
     std::ofstream out(path, std::ios::binary);
     out << kHeader << "\nthreshold " << threshold_ << "\nscales";
     for (float scale : scales) out << ' ' << scale;

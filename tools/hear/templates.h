@@ -68,6 +68,7 @@ private:
         TemplateFeatures features;
     };
     bool read(std::istream& in, std::string& why);
+    std::array<float, kCepstra> byteScales() const;
     void addNormalised(const std::string& word, const std::string& speaker, std::vector<Cepstrum> normalised);
 
     std::vector<Template> templates_;
