@@ -242,7 +242,7 @@ TEST_F(HearRobotTemplates, CommandWordsAreHeardAndOtherWordsAreNot) {
     EXPECT_EQ(decoder_->lastMatch().word, "KAS");
     EXPECT_TRUE(heard("lt+m3", "vakaras", 18).empty());
     EXPECT_TRUE(heard("lt+f2", "obuolys", 18).empty());
-    EXPECT_NE(decoder_->lastMatch().word, "");  // compared, and found too far
+    EXPECT_EQ(decoder_->lastMatch().word, "");  // no template near enough
 }
 
 TEST_F(HearRobotTemplates, InNoiseAsLoudAsTheVoiceUnknownWordsAreRarelyTakenForCommands) {

@@ -195,7 +195,8 @@ void Decoder::decodeWhole(const Samples& utterance) {
 }
 
 std::vector<std::string> Decoder::templateWords(const Samples& floored, const std::vector<std::string>& grammarWords) {
-    lastMatch_ = templates_.nearest(spokenPart(floored));
+    // Templates farther than the most a word may lie are not worth finishing.
+    lastMatch_ = templates_.nearest(spokenPart(floored), "", templates_.threshold() * kAgreementAllowance);
     if (lastMatch_.word.empty()) return {};
     const bool agreed = grammarWords == std::vector<std::string>{lastMatch_.word};
     const bool clear = loudestAboveBackgroundDb(floored) >= kClearSpeechDb;

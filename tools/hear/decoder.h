@@ -62,7 +62,8 @@ public:
     // The cepstra of the spoken part of a recording, all of it one utterance
     // (for making templates); empty when nothing was spoken.
     std::vector<Cepstrum> spokenCepstra(const Samples& recording);
-    // The nearest template to the last utterance decoded (empty word without templates).
+    // The nearest template to the last utterance decoded, if any lay near
+    // enough to be taken (an empty word otherwise, or without templates).
     const WordTemplates::Match& lastMatch() const { return lastMatch_; }
 
 private:

@@ -143,8 +143,8 @@ public:
         for (const std::string& word : words) text += (text.empty() ? "" : " ") + word;
         if (!scores_) return;
         std::ostringstream score;
-        score << "\t" << (decoder_.lastMatch().word.empty() ? "-" : decoder_.lastMatch().word) << " " << std::fixed
-              << std::setprecision(3) << decoder_.lastMatch().distance;
+        if (decoder_.lastMatch().word.empty()) score << "\t-";  // no template near enough to finish comparing
+        else score << "\t" << decoder_.lastMatch().word << " " << std::fixed << std::setprecision(3) << decoder_.lastMatch().distance;
         scoreText += score.str();
     }
     std::string text;

@@ -92,8 +92,9 @@ void WordTemplates::addNormalised(const std::string& word, const std::string& sp
     templates_.push_back({word, speaker, std::move(normalised), std::move(features)});
 }
 
-WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom) const {
-    Match match{"", kInfinity};
+WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom,
+                                            double within) const {
+    Match match{"", within};
     if (spoken.empty()) return match;
     const TemplateFeatures features = withSlopes(normalisedCepstra(spoken));
     for (const Template& candidate : templates_) {

@@ -48,8 +48,10 @@ public:
     static bool isWord(const std::string& word);
     bool empty() const { return templates_.empty(); }
     std::size_t size() const { return templates_.size(); }
-    // The nearest template, leaving out those of the speaker apartFrom.
-    Match nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom = "") const;
+    // The nearest template, leaving out those of the speaker apartFrom; none
+    // (an empty word) when every template lies farther than within.
+    Match nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom = "",
+                  double within = std::numeric_limits<double>::infinity()) const;
 
     // An utterance whose nearest template is farther than this is no command word.
     double threshold() const { return threshold_; }
