@@ -11,7 +11,8 @@
 //   robotas-hear --decode FILE... [--grammar DIR] [--phones | --no-templates] [--scores]
 //       decodes WAV files as fast as it can and prints each one's words
 //       (with --phones: the phones heard, for working on the grammar; with
-//       --scores: each utterance's nearest template and its distance)
+//       --scores: each utterance's nearest template and its distance, "-"
+//       when none lies near enough to be taken)
 //   robotas-hear --make-templates OUT FILE... --unknown FILE... [--grammar DIR]
 //       makes word templates from recordings named WORD-SPEAKER-anything.wav,
 //       with the threshold that rejects nearly all of the unknown words
