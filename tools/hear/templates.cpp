@@ -87,9 +87,8 @@ void WordTemplates::add(const std::string& word, const std::string& speaker, con
 }
 
 void WordTemplates::addNormalised(const std::string& word, const std::string& speaker,
-                                  std::vector<Cepstrum> normalised) {
-    TemplateFeatures features = withSlopes(normalised);
-    templates_.push_back({word, speaker, std::move(normalised), std::move(features)});
+                                  const std::vector<Cepstrum>& normalised) {
+    templates_.push_back({word, speaker, withSlopes(normalised)});
 }
 
 WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom,
@@ -109,8 +108,8 @@ WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken,
 std::array<float, kCepstra> WordTemplates::byteScales() const {
     std::array<float, kCepstra> largest{};
     for (const Template& t : templates_)
-        for (const Cepstrum& c : t.normalised)
-            for (int i = 0; i < kCepstra; ++i) largest[i] = std::max(largest[i], std::fabs(c[i]));
+        for (const TemplateFrame& frame : t.features)
+            for (int i = 0; i < kCepstra; ++i) largest[i] = std::max(largest[i], std::fabs(frame[i]));
     for (float& scale : largest) scale = scale > 0 ? scale / 127 : 1;
     return largest;
 }
@@ -122,10 +121,10 @@ bool WordTemplates::save(const std::string& path, std::string& why) const {
     for (float scale : scales) out << ' ' << scale;
     out << "\ntemplates " << templates_.size() << '\n';
     for (const Template& t : templates_) {
-        out << t.word << ' ' << t.normalised.size() << '\n';
-        for (const Cepstrum& c : t.normalised)
+        out << t.word << ' ' << t.features.size() << '\n';
+        for (const TemplateFrame& frame : t.features)
             for (int i = 0; i < kCepstra; ++i)
-                out.put(static_cast<char>(static_cast<signed char>(std::lround(std::clamp(c[i] / scales[i], -127.0f, 127.0f)))));
+                out.put(static_cast<char>(static_cast<signed char>(std::lround(std::clamp(frame[i] / scales[i], -127.0f, 127.0f)))));
     }
     if (!out.flush()) {
         why = "cannot write " + path;
@@ -191,7 +190,7 @@ bool WordTemplates::read(std::istream& in, std::string& why) {
         }
         std::vector<Cepstrum> normalised(static_cast<std::size_t>(frames));
         for (std::size_t k = 0; k < bytes.size(); ++k) normalised[k / kCepstra][k % kCepstra] = bytes[k] * scales[k % kCepstra];
-        addNormalised(word, "", std::move(normalised));
+        addNormalised(word, "", normalised);
     }
     if (in.peek() != std::char_traits<char>::eof()) {
         why = "more follows the last template";

@@ -66,12 +66,11 @@ private:
     struct Template {
         std::string word;
         std::string speaker;
-        std::vector<Cepstrum> normalised;
-        TemplateFeatures features;
+        TemplateFeatures features;  // the first kCepstra of each frame are what the file keeps
     };
     bool read(std::istream& in, std::string& why);
     std::array<float, kCepstra> byteScales() const;
-    void addNormalised(const std::string& word, const std::string& speaker, std::vector<Cepstrum> normalised);
+    void addNormalised(const std::string& word, const std::string& speaker, const std::vector<Cepstrum>& normalised);
 
     std::vector<Template> templates_;
     double threshold_ = 0;
