@@ -19,6 +19,9 @@ namespace {
 
 bool readable(const std::string& path) { return access(path.c_str(), R_OK) == 0; }
 
+// Silence and noise fillers of the acoustic model (<sil>, [NOISE], ...).
+bool isFiller(const char* word) { return word[0] == '<' || word[0] == '['; }
+
 class Stopwatch {
 public:
     explicit Stopwatch(double& total) : total_(total), start_(std::chrono::steady_clock::now()) {}
@@ -226,7 +229,7 @@ std::pair<int, int> Decoder::spokenFrames() {
     int first = -1, last = -1;
     for (ps_seg_t* segment = ps_seg_iter(decoder_); segment; segment = ps_seg_next(segment)) {
         const char* word = ps_seg_word(segment);
-        if (word[0] == '<' || word[0] == '[' || word[0] == '+') continue;
+        if (isFiller(word)) continue;
         int start = 0, end = 0;
         ps_seg_frames(segment, &start, &end);
         if (first < 0) first = start;
@@ -266,7 +269,7 @@ std::vector<std::string> Decoder::commandWords(const char* hypothesis) {
     if (!hypothesis) return words;
     std::istringstream in(hypothesis);
     for (std::string word; in >> word;) {
-        if (word[0] == '<' || word[0] == '[') continue;  // silence and noise fillers
+        if (isFiller(word.c_str())) continue;
         if (std::islower(static_cast<unsigned char>(word[0]))) return {};
         words.push_back(word);
     }
