@@ -156,19 +156,20 @@ private:
     bool scores_;
 };
 
-// The speaker of a recording named WORD-SPEAKER-anything.wav ("" without one).
-std::string speakerOf(const std::string& path) {
+// The n-th dash-separated field of a recording named WORD-SPEAKER-anything.wav
+// (0: the word, 1: the speaker; "" when the name has no such field).
+std::string nameField(const std::string& path, int n) {
     std::string name = path.substr(path.find_last_of('/') + 1);
-    const auto dash = name.find('-');
-    if (dash == std::string::npos) return "";
-    name = name.substr(dash + 1);
+    for (; n > 0; --n) {
+        const auto dash = name.find('-');
+        if (dash == std::string::npos) return "";
+        name = name.substr(dash + 1);
+    }
     return name.substr(0, name.find('-'));
 }
 
-std::string wordOf(const std::string& path) {
-    const std::string name = path.substr(path.find_last_of('/') + 1);
-    return name.substr(0, name.find('-'));
-}
+std::string wordOf(const std::string& path) { return nameField(path, 0); }
+std::string speakerOf(const std::string& path) { return nameField(path, 1); }
 
 bool readRecording(const std::string& file, hear::Samples& samples) {
     std::string why;
