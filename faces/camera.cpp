@@ -19,15 +19,19 @@ cv::VideoCapture camera1;
 namespace {
 
 constexpr long long kNoCameraPauseMs = 2000;
+constexpr double kPictureFolderFps = 25.0;  // a folder of pictures plays as a 25-frame camera
+constexpr double kMaxRecordingFps = 240.0;  // above this a file's own rate is not believed
 
 // What one eye keeps between frames: the file it plays (to start it again at its
-// end) and the frame buffer handed to the caller.
+// end), when its next frame is due, and the frame buffer handed to the caller.
 struct Eye {
     cv::VideoCapture& capture;
     const char* missingText;
     int warningRow;
     std::string source;  // file or picture folder; empty for a video device
     cv::Mat frame;
+    double frameIntervalMs = 0;  // 0: a real camera, which keeps its own pace
+    double nextFrameDueMs = 0;
 };
 
 Eye rightEye{camera, "Nera desined kameros", 40, {}, {}};
@@ -60,16 +64,42 @@ bool openSource(Eye& eye) {
     return eye.capture.open(eye.source, cv::CAP_IMAGES);
 }
 
+// A recording stands in for a camera, so it delivers frames at the camera's
+// pace: a video file at its own frame rate, a picture folder at 25 a second.
+double recordingFrameIntervalMs(Eye& eye) {
+    double fps = kPictureFolderFps;
+    if (!std::filesystem::is_directory(eye.source)) {
+        const double fileFps = eye.capture.get(cv::CAP_PROP_FPS);
+        if (fileFps >= 1.0 && fileFps <= kMaxRecordingFps) fps = fileFps;
+    }
+    return 1000.0 / fps;
+}
+
+// A mode that asks sooner than the next frame is due waits for it on the
+// robot's clock; one that asks late gets the frame at once, as from a camera.
+void waitForFrameDue(Eye& eye) {
+    if (eye.frameIntervalMs <= 0) return;
+    const double now = static_cast<double>(platform::nowMs());
+    if (eye.nextFrameDueMs > now) {
+        platform::sleepMs(static_cast<long long>(eye.nextFrameDueMs - now + 0.5));
+    }
+    eye.nextFrameDueMs = std::max(eye.nextFrameDueMs + eye.frameIntervalMs, now);
+}
+
 void open(Eye& eye, int index) {
     const std::string local = platform::cameraFilePath(index);
     eye.source.clear();
+    eye.frameIntervalMs = 0;
     if (local.empty()) {
         eye.capture.open(index, cv::CAP_V4L2);
     } else if (isCharacterDevice(local)) {
         eye.capture.open(local, cv::CAP_V4L2);
     } else {
         eye.source = local;
-        openSource(eye);
+        if (openSource(eye)) {
+            eye.frameIntervalMs = recordingFrameIntervalMs(eye);
+            eye.nextFrameDueMs = static_cast<double>(platform::nowMs());
+        }
     }
     if (!eye.capture.isOpened()) {
         gf.gotoxy(7, eye.warningRow);
@@ -82,6 +112,7 @@ void open(Eye& eye, int index) {
 
 bool grab(Eye& eye) {
     if (!eye.capture.isOpened()) return false;
+    waitForFrameDue(eye);
     if (eye.capture.read(eye.frame) && !eye.frame.empty()) return true;
     if (eye.source.empty()) return false;
     // A recording stands in for the camera: play it again from its start.
@@ -103,6 +134,7 @@ void release(Eye& eye) {
     eye.capture.release();
     eye.frame.release();
     eye.source.clear();
+    eye.frameIntervalMs = 0;
 }
 
 }  // namespace

@@ -335,6 +335,16 @@ cv::Mat processFrame(Enrolment& enrolment, const cv::Mat& frame) {
     return shown;
 }
 
+// A key from the camera window or from the console, whichever has one. Without
+// a display the window wait reads the terminal itself, so its key is the
+// console's key too and must be acted on, not dropped.
+int nextEnrolmentKey() {
+    constexpr int kNoKey = -2;  // kEndOfInput (-1) ends enrolment
+    const int windowKey = ui::waitKey(10);
+    if (windowKey >= 0) return windowKey & 0xFF;
+    return platform::_kbhit() ? platform::_getch() : kNoKey;
+}
+
 void setUp(Enrolment& enrolment) {
     gf.showRightSide("Laukiame kameros .....", true);
     if (loadTrainingData(enrolment.trainPersonNumMat)) {
@@ -396,21 +406,15 @@ void ivedimasiscam() {
     setUp(enrolment);
 
     for (;;) {
-        if (platform::_kbhit()) {
-            const int key = platform::_getch();
-            if (key == kEsc || key == platform::kEndOfInput) break;
-            if (key == 'n' && !registerPerson(enrolment)) break;
-            if (key == 't') {
-                saveAndRetrain(enrolment);
-                continue;
-            }
-        }
         const cv::Mat frame = getCameraFrame();
         if (!frame.empty()) ui::show(kWindow, processFrame(enrolment, frame));
-        if (ui::waitKey(10) == kEsc) {
+        const int key = nextEnrolmentKey();
+        if (key == kEsc || key == platform::kEndOfInput) {
             ui::destroyAllWindows();
             break;
         }
+        if (key == 'n' && !registerPerson(enrolment)) break;
+        if (key == 't') saveAndRetrain(enrolment);
     }
     releaseRightCamera();
 }

@@ -44,9 +44,19 @@ bool stdinReady(int timeoutMs) {
     return poll(&fd, 1, timeoutMs) > 0;
 }
 
+// Waits for a key; a terminal resized meanwhile is drawn again at once.
+void waitForStdin() {
+    for (;;) {
+        pollfd fd{STDIN_FILENO, POLLIN, 0};
+        if (poll(&fd, 1, -1) >= 0 || errno != EINTR) return;
+        Terminal::instance().refreshIfResized();
+    }
+}
+
 int readStdinByte() {
     if (stdinEnded) return kEndOfInput;
     enterRawMode();
+    waitForStdin();
     unsigned char byte = 0;
     for (;;) {
         const ssize_t got = read(STDIN_FILENO, &byte, 1);

@@ -1,15 +1,54 @@
 #include "platform/terminal.h"
 
+#include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 
 namespace platform {
 namespace {
 
 using Guard = std::lock_guard<std::recursive_mutex>;
+
+constexpr unsigned short kNoticeAttr = 0x70;  // black on grey, as the console's own notices
+
+std::atomic<bool> terminalResized{false};
+void noteResize(int) { terminalResized = true; }
+
+// A resize interrupts the key reader's wait (no SA_RESTART), which then asks
+// for the screen to be drawn again.
+void watchForResize() {
+    struct sigaction action {};
+    action.sa_handler = noteResize;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGWINCH, &action, nullptr);
+}
+
+bool stdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
+bool querySize(int& columns, int& rows) {
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) return false;
+    columns = size.ws_col;
+    rows = size.ws_row;
+    return true;
+}
+
+// The terminal's size before the robot asked it to grow; 0 when it did not ask.
+int originalColumns = 0;
+int originalRows = 0;
+
+void giveBackOriginalSize() {
+    if (originalColumns <= 0) return;
+    const std::string request =
+        "\x1b[8;" + std::to_string(originalRows) + ";" + std::to_string(originalColumns) + "t";
+    std::fwrite(request.data(), 1, request.size(), stdout);
+    std::fflush(stdout);
+}
 
 // Console attributes name colours blue=1, green=2, red=4; ANSI names red=1, green=2, blue=4.
 int ansiColour(int consoleColour) {
@@ -47,7 +86,43 @@ Terminal& Terminal::instance() {
 }
 
 Terminal::Terminal()
-    : chars_(kWidth * kHeight, ' '), attrs_(kWidth * kHeight, 7) {}
+    : chars_(kWidth * kHeight, ' '), attrs_(kWidth * kHeight, 7) {
+    if (!stdoutIsTerminal()) return;
+    watchForResize();
+    measureTerminal();
+}
+
+// How much of the 80 x 60 console the terminal shows; a smaller one keeps its
+// last row for the notice.
+void Terminal::measureTerminal() {
+    int columns = kWidth, rows = kHeight;
+    if (stdoutIsTerminal()) querySize(columns, rows);
+    terminalColumns_ = columns;
+    terminalRows_ = rows;
+    const bool small = columns < kWidth || rows < kHeight;
+    shownColumns_ = std::min(columns, kWidth);
+    shownRows_ = small ? std::min(rows - 1, kHeight) : kHeight;
+}
+
+bool Terminal::cellShown(int col, int row) const { return col < shownColumns_ && row < shownRows_; }
+
+void Terminal::emitSmallTerminalNotice() {
+    if (shownColumns_ == kWidth && shownRows_ == kHeight) return;
+    std::string notice = " The console needs 80 x 60; this terminal is " + std::to_string(terminalColumns_) + " x " +
+                         std::to_string(terminalRows_) + ": what lies outside is not shown ";
+    notice.resize(static_cast<std::size_t>(std::min(terminalColumns_, kWidth)) - 1, ' ');
+    emit("\x1b[" + std::to_string(terminalRows_) + ";1H" + ansiAttr(kNoticeAttr) + notice + "\x1b[K" +
+         ansiAttr(attr_));
+    cursorLost_ = true;
+}
+
+void Terminal::refreshIfResized() {
+    if (!terminalResized.exchange(false)) return;
+    Guard guard(mutex_);
+    measureTerminal();
+    emit("\x1b[0m\x1b[2J");  // what the old size left behind goes
+    repaint();
+}
 
 void Terminal::emit(const std::string& bytes) {
     if (!echo_ || bytes.empty()) return;
@@ -55,13 +130,27 @@ void Terminal::emit(const std::string& bytes) {
     std::fflush(stdout);
 }
 
+// The terminal would put a cursor below its last row on that row, so text
+// meant for a hidden row would overwrite a shown one: it is not drawn instead.
 void Terminal::emitCursor() {
+    cursorLost_ = !cellShown(std::min(col_, shownColumns_ - 1), row_);
+    if (cursorLost_) return;
     emit("\x1b[" + std::to_string(row_ + 1) + ";" + std::to_string(col_ + 1) + "H");
+}
+
+void Terminal::emitCell(unsigned char byte) {
+    if (!cellShown(col_, row_)) {
+        cursorLost_ = true;
+        return;
+    }
+    if (cursorLost_) emitCursor();
+    emit(codePageToUtf8(byte));
 }
 
 void Terminal::emitAttr() { emit(ansiAttr(attr_)); }
 
 void Terminal::moveTo(int col, int row) {
+    refreshIfResized();
     Guard guard(mutex_);
     col_ = std::clamp(col, 0, kWidth - 1);
     row_ = std::clamp(row, 0, kHeight - 1);
@@ -131,7 +220,7 @@ void Terminal::putByte(unsigned char byte) {
     }
     chars_[row_ * kWidth + col_] = byte;
     attrs_[row_ * kWidth + col_] = attr_;
-    emit(codePageToUtf8(byte));
+    emitCell(byte);
     if (++col_ >= kWidth) {
         col_ = 0;
         if (++row_ >= kHeight) scrollUp();
@@ -140,6 +229,7 @@ void Terminal::putByte(unsigned char byte) {
 }
 
 void Terminal::write(const char* bytes, std::size_t count) {
+    refreshIfResized();
     Guard guard(mutex_);
     for (std::size_t i = 0; i < count; ++i) putByte(static_cast<unsigned char>(bytes[i]));
 }
@@ -155,9 +245,9 @@ void Terminal::repaint() {
     if (!echo_) return;
     std::string out = "\x1b[H";
     unsigned short current = 0xFFFF;
-    for (int r = 0; r < kHeight; ++r) {
+    for (int r = 0; r < shownRows_; ++r) {
         out += "\x1b[" + std::to_string(r + 1) + ";1H";
-        for (int c = 0; c < kWidth; ++c) {
+        for (int c = 0; c < shownColumns_; ++c) {
             const unsigned short a = attrs_[r * kWidth + c];
             if (a != current) {
                 out += ansiAttr(a);
@@ -168,6 +258,7 @@ void Terminal::repaint() {
     }
     out += ansiAttr(attr_);
     emit(out);
+    emitSmallTerminalNotice();
     emitCursor();
 }
 
@@ -185,7 +276,16 @@ int Terminal::windowRows() const {
 
 void Terminal::requestMinimumSize() {
     Guard guard(mutex_);
-    if (windowColumns() < kWidth || windowRows() < kHeight) emit("\x1b[8;60;80t");
+    measureTerminal();
+    if (!echo_ || !stdoutIsTerminal() || (terminalColumns_ >= kWidth && terminalRows_ >= kHeight)) return;
+    if (originalColumns == 0) {
+        originalColumns = terminalColumns_;
+        originalRows = terminalRows_;
+        std::atexit(giveBackOriginalSize);
+    }
+    emit("\x1b[8;" + std::to_string(std::max(terminalRows_, kHeight)) + ";" +
+         std::to_string(std::max(terminalColumns_, kWidth)) + "t");
+    emitSmallTerminalNotice();
 }
 
 void Terminal::placeWindow(int x, int y, int width, int height) {

@@ -47,8 +47,12 @@ public:
     // Largest window the real terminal offers (80 x 60 when it is not a terminal).
     int windowColumns() const;
     int windowRows() const;
-    // Asks a smaller terminal to grow to 80 x 60 (xterm window operation).
+    // Asks a smaller terminal to grow to at least 80 x 60 (xterm window
+    // operation) and to take its old size back when the program ends. Where it
+    // stays smaller, its last row says so and what falls outside is not drawn.
     void requestMinimumSize();
+    // After the terminal was resized: draws the whole screen again for its new size.
+    void refreshIfResized();
     // Best-effort placement of the terminal window (xterm window operations).
     void placeWindow(int x, int y, int width, int height);
 
@@ -68,6 +72,10 @@ private:
     void putByte(unsigned char byte);
     void scrollUp();
     void emit(const std::string& bytes);
+    void emitCell(unsigned char byte);
+    bool cellShown(int col, int row) const;
+    void measureTerminal();
+    void emitSmallTerminalNotice();
     void emitCursor();
     void emitAttr();
     void repaint();
@@ -83,6 +91,12 @@ private:
     std::string title_;
     int bells_ = 0;
     bool echo_ = true;
+    // The part of the console the real terminal shows; the rest is clipped.
+    int shownColumns_ = kWidth;
+    int shownRows_ = kHeight;
+    int terminalColumns_ = kWidth;
+    int terminalRows_ = kHeight;
+    bool cursorLost_ = false;  // the terminal's cursor is not where ours is
 };
 
 // Shows a code-page byte the way the robot's console did (box lines, blank 255).
