@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -180,13 +182,18 @@ private:
     bool listening_ = false;
 };
 
+struct RobotOptions {
+    int rows = kRows;
+    bool virtualTime = true;
+};
+
 // The robot program on a pseudo-terminal: its screen as the user sees it.
 class RobotProgram {
 public:
-    RobotProgram(const DemoWorkDir& work) : screen_(kColumns, kRows) {
+    RobotProgram(const DemoWorkDir& work, RobotOptions options = {}) : screen_(kColumns, options.rows) {
         winsize size{};
         size.ws_col = kColumns;
-        size.ws_row = kRows;
+        size.ws_row = static_cast<unsigned short>(options.rows);
         pid_ = forkpty(&terminal_, nullptr, nullptr, &size);
         if (pid_ == 0) {
             if (chdir(work.path().c_str()) != 0) _exit(127);
@@ -195,7 +202,7 @@ public:
             setenv("ROBOTAS_SPEECH_LOG", work.file("speech.log").c_str(), 1);
             setenv("ROBOTAS_NO_REALTIME", "1", 1);
             setenv("ROBOTAS_HEADLESS", "1", 1);
-            setenv("ROBOTAS_VIRTUAL_TIME", "1", 1);
+            setenv("ROBOTAS_VIRTUAL_TIME", options.virtualTime ? "1" : "0", 1);
             setenv("TERM", "xterm", 1);
             unsetenv("DISPLAY");
             unsetenv("WAYLAND_DISPLAY");
@@ -231,6 +238,16 @@ public:
     // Waits for a condition outside the terminal while keeping the screen current.
     bool waitFor(const std::function<bool()>& done, int timeoutMs = kStepTimeoutMs) {
         return waitUntil(done, timeoutMs, [&] { readOutput(); });
+    }
+
+    // The terminal's window is resized, as a person drags it larger.
+    void resize(int rows) {
+        readOutput();
+        winsize size{};
+        size.ws_col = kColumns;
+        size.ws_row = static_cast<unsigned short>(rows);
+        ioctl(terminal_, TIOCSWINSZ, &size);  // the program is told by SIGWINCH
+        screen_.resize(kColumns, rows);
     }
 
     void type(const std::string& keys) {
@@ -371,6 +388,54 @@ TEST_F(RobotProgramTest, HearsSveikasThenKasSpokenAndStartsTheKnownFacesMode) {
 
     robot->type("m");
     ASSERT_TRUE(robot->waitForScreen("Isrinkite : [1-9] ir spausti - Enter")) << robot->screen();
+    robot->type("9\r");
+    EXPECT_EQ(robot->waitForExit(), 1) << robot->screen();
+}
+
+// A person at a terminal without a display, in real time and without a
+// recogniser: the console fits a small terminal with a notice and is drawn
+// whole when the terminal grows; enrolment takes n, t and Esc typed once each
+// at random moments while the right camera plays at its recording's pace.
+TEST_F(RobotProgramTest, EnrolsInRealTimeFromASmallTerminalWithKeysTypedOnceAtRandomMoments) {
+    robot = std::make_unique<RobotProgram>(work, RobotOptions{30, false});
+    ASSERT_TRUE(robot->started());
+    ASSERT_TRUE(robot->waitForScreen("The console needs 80 x 60")) << robot->screen();
+    ASSERT_TRUE(robot->waitForScreen("[9] Iseiti")) << robot->screen();
+    EXPECT_EQ(robot->screen().find("Isrinkite"), std::string::npos) << "row 36 is below the terminal: not drawn";
+    robot->resize(kRows);
+    ASSERT_TRUE(robot->waitForScreen("Isrinkite : [1-9] ir spausti - Enter")) << robot->screen();
+    EXPECT_EQ(robot->screen().find("The console needs"), std::string::npos) << robot->screen();
+
+    std::mt19937 random(std::random_device{}());
+    auto typeOnceAtARandomMoment = [&](const std::string& key) {
+        const int pauseMs = std::uniform_int_distribution<int>(0, 400)(random);
+        robot->waitFor([] { return false; }, pauseMs);
+        robot->type(key);
+    };
+    robot->type("1\r");
+    ASSERT_TRUE(robot->waitForScreen("patvirtinkite (Taip=[1]/Ne=[0])")) << robot->screen();
+    robot->type("1\r");
+    ASSERT_TRUE(robot->waitForScreen("Nauja fizionomija spausti -[N]")) << robot->screen();
+    typeOnceAtARandomMoment("n");
+    ASSERT_TRUE(robot->waitForScreen("ID numeris :", 5000)) << "n was lost\n" << robot->screen();
+    robot->type("104\rAlgis\rA1\r12345678\r12345678\r");
+    ASSERT_TRUE(robot->waitForScreen("Issaugoti informacija? (y/n):")) << robot->screen();
+    robot->type("y");
+    const auto capturing = Clock::now();
+    ASSERT_TRUE(robot->waitForScreen("Issaugoju pav.")) << robot->screen();
+    typeOnceAtARandomMoment("t");
+    ASSERT_TRUE(robot->waitForScreen("Jusu veidas patalpintas i DB", 10000)) << "t was lost\n" << robot->screen();
+    const double capturedSeconds = std::chrono::duration<double>(Clock::now() - capturing).count();
+
+    // The recording plays at 15 frames a second: never more pictures than that.
+    std::size_t pictures = 0;
+    for (const auto& entry : fs::directory_iterator(work.file("data")))
+        if (entry.path().filename().string().find("_104_Algis") != std::string::npos) ++pictures;
+    EXPECT_GE(pictures, 1u);
+    EXPECT_LE(static_cast<double>(pictures), capturedSeconds * 15 + 2) << capturedSeconds << " s";
+
+    typeOnceAtARandomMoment("\x1b");
+    ASSERT_TRUE(robot->waitForScreen("Isrinkite : [1-9] ir spausti - Enter", 5000)) << "Esc was lost";
     robot->type("9\r");
     EXPECT_EQ(robot->waitForExit(), 1) << robot->screen();
 }

@@ -26,6 +26,15 @@ int utf8Length(unsigned char lead) {
 ScreenModel::ScreenModel(int columns, int rows)
     : columns_(columns), rows_(rows), cells_(static_cast<std::size_t>(rows), std::string(static_cast<std::size_t>(columns), ' ')) {}
 
+void ScreenModel::resize(int columns, int rows) {
+    columns_ = columns;
+    rows_ = rows;
+    cells_.resize(static_cast<std::size_t>(rows));
+    for (std::string& line : cells_) line.resize(static_cast<std::size_t>(columns), ' ');
+    x_ = std::min(x_, columns - 1);
+    y_ = std::min(y_, rows - 1);
+}
+
 void ScreenModel::put(char cell) {
     if (x_ >= columns_) {  // the terminal wraps at its right edge
         x_ = 0;

@@ -13,6 +13,8 @@ public:
     ScreenModel(int columns, int rows);
 
     void feed(const std::string& bytes);
+    // The terminal's window changes size: what it showed stays where it was.
+    void resize(int columns, int rows);
     // Row y (1-based) as text; cells never written are blanks, box characters '+', '=', '|'.
     std::string row(int y) const;
     std::string text() const;  // all rows, one line each
