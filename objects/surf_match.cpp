@@ -3,6 +3,7 @@
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -14,8 +15,14 @@ constexpr int kMinimumPairs = 4;
 // Corners farther out than this are no outline on a camera picture (and would not
 // round into an int).
 constexpr double kFarthestCorner = 1e6;
-// A homography whose normalised determinant is this small squeezes the object to a line.
-constexpr double kDegenerateDeterminant = 1e-9;
+// What an outline needs to be an object seen by the camera, wherever it lies in the frame.
+// A corner whose w is this small against the largest one lies at the horizon.
+constexpr double kNearHorizon = 0.05;
+constexpr double kSmallestOutlineArea = 100;   // square pixels
+constexpr double kSmallestAreaRatio = 1e-3;    // of the object picture's own area
+constexpr double kShortestSide = 4;            // pixels
+// Sine of the sharpest corner: flatter outlines are squeezed or folded.
+constexpr double kSharpestCorner = 0.1;
 
 }  // namespace
 
@@ -85,30 +92,69 @@ cv::Mat homographyFromPairs(const std::vector<SurfPoint>& objectKeypoints,
     }
     if (h.empty() || !cv::checkRange(h)) return cv::Mat();
     h.convertTo(h, CV_64F);
-    const double scale = cv::norm(h);
-    if (scale <= 0 || std::fabs(cv::determinant(h)) / (scale * scale * scale) < kDegenerateDeterminant)
-        return cv::Mat();
     return h;
 }
 
+namespace {
+
+double cross(cv::Point2d a, cv::Point2d b) { return a.x * b.y - a.y * b.x; }
+
+// Twice the signed area of a quadrilateral (positive when it turns like the picture's
+// own corners, clockwise on screen).
+double signedArea2(const cv::Point2d q[4]) {
+    double sum = 0;
+    for (int i = 0; i < 4; ++i) sum += cross(q[i], q[(i + 1) % 4]);
+    return sum;
+}
+
+// The corners seen through the homography, or false when one lies at or beyond the
+// horizon (w not clearly positive: the fit keeps w = 1 at the picture's origin) or
+// outside any picture.
+bool projectCorners(const cv::Matx33d& h, const cv::Point corners[4], cv::Point2d projected[4]) {
+    double w[4], largest = 0;
+    for (int i = 0; i < 4; ++i) {
+        w[i] = h(2, 0) * corners[i].x + h(2, 1) * corners[i].y + h(2, 2);
+        largest = std::max(largest, std::fabs(w[i]));
+    }
+    for (int i = 0; i < 4; ++i) {
+        if (!(w[i] > kNearHorizon * largest)) return false;
+        const double x = corners[i].x, y = corners[i].y;
+        projected[i].x = (h(0, 0) * x + h(0, 1) * y + h(0, 2)) / w[i];
+        projected[i].y = (h(1, 0) * x + h(1, 1) * y + h(1, 2)) / w[i];
+        if (!(std::fabs(projected[i].x) < kFarthestCorner && std::fabs(projected[i].y) < kFarthestCorner))
+            return false;
+    }
+    return true;
+}
+
+// A camera sees a flat object as a convex outline turning the same way as the object
+// itself, neither tiny nor squeezed. These tests look only at the outline's shape, so
+// the object is taken or refused alike wherever it stands in the frame.
+bool isObjectOutline(const cv::Point2d outline[4], const cv::Point corners[4]) {
+    cv::Point2d own[4];
+    for (int i = 0; i < 4; ++i) own[i] = cv::Point2d(corners[i]);
+    const double ownArea2 = signedArea2(own);
+    if (ownArea2 == 0) return false;
+    const double turn = ownArea2 > 0 ? 1.0 : -1.0;
+    const double area = turn * signedArea2(outline) / 2;
+    if (area < kSmallestOutlineArea || area < kSmallestAreaRatio * std::fabs(ownArea2) / 2) return false;
+    for (int i = 0; i < 4; ++i) {
+        const cv::Point2d in = outline[(i + 1) % 4] - outline[i], out = outline[(i + 2) % 4] - outline[(i + 1) % 4];
+        const double inLength = cv::norm(in), outLength = cv::norm(out);
+        if (inLength < kShortestSide) return false;
+        // Every corner bends the same way, clearly: convex, not self-crossing, not flat.
+        if (turn * cross(in, out) < kSharpestCorner * inLength * outLength) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 int projectObjectCorners(const cv::Mat& homography, const cv::Point corners[4], cv::Point found[4]) {
     if (homography.empty()) return 0;
-    const cv::Matx33d h(homography);
-    cv::Point projected[4];
-    double firstSign = 0;
-    for (int i = 0; i < 4; ++i) {
-        const double x = corners[i].x, y = corners[i].y;
-        const double w = h(2, 0) * x + h(2, 1) * y + h(2, 2);
-        // All corners on the same side of the horizon, or the outline is torn apart.
-        if (w == 0 || (firstSign != 0 && (w > 0) != (firstSign > 0))) return 0;
-        firstSign = w;
-        const double z = 1.0 / w;
-        const double fx = (h(0, 0) * x + h(0, 1) * y + h(0, 2)) * z;
-        const double fy = (h(1, 0) * x + h(1, 1) * y + h(1, 2)) * z;
-        if (!(std::fabs(fx) < kFarthestCorner && std::fabs(fy) < kFarthestCorner)) return 0;
-        projected[i] = cv::Point(cvRound(fx), cvRound(fy));
-    }
-    for (int i = 0; i < 4; ++i) found[i] = projected[i];
+    cv::Point2d outline[4];
+    if (!projectCorners(cv::Matx33d(homography), corners, outline) || !isObjectOutline(outline, corners)) return 0;
+    for (int i = 0; i < 4; ++i) found[i] = cv::Point(cvRound(outline[i].x), cvRound(outline[i].y));
     return 1;
 }
 

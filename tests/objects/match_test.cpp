@@ -147,16 +147,37 @@ TEST(LocatePlanarObject, DescriptorsOfAnotherLengthFindNothing) {
     EXPECT_TRUE(pairs.empty());
 }
 
-TEST(ProjectCorners, CornerThrownToInfinityIsNotLocated) {
+TEST(ProjectCorners, OnlyAnOutlineACameraCanSeeIsLocatedWhereverItLies) {
     const cv::Point corners[4] = {{0, 0}, {100, 0}, {100, 80}, {0, 80}};
+    struct Fit {
+        const char* what;
+        cv::Matx33d h;
+        int located;
+    };
+    const Fit fits[] = {
+        {"shifted", {1, 0, 5.4, 0, 1, -2.6, 0, 0, 1}, 1},
+        {"small, in the far corner of the frame", {0.45, 0, 590, 0, 0.45, 440, 0, 0, 1}, 1},
+        {"upside down", {-1, 0, 600, 0, -1, 400, 0, 0, 1}, 1},
+        {"seen at a slant", {1, 0, 300, 0, 1, 200, 0.003, 0, 1}, 1},
+        {"across the horizon", {1, 0, 0, 0, 1, 0, -0.02, 0, 1}, 0},
+        {"a corner on the horizon", {1, 0, 0, 0, 1, 0, -0.01, 0, 1}, 0},
+        {"a corner near the horizon", {1, 0, 0, 0, 1, 0, -0.0099, 0, 1}, 0},
+        {"behind the camera", {1, 0, 0, 0, 1, 0, 0, 0, -1}, 0},
+        {"beyond any picture", {1, 0, 2e6, 0, 1, 0, 0, 0, 1}, 0},
+        {"squeezed to a line", {1, 0, 300, 0, 1e-4, 200, 0, 0, 1}, 0},
+        {"folded over by its slant", {1, 0, 300, 0, 1, 200, 0, 0.1, 1}, 0},
+        {"sheared flat", {1, 20, 300, 0, 1, 200, 0, 0, 1}, 0},
+        {"mirrored", {-1, 0, 300, 0, 1, 200, 0, 0, 1}, 0},
+        {"a dot", {0.05, 0, 300, 0, 0.05, 200, 0, 0, 1}, 0},
+        {"rank one", {1, 2, 300, 2, 4, 200, 0, 0, 1}, 0},
+    };
+    for (const Fit& fit : fits) {
+        cv::Point found[4] = {{-9, -9}, {-9, -9}, {-9, -9}, {-9, -9}};
+        EXPECT_EQ(projectObjectCorners(cv::Mat(fit.h), corners, found), fit.located) << fit.what;
+        if (!fit.located) EXPECT_EQ(found[0], cv::Point(-9, -9)) << fit.what;
+    }
     cv::Point found[4];
-    // The horizon w = 0 passes between the corners x = 0 and x = 100.
-    const cv::Mat tearing = (cv::Mat_<double>(3, 3) << 1, 0, 0, 0, 1, 0, -0.02, 0, 1);
-    EXPECT_EQ(projectObjectCorners(tearing, corners, found), 0);
-    const cv::Mat onTheHorizon = (cv::Mat_<double>(3, 3) << 1, 0, 0, 0, 1, 0, -0.01, 0, 1);
-    EXPECT_EQ(projectObjectCorners(onTheHorizon, corners, found), 0);
-    const cv::Mat shift = (cv::Mat_<double>(3, 3) << 1, 0, 5.4, 0, 1, -2.6, 0, 0, 1);
-    ASSERT_EQ(projectObjectCorners(shift, corners, found), 1);
+    ASSERT_EQ(projectObjectCorners(cv::Mat(fits[0].h), corners, found), 1);
     EXPECT_EQ(found[2], cv::Point(105, 77));
     EXPECT_EQ(projectObjectCorners(cv::Mat(), corners, found), 0);
 }
