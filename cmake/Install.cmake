@@ -1,11 +1,15 @@
 # Installing the robot program and its tools, and the Debian package.
 #
 #   cmake --install <build> --prefix /usr/local    programs to bin/, the Haar
-#                                                  cascades to share/robotas/
+#                                                  cascades to share/robotas/,
+#                                                  the recogniser's grammar to
+#                                                  share/robotas/grammar/
 #   scripts/package                                robotas_<version>_<arch>.deb
 #
-# The program looks for its cascades in the working directory first and then in
-# <prefix>/share/robotas (platform/datafiles.h).
+# The program looks for its cascades in the working directory first, then in
+# share/robotas beside its bin folder, then in <prefix>/share/robotas
+# (platform/datafiles.h); robotas-hear finds its grammar the same way. Nothing
+# installed names a path of the build machine.
 
 include(GNUInstallDirs)
 
@@ -21,9 +25,12 @@ set(ROBOTAS_SHARE_DIR ${CMAKE_INSTALL_DATADIR}/robotas)
 install(FILES ${ROBOTAS_CASCADE_DIR}/haarcascade_frontalface_alt.xml
               ${ROBOTAS_CASCADE_DIR}/haarcascade_profileface.xml
         DESTINATION ${ROBOTAS_SHARE_DIR})
-if(EXISTS ${CMAKE_SOURCE_DIR}/tools/hear/grammar)
-  install(DIRECTORY ${CMAKE_SOURCE_DIR}/tools/hear/grammar/ DESTINATION ${ROBOTAS_SHARE_DIR}/grammar
-          FILES_MATCHING PATTERN "*.gram" PATTERN "*.dict")
+# Everything robotas-hear reads: grammar, dictionary, decoder settings, word templates.
+if(TARGET robotas-hear)
+  set(hear_grammar ${CMAKE_SOURCE_DIR}/tools/hear/grammar)
+  install(FILES ${hear_grammar}/robot.gram ${hear_grammar}/robot.dict ${hear_grammar}/robot.conf
+                ${hear_grammar}/robot.templates
+          DESTINATION ${ROBOTAS_SHARE_DIR}/grammar)
 endif()
 install(FILES ${CMAKE_SOURCE_DIR}/README.md ${CMAKE_SOURCE_DIR}/LICENSE DESTINATION ${CMAKE_INSTALL_DOCDIR})
 

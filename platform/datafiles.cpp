@@ -48,9 +48,10 @@ std::string folderBesideProgram() {
 }  // namespace
 
 std::vector<std::string> installedDataFolders() {
-    std::vector<std::string> folders{ROBOTAS_INSTALL_DATADIR};
+    std::vector<std::string> folders;
     const std::string beside = folderBesideProgram();
-    if (!beside.empty() && beside != folders.front()) folders.push_back(beside);
+    if (!beside.empty() && beside != ROBOTAS_INSTALL_DATADIR) folders.push_back(beside);
+    folders.push_back(ROBOTAS_INSTALL_DATADIR);
     return folders;
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // The robot's data files (Haar cascades and the like): the working directory's
 // own copy wins, as on the robot; otherwise the copy an installed robot keeps
-// in <prefix>/share/robotas.
+// in a share/robotas folder (installedDataFolders).
 
 #include <string>
 #include <vector>
@@ -17,9 +17,10 @@ std::string findDataFile(const std::string& name);
 // The same search over the given folders instead of the installed ones.
 std::string findDataFile(const std::string& name, const std::vector<std::string>& installedFolders);
 
-// Where an installed robot keeps its data: <prefix>/share/robotas for the
-// prefix the program was built for, then share/robotas beside the folder of
-// the running program (a prefix the files were moved to).
+// Where an installed robot keeps its data: share/robotas beside the folder of
+// the running program (the program's own prefix, wherever it was moved or
+// unpacked to; in the build tree, the build's own data), then <prefix>/share/robotas
+// for the prefix the program was built for.
 std::vector<std::string> installedDataFolders();
 
 }  // namespace platform

@@ -74,6 +74,10 @@ void closeSocket(int fd) {
     if (fd >= 0) close(fd);
 }
 
+void shutdownSocket(int fd) {
+    if (fd >= 0) shutdown(fd, SHUT_RDWR);
+}
+
 bool isSocket(int fd) {
     if (fd < 0) {
         errno = EBADF;

@@ -20,6 +20,9 @@ bool bindAnyLocalPort(int fd);
 // Connects to address (network order) and port (host order).
 bool connectTcp(int fd, std::uint32_t address, int port);
 void closeSocket(int fd);
+// Ends both directions of a connection; a reader blocked on it wakes to see it
+// closed. The descriptor stays open until closeSocket.
+void shutdownSocket(int fd);
 
 // True when fd is an open socket; otherwise false with errno ENOTSOCK or EBADF.
 bool isSocket(int fd);

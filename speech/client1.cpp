@@ -22,7 +22,7 @@ constexpr int kSelectWaitMs = 50;
 constexpr int kServerMissingPauseMs = 3000;  // time to read the "start the server" advice
 
 int port = 0;                 // what the last do_connect was asked for
-bool peerClosed = false;      // a read of this command_loop found the connection closed
+bool connectionLost = false;  // the last read found the connection closed or broken
 
 char zodis[kRecogniserLineSize] = "";  // the last recognised word
 char rbuff[kRecogniserLineSize];       // the line being received
@@ -209,6 +209,7 @@ int do_connect(const char* host, int portnum) {
         platform::closeSocket(client);
         return 1;
     }
+    connectionLost = false;
     return client;
 }
 
@@ -220,10 +221,8 @@ char* do_receive(int sd, char* buf, int size) {
     for (;;) {
         char byte = 0;
         const int got = platform::receiveByte(sd, byte);
-        if (got <= 0) {
-            if (got == 0) peerClosed = true;
-            return nullptr;
-        }
+        connectionLost = got <= 0;
+        if (connectionLost) return nullptr;
         buf[position] = byte;
         if (byte == '\n' && position > 0) {  // an LF that starts a line is kept as text
             buf[position] = '\0';
@@ -282,6 +281,8 @@ char* do_deshifre(char* line, int len) {
 }
 
 char* recognisedWord() { return zodis; }
+
+bool recogniserLost() { return connectionLost; }
 
 void do_send(int sd, const char* text) {
     if (text) sendText(sd, text, "Error: do_send");
@@ -378,7 +379,7 @@ void TypedLine::clear() {
 
 void command_loop(int sd, int once) {
     gf.printf("'JULIUS' serverio, klijento Nr. =  %i \r \n", sd);
-    peerClosed = false;
+    connectionLost = false;
     TypedLine typed;
     for (;;) {
         const int ready = waitForMessage(sd);
@@ -399,7 +400,7 @@ void command_loop(int sd, int once) {
             }
         }
         if (once) return;
-        if (keyboardEnded || peerClosed) return;
+        if (keyboardEnded || connectionLost) return;
         gf.printf("JULIUS:>> %s\n", zodis);
     }
 }

@@ -37,6 +37,9 @@ char* do_output(int sd);
 char* do_deshifre(char* line, int len);
 // The word buffer itself (what do_output returns).
 char* recognisedWord();
+// True when the last read found the connection closed or broken: nothing will
+// come on it again, and do_output returns at once.
+bool recogniserLost();
 
 // Send a fixed text, or a printf-style text of at most 255 characters.
 void do_send(int sd, const char* text);

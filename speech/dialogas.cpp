@@ -21,6 +21,7 @@ constexpr int kKeyRepliesToggle = 'd';
 constexpr int kSpeechHidden = 0;   // replies run without a window
 constexpr int kIdleMarkDelayMs = 500;
 constexpr int kSettleMs = 500;     // around the last message a mode drops
+constexpr int kLostRecogniserPauseMs = 150;  // between looks at a closed connection
 
 constexpr const char* kHandledMark = "+";
 constexpr const char* kIdleMark = "-";
@@ -31,8 +32,11 @@ bool wordIs(const char* word, const char* keyword) { return std::strcmp(word, ke
 void markWord(char* word, const char* mark) { std::strcpy(word, mark); }
 
 // Waits for one whole recogniser message and shows its word on the mode's row.
+// A recogniser that has gone sends nothing more and do_output returns at once:
+// the pause keeps the mode's loop from spinning while it still sees the keys.
 char* readWord(int row) {
     char* word = do_output(prisijungimas);
+    if (recogniserLost()) platform::sleepMs(kLostRecogniserPauseMs);
     gf.gotoxy(1, row);
     gf.printf("%42s", "");
     gf.gotoxy(1, row);

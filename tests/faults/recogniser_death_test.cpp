@@ -1,7 +1,7 @@
 // The recogniser dies in the middle of a message while the robot asks what to
 // do: the whole message it sent before is acted on, the half message is not
 // taken for a word, sends to the dead recogniser are reported, and the
-// operator's m still leads back to the menus.
+// operator's m still leads back to the menus, the wait pausing between looks.
 
 #include <gtest/gtest.h>
 
@@ -13,6 +13,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/clock.h"
 #include "platform/keys.h"
 #include "shell/config.h"
 #include "speech/speech.h"
@@ -71,9 +72,12 @@ TEST_F(RecogniserDies, WholeMessageIsActedOnAndTheHalfOneIsNotAWord) {
         << "half a word line is never a word: " << recognisedWord();
 
     // Asked again: nothing more will come; the operator's m leads to the menus.
+    // Each of the five passes over the closed connection waits instead of spinning.
     keyPressed = 0;
-    platform::scriptKeys("m");
+    platform::scriptKeys("xxxm");
+    const long long asked = platform::nowMs();
     EXPECT_EQ(DialogasRobRezimas(), 0);
+    EXPECT_EQ(platform::nowMs() - asked, 1000 + 2000 + 5 * 150 + 3000 + 500 + 500);
     EXPECT_NE(screen().find("Error: do_send"), std::string::npos) << "sends to the dead recogniser are reported";
 
     // The robot goes on: a word asked for later is simply the last one.

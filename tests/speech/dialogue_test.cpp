@@ -85,13 +85,20 @@ protected:
     long long start_ = 0;
 };
 
-TEST_F(VoiceDialogue, ConnectAlwaysGoesToPort10500) {
-    peer_ = std::make_unique<robotest::HearPeer>("");
+TEST_F(VoiceDialogue, ConnectAlwaysGoesToPort10500AndTheRecogniserStaysForTheNextConnection) {
+    peer_ = std::make_unique<robotest::HearPeer>("wait VERSION\nKAS\n");
     ASSERT_TRUE(peer_->listening()) << peer_->startOutput();
     prisijungimas = do_connect("localhost", 4711);
     ASSERT_GT(prisijungimas, 1);
     komanda_pause_recog(prisijungimas);
-    EXPECT_EQ(endRecogniser(), (Lines{"PAUSE", "DIE"}));
+    // Re-initialisation drops the connection and connects anew.
+    close(prisijungimas);
+    prisijungimas = do_connect("localhost", 10500);
+    ASSERT_GT(prisijungimas, 1);
+    komanda_get_version(prisijungimas);
+    for (int message = 0; message < 3; ++message) do_output(prisijungimas);  // version, input status, result
+    EXPECT_STREQ(recognisedWord(), "KAS");
+    EXPECT_EQ(endRecogniser(), (Lines{"PAUSE", "VERSION", "DIE"}));
 }
 
 TEST_F(VoiceDialogue, ConnectWithoutRecogniserReturnsOne) {

@@ -17,6 +17,9 @@
 //       makes word templates from recordings named WORD-SPEAKER-anything.wav,
 //       with the threshold that rejects nearly all of the unknown words
 //       (recordings of words outside the vocabulary, named the same way)
+// Without --grammar the grammar is share/robotas/grammar beside the program's
+// bin folder (an installed robot's, or the build tree's link to the source
+// grammar), else the one of the prefix the program was built for.
 
 #include <signal.h>
 #include <unistd.h>
@@ -28,14 +31,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/datafiles.h"
 #include "tools/hear/audio.h"
 #include "tools/hear/decoder.h"
 #include "tools/hear/peer.h"
 #include "tools/hear/server.h"
-
-#ifndef ROBOTAS_HEAR_GRAMMAR
-#define ROBOTAS_HEAR_GRAMMAR "grammar"
-#endif
 
 namespace {
 
@@ -76,7 +76,6 @@ bool parseNumber(const std::string& text, double lowest, double highest, double&
 }
 
 bool parseOptions(int argc, char** argv, Options& options) {
-    options.decoder.grammar = ROBOTAS_HEAR_GRAMMAR;
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--mic" || option == "--pcm") {
@@ -126,10 +125,20 @@ bool parseOptions(int argc, char** argv, Options& options) {
     return options.mode == Mode::MakeTemplates ? !options.unknown.empty() : options.unknown.empty();
 }
 
+// The first data folder that holds a grammar: nothing of the machine the
+// program was built on is compiled in, so an installed copy finds its own.
+std::string installedGrammar() {
+    const std::vector<std::string> folders = platform::installedDataFolders();
+    for (const std::string& folder : folders)
+        if (access((folder + "/grammar/robot.gram").c_str(), R_OK) == 0) return folder + "/grammar";
+    return folders.back() + "/grammar";  // the decoder's message names what is missing there
+}
+
 std::unique_ptr<hear::Decoder> openDecoder(const Options& options) {
     std::string why;
     std::unique_ptr<hear::Decoder> decoder = hear::Decoder::open(options.decoder, why);
     if (!decoder) std::cerr << "robotas-hear: cannot start the recogniser: " << why << "\n";
+    else std::cerr << "robotas-hear: grammar " << options.decoder.grammar << "\n";
     return decoder;
 }
 
@@ -265,6 +274,7 @@ int main(int argc, char** argv) {
         std::cerr << kUsage;
         return 2;
     }
+    if (options.decoder.grammar.empty()) options.decoder.grammar = installedGrammar();
     signal(SIGPIPE, SIG_IGN);  // a robot that has gone must not end us mid-write
     switch (options.mode) {
         case Mode::Typed: return hear::runTypedPeer(options.peer);

@@ -1,11 +1,15 @@
 // Script and input lines of the typed-word peer:
-//   WORD [WORD...]   an utterance (sent once recognition runs)
+//   WORD [WORD...]   an utterance (sent once a robot is connected and
+//                    recognition runs)
 //   status           an input-status message without words
 //   sleep MS         waits MS milliseconds
 //   wait COMMAND     waits until the robot sends COMMAND (RESUME, PAUSE, ...);
 //                    the n-th wait for a command waits for its n-th arrival
-//   close            closes the connection and ends
+//   close            closes the robot's connection, as a recogniser that went
+//                    away would; the peer waits for the next robot
 //   # ...            a comment
+// The peer serves one robot at a time and stays when the robot goes, so that a
+// robot re-initialising its devices connects again; DIE from the robot ends it.
 // The log file gets every line the robot sends, one per line.
 
 #include "tools/hear/peer.h"
@@ -37,23 +41,26 @@ void say(const std::string& text) {
 
 class TypedPeer {
 public:
-    TypedPeer(int client, const std::string& logPath) : client_(client) {
+    explicit TypedPeer(const std::string& logPath) {
         if (!logPath.empty()) log_ = std::fopen(logPath.c_str(), "w");
     }
 
-    // Reads the robot's command lines until it goes or says DIE.
-    [[noreturn]] void serve() {
+    // Reads one robot's command lines until it goes (or is closed), then lets
+    // it go; ends the program when the robot says DIE.
+    void serve(int client) {
+        connected(client);
         LineSplitter lines;
         char chunk[512];
         for (;;) {
-            const long got = platform::receiveSome(client_, chunk, sizeof chunk);
-            if (got <= 0) finish("the robot has gone");
+            const long got = platform::receiveSome(client, chunk, sizeof chunk);
+            if (got <= 0) break;
             lines.take(chunk, static_cast<std::size_t>(got));
             for (std::string line; lines.next(line);) handleLine(line);
         }
+        disconnected();
     }
 
-    // Sends an utterance's messages once recognition runs.
+    // Sends an utterance's messages once a robot listens.
     void hear(const std::vector<std::string>& words) {
         std::string why;
         const std::string result = resultMessage(words, why);
@@ -62,14 +69,14 @@ public:
             return;
         }
         std::unique_lock<std::mutex> guard(lock_);
-        waitUntilRunning(guard);
+        waitUntilListened(guard);
         send(inputStatus("STARTREC"));
         send(result);
     }
 
     void hearNothing() {
         std::unique_lock<std::mutex> guard(lock_);
-        waitUntilRunning(guard);
+        waitUntilListened(guard);
         send(inputStatus("ENDREC"));
     }
 
@@ -78,6 +85,17 @@ public:
         std::unique_lock<std::mutex> guard(lock_);
         const int wanted = ++waited_[command];
         changed_.wait(guard, [&] { return received_[command] >= wanted; });
+    }
+
+    // Ends the robot's connection; the reader of serve() sees it end.
+    void closeConnection() {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (client_ < 0) {
+            say("no robot is connected");
+            return;
+        }
+        say("closing the connection");
+        platform::shutdownSocket(client_);
     }
 
     [[noreturn]] void finish(const std::string& why) {
@@ -91,15 +109,32 @@ public:
     }
 
 private:
-    void waitUntilRunning(std::unique_lock<std::mutex>& guard) {
-        if (!running_) say("recognition is paused: the words wait for RESUME");
-        changed_.wait(guard, [&] { return running_; });
+    void connected(int client) {
+        std::lock_guard<std::mutex> guard(lock_);
+        client_ = client;
+        running_ = true;  // a new robot finds recognition running, as with the real recogniser
+        reader_ = CommandReader();
+        say("the robot is connected");
+        changed_.notify_all();
+    }
+
+    void disconnected() {
+        std::lock_guard<std::mutex> guard(lock_);
+        platform::closeSocket(client_);
+        client_ = -1;
+        say("the robot has gone; waiting for the next (words typed now wait for it)");
+    }
+
+    void waitUntilListened(std::unique_lock<std::mutex>& guard) {
+        if (client_ < 0) say("no robot is connected: the words wait for the next one");
+        else if (!running_) say("recognition is paused: the words wait for RESUME");
+        changed_.wait(guard, [&] { return client_ >= 0 && running_; });
     }
 
     // Caller holds lock_.
     void send(const std::string& body) {
         const std::string text = message(body);
-        platform::sendAll(client_, text.data(), text.size());
+        platform::sendAll(client_, text.data(), text.size());  // a gone robot is noticed by serve()
     }
 
     void handleLine(const std::string& line) {
@@ -149,11 +184,11 @@ private:
         }
     }
 
-    int client_;
+    int client_ = -1;
     std::FILE* log_ = nullptr;
     std::mutex lock_;
     std::condition_variable changed_;
-    bool running_ = true;  // the recogniser listens from the start, as the real one does
+    bool running_ = true;
     CommandReader reader_;
     std::map<std::string, int> received_;
     std::map<std::string, int> waited_;
@@ -170,7 +205,7 @@ void feed(TypedPeer& peer, std::istream& in) {
         } else if (words[0] == "status" && words.size() == 1) {
             peer.hearNothing();
         } else if (words[0] == "close" && words.size() == 1) {
-            peer.finish("closing the connection");
+            peer.closeConnection();
         } else {
             peer.hear(words);
         }
@@ -194,20 +229,21 @@ int runTypedPeer(const PeerOptions& options) {
         return 2;
     }
     say("listening on 127.0.0.1:" + std::to_string(options.port));
-    const int client = platform::acceptClient(listener);
-    platform::closeSocket(listener);
-    if (client < 0) {
-        std::cerr << "robotas-hear: accept failed: " << std::strerror(errno) << "\n";
-        return 2;
-    }
-    say("the robot is connected");
     if (options.script.empty()) say("type words and Enter: each line is heard as one utterance");
 
-    TypedPeer peer(client, options.log);
+    TypedPeer peer(options.log);
     std::istream& words = options.script.empty() ? std::cin : static_cast<std::istream&>(script);
     std::thread feeder([&] { feed(peer, words); });
-    feeder.detach();
-    peer.serve();
+    feeder.detach();  // it may be waiting for a word when DIE ends the program
+    for (;;) {
+        const int client = platform::acceptClient(listener);
+        if (client < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            std::cerr << "robotas-hear: accept failed: " << std::strerror(errno) << "\n";
+            return 2;
+        }
+        peer.serve(client);
+    }
 }
 
 }  // namespace hear

@@ -12,7 +12,7 @@ struct PeerOptions {
     std::string log;     // empty: no log of the robot's lines
 };
 
-// Serves one robot until it goes or says DIE; 2 when it cannot start.
+// Serves one robot after another until one says DIE; 2 when it cannot start.
 int runTypedPeer(const PeerOptions& options);
 
 }  // namespace hear
