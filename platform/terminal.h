@@ -85,6 +85,10 @@ private:
     bool echo_ = true;
 };
 
+// True when standard output goes to a terminal, not to a pipe or a file: a tool
+// then may draw on the console screen; otherwise it prints plain lines.
+bool standardOutputIsTerminal();
+
 // Shows a code-page byte the way the robot's console did (box lines, blank 255).
 std::string codePageToUtf8(unsigned char byte);
 
