@@ -22,4 +22,8 @@ std::string findDataFile(const std::string& name, const std::vector<std::string>
 // the running program (a prefix the files were moved to).
 std::vector<std::string> installedDataFolders();
 
+// Why a file cannot be read, in words ("No such file or directory", "a folder,
+// not a file"); empty when it can be opened for reading.
+std::string whyUnreadable(const std::string& path);
+
 }  // namespace platform
