@@ -174,6 +174,11 @@ void forgetDatabase() {
     nEigens = 0;
 }
 
+void showDatabaseFault(const DatabaseFault& fault) {
+    gf.footerLine(fault.footer.c_str());
+    if (!fault.detail.empty()) gf.printf(" %s", fault.detail.c_str());
+}
+
 double squaredDistance(const float* a, const float* b, int count) {
     double sum = 0.0;
     for (int e = 0; e < count; ++e) {
@@ -312,28 +317,23 @@ int storeTrainingData() {
     return 1;
 }
 
-int loadTrainingData(cv::Mat& trainPersonNumMat) {
+DatabaseFault readTrainingData(cv::Mat& trainPersonNumMat) {
     // The robot's own strict reader: OpenCV's XML reader can crash on a damaged
     // file. Its reason (line and fault, in English) stays off the console.
     storage::Document file;
     std::string reason;
     const storage::ReadStatus status = storage::readDocument(kDatabaseFile, file, reason);
-    if (status == storage::ReadStatus::Unreadable) {
-        gf.footerLine("Negaliu atidaryti DB failo 'facedata.xml'.");
-        return 0;
-    }
+    if (status == storage::ReadStatus::Unreadable) return {"Negaliu atidaryti DB failo 'facedata.xml'.", ""};
     const storage::Node* persons = file.find("nPersons");
     if (status == storage::ReadStatus::Damaged || (persons && persons->kind != storage::NodeKind::Int)) {
-        gf.footerLine("KLAIDA: sugadintas DB failas 'facedata.xml'.");
-        return 0;
+        return {"KLAIDA: sugadintas DB failas 'facedata.xml'.", ""};
     }
     Database db;
     db.persons = persons ? persons->integer : 0;
     if (db.persons <= 0) {
         personNames.clear();
         nPersons = 0;
-        gf.footerLine("Nera uzregistruotu DB 'facedata.xml'.");
-        return 0;
+        return {"Nera uzregistruotu DB 'facedata.xml'.", ""};
     }
     db.persons = std::min(db.persons, kMaxPersonNumber);
     std::string fault;
@@ -343,11 +343,7 @@ int loadTrainingData(cv::Mat& trainPersonNumMat) {
     } catch (const std::exception&) {
         fault = "skaitymo klaida";
     }
-    if (!fault.empty()) {
-        gf.footerLine("KLAIDA: sugadintas DB failas 'facedata.xml':");
-        gf.printf(" %s", fault.c_str());
-        return 0;
-    }
+    if (!fault.empty()) return {"KLAIDA: sugadintas DB failas 'facedata.xml':", fault};
     nPersons = db.persons;
     personNames = db.names;
     nEigens = db.eigens;
@@ -357,7 +353,14 @@ int loadTrainingData(cv::Mat& trainPersonNumMat) {
     projectedTrainFaceMat = db.projections;
     pAvgTrainImg = db.average;
     eigenVectArr = db.eigenVectors;
-    return 1;
+    return {};
+}
+
+int loadTrainingData(cv::Mat& trainPersonNumMat) {
+    const DatabaseFault fault = readTrainingData(trainPersonNumMat);
+    if (fault.footer.empty()) return 1;
+    showDatabaseFault(fault);
+    return 0;
 }
 
 void eigenDecomposite(const cv::Mat& picture, int nEigs, const std::vector<cv::Mat>& eigenVectors,
@@ -432,45 +435,84 @@ cv::Mat retrainOnline() {
     return trainPersonNumMat;
 }
 
-void recognizeFileList(const std::string& filename) {
-    const int tests = loadFaceImgArray(filename);
-    gf.footerLine("");
-    gf.printf("%d", tests);
-    gf.printf(" Ivestu veidu testas");
+namespace {
+
+std::string testedLine(const FaceListReport& report) { return cv::format("%d Ivestu veidu testas", report.listed); }
+
+std::string answerLine(const FaceTestAnswer& a) {
+    return cv::format("Apytiksliai = %d, Truth = %d (%s). Panasumas = %f", a.answer, a.truth,
+                      a.answer == a.truth ? "Correct" : "WRONG!", a.confidence);
+}
+
+std::string accuracyLine(const FaceListReport& report) {
+    return cv::format("TOTAL ACCURACY: %d%% out of %zu tests.", report.accuracy, report.answers.size());
+}
+
+std::string timeLine(const FaceListReport& report) {
+    return cv::format("TOTAL TIME: %.1fms average.", report.averageMs);
+}
+
+}  // namespace
+
+FaceListReport testFileList(const std::string& filename) {
+    FaceListReport report;
+    report.listed = loadFaceImgArray(filename);
     const cv::Mat truth = personNumTruthMat;
     cv::Mat trainPersonNumMat;
-    if (!loadTrainingData(trainPersonNumMat)) return;
+    report.databaseFault = readTrainingData(trainPersonNumMat);
+    if (!report.databaseFault.footer.empty()) return report;
 
     std::vector<float> projection(static_cast<std::size_t>(nEigens));
-    int correct = 0, tested = 0;
+    int correct = 0;
     const int64 start = cv::getTickCount();
-    for (int i = 0; i < tests; ++i) {
+    for (int i = 0; i < report.listed; ++i) {
         if (!projectFace(faceImgArr[static_cast<std::size_t>(i)], projection.data())) {
-            gf.printf("Paveikslelio dydis nesutampa su DB veidu dydziu %dx%d\n", pAvgTrainImg.cols, pAvgTrainImg.rows);
-            return;
+            report.pictureFault =
+                cv::format("Paveikslelio dydis nesutampa su DB veidu dydziu %dx%d", pAvgTrainImg.cols, pAvgTrainImg.rows);
+            return report;
         }
-        float confidence = 0.0f;
-        const int nearest = findNearestNeighbor(projection.data(), &confidence);
-        const int answer = trainPersonNumMat.at<int>(0, nearest);
-        const int expected = truth.at<int>(0, i);
-        const bool right = answer == expected;
-        correct += right ? 1 : 0;
-        ++tested;
-        gf.printf("Apytiksliai = %d, Truth = %d (%s). Panasumas = %f\n", answer, expected, right ? "Correct" : "WRONG!",
-                  confidence);
-        confi = confidence;
+        FaceTestAnswer answer;
+        const int nearest = findNearestNeighbor(projection.data(), &answer.confidence);
+        answer.answer = trainPersonNumMat.at<int>(0, nearest);
+        answer.truth = truth.at<int>(0, i);
+        correct += answer.answer == answer.truth ? 1 : 0;
+        report.answers.push_back(answer);
+        confi = answer.confidence;
     }
     const int64 end = cv::getTickCount();
-    if (tested == 0) return;
-    accuracy = correct * 100 / tested;
-    detectiontime = static_cast<float>(static_cast<double>(end - start) * 1000.0 / (cv::getTickFrequency() * tested));
-    gf.footerLine("TOTAL ACCURACY:");
-    gf.printf(" %d%%", accuracy);
-    gf.printf(" out of");
-    gf.printf(" %d", tested);
-    gf.printf(" tests.");
-    gf.footerLine("TOTAL TIME:");
-    gf.printf(" %.1fms average.", detectiontime);
+    const int tested = static_cast<int>(report.answers.size());
+    if (tested == 0) return report;
+    accuracy = report.accuracy = correct * 100 / tested;
+    detectiontime = report.averageMs =
+        static_cast<float>(static_cast<double>(end - start) * 1000.0 / (cv::getTickFrequency() * tested));
+    return report;
+}
+
+std::vector<std::string> faceListReportLines(const FaceListReport& report) {
+    std::vector<std::string> lines{testedLine(report)};
+    for (const FaceTestAnswer& answer : report.answers) lines.push_back(answerLine(answer));
+    if (report.accuracy >= 0) {
+        lines.push_back(accuracyLine(report));
+        lines.push_back(timeLine(report));
+    }
+    return lines;
+}
+
+std::string faultLine(const DatabaseFault& fault) {
+    return fault.detail.empty() ? fault.footer : fault.footer + " " + fault.detail;
+}
+
+void recognizeFileList(const std::string& filename) {
+    const FaceListReport report = testFileList(filename);
+    gf.footerLine("");
+    gf.printf("%s", testedLine(report).c_str());
+    if (!report.databaseFault.footer.empty()) return showDatabaseFault(report.databaseFault);
+    for (const FaceTestAnswer& answer : report.answers) gf.printf("%s\n", answerLine(answer).c_str());
+    if (!report.pictureFault.empty()) gf.printf("%s\n", report.pictureFault.c_str());
+    if (report.accuracy < 0) return;
+    gf.footerLine(accuracyLine(report).c_str());
+    // The row under the accuracy, inside the footer box: both stay readable.
+    gf.printAt(8, 37, "%s", timeLine(report).c_str());
 }
 
 bool replaceFileWhole(const std::string& path, const std::string& bytes) {

@@ -37,6 +37,14 @@ bool replaceFileWhole(const std::string& path, const std::string& bytes);
 // Reads facedata.xml; the person number of each training picture goes to
 // trainPersonNumMat. 1 on success, 0 (with a message) when missing or damaged.
 int loadTrainingData(cv::Mat& trainPersonNumMat);
+// Why facedata.xml did not load, in the console's words: the footer line and
+// what follows it (the damaged entry). Empty footer: it loaded.
+struct DatabaseFault {
+    std::string footer;
+    std::string detail;
+};
+// loadTrainingData without the console: the fault is returned, not shown.
+DatabaseFault readTrainingData(cv::Mat& trainPersonNumMat);
 
 // Coefficients of a picture in the given eigenfaces: dot products of (picture - avg).
 void eigenDecomposite(const cv::Mat& picture, int nEigs, const std::vector<cv::Mat>& eigenVectors,
@@ -53,5 +61,29 @@ void storeEigenfaceImages();
 // Forgets the database, trains again from train.txt and loads the result;
 // returns the new person numbers. Ends the program when nothing loads.
 cv::Mat retrainOnline();
-// Recognises every picture of a list against facedata.xml and reports the accuracy.
+// Recognises every picture of a list against facedata.xml and draws the report
+// on the console screen.
 void recognizeFileList(const std::string& filename);
+
+// One picture of a test list: the person recognised, the person listed, how alike.
+struct FaceTestAnswer {
+    int answer = 0;
+    int truth = 0;
+    float confidence = 0.0f;
+};
+// What recognising a list found. Testing stops at the first fault; accuracy and
+// averageMs are set only when every listed picture was tested.
+struct FaceListReport {
+    int listed = 0;                       // pictures read from the list
+    std::vector<FaceTestAnswer> answers;  // in list order
+    DatabaseFault databaseFault;          // facedata.xml did not load
+    std::string pictureFault;             // a picture of another size than the database's faces
+    int accuracy = -1;                    // percent right
+    float averageMs = 0.0f;               // per picture
+};
+// Recognition of a list without the console (sets confi, accuracy, detectiontime).
+FaceListReport testFileList(const std::string& filename);
+// The report in the console's words, one fact a line; the faults are not among them.
+std::vector<std::string> faceListReportLines(const FaceListReport& report);
+// A database fault as one line.
+std::string faultLine(const DatabaseFault& fault);

@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstring>
 
 #ifndef ROBOTAS_INSTALL_DATADIR
 #define ROBOTAS_INSTALL_DATADIR "/usr/local/share/robotas"
@@ -65,5 +67,13 @@ std::string findDataFile(const std::string& name, const std::vector<std::string>
 }
 
 std::string findDataFile(const std::string& name) { return findDataFile(name, installedDataFolders()); }
+
+std::string whyUnreadable(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return std::strerror(errno);
+    if (S_ISDIR(info.st_mode)) return "a folder, not a file";
+    if (access(path.c_str(), R_OK) != 0) return std::strerror(errno);
+    return {};
+}
 
 }  // namespace platform

@@ -23,4 +23,8 @@ std::string findDataFile(const std::string& name, const std::vector<std::string>
 // for the prefix the program was built for.
 std::vector<std::string> installedDataFolders();
 
+// Why a file cannot be read, in words ("No such file or directory", "a folder,
+// not a file"); empty when it can be opened for reading.
+std::string whyUnreadable(const std::string& path);
+
 }  // namespace platform

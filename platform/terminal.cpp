@@ -65,6 +65,8 @@ std::string ansiAttr(unsigned short attr) {
 
 }  // namespace
 
+bool standardOutputIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
+
 std::string codePageToUtf8(unsigned char byte) {
     switch (byte) {
         case 201: return "\u2554";

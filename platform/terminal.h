@@ -99,6 +99,10 @@ private:
     bool cursorLost_ = false;  // the terminal's cursor is not where ours is
 };
 
+// True when standard output goes to a terminal, not to a pipe or a file: a tool
+// then may draw on the console screen; otherwise it prints plain lines.
+bool standardOutputIsTerminal();
+
 // Shows a code-page byte the way the robot's console did (box lines, blank 255).
 std::string codePageToUtf8(unsigned char byte);
 

@@ -101,12 +101,18 @@ TEST_F(FindTool, PicturesWithoutKeyPointsFindNothing) {
 }
 
 TEST_F(FindTool, MissingFilesAndBadArguments) {
-    const FindReport missing = runFind({"nowhere.png", scene_, "--out", "search.png"});
-    EXPECT_EQ(missing.status, 1);
-    EXPECT_EQ(missing.values.at("object keypoints"), 0);
-    EXPECT_EQ(missing.values.at("pairs"), 0);
-    EXPECT_EQ(missing.values.at("located"), 0);
-    EXPECT_FALSE(std::ifstream("search.png").good());  // nothing drawn from a missing picture
+    std::ofstream("notes.txt") << "not a picture\n";
+    const struct {
+        std::string object, scene, said;
+    } unreadable[] = {{"nowhere.png", scene_, "nowhere.png: No such file or directory"},
+                      {box_, "notes.txt", "notes.txt: not a picture"}};
+    for (const auto& u : unreadable) {
+        const robotest::ProgramRun run = robotest::runProgram("robotas-find", {u.object, u.scene, "--out", "search.png"});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.out, "");  // no report of a search that never ran
+        EXPECT_EQ(run.err, "robotas-find: cannot read picture " + u.said + "\n");
+        EXPECT_FALSE(std::ifstream("search.png").good());
+    }
     EXPECT_EQ(runFind({box_}).status, 2);
     EXPECT_EQ(runFind({box_, scene_, "--out"}).status, 2);
     EXPECT_EQ(runFind({box_, scene_, scene_}).status, 2);

@@ -5,6 +5,7 @@
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
+#include <cstdio>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -163,29 +164,43 @@ TEST(CalibrateTool, WritesAReprojectionMatrixTheDepthModesCanLoad) {
     EXPECT_NEAR(baseline, 3.34, 0.2);
 }
 
-TEST(CalibrateTool, ExplainsUnusableLists) {
+// An image list naming the given pictures.
+std::string imageList(const std::vector<std::string>& names) {
+    std::string list = "<?xml version=\"1.0\"?>\n<opencv_storage>\n<imagelist>";
+    for (const std::string& name : names) list += "\"" + name + "\" ";
+    return list + "</imagelist>\n</opencv_storage>\n";
+}
+
+TEST(CalibrateTool, ExplainsUnusableListsInOneLine) {
     robotest::ScopedWorkDir dir;
-    Finished done = run("robotas-calibrate", {"missing.xml", "Q.xml"});
-    EXPECT_EQ(done.exitCode, 1);
-    EXPECT_NE(done.err.find("cannot read list"), std::string::npos) << done.err;
-
-    std::ofstream("odd.xml") << "<?xml version=\"1.0\"?>\n<opencv_storage>\n"
-                                "<imagelist>\"a.jpg\" \"b.jpg\" \"c.jpg\"</imagelist>\n"
-                                "</opencv_storage>\n";
-    done = run("robotas-calibrate", {"odd.xml", "Q.xml"});
-    EXPECT_EQ(done.exitCode, 1);
-    EXPECT_NE(done.err.find("odd number"), std::string::npos) << done.err;
-
-    // Pictures without a board: every pair skipped, nothing written.
     cv::imwrite("plain.png", cv::Mat(48, 64, CV_8UC1, cv::Scalar(128)));
-    std::ofstream("plain.xml") << "<?xml version=\"1.0\"?>\n<opencv_storage>\n<imagelist>"
-                                  "\"plain.png\" \"plain.png\" \"plain.png\" \"plain.png\""
-                                  "</imagelist>\n</opencv_storage>\n";
-    done = run("robotas-calibrate", {"plain.xml", "Q.xml"});
-    EXPECT_EQ(done.exitCode, 1);
-    EXPECT_NE(done.out.find("board not found"), std::string::npos) << done.out;
-    EXPECT_NE(done.err.find("at least 3 pairs"), std::string::npos) << done.err;
-    EXPECT_FALSE(std::ifstream("Q.xml").good());
+    const std::string left = robotest::testData("stereo/calib/left01.jpg");
+    const std::string right = robotest::testData("stereo/calib/right01.jpg");
+    const struct {
+        const char* list;  // nullptr: no such file
+        std::string text, said, skipped;
+    } cases[] = {
+        {nullptr, "", "cannot read list list.xml: No such file or directory", ""},
+        {"odd", imageList({"a.jpg", "b.jpg", "c.jpg"}), "odd number", ""},
+        {"blank", "", "in both pictures, got 0\n", ""},
+        {"plain text", "a.jpg b.jpg\n", "list.xml is not a picture list", ""},
+        {"one pair", imageList({left, right}), "in both pictures, got 1\n", ""},
+        {"missing", imageList({"nope.png", right}), "in both pictures, got 0\n",
+         "cannot read nope.png: No such file or directory"},
+        {"no board", imageList({"plain.png", "plain.png", "plain.png", "plain.png"}),
+         "in both pictures, got 0\n", "board not found"},
+    };
+    for (const auto& c : cases) {
+        std::remove("list.xml");
+        if (c.list) std::ofstream("list.xml") << c.text;
+        const Finished done = run("robotas-calibrate", {"list.xml", "Q.xml"});
+        const std::string name = c.list ? c.list : "no list";
+        EXPECT_EQ(done.exitCode, 1) << name;
+        EXPECT_NE(done.err.find(c.said), std::string::npos) << name << ": " << done.err;
+        EXPECT_EQ(done.err.find('\n'), done.err.size() - 1) << name << ": one line, no library text";
+        EXPECT_NE(done.out.find(c.skipped), std::string::npos) << name << ": " << done.out;
+        EXPECT_FALSE(std::ifstream("Q.xml").good()) << name;
+    }
 }
 
 }  // namespace

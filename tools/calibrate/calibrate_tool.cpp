@@ -12,17 +12,22 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include "platform/datafiles.h"
 
 namespace {
 
 const cv::Size kBoard(9, 6);             // inner corners
 const cv::Size kDepthModeFrame(320, 240);
 constexpr int kMinimumPairs = 3;
+const char* const kListForm = "OpenCV XML, YAML or JSON with an \"imagelist\" of picture names";
 
 int usage() {
     std::fprintf(stderr, "usage: robotas-calibrate IMAGELIST Q.xml [--square SIZE]\n");
@@ -34,32 +39,56 @@ std::string folderOf(const std::string& path) {
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
 
+// Names in the list are relative to the list's folder.
+std::string nameBesideList(const std::string& name, const std::string& listPath) {
+    return !name.empty() && name[0] == '/' ? name : folderOf(listPath) + name;
+}
+
+// Blank files are lists of no pictures (OpenCV's reader refuses them with a riddle).
+bool isBlank(const std::string& path) {
+    std::ifstream file(path);
+    for (char c; file.get(c);)
+        if (!std::isspace(static_cast<unsigned char>(c))) return false;
+    return true;
+}
+
+bool notAPictureList(const std::string& listPath) {
+    std::fprintf(stderr, "robotas-calibrate: %s is not a picture list (%s)\n", listPath.c_str(),
+                 kListForm);
+    return false;
+}
+
 bool readImageList(const std::string& listPath, std::vector<std::string>& names) {
+    const std::string unreadable = platform::whyUnreadable(listPath);
+    if (!unreadable.empty()) {
+        std::fprintf(stderr, "robotas-calibrate: cannot read list %s: %s\n", listPath.c_str(),
+                     unreadable.c_str());
+        return false;
+    }
+    if (isBlank(listPath)) return true;
     try {
         cv::FileStorage fs(listPath, cv::FileStorage::READ);
-        if (!fs.isOpened()) {
-            std::fprintf(stderr, "robotas-calibrate: cannot read list %s\n", listPath.c_str());
-            return false;
-        }
+        if (!fs.isOpened()) return notAPictureList(listPath);
         cv::FileNode list = fs["imagelist"];
         if (list.empty()) list = fs.getFirstTopLevelNode();
-        if (!list.isSeq()) {
-            std::fprintf(stderr, "robotas-calibrate: %s holds no list of pictures\n",
-                         listPath.c_str());
+        // An XML list of one name reads back as that name alone.
+        if (list.isString()) {
+            names.push_back(nameBesideList(list.string(), listPath));
+        } else if (list.isSeq()) {
+            for (const cv::FileNode& item : list) {
+                if (!item.isString()) {
+                    std::fprintf(stderr, "robotas-calibrate: %s: list entry is not a file name\n",
+                                 listPath.c_str());
+                    return false;
+                }
+                names.push_back(nameBesideList(item.string(), listPath));
+            }
+        } else if (!list.empty() && !list.isNone()) {  // none: a list without pictures
+            std::fprintf(stderr, "robotas-calibrate: %s holds no list of pictures\n", listPath.c_str());
             return false;
         }
-        for (const cv::FileNode& item : list) {
-            if (!item.isString()) {
-                std::fprintf(stderr, "robotas-calibrate: %s: list entry is not a file name\n",
-                             listPath.c_str());
-                return false;
-            }
-            const std::string name = item.string();
-            names.push_back(!name.empty() && name[0] == '/' ? name : folderOf(listPath) + name);
-        }
-    } catch (const cv::Exception& e) {
-        std::fprintf(stderr, "robotas-calibrate: %s: %s\n", listPath.c_str(), e.err.c_str());
-        return false;
+    } catch (const cv::Exception&) {
+        return notAPictureList(listPath);
     }
     if (names.size() % 2 != 0) {
         std::fprintf(stderr, "robotas-calibrate: odd number of pictures (%zu): left and right "
@@ -95,6 +124,61 @@ std::vector<cv::Point3f> boardModel(float square) {
     return model;
 }
 
+// Both pictures of a pair, read and with the board found; otherwise false after a
+// "skipped" line that says why.
+bool boardOfPair(const std::string& leftName, const std::string& rightName,
+                 std::vector<cv::Point2f>& left, std::vector<cv::Point2f>& right) {
+    const std::string pair = leftName + " / " + rightName;
+    cv::Mat pictures[2];
+    const std::string* names[2] = {&leftName, &rightName};
+    for (int k = 0; k < 2; ++k) {
+        std::string unreadable = platform::whyUnreadable(*names[k]);
+        if (unreadable.empty()) {
+            pictures[k] = cv::imread(*names[k], cv::IMREAD_GRAYSCALE);
+            if (pictures[k].empty()) unreadable = "not a picture";
+        }
+        if (!unreadable.empty()) {
+            std::printf("skipped %s: cannot read %s: %s\n", pair.c_str(), names[k]->c_str(),
+                        unreadable.c_str());
+            return false;
+        }
+    }
+    if (pictures[0].size() != pictures[1].size()) {
+        std::printf("skipped %s: sizes differ\n", pair.c_str());
+        return false;
+    }
+    if (!findBoard(pictures[0], left) || !findBoard(pictures[1], right)) {
+        std::printf("skipped %s: board not found\n", pair.c_str());
+        return false;
+    }
+    return true;
+}
+
+// Calibrates each camera, then the pair, and rectifies: Q for the depth modes.
+bool computeQ(const std::vector<std::vector<cv::Point2f>>& leftCorners,
+              const std::vector<std::vector<cv::Point2f>>& rightCorners, float square, cv::Mat& Q) {
+    const std::vector<std::vector<cv::Point3f>> model(leftCorners.size(), boardModel(square));
+    cv::Mat M1, D1, M2, D2, R, T, E, F, R1, R2, P1, P2;
+    std::vector<cv::Mat> rvecs, tvecs;
+    double rms = 0;
+    try {
+        cv::calibrateCamera(model, leftCorners, kDepthModeFrame, M1, D1, rvecs, tvecs);
+        cv::calibrateCamera(model, rightCorners, kDepthModeFrame, M2, D2, rvecs, tvecs);
+        rms = cv::stereoCalibrate(
+            model, leftCorners, rightCorners, M1, D1, M2, D2, kDepthModeFrame, R, T, E, F,
+            cv::CALIB_USE_INTRINSIC_GUESS,
+            cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-6));
+        cv::stereoRectify(M1, D1, M2, D2, kDepthModeFrame, R, T, R1, R2, P1, P2, Q,
+                          cv::CALIB_ZERO_DISPARITY, -1, kDepthModeFrame);
+    } catch (const cv::Exception&) {
+        std::fprintf(stderr, "robotas-calibrate: the chessboard pairs give no calibration; take "
+                     "pairs with the board at different places and angles\n");
+        return false;
+    }
+    std::printf("rms %.3f px, baseline %.3f squares\n", rms, cv::norm(T) / square);
+    return true;
+}
+
 bool writeQ(const std::string& path, const cv::Mat& Q) {
     try {
         cv::FileStorage fs(path, cv::FileStorage::WRITE);
@@ -125,45 +209,25 @@ int main(int argc, char** argv) {
 
     std::vector<std::vector<cv::Point2f>> leftCorners, rightCorners;
     for (size_t i = 0; i + 1 < names.size(); i += 2) {
-        const cv::Mat left = cv::imread(names[i], cv::IMREAD_GRAYSCALE);
-        const cv::Mat right = cv::imread(names[i + 1], cv::IMREAD_GRAYSCALE);
-        if (left.empty() || right.empty()) {
-            std::printf("skipped %s / %s: cannot read\n", names[i].c_str(), names[i + 1].c_str());
-            continue;
-        }
-        if (left.size() != right.size()) {
-            std::printf("skipped %s / %s: sizes differ\n", names[i].c_str(), names[i + 1].c_str());
-            continue;
-        }
         std::vector<cv::Point2f> l, r;
-        if (!findBoard(left, l) || !findBoard(right, r)) {
-            std::printf("skipped %s / %s: board not found\n", names[i].c_str(),
-                        names[i + 1].c_str());
-            continue;
+        if (boardOfPair(names[i], names[i + 1], l, r)) {
+            leftCorners.push_back(l);
+            rightCorners.push_back(r);
         }
-        leftCorners.push_back(l);
-        rightCorners.push_back(r);
     }
     const size_t pairs = names.size() / 2;
     std::printf("pairs used %zu of %zu\n", leftCorners.size(), pairs);
+    std::fflush(stdout);  // the skipped pairs and this count come before the verdict
     if (leftCorners.size() < size_t(kMinimumPairs)) {
-        std::fprintf(stderr, "robotas-calibrate: at least %d pairs with the whole board needed\n",
-                     kMinimumPairs);
+        std::fprintf(stderr,
+                     "robotas-calibrate: needs at least %d pairs with the chessboard found in both "
+                     "pictures, got %zu\n",
+                     kMinimumPairs, leftCorners.size());
         return 1;
     }
 
-    const std::vector<std::vector<cv::Point3f>> model(leftCorners.size(), boardModel(square));
-    cv::Mat M1, D1, M2, D2, R, T, E, F, R1, R2, P1, P2, Q;
-    std::vector<cv::Mat> rvecs, tvecs;
-    cv::calibrateCamera(model, leftCorners, kDepthModeFrame, M1, D1, rvecs, tvecs);
-    cv::calibrateCamera(model, rightCorners, kDepthModeFrame, M2, D2, rvecs, tvecs);
-    const double rms = cv::stereoCalibrate(
-        model, leftCorners, rightCorners, M1, D1, M2, D2, kDepthModeFrame, R, T, E, F,
-        cv::CALIB_USE_INTRINSIC_GUESS,
-        cv::TermCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 100, 1e-6));
-    cv::stereoRectify(M1, D1, M2, D2, kDepthModeFrame, R, T, R1, R2, P1, P2, Q,
-                      cv::CALIB_ZERO_DISPARITY, -1, kDepthModeFrame);
-    std::printf("rms %.3f px, baseline %.3f squares\n", rms, cv::norm(T) / square);
+    cv::Mat Q;
+    if (!computeQ(leftCorners, rightCorners, square, Q)) return 1;
     if (!writeQ(argv[2], Q)) {
         std::fprintf(stderr, "robotas-calibrate: cannot write %s\n", argv[2]);
         return 1;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "objects/objects.h"
+#include "platform/datafiles.h"
 
 namespace {
 
@@ -20,17 +21,21 @@ int usage() {
     return 2;
 }
 
-cv::Mat readGrey(const std::string& path, bool& ok) {
+// The picture in grey, or empty after one line on standard error that names the file
+// and says why it did not load.
+cv::Mat readGrey(const std::string& path) {
+    const std::string unreadable = platform::whyUnreadable(path);
+    if (!unreadable.empty()) {
+        std::fprintf(stderr, "robotas-find: cannot read picture %s: %s\n", path.c_str(), unreadable.c_str());
+        return cv::Mat();
+    }
     cv::Mat picture;
     try {
         picture = cv::imread(path, cv::IMREAD_GRAYSCALE);
     } catch (const cv::Exception&) {
         picture.release();
     }
-    if (picture.empty()) {
-        std::fprintf(stderr, "cannot read picture: %s\n", path.c_str());
-        ok = false;
-    }
+    if (picture.empty()) std::fprintf(stderr, "robotas-find: cannot read picture %s: not a picture\n", path.c_str());
     return picture;
 }
 
@@ -52,9 +57,11 @@ int main(int argc, char** argv) {
     }
     if (objectPath.empty() || scenePath.empty()) return usage();
 
-    bool inputsRead = true;
-    const cv::Mat object = readGrey(objectPath, inputsRead);
-    const cv::Mat scene = readGrey(scenePath, inputsRead);
+    // A report without both pictures would read as "not found": there is none.
+    const cv::Mat object = readGrey(objectPath);
+    if (object.empty()) return 1;
+    const cv::Mat scene = readGrey(scenePath);
+    if (scene.empty()) return 1;
     const SurfParams params = cvSURFParams(500, 1);
 
     std::vector<SurfPoint> objectKeypoints, sceneKeypoints;
@@ -79,7 +86,7 @@ int main(int argc, char** argv) {
         for (const cv::Point& c : found) std::printf("corner %d %d\n", c.x, c.y);
     std::printf("ms %.2f\n", (t1 - t0) * 1000.0 / cv::getTickFrequency());
 
-    if (!outPath.empty() && inputsRead) {
+    if (!outPath.empty()) {
         const cv::Mat picture =
             drawCorrespondence(object, scene, objectKeypoints, sceneKeypoints, pairs, located ? found : nullptr);
         bool written = false;
@@ -89,9 +96,9 @@ int main(int argc, char** argv) {
             written = false;
         }
         if (!written) {
-            std::fprintf(stderr, "cannot write picture: %s\n", outPath.c_str());
+            std::fprintf(stderr, "robotas-find: cannot write picture %s\n", outPath.c_str());
             return 1;
         }
     }
-    return inputsRead ? 0 : 1;
+    return 0;
 }
