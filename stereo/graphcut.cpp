@@ -10,6 +10,7 @@
 #include <numeric>
 #include <random>
 #include <string>
+#include <utility>
 
 namespace gc {
 namespace {
@@ -44,21 +45,20 @@ void halfwayRanges(const cv::Mat& grey, std::vector<int>& doubled, std::vector<i
     }
 }
 
-void greySteps(const cv::Mat& grey, std::vector<int>& toRight, std::vector<int>& toBelow) {
+// Whether the grey step from each pixel to its neighbour right / below is
+// under threshold; a step off the picture counts as 0.
+void flatSteps(const cv::Mat& grey, int threshold, std::vector<unsigned char>& toRight,
+               std::vector<unsigned char>& toBelow) {
     const size_t pixels = size_t(grey.cols) * grey.rows;
-    toRight.assign(pixels, 0);
-    toBelow.assign(pixels, 0);
+    toRight.assign(pixels, 0 < threshold);
+    toBelow.assign(pixels, 0 < threshold);
     for (int y = 0; y < grey.rows; ++y)
         for (int x = 0; x < grey.cols; ++x) {
             const size_t p = size_t(y) * grey.cols + x;
             const int here = grey.at<uchar>(y, x);
-            if (x + 1 < grey.cols) toRight[p] = std::abs(here - grey.at<uchar>(y, x + 1));
-            if (y + 1 < grey.rows) toBelow[p] = std::abs(here - grey.at<uchar>(y + 1, x));
+            if (x + 1 < grey.cols) toRight[p] = std::abs(here - grey.at<uchar>(y, x + 1)) < threshold;
+            if (y + 1 < grey.rows) toBelow[p] = std::abs(here - grey.at<uchar>(y + 1, x)) < threshold;
         }
-}
-
-int distanceToRange(int value, int lowest, int highest) {
-    return std::max({0, value - highest, lowest - value});
 }
 
 // One binary variable's two costs, netted into the graph at the end so that
@@ -79,8 +79,8 @@ Matcher::Matcher(const cv::Mat& left, const cv::Mat& right, const GCState& state
     CV_Assert(left.type() == CV_8UC1 && right.type() == CV_8UC1 && left.size() == right.size());
     halfwayRanges(left, left2_, leftMin2_, leftMax2_);
     halfwayRanges(right, right2_, rightMin2_, rightMax2_);
-    greySteps(left, leftStepRight_, leftStepDown_);
-    greySteps(right, rightStepRight_, rightStepDown_);
+    flatSteps(left, intensityThreshold_, leftFlatRight_, leftFlatDown_);
+    flatSteps(right, intensityThreshold_, rightFlatRight_, rightFlatDown_);
     deriveWeights(state);
     // A double match can save at most one assignment's K and its four
     // smoothness penalties; a capacity above that is never worth cutting.
@@ -97,14 +97,7 @@ bool Matcher::hasAssignment(int x, int y, int d) const {
     return x >= 0 && x < width_ && y >= 0 && y < height_ && x - d >= 0 && x - d < width_;
 }
 
-int Matcher::dataCost(int x, int y, int d) const {
-    const int p = index(x, y);
-    const int r = p - d;
-    const int leftToRight = distanceToRange(left2_[p], rightMin2_[r], rightMax2_[r]);
-    const int rightToLeft = distanceToRange(right2_[r], leftMin2_[p], leftMax2_[p]);
-    const int dissimilarity = std::min(leftToRight, rightToLeft);
-    return std::min(dissimilarity * dissimilarity, kGCDataCostCap);
-}
+int Matcher::dataCost(int x, int y, int d) const { return costOf(index(x, y), d); }
 
 bool Matcher::pairExists(int p, bool down, int d) const {
     const int xr = p % width_ - d;
@@ -112,10 +105,9 @@ bool Matcher::pairExists(int p, bool down, int d) const {
 }
 
 int Matcher::pairCost(int p, bool down, int d) const {
-    const int leftStep = down ? leftStepDown_[p] : leftStepRight_[p];
-    const int rightStep = down ? rightStepDown_[p - d] : rightStepRight_[p - d];
-    return std::max(leftStep, rightStep) < intensityThreshold_ ? weights_.lambda1
-                                                                : weights_.lambda2;
+    const bool flat = down ? leftFlatDown_[p] && rightFlatDown_[p - d]
+                           : leftFlatRight_[p] && rightFlatRight_[p - d];
+    return flat ? weights_.lambda1 : weights_.lambda2;
 }
 
 int Matcher::kthSmallestCost(int x, int y, int k) const {
@@ -157,14 +149,17 @@ std::int64_t Matcher::energy(const Labeling& labels) const {
         for (int x = 0; x < width_; ++x) {
             const int p = index(x, y);
             const int d = labels[p];
-            if (d != kOccluded) total += dataCost(x, y, d) - weights_.K;
+            if (d != kOccluded) total += costOf(p, d) - weights_.K;
+            auto exists = [&](bool down, int disparity) {
+                return x - disparity >= 0 && x - disparity + (down ? 0 : 1) < width_;
+            };
             for (const bool down : {false, true}) {
                 if (down ? y + 1 >= height_ : x + 1 >= width_) continue;
                 const int nd = labels[down ? p + width_ : p + 1];
                 if (d == nd) continue;  // both occluded, or one surface
                 // Each active side pays where its partner assignment exists but is off.
-                if (d != kOccluded && pairExists(p, down, d)) total += pairCost(p, down, d);
-                if (nd != kOccluded && pairExists(p, down, nd)) total += pairCost(p, down, nd);
+                if (d != kOccluded && exists(down, d)) total += pairCost(p, down, d);
+                if (nd != kOccluded && exists(down, nd)) total += pairCost(p, down, nd);
             }
         }
     return total;
@@ -190,21 +185,143 @@ std::int64_t Matcher::expansionMove(const Labeling& current, int alpha, Labeling
                        : expandWith<WideGraph>(current, alpha, proposal);
 }
 
+// An alpha assignment whose own cost outweighs everything its neighbours
+// could pay it for being active is off in some best move: switching it off
+// never raises the energy, whatever the rest does. Likewise a current
+// assignment that no alpha assignment competes with, and whose worth
+// outweighs everything its neighbours could pay it for leaving, is kept in
+// some best move. Settling one such assignment can settle its neighbours in
+// turn; leaving all of them out of the graph keeps the cut exact and makes
+// it much smaller.
+void Matcher::assignRoles(const Labeling& current, int alpha) {
+    const int pixels = width_ * height_;
+    const int K = weights_.K;
+    alphaCost_.resize(pixels);
+    keepWorth_.resize(pixels);
+    alphaRoles_.resize(pixels);
+    keepRoles_.resize(pixels);
+    alphaRight_.resize(pixels);
+    alphaDown_.resize(pixels);
+    keepRight_.resize(pixels);
+    keepDown_.resize(pixels);
+    rightOwner_.assign(pixels, -1);
+    // Penalty of the pair of key pixel p (at column x) and its neighbour
+    // right or below at disparity d, or -1 where the pair does not exist.
+    auto penalty = [&](int p, int x, bool down, int d) {
+        const int xr = x - d;
+        if (xr < 0 || xr + (down ? 0 : 1) >= width_) return -1;
+        const bool flat = down ? leftFlatDown_[p] && rightFlatDown_[p - d]
+                               : leftFlatRight_[p] && rightFlatRight_[p - d];
+        return flat ? weights_.lambda1 : weights_.lambda2;
+    };
+    for (int y = 0; y < height_; ++y)
+        for (int x = 0, p = index(0, y); x < width_; ++x, ++p) {
+            const int d = current[p];
+            const bool hasAlpha = x - alpha >= 0 && x - alpha < width_;
+            alphaCost_[p] = hasAlpha ? costOf(p, alpha) : -1;
+            alphaRight_[p] = x + 1 < width_ ? penalty(p, x, false, alpha) : -1;
+            alphaDown_[p] = y + 1 < height_ ? penalty(p, x, true, alpha) : -1;
+            alphaRoles_[p] = d == alpha ? AlphaRole::Active
+                             : hasAlpha ? AlphaRole::Node
+                                        : AlphaRole::Missing;
+            keepRight_[p] = keepDown_[p] = -1;
+            if (d == kOccluded) {
+                keepRoles_[p] = KeepRole::None;
+                continue;
+            }
+            rightOwner_[p - d] = p;
+            keepRoles_[p] = d == alpha ? KeepRole::None : KeepRole::Node;
+            // What keeping p's match is worth on its own: its data cost, and
+            // the pairs whose partner is off and stays off.
+            std::int64_t worth = (d == alpha ? alphaCost_[p] : costOf(p, d)) - K;
+            auto weigh = [&](int q, int v, int& samePair) {
+                if (v < 0) return;
+                if (current[q] != d)
+                    worth += v;
+                else if (q > p)
+                    samePair = v;
+            };
+            int unused = 0;
+            if (x + 1 < width_) weigh(p + 1, penalty(p, x, false, d), keepRight_[p]);
+            if (y + 1 < height_) weigh(p + width_, penalty(p, x, true, d), keepDown_[p]);
+            if (x > 0) weigh(p - 1, penalty(p - 1, x - 1, false, d), unused);
+            if (y > 0) weigh(p - width_, penalty(p - width_, x, true, d), unused);
+            keepWorth_[p] = worth;
+        }
+
+    // Assignments left off settle their neighbours: once forward, once backward.
+    for (const bool backward : {false, true})
+        for (int i = 0; i < height_; ++i)
+            for (int j = 0; j < width_; ++j) {
+                const int y = backward ? height_ - 1 - i : i;
+                const int x = backward ? width_ - 1 - j : j;
+                const int p = index(x, y);
+                if (alphaRoles_[p] == AlphaRole::Node && alphaIsAlwaysOff(x, y))
+                    alphaRoles_[p] = AlphaRole::Off;
+            }
+    // Kept matches settle their neighbours likewise.
+    for (const bool backward : {false, true})
+        for (int i = 0; i < height_; ++i)
+            for (int j = 0; j < width_; ++j) {
+                const int y = backward ? height_ - 1 - i : i;
+                const int x = backward ? width_ - 1 - j : j;
+                const int p = index(x, y);
+                if (keepRoles_[p] == KeepRole::Node && keepIsAlwaysKept(current[p] - alpha, x, y))
+                    keepRoles_[p] = KeepRole::Kept;
+            }
+}
+
+bool Matcher::alphaIsAlwaysOff(int x, int y) const {
+    const int p = index(x, y);
+    std::int64_t onCost = alphaCost_[p] - weights_.K, pull = 0;
+    auto weigh = [&](int q, int v) {
+        if (v < 0) return;
+        if (alphaRoles_[q] == AlphaRole::Active)
+            onCost -= v;
+        else if (alphaRoles_[q] == AlphaRole::Off)
+            onCost += v;
+        else
+            pull += v;
+    };
+    if (x + 1 < width_) weigh(p + 1, alphaRight_[p]);
+    if (y + 1 < height_) weigh(p + width_, alphaDown_[p]);
+    if (x > 0) weigh(p - 1, alphaRight_[p - 1]);
+    if (y > 0) weigh(p - width_, alphaDown_[p - width_]);
+    return onCost >= pull;
+}
+
+// shift: the current disparity minus alpha.
+bool Matcher::keepIsAlwaysKept(int shift, int x, int y) const {
+    const int p = index(x, y);
+    if (alphaRoles_[p] == AlphaRole::Node) return false;
+    const int rivalX = x - shift;  // whose alpha match takes p's right pixel
+    if (rivalX >= 0 && rivalX < width_ && alphaRoles_[p - shift] == AlphaRole::Node) return false;
+    std::int64_t dropCost = 0, slack = 0;
+    auto weigh = [&](int q, int v) {
+        if (v < 0) return;
+        (keepRoles_[q] == KeepRole::Kept ? dropCost : slack) += v;
+    };
+    if (x + 1 < width_) weigh(p + 1, keepRight_[p]);
+    if (y + 1 < height_) weigh(p + width_, keepDown_[p]);
+    if (x > 0) weigh(p - 1, keepRight_[p - 1]);
+    if (y > 0) weigh(p - width_, keepDown_[p - width_]);
+    return keepWorth_[p] + slack <= dropCost;
+}
+
 // Node variables: x = 0 is the source side, x = 1 the sink side. A current
 // assignment stays active at x = 0, an alpha assignment becomes active at
 // x = 1; with this flip every term of the move is submodular.
 template <class FlowGraph>
 std::int64_t Matcher::expandWith(const Labeling& current, int alpha, Labeling& proposal) {
+    using Capacity = decltype(std::declval<FlowGraph&>().maxflow());
+    assignRoles(current, alpha);
     const int pixels = width_ * height_;
-    std::vector<int> keepNode(pixels, -1), alphaNode(pixels, -1);
-    std::vector<int> rightOwner(pixels, -1);
-    const std::vector<AlphaRole> roles = alphaRoles(current, alpha);
+    keepNode_.resize(pixels);
+    alphaNode_.resize(pixels);
     int nodes = 0;
     for (int p = 0; p < pixels; ++p) {
-        const int d = current[p];
-        if (d != kOccluded) rightOwner[p - d] = p;
-        if (d != kOccluded && d != alpha) keepNode[p] = nodes++;
-        if (roles[p] == AlphaRole::Node) alphaNode[p] = nodes++;
+        keepNode_[p] = keepRoles_[p] == KeepRole::Node ? nodes++ : -1;
+        alphaNode_[p] = alphaRoles_[p] == AlphaRole::Node ? nodes++ : -1;
     }
 
     FlowGraph graph(std::max(nodes, 1), std::max(4 * nodes, 1), reportGraphFailure);
@@ -212,103 +329,68 @@ std::int64_t Matcher::expandWith(const Labeling& current, int alpha, Labeling& p
     std::vector<UnaryCosts> unary(nodes);
     std::int64_t constant = 0;
 
+    // Two current matches at one disparity pay v when exactly one is kept.
+    auto addKeepPair = [&](int p, int q, int v) {
+        const int a = keepNode_[p], b = keepNode_[q];
+        if (a >= 0 && b >= 0)
+            graph.add_edge(a, b, v, v);
+        else if (a >= 0)
+            unary[a].ifSink += v;  // q is kept
+        else if (b >= 0)
+            unary[b].ifSink += v;
+    };
     // A pair of alpha assignments pays v when exactly one of them is active.
     auto addAlphaPair = [&](int p, int q, int v) {
-        const AlphaRole a = roles[p], b = roles[q];
+        const AlphaRole a = alphaRoles_[p], b = alphaRoles_[q];
         if (a == AlphaRole::Node && b == AlphaRole::Node)
-            graph.add_edge(alphaNode[p], alphaNode[q], v, v);
+            graph.add_edge(alphaNode_[p], alphaNode_[q], v, v);
         else if (a == AlphaRole::Node)
-            (b == AlphaRole::Active ? unary[alphaNode[p]].ifSource : unary[alphaNode[p]].ifSink) += v;
+            (b == AlphaRole::Active ? unary[alphaNode_[p]].ifSource : unary[alphaNode_[p]].ifSink) += v;
         else if (b == AlphaRole::Node)
-            (a == AlphaRole::Active ? unary[alphaNode[q]].ifSource : unary[alphaNode[q]].ifSink) += v;
+            (a == AlphaRole::Active ? unary[alphaNode_[q]].ifSource : unary[alphaNode_[q]].ifSink) += v;
         else if (a != b)
             constant += v;  // one stays active, the other stays off
     };
 
-    for (int y = 0; y < height_; ++y)
-        for (int x = 0; x < width_; ++x) {
-            const int p = index(x, y);
-            const int d = current[p];
-            if (d == alpha) constant += dataCost(x, y, alpha) - weights_.K;
-            if (keepNode[p] >= 0) unary[keepNode[p]].ifSource += dataCost(x, y, d) - weights_.K;
-            if (alphaNode[p] >= 0) {
-                const int node = alphaNode[p];
-                unary[node].ifSink += dataCost(x, y, alpha) - weights_.K;
-                // The left pixel and the right pixel of this assignment may
-                // each be matched once only: keeping the old match and taking
-                // this one at once is forbidden.
-                if (keepNode[p] >= 0) graph.add_edge(keepNode[p], node, forbidden_, 0);
-                const int owner = rightOwner[p - alpha];
-                if (owner >= 0 && owner != p && keepNode[owner] >= 0)
-                    graph.add_edge(keepNode[owner], node, forbidden_, 0);
-            }
-            for (const bool down : {false, true}) {
-                if (down ? y + 1 >= height_ : x + 1 >= width_) continue;
-                const int q = down ? p + width_ : p + 1;
-                const int dq = current[q];
-                // Current assignments (never at alpha): a partner that is off
-                // stays off, so only the kept side can pay.
-                if (keepNode[p] >= 0 && pairExists(p, down, d)) {
-                    const int v = pairCost(p, down, d);
-                    if (dq == d)
-                        graph.add_edge(keepNode[p], keepNode[q], v, v);
-                    else
-                        unary[keepNode[p]].ifSource += v;
-                }
-                if (keepNode[q] >= 0 && dq != d && pairExists(p, down, dq))
-                    unary[keepNode[q]].ifSource += pairCost(p, down, dq);
-                if (pairExists(p, down, alpha)) addAlphaPair(p, q, pairCost(p, down, alpha));
-            }
+    for (int p = 0; p < pixels; ++p) {
+        if (keepNode_[p] >= 0)
+            unary[keepNode_[p]].ifSource += keepWorth_[p];
+        else if (keepRoles_[p] == KeepRole::Kept)
+            constant += keepWorth_[p];
+        if (keepRight_[p] >= 0) addKeepPair(p, p + 1, keepRight_[p]);
+        if (keepDown_[p] >= 0) addKeepPair(p, p + width_, keepDown_[p]);
+        if (alphaRoles_[p] == AlphaRole::Active) constant += alphaCost_[p] - weights_.K;
+        if (alphaNode_[p] >= 0) {
+            const int node = alphaNode_[p];
+            unary[node].ifSink += alphaCost_[p] - weights_.K;
+            // The left pixel and the right pixel of this assignment may
+            // each be matched once only: keeping the old match and taking
+            // this one at once is forbidden.
+            if (keepNode_[p] >= 0) graph.add_edge(keepNode_[p], node, forbidden_, 0);
+            const int owner = rightOwner_[p - alpha];
+            if (owner >= 0 && owner != p && keepNode_[owner] >= 0)
+                graph.add_edge(keepNode_[owner], node, forbidden_, 0);
         }
+        if (alphaRight_[p] >= 0) addAlphaPair(p, p + 1, alphaRight_[p]);
+        if (alphaDown_[p] >= 0) addAlphaPair(p, p + width_, alphaDown_[p]);
+    }
 
     for (int node = 0; node < nodes; ++node) {
         const std::int64_t common = std::min(unary[node].ifSource, unary[node].ifSink);
         constant += common;
-        graph.add_tweights(node, decltype(graph.maxflow())(unary[node].ifSink - common),
-                           decltype(graph.maxflow())(unary[node].ifSource - common));
+        graph.add_tweights(node, Capacity(unary[node].ifSink - common),
+                           Capacity(unary[node].ifSource - common));
     }
     const std::int64_t flow = nodes > 0 ? std::llround(double(graph.maxflow())) : 0;
 
     proposal = current;
     for (int p = 0; p < pixels; ++p) {
-        if (keepNode[p] >= 0 && graph.what_segment(keepNode[p]) == FlowGraph::SINK)
+        if (keepNode_[p] >= 0 && graph.what_segment(keepNode_[p]) == FlowGraph::SINK)
             proposal[p] = kOccluded;
-        if (alphaNode[p] >= 0 && graph.what_segment(alphaNode[p]) == FlowGraph::SINK)
+        if (alphaNode_[p] >= 0 && graph.what_segment(alphaNode_[p]) == FlowGraph::SINK)
             proposal[p] = alpha;
     }
     return constant + flow;
-}
-
-// An alpha assignment whose own cost outweighs everything its neighbours
-// could pay it for being active is off in some best move: switching it off
-// never raises the energy, whatever the rest does. Leaving such assignments
-// out of the graph keeps the cut exact and makes it much smaller.
-std::vector<Matcher::AlphaRole> Matcher::alphaRoles(const Labeling& current, int alpha) const {
-    std::vector<AlphaRole> roles(current.size(), AlphaRole::Missing);
-    for (int y = 0; y < height_; ++y)
-        for (int x = 0; x < width_; ++x) {
-            const int p = index(x, y);
-            if (current[p] == alpha) {
-                roles[p] = AlphaRole::Active;
-                continue;
-            }
-            if (!hasAssignment(x, y, alpha)) continue;
-            std::int64_t costIfOn = dataCost(x, y, alpha) - weights_.K;
-            std::int64_t costIfOff = 0, neighbourPull = 0;
-            const int neighbours[4][3] = {{x + 1, y, p}, {x, y + 1, p},
-                                          {x - 1, y, p - 1}, {x, y - 1, p - width_}};
-            for (int i = 0; i < 4; ++i) {
-                const int nx = neighbours[i][0], ny = neighbours[i][1];
-                if (!hasAssignment(nx, ny, alpha)) continue;
-                const int v = pairCost(neighbours[i][2], i % 2 == 1, alpha);
-                if (current[index(nx, ny)] == alpha)
-                    costIfOff += v;
-                else
-                    neighbourPull += v;
-            }
-            roles[p] = costIfOn - costIfOff >= neighbourPull ? AlphaRole::Off : AlphaRole::Node;
-        }
-    return roles;
 }
 
 Labeling Matcher::run(int maxIters, bool randomOrder, GCReport* report) {

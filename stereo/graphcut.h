@@ -12,6 +12,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -60,6 +61,17 @@ public:
 
 private:
     int index(int x, int y) const { return y * width_ + x; }
+    // dataCost of left pixel p; inline, as every move asks it for every pixel.
+    int costOf(int p, int d) const {
+        const int r = p - d;
+        const int leftToRight = distanceToRange(left2_[p], rightMin2_[r], rightMax2_[r]);
+        const int rightToLeft = distanceToRange(right2_[r], leftMin2_[p], leftMax2_[p]);
+        const int dissimilarity = std::min(leftToRight, rightToLeft);
+        return std::min(dissimilarity * dissimilarity, kGCDataCostCap);
+    }
+    static int distanceToRange(int value, int lowest, int highest) {
+        return value > highest ? value - highest : value < lowest ? lowest - value : 0;
+    }
     void deriveWeights(const GCState& state);
     int kthSmallestCost(int x, int y, int k) const;
     // Pair of left pixel p with its neighbour to the right (down = false) or
@@ -67,10 +79,14 @@ private:
     // penalty: lambda1 where both pictures are uniform there, else lambda2.
     bool pairExists(int p, bool down, int d) const;
     int pairCost(int p, bool down, int d) const;
-    // What an alpha assignment is in a move: already active, a graph node,
-    // left off for good (it can never pay), or not possible at all.
+    // What an assignment is in a move. Alpha assignments: already active, a
+    // graph node, left off for good (it can never pay), or not possible at
+    // all. Current assignments: a graph node, kept for good, or none.
     enum class AlphaRole : unsigned char { Missing, Active, Node, Off };
-    std::vector<AlphaRole> alphaRoles(const Labeling& current, int alpha) const;
+    enum class KeepRole : unsigned char { None, Node, Kept };
+    void assignRoles(const Labeling& current, int alpha);
+    bool alphaIsAlwaysOff(int x, int y) const;
+    bool keepIsAlwaysKept(int shift, int x, int y) const;
     template <class FlowGraph>
     std::int64_t expandWith(const Labeling& current, int alpha, Labeling& proposal);
 
@@ -85,8 +101,21 @@ private:
     // half-way points with the horizontal neighbours (row-major).
     std::vector<int> left2_, leftMin2_, leftMax2_;
     std::vector<int> right2_, rightMin2_, rightMax2_;
-    // Grey step from each pixel to its neighbour right / below (0 at the border).
-    std::vector<int> leftStepRight_, leftStepDown_, rightStepRight_, rightStepDown_;
+    // Whether the grey step from each pixel to its neighbour right / below
+    // stays under the intensity threshold (true at the border).
+    std::vector<unsigned char> leftFlatRight_, leftFlatDown_, rightFlatRight_, rightFlatDown_;
+    // Work of one move, kept between moves to spare the allocations, per left
+    // pixel: the data cost at alpha (-1 without assignment); what keeping its
+    // current match is worth apart from the pairs with matches at the same
+    // disparity; the penalties of its pairs with the neighbours right and
+    // below, at alpha and, where both share it, at the current disparity (-1:
+    // no such pair); the roles, graph nodes, and who holds each right pixel.
+    std::vector<int> alphaCost_;
+    std::vector<std::int64_t> keepWorth_;
+    std::vector<int> alphaRight_, alphaDown_, keepRight_, keepDown_;
+    std::vector<AlphaRole> alphaRoles_;
+    std::vector<KeepRole> keepRoles_;
+    std::vector<int> keepNode_, alphaNode_, rightOwner_;
 };
 
 }  // namespace gc
