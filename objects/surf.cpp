@@ -33,6 +33,7 @@ constexpr float kDescriptorSigma = 3.3f;   // in sample units
 typedef uint32_t Sums4 __attribute__((vector_size(16)));  // wrapping, as the integral image
 typedef int32_t Ints4 __attribute__((vector_size(16)));
 typedef float Floats4 __attribute__((vector_size(16)));
+typedef uint64_t Pairs2 __attribute__((vector_size(16)));
 
 inline Floats4 broadcast(float value) { return Floats4{value, value, value, value}; }
 inline Sums4 broadcast(uint32_t value) { return Sums4{value, value, value, value}; }
@@ -168,14 +169,19 @@ public:
 
 private:
     // The sums at at[-r], at[0], at[r] in the first three lanes of left, and their right
-    // neighbours in right: three pairs of neighbours loaded and dealt out.
+    // neighbours in right: three pairs of neighbours loaded and dealt out, in registers
+    // (a vector filled through memory in halves would wait for both stores).
     static inline __attribute__((always_inline)) void spread(const uint32_t* at, int r, Sums4& left, Sums4& right) {
-        Sums4 near = {0, 0, 0, 0}, far = {0, 0, 0, 0};
-        std::memcpy(&near, at - r, 2 * sizeof(uint32_t));
-        std::memcpy(reinterpret_cast<char*>(&near) + 2 * sizeof(uint32_t), at, 2 * sizeof(uint32_t));
-        std::memcpy(&far, at + r, 2 * sizeof(uint32_t));
+        const Sums4 near = (Sums4)Pairs2{pair(at - r), pair(at)}, far = (Sums4)Pairs2{pair(at + r), 0};
         left = __builtin_shufflevector(near, far, 0, 2, 4, 6);
         right = __builtin_shufflevector(near, far, 1, 3, 5, 7);
+    }
+
+    // Two neighbouring sums as one 64-bit number.
+    static uint64_t pair(const uint32_t* at) {
+        uint64_t both;
+        std::memcpy(&both, at, sizeof both);
+        return both;
     }
 
     int width_;
