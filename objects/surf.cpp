@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <numeric>
 
 SurfParams cvSURFParams(double hessianThreshold, int extended) {
@@ -28,13 +29,46 @@ constexpr int kDescriptorSamples = 20;     // samples across the descriptor wind
 constexpr int kSubregionSamples = 5;
 constexpr float kDescriptorSigma = 3.3f;   // in sample units
 
+// Four lanes that the compiler keeps in one vector register on both x86 and ARM.
+typedef uint32_t Sums4 __attribute__((vector_size(16)));  // wrapping, as the integral image
+typedef int32_t Ints4 __attribute__((vector_size(16)));
+typedef float Floats4 __attribute__((vector_size(16)));
+typedef uint64_t Pairs2 __attribute__((vector_size(16)));
+
+inline Floats4 broadcast(float value) { return Floats4{value, value, value, value}; }
+inline Sums4 broadcast(uint32_t value) { return Sums4{value, value, value, value}; }
+
+// Box sums (differences of wrapping sums) are exact as signed 32-bit numbers.
+inline Floats4 toFloats(Sums4 boxSums) { return __builtin_convertvector((Ints4)boxSums, Floats4); }
+
+// Four integral sums from at[0], at[step], at[2 * step], at[3 * step]; a step of 2 reads
+// at[7] too.
+template <int kStep>
+inline Sums4 loadSums(const uint32_t* at, int step) {
+    Sums4 sums;
+    if (kStep == 1) {
+        std::memcpy(&sums, at, sizeof sums);
+    } else if (kStep == 2) {
+        Sums4 low, high;
+        std::memcpy(&low, at, sizeof low);
+        std::memcpy(&high, at + 4, sizeof high);
+        sums = __builtin_shufflevector(low, high, 0, 2, 4, 6);
+    } else {
+        sums = Sums4{at[0], at[step], at[2 * step], at[3 * step]};
+    }
+    return sums;
+}
+
 // Integral image kept as wrapping 32-bit sums: the difference of four corners is exact
 // for any box holding less than 2^32 / 255 pixels, whatever the picture's size.
 class Integral {
 public:
+    // Spare sums past the last row let four-lane loads at a step of 2 read one sum too far.
+    static constexpr int kSpareSums = 4;
+
     explicit Integral(const cv::Mat& grey)
         : width_(grey.cols), height_(grey.rows), stride_(grey.cols + 1),
-          sums_(static_cast<size_t>(grey.rows + 1) * (grey.cols + 1), 0u) {
+          sums_(static_cast<size_t>(grey.rows + 1) * (grey.cols + 1) + kSpareSums, 0u) {
         for (int y = 0; y < height_; ++y) {
             const uint8_t* src = grey.ptr<uint8_t>(y);
             const uint32_t* above = &sums_[static_cast<size_t>(y) * stride_];
@@ -99,21 +133,24 @@ public:
         if (x0 - r >= 0 && y0 - r >= 0 && x0 + 1 + r <= width_ && y0 + 1 + r <= height_) {
             // The nine corners of the wavelets, each interpolated between four sums;
             // sums are taken relative to the first corner so that floats hold them exactly.
+            // One vector a row of corners: left, centre, right (and a spare lane).
             const uint32_t base = row(y0 - r)[x0 - r];
-            const float w00 = (1 - ax) * (1 - ay), w10 = ax * (1 - ay), w01 = (1 - ax) * ay, w11 = ax * ay;
-            float v[3][3];
+            const Floats4 w00 = broadcast((1 - ax) * (1 - ay)), w10 = broadcast(ax * (1 - ay)),
+                          w01 = broadcast((1 - ax) * ay), w11 = broadcast(ax * ay);
+            const Sums4 baseLanes = broadcast(base);
+            Floats4 v[3];
             for (int a = 0; a < 3; ++a) {
-                const uint32_t* upper = row(y0 + (a - 1) * r);
-                const uint32_t* lower = upper + stride_;
-                for (int b = 0; b < 3; ++b) {
-                    const int x = x0 + (b - 1) * r;
-                    v[a][b] = w00 * static_cast<float>(static_cast<int32_t>(upper[x] - base)) +
-                              w10 * static_cast<float>(static_cast<int32_t>(upper[x + 1] - base)) +
-                              w01 * static_cast<float>(static_cast<int32_t>(lower[x] - base)) +
-                              w11 * static_cast<float>(static_cast<int32_t>(lower[x + 1] - base));
-                }
+                const uint32_t* upper = row(y0 + (a - 1) * r) + x0;
+                Sums4 here, right, below, belowRight;
+                spread(upper, r, here, right);
+                spread(upper + stride_, r, below, belowRight);
+                v[a] = w00 * toFloats(here - baseLanes) +
+                       w10 * toFloats(right - baseLanes) +
+                       w01 * toFloats(below - baseLanes) +
+                       w11 * toFloats(belowRight - baseLanes);
             }
-            const float left = v[2][0] - v[0][0], centre = v[2][1] - v[0][1], right = v[2][2] - v[0][2];
+            const Floats4 across = v[2] - v[0];
+            const float left = across[0], centre = across[1], right = across[2];
             dx = (right - centre) - (centre - left);
             const float upperHalf = (v[1][2] - v[1][0]) - (v[0][2] - v[0][0]);
             const float lowerHalf = (v[2][2] - v[2][0]) - (v[1][2] - v[1][0]);
@@ -131,6 +168,22 @@ public:
     }
 
 private:
+    // The sums at at[-r], at[0], at[r] in the first three lanes of left, and their right
+    // neighbours in right: three pairs of neighbours loaded and dealt out, in registers
+    // (a vector filled through memory in halves would wait for both stores).
+    static inline __attribute__((always_inline)) void spread(const uint32_t* at, int r, Sums4& left, Sums4& right) {
+        const Sums4 near = (Sums4)Pairs2{pair(at - r), pair(at)}, far = (Sums4)Pairs2{pair(at + r), 0};
+        left = __builtin_shufflevector(near, far, 0, 2, 4, 6);
+        right = __builtin_shufflevector(near, far, 1, 3, 5, 7);
+    }
+
+    // Two neighbouring sums as one 64-bit number.
+    static uint64_t pair(const uint32_t* at) {
+        uint64_t both;
+        std::memcpy(&both, at, sizeof both);
+        return both;
+    }
+
     int width_;
     int height_;
     int stride_;
@@ -173,8 +226,7 @@ struct BoxFilter {
     }
 
     // Determinants along row y for the filter's left edges ox = firstLeft + k * step,
-    // k < count: the same sums as response(), arranged so that the compiler vectorises
-    // the first octave (step 1).
+    // k < count: the same sums as response(), four at a time in the first two octaves.
     template <int kStep>
     void responseRow(const Integral& ii, int y, int firstLeft, int count, int step, float* out) const {
         const int oy = y - half;
@@ -186,7 +238,28 @@ struct BoxFilter {
         const uint32_t *Y0 = ii.row(oy), *Y1 = ii.row(oy + l), *Y2 = ii.row(oy + 2 * l), *Y3 = ii.row(oy + L);
         const uint32_t *Q0 = ii.row(oy + c0), *Q1 = ii.row(oy + h), *Q2 = ii.row(oy + c1), *Q3 = ii.row(oy + e);
         const float nl = lobeNorm, nm = mixedNorm;
-        for (int k = 0; k < count; ++k) {
+        int k = 0;
+        if (kStep == 1 || kStep == 2) {
+            // Four responses at once, with the same operations as one at a time below.
+            const Floats4 nl4 = broadcast(nl), nm4 = broadcast(nm), weight = broadcast(kDxyWeightSquared);
+            const auto box = [&](const uint32_t* upper, const uint32_t* lower, int x, int left, int right) {
+                return loadSums<kStep>(lower + x + right, kStep) - loadSums<kStep>(lower + x + left, kStep) -
+                       loadSums<kStep>(upper + x + right, kStep) + loadSums<kStep>(upper + x + left, kStep);
+            };
+            for (; k + 4 <= count; k += 4) {
+                const int x = firstLeft + k * kStep;
+                const Sums4 whole = box(B0, B1, x, 0, L), mid = box(B0, B1, x, l, 2 * l);
+                const Sums4 wholeY = box(Y0, Y3, x, a0, a1), midY = box(Y1, Y2, x, a0, a1);
+                const Sums4 tl = box(Q0, Q1, x, c0, h), br = box(Q2, Q3, x, c1, e);
+                const Sums4 tr = box(Q0, Q1, x, c1, e), bl = box(Q2, Q3, x, c0, h);
+                const Floats4 fxx = toFloats(whole - (mid + mid + mid)) * nl4;
+                const Floats4 fyy = toFloats(wholeY - (midY + midY + midY)) * nl4;
+                const Floats4 fxy = toFloats(tl + br - tr - bl) * nm4;
+                const Floats4 det = fxx * fyy - weight * fxy * fxy;
+                std::memcpy(out + k, &det, sizeof det);
+            }
+        }
+        for (; k < count; ++k) {
             const int x = firstLeft + k * (kStep > 0 ? kStep : step);
             const uint32_t whole = B1[x + L] - B1[x] - B0[x + L] + B0[x];
             const uint32_t mid = B1[x + 2 * l] - B1[x + l] - B0[x + 2 * l] + B0[x + l];
@@ -240,6 +313,7 @@ Octave buildOctave(const Integral& ii, int octave, int layers) {
                 float* out = oct.responses[l].ptr<float>(i) + j0;
                 const int firstLeft = j0 * oct.step - f.half;
                 if (oct.step == 1) f.responseRow<1>(ii, i * oct.step, firstLeft, j1 - j0 + 1, 1, out);
+                else if (oct.step == 2) f.responseRow<2>(ii, i * oct.step, firstLeft, j1 - j0 + 1, 2, out);
                 else f.responseRow<0>(ii, i * oct.step, firstLeft, j1 - j0 + 1, oct.step, out);
             }
         }

@@ -5,6 +5,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cmath>
+#include <iomanip>
 #include <vector>
 
 #include "objects/surf_match.h"
@@ -133,15 +134,53 @@ TEST(Surf, PicturesWithoutTextureGiveNoPoints) {
     }
 }
 
-TEST(Surf, SameResultEveryRun) {
-    const cv::Mat box = objtest::loadPicture("box_in_scene.png", cv::IMREAD_GRAYSCALE);
-    const Features a = surf(box), b = surf(box);
-    ASSERT_EQ(a.points.size(), b.points.size());
-    for (size_t i = 0; i < a.points.size(); ++i) {
-        EXPECT_EQ(a.points[i].pt, b.points[i].pt);
-        EXPECT_EQ(a.points[i].dir, b.points[i].dir);
+// Sums over everything the extractor gives for a picture: its points, their directions
+// and a position-weighted sum of the descriptors.
+struct Fingerprint {
+    const char* picture;
+    int extended;
+    int count, sizes, laplacians;
+    double x, y, cosDir, sinDir, descriptors;
+};
+
+Fingerprint fingerprint(const char* picture, int extended) {
+    const Features f = surf(objtest::loadPicture(picture, cv::IMREAD_GRAYSCALE), cvSURFParams(500, extended));
+    Fingerprint sums{picture, extended, static_cast<int>(f.points.size()), 0, 0, 0, 0, 0, 0, 0};
+    for (int i = 0; i < sums.count; ++i) {
+        const SurfPoint& p = f.points[i];
+        sums.sizes += p.size;
+        sums.laplacians += p.laplacian;
+        sums.x += p.pt.x;
+        sums.y += p.pt.y;
+        sums.cosDir += std::cos(p.dir * CV_PI / 180);
+        sums.sinDir += std::sin(p.dir * CV_PI / 180);
+        for (int k = 0; k < f.descriptors.cols; ++k) sums.descriptors += f.descriptors.at<float>(i, k) * ((i + 3 * k) % 7 + 1);
     }
-    EXPECT_EQ(cv::norm(a.descriptors, b.descriptors, cv::NORM_INF), 0.0);
+    return sums;
+}
+
+TEST(Surf, FindsTheSamePointsAndDescriptorsAsRecorded) {
+    const Fingerprint recorded[] = {
+        {"box.png", 1, 620, 13390, 0, 97522.15042, 72708.94167, -90.01704005, 8.373941201, 9988.122058},
+        {"box.png", 0, 620, 13390, 0, 97522.15042, 72708.94167, -90.01704005, 8.373941201, 8002.550885},
+        {"box_in_scene.png", 1, 944, 24581, 36, 226903.5377, 211323.9533, 41.31342341, 70.250084, 15043.18808},
+        {"graf1.png", 1, 2875, 82926, -131, 1097939.576, 991231.8941, -19.39682715, -39.71429013, 40199.75094},
+    };
+    for (const Fingerprint& want : recorded) {
+        SCOPED_TRACE(::testing::Message() << want.picture << (want.extended ? " extended" : " short"));
+        const Fingerprint got = fingerprint(want.picture, want.extended);
+        ::testing::Message actual;
+        actual << std::setprecision(10) << got.count << ", " << got.sizes << ", " << got.laplacians << ", " << got.x << ", " << got.y << ", "
+               << got.cosDir << ", " << got.sinDir << ", " << got.descriptors;
+        ASSERT_EQ(got.count, want.count) << actual;
+        EXPECT_EQ(got.sizes, want.sizes);
+        EXPECT_EQ(got.laplacians, want.laplacians);
+        EXPECT_NEAR(got.x, want.x, 1e-2);
+        EXPECT_NEAR(got.y, want.y, 1e-2);
+        EXPECT_NEAR(got.cosDir, want.cosDir, 1e-2);
+        EXPECT_NEAR(got.sinDir, want.sinDir, 1e-2);
+        EXPECT_NEAR(got.descriptors, want.descriptors, 1e-2);
+    }
 }
 
 // The aspect measure of the object search: mean horizontal over mean vertical edge.
