@@ -28,7 +28,6 @@ void watchForResize() {
     sigaction(SIGWINCH, &action, nullptr);
 }
 
-bool stdoutIsTerminal() { return isatty(STDOUT_FILENO) == 1; }
 
 bool querySize(int& columns, int& rows) {
     winsize size{};
@@ -89,7 +88,7 @@ Terminal& Terminal::instance() {
 
 Terminal::Terminal()
     : chars_(kWidth * kHeight, ' '), attrs_(kWidth * kHeight, 7) {
-    if (!stdoutIsTerminal()) return;
+    if (!standardOutputIsTerminal()) return;
     watchForResize();
     measureTerminal();
 }
@@ -98,7 +97,7 @@ Terminal::Terminal()
 // last row for the notice.
 void Terminal::measureTerminal() {
     int columns = kWidth, rows = kHeight;
-    if (stdoutIsTerminal()) querySize(columns, rows);
+    if (standardOutputIsTerminal()) querySize(columns, rows);
     terminalColumns_ = columns;
     terminalRows_ = rows;
     const bool small = columns < kWidth || rows < kHeight;
@@ -279,7 +278,7 @@ int Terminal::windowRows() const {
 void Terminal::requestMinimumSize() {
     Guard guard(mutex_);
     measureTerminal();
-    if (!echo_ || !stdoutIsTerminal() || (terminalColumns_ >= kWidth && terminalRows_ >= kHeight)) return;
+    if (!echo_ || !standardOutputIsTerminal() || (terminalColumns_ >= kWidth && terminalRows_ >= kHeight)) return;
     if (originalColumns == 0) {
         originalColumns = terminalColumns_;
         originalRows = terminalRows_;
