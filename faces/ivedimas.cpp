@@ -112,17 +112,23 @@ std::string readWholeFile(std::FILE* file) {
     return text;
 }
 
+// Without the ID records no registration can be checked or kept: the program ends
+// as a failure, the message on the message row where the operator reads it.
+[[noreturn]] void endWithoutIdFile() {
+    gf.printAt(7, 40, "Negaliu atidaryti failo");
+    platform::sleepMs(2000);
+    std::exit(1);
+}
+
 // The content of allinone.TXT, creating the file when it is missing.
 std::string idRecords() {
     std::FILE* file = std::fopen(kIdFile, "rb");
     if (!file) file = std::fopen(kIdFile, "wb+");
-    if (!file) {
-        gf.printf("Negaliu atidaryti failo");
-        platform::sleepMs(2000);
-        std::exit(0);
-    }
+    if (!file) endWithoutIdFile();
     std::string records = readWholeFile(file);
+    const bool unreadable = std::ferror(file) != 0;  // a folder by that name opens, but cannot be read
     std::fclose(file);
+    if (unreadable) endWithoutIdFile();
     return records;
 }
 

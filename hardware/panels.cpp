@@ -29,12 +29,12 @@ void openPanel(const char* pinHelp) {
     plotis = 320;
     aukstis = 240;
     gf.clrscr();
-    char line[80];
-    std::snprintf(line, sizeof line, " Rezoliucija :  %dx%d.", plotis, aukstis);
-    gf.showRightSide(line, true, true);
-    std::snprintf(line, sizeof line, " OpenCV  %s (%d.%d.%d)", CV_VERSION, CV_MAJOR_VERSION, CV_MINOR_VERSION,
-                  CV_SUBMINOR_VERSION);
-    gf.showRightSide(line, false, true);
+    // The numbers are printed behind the box text, not through it: the box writer
+    // would double the blanks between them.
+    gf.showRightSide(" Rezoliucija : ", true, true);
+    gf.printf(" %dx%d.", plotis, aukstis);
+    gf.showRightSide(" ", false, true);
+    gf.printf("OpenCV  %s (%d.%d.%d)\n", CV_VERSION, CV_MAJOR_VERSION, CV_MINOR_VERSION, CV_SUBMINOR_VERSION);
     for (const char* help : {" [m] - uzdaryti 'Roboto' programa", " [q]   - Aukstyn", " [a]   - Zemyn",
                              " [<]   - Kairen", " [>]   - Desinin", " [s]   - (x , y) servo i centra", pinHelp,
                              " []- ", " []- "})
@@ -85,6 +85,14 @@ void togglePortBPin(int pin) {
     gf.printAt(2, 30 + pin, "RB%d = %i", pin, level);
 }
 
+// A port's value, padded over the widest one ("...: 255") so that a shorter value
+// leaves no digits of the one before.
+void showPortValue(int x, int port, unsigned char value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "Porto %i  reiksme: %i", port, value);
+    gf.printAt(x, 33, "%-21s", text);
+}
+
 void drawBit(int x, int y, unsigned char value, int bit) {
     gf.printAt(x, y, "%c", (value >> bit & 1) ? '1' : '0');
 }
@@ -92,7 +100,7 @@ void drawBit(int x, int y, unsigned char value, int bit) {
 // Port E's four low bits light a square of sensor lamps, the front below it.
 void showPortE() {
     eProDas_ReadPort(0, kPortE, &eProInputE);
-    gf.printAt(43, 33, "Porto %i  reiksme: %i", kPortE, eProInputE);
+    showPortValue(43, kPortE, eProInputE);
     struct Lamp {
         int bit, digitX, blockX, blockY;
     };
@@ -110,7 +118,7 @@ void showPortE() {
 
 void showPortD() {
     eProDas_ReadPort(0, kPortD, &eProInputD);
-    gf.printAt(12, 33, "Porto %i  reiksme: %i", kPortD, eProInputD);
+    showPortValue(12, kPortD, eProInputD);
     for (int bit = 7; bit >= 0; --bit) drawBit(12 + 2 * (7 - bit), 35, eProInputD, bit);
 }
 

@@ -106,6 +106,7 @@ Extraction extractObject(const cv::Mat& background, const cv::Mat& scene, int fr
 
 bool voiceDrivenKeys(long long start) {
     if (prisijungimas <= 1) return false;
+    if ((keyPressed & 0xFF) == kKeyLeaveMode) return false;  // the operator's m ends the run at any time
     const long long elapsed = platform::nowMs() - start;
     if (elapsed > kVoiceBackgroundFromMs && elapsed <= kVoiceBackgroundToMs) {
         keyPressed = 'f';
@@ -170,6 +171,9 @@ void extractObjectFromCamera(ExtractionState& state) {
     gf.printAt(1, 39, "%s", std::string(33, ' ').c_str());
     if (!state.backgroundCaptured) {
         gf.printAt(1, 38, "Nera fono paveikslelio !!!");
+        // The voice-driven run has had its one extraction; asking for it on every
+        // later pass would keep the mode for ever.
+        if (prisijungimas > 1) keyPressed = kKeyLeaveMode;
         return;
     }
     for (;;) {

@@ -14,6 +14,8 @@
 namespace platform {
 namespace {
 
+constexpr int kCtrlD = 4;
+
 std::mutex keyLock;
 bool scripted = false;
 std::deque<int> script;
@@ -115,6 +117,12 @@ bool readLine(std::string& line) {
     for (;;) {
         const int key = nextKey();
         if (key == kEndOfInput) return !line.empty();
+        // Ctrl-D: the raw terminal hands it over as a byte. On an empty line it ends
+        // the input there, as a closed standard input does; within a line it is no answer.
+        if (key == kCtrlD) {
+            if (line.empty()) return false;
+            continue;
+        }
         if (key == '\r' || key == '\n') {
             echo('\n');
             return true;

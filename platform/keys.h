@@ -16,7 +16,8 @@ int _kbhit();
 // Like _getch, and echoes the key on the console.
 int _getche();
 
-// One line typed and ended with Enter, echoed on the console; false at end of input.
+// One line typed and ended with Enter, echoed on the console; false at end of input
+// (Ctrl-D on an empty line is the end of input there).
 bool readLine(std::string& line);
 
 // Tests: from now on keys come from this script (appended to what is left).

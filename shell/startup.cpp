@@ -128,8 +128,7 @@ void sysinitas() {
     reportOptimisedCode();
     reportRecogniser();
     if (modes.startSerialAndServos) modes.startSerialAndServos();
-    gf.wait(100);
-    if (modes.startBoard) modes.startBoard();
+    if (modes.startBoard) modes.startBoard();  // it pauses 100 ms before opening the board
 }
 
 void meniupabaiga() {

@@ -5,6 +5,8 @@
 
 #include <opencv2/imgcodecs.hpp>
 
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <sstream>
 
@@ -122,6 +124,24 @@ TEST_F(Enrolment, TWithoutRegistrationRetrainsAsIsAndAnsweringNoKeepsOnlyTheIdRe
     EXPECT_EQ(readText("FaceRec/allinone.TXT").size(), 256u);
     EXPECT_EQ(readText("NewUserFolder/21.TXT").size(), 0u);
     EXPECT_TRUE(std::filesystem::exists("data/3_21_Ieva1.pgm"));  // capturing had begun
+}
+
+TEST_F(Enrolment, IdFileThatCannotBeReadOrMadeEndsTheProgramWithStatusOne) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    // A folder in the ID file's place, or a file in its folder's: neither gives way to root.
+    for (bool folderInItsPlace : {true, false}) {
+        std::filesystem::remove_all("FaceRec");
+        if (folderInItsPlace) std::filesystem::create_directories("FaceRec/allinone.TXT");
+        else writeText("FaceRec", "");
+        EXPECT_EXIT(
+            {
+                std::atexit([] { std::fputs(row(40).c_str(), stderr); });  // the message row as left
+                platform::scriptKeys(std::string("1\r") + "n" + "12\r");
+                ivedimasiscam();
+            },
+            testing::ExitedWithCode(1), "Negaliu atidaryti failo")
+            << folderInItsPlace;
+    }
 }
 
 TEST_F(Enrolment, UnreadInstructionsLeaveAtOnce) {

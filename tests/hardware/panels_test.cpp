@@ -2,6 +2,7 @@
 // and scripted keys.
 
 #include <gtest/gtest.h>
+#include <opencv2/core.hpp>
 
 #include <vector>
 
@@ -50,13 +51,25 @@ TEST_F(BoardPanel, FirstPressRaisesThePin) {
     EXPECT_EQ(Pin, 5);
 }
 
+// Ports E and D read 12 and 200 at first, then 5 (bits 2 and 0) and 4 (bit 2).
+class FallingInputs : public platform::SimulatedBoard {
+public:
+    int readPort(int device, int port, unsigned char* value) override {
+        const int status = SimulatedBoard::readPort(device, port, value);
+        setInputLevels(port, port == 4 ? 5 : 4);
+        return status;
+    }
+};
+
 TEST_F(BoardPanel, PortsEAndDAreShownAsDigitsAndLamps) {
-    board->setInputLevels(4, 5);  // bits 2 and 0
-    board->setInputLevels(3, 4);  // bit 2
-    platform::scriptKeys("xm");
+    auto falling = std::make_shared<FallingInputs>();
+    falling->setInputLevels(4, 12);
+    falling->setInputLevels(3, 200);
+    platform::useBoard(falling);
+    platform::scriptKeys("xxm");
     eproaktyv();
-    EXPECT_EQ(row(33).substr(42, 19), "Porto 4  reiksme: 5");
-    EXPECT_EQ(row(33).substr(11, 19), "Porto 3  reiksme: 4");
+    EXPECT_EQ(row(33).substr(42, 21), "Porto 4  reiksme: 5  ");  // no digits left from 12
+    EXPECT_EQ(row(33).substr(11, 21), "Porto 3  reiksme: 4  ");
     EXPECT_EQ(charAt(43, 35), '0');
     EXPECT_EQ(charAt(47, 35), '1');
     EXPECT_EQ(charAt(51, 35), '0');
@@ -118,6 +131,10 @@ TEST_F(ServoPanel, RunsWithoutControllerOrCameras) {
     EXPECT_EQ(servo_y, 1860);
     EXPECT_EQ(text(55), "");
     EXPECT_EQ(plotis, 320);
+    EXPECT_EQ(row(12).substr(30, 24), " Rezoliucija :  320x240.");
+    const std::string library = cv::format(" OpenCV  %s (%d.%d.%d)", CV_VERSION, CV_VERSION_MAJOR, CV_VERSION_MINOR,
+                                           CV_VERSION_REVISION);
+    EXPECT_EQ(row(13).substr(30, library.size()), library);
 }
 
 class BoardStartUp : public HardwareTest {

@@ -201,6 +201,17 @@ TEST_F(ObjectModes, VoiceDrivenExtractionTakesTheBackgroundAtFourSecondsAndTheOb
     platform::advanceMs(1);
     EXPECT_TRUE(objectmodes::voiceDrivenKeys(again));
     EXPECT_EQ(keyPressed, 'd');
+    keyPressed = 'm';  // the operator's m ends the run whatever the clock says
+    EXPECT_FALSE(objectmodes::voiceDrivenKeys(again));
+    EXPECT_EQ(keyPressed, 'm');
+}
+
+TEST_F(ObjectModes, VoiceDrivenExtractionWithoutACameraEndsWithoutABackground) {
+    recordLeftCamera({});  // a left camera without frames: none at 4 s, so no background
+    prisijungimas = 7;
+    const cv::Mat object = daikto_isskyrimas();
+    EXPECT_NE(row(38).find("Nera fono paveikslelio !!!"), std::string::npos) << row(38);
+    EXPECT_EQ(cv::countNonZero(object), 0);
 }
 
 TEST(ObjectExtraction, TheOnlyBlobIsTheObjectAndTheSmallestOfSeveralIsNoise) {

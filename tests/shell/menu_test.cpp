@@ -134,6 +134,9 @@ TEST_F(Menus, AboutAndStatisticsScreensReturnAfterTenSeconds) {
 
 TEST_F(Menus, EndOfInputEndsTheProgramInsteadOfSpinning) {
     runMainMenu("abc\n");
+    platform::Terminal::instance().reset();
+    runMainMenu("\x04" "4\n");  // Ctrl-D on an empty line ends the input there
+    EXPECT_EQ(platform::Terminal::instance().bellCount(), 0);
 }
 
 TEST(MenuInputParsing, ReadsNumbersLikeAFormattedStream) {

@@ -35,7 +35,11 @@ protected:
 };
 
 TEST_F(StartUp, WithoutDevicesReportsTheMissingRecogniserAndSpeaks) {
+    long long serialDone = -1, boardStarted = -2;
+    robotModes().startSerialAndServos = [&] { serialDone = platform::nowMs(); };
+    robotModes().startBoard = [&] { boardStarted = platform::nowMs(); };
     sysinitas();
+    EXPECT_EQ(boardStarted, serialDone);  // the board's start makes its own 100 ms pause
     EXPECT_NE(row(40).find("NEPRISUJUNGIA prie 'JULIUS' serverio- (kalbos atpazinimas)"), std::string::npos);
     EXPECT_EQ(attrAt(5, 40), 192);
     EXPECT_NE(row(38).find("IPP"), std::string::npos);
