@@ -758,20 +758,25 @@ void Labeller::placeEdges(const std::vector<CBlob*>& blobOf) {
         holder[it->absorbed] = holder[it->survivor];
         shift[it->absorbed] = shift[it->survivor] + it->offset;
     }
-    std::vector<cv::Point*> listOf(regions_.size(), nullptr);
+    // Where each region's next point goes: its own points follow those of the
+    // regions it absorbed before them.
+    std::vector<cv::Point*> next(regions_.size(), nullptr);
     for (std::size_t i = 0; i < regions_.size(); ++i)
-        if (blobOf[i]) listOf[i] = blobOf[i]->edges.data();
-    // A point's place in its own region's list: the points logged for that
-    // region before it, those of the regions it had absorbed included.
-    std::vector<int> place(regions_.size(), 0);
+        if (blobOf[holder[i]]) next[i] = blobOf[holder[i]]->edges.data() + shift[i];
     rowStarts_.push_back(edges_.size());
     auto absorption = absorptions_.begin();
     for (std::size_t y = 0; y + 1 < rowStarts_.size(); ++y) {
-        for (std::size_t i = rowStarts_[y]; i < rowStarts_[y + 1]; ++i) {
-            for (; absorption != absorptions_.end() && absorption->loggedBefore <= i; ++absorption)
-                place[absorption->survivor] = absorption->offset + edgeCount_[absorption->absorbed];
-            const int region = edges_[i].region;
-            listOf[holder[region]][shift[region] + place[region]++] = cv::Point(edges_[i].x, static_cast<int>(y));
+        std::size_t i = rowStarts_[y];
+        const std::size_t rowEnd = rowStarts_[y + 1];
+        while (i < rowEnd) {
+            for (; absorption != absorptions_.end() && absorption->loggedBefore <= i; ++absorption) {
+                const Absorption& a = *absorption;
+                next[a.survivor] = blobOf[holder[a.survivor]]->edges.data() + shift[a.survivor] + a.offset +
+                                   edgeCount_[a.absorbed];
+            }
+            const std::size_t stop =
+                absorption == absorptions_.end() ? rowEnd : std::min(rowEnd, absorption->loggedBefore);
+            for (; i < stop; ++i) *next[edges_[i].region]++ = cv::Point(edges_[i].x, static_cast<int>(y));
         }
     }
 }
