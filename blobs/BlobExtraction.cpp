@@ -1,7 +1,9 @@
 #include "blobs/BlobExtraction.h"
 
 #include <algorithm>
+#include <climits>
 #include <cmath>
+#include <cstdint>
 #include <memory>
 
 // The picture is swept row by row as runs of one colour. Each run is compared
@@ -17,33 +19,69 @@ namespace {
 // following two pixel sides: one corner saves 2 - sqrt(2), two save twice that.
 constexpr double kOneCorner = 0.5857864376269;
 constexpr double kTwoCorners = 1.1715728752538;
-constexpr double kNoMinimum = 2147483647.0;
 
-// Running sums of one region during the sweep.
+// Running sums of one region during the sweep. Areas, moments and grey levels
+// are whole numbers, so the order in which runs and absorbed regions add to
+// them does not change the result; the perimeters are added in sweep order.
 struct Region {
     double area = 0;
     double perimeter = 0;
     double externPerimeter = 0;
     int exterior = 0;
     int parent = -1;
+    int minX = INT_MAX, maxX = 0, minY = INT_MAX, maxY = 0;
     double sumX = 0, sumY = 0, sumXX = 0, sumYY = 0, sumXY = 0;
-    double minX = kNoMinimum, maxX = 0, minY = kNoMinimum, maxY = 0;
-    double greySum = 0;
-    double greySquares = 0;
-    double maskedPixels = 0;
-    // The region's edge points: a list of chunks in the labeller's point store,
-    // so that absorbing a region appends its points in constant time.
-    int edgeHead = -1;
-    int edgeTail = -1;
-    int edgeCount = 0;
+    std::uint64_t greySum = 0;
+    std::uint64_t greySquares = 0;
+    std::uint64_t maskedPixels = 0;
 };
 
-// A few edge points of one region, in order, linked to the region's next chunk.
-struct EdgeChunk {
-    static constexpr int kCapacity = 15;
-    cv::Point points[kCapacity];
-    int count;
-    int next;
+// One edge point as the sweep finds it: the region it went to and its x (its
+// row is known from where the row's points start in the log). Points are logged
+// in one array in sweep order and placed into the blobs' own lists at the end.
+struct EdgePoint {
+    int region;
+    int x;
+};
+
+// A region absorbed by another: its points follow the survivor's first offset
+// points; the survivor's later points follow them. loggedBefore: the number of
+// points logged when it happened.
+struct Absorption {
+    int absorbed;
+    int survivor;
+    int offset;
+    std::size_t loggedBefore;
+};
+
+// A growing array of plain records that keeps its memory between pictures and
+// does not clear it (every slot is written before it is read).
+template <typename T>
+class Log {
+public:
+    void clear() { size_ = 0; }
+    std::size_t size() const { return size_; }
+    std::size_t capacity() const { return capacity_; }
+    const T& operator[](std::size_t i) const { return data_[i]; }
+    // Room for n more records, so that push needs no check.
+    void reserveMore(std::size_t n) {
+        if (size_ + n <= capacity_) return;
+        const std::size_t capacity = std::max(size_ + n, 2 * capacity_);
+        std::unique_ptr<T[]> grown(new T[capacity]);
+        std::copy(data_.get(), data_.get() + size_, grown.get());
+        data_ = std::move(grown);
+        capacity_ = capacity;
+    }
+    void push(const T& record) { data_[size_++] = record; }
+    void release() {
+        data_.reset();
+        size_ = capacity_ = 0;
+    }
+
+private:
+    std::unique_ptr<T[]> data_;
+    std::size_t size_ = 0;
+    std::size_t capacity_ = 0;
 };
 
 // The labeller's growing tables, kept per thread between pictures so that a
@@ -51,33 +89,47 @@ struct EdgeChunk {
 struct Scratch {
     std::vector<Region> regions;
     std::vector<int> survivorOf;
-    std::vector<EdgeChunk> edgeChunks;
+    std::vector<int> edgeCount;  // points logged for each region, its absorbed regions' included
+    Log<EdgePoint> edges;
+    std::vector<std::size_t> rowStarts;  // where each pixel row's points begin in edges
+    std::vector<Absorption> absorptions;
 
     void clear() {
         regions.clear();
         survivorOf.clear();
-        edgeChunks.clear();
+        edgeCount.clear();
+        edges.clear();
+        rowStarts.clear();
+        absorptions.clear();
     }
     // After an unusually busy picture the memory goes back.
     void trim() {
         constexpr std::size_t kKeptBytes = 128u << 20;
-        const std::size_t bytes = regions.capacity() * sizeof(Region) + survivorOf.capacity() * sizeof(int) +
-                                  edgeChunks.capacity() * sizeof(EdgeChunk);
+        const std::size_t bytes = regions.capacity() * sizeof(Region) +
+                                  (survivorOf.capacity() + edgeCount.capacity()) * sizeof(int) +
+                                  edges.capacity() * sizeof(EdgePoint) + absorptions.capacity() * sizeof(Absorption);
         if (bytes <= kKeptBytes) return;
         std::vector<Region>().swap(regions);
         std::vector<int>().swap(survivorOf);
-        std::vector<EdgeChunk>().swap(edgeChunks);
+        std::vector<int>().swap(edgeCount);
+        std::vector<std::size_t>().swap(rowStarts);
+        edges.release();
+        std::vector<Absorption>().swap(absorptions);
     }
 };
 
 // The runs of one grid row: the columns where the colour changes, then the
 // terminator cols + 2. Run k spans start(k) .. end(k); even runs have the border
-// colour.
+// colour. The grey sums of the row's pixels up to each column let a run's grey
+// levels be read in constant time.
 struct RunRow {
     std::vector<int> transitions;
     int runs = 0;
     int start(int k) const { return k == 0 ? 0 : transitions[k - 1]; }
     int end(int k) const { return transitions[k] - 1; }
+    // Over the pixels left of pixel column x (x = 0 .. cols), the masked ones left out.
+    std::vector<std::uint64_t> greyUpTo, squaresUpTo;
+    std::vector<int> maskedUpTo;
 };
 
 // What a run adds to its region in one comparison.
@@ -92,15 +144,15 @@ struct RunContribution {
 
 // One comparison of a run of this row with a run of the row above.
 struct Comparison {
-    int kind = 0;  // which of the eight ways the two runs lie, see selectCase
-    int thisStart = 0, thisEnd = 0, lastStart = 0, lastEnd = 0;
-    int thisRegion = -1, lastRegion = -1;
-    bool sameColour = false;
-    bool thisAssigned = false;
-    bool touchingBorder = false;  // decides whether the run adds to the external perimeter
-    bool onPictureBorder = false;  // the run lies on the picture's edge or next to a masked pixel
-    double borderLength = 0;
-    int nextThis = 0, nextLast = 0;
+    int kind;  // which of the eight ways the two runs lie, see selectCase
+    int thisStart, thisEnd, lastStart, lastEnd;
+    int thisRegion, lastRegion;
+    bool sameColour;
+    bool thisAssigned;
+    bool touchingBorder;   // decides whether the run adds to the external perimeter
+    bool onPictureBorder;  // the run lies on the picture's edge or next to a masked pixel
+    double borderLength;
+    int nextThis, nextLast;
     RunContribution run;
 };
 
@@ -132,13 +184,32 @@ double sumOfSquares(long long a, long long b) {
     return static_cast<double>(negativePart + sumOfSquaresUpTo(b) - sumOfSquaresUpTo(from - 1));
 }
 
+double externPerimeterOf(int start, int end, int row, int width, int height, const cv::Mat* perimeterImage) {
+    double perimeter = 0;
+    if (start <= 0) perimeter += 1;
+    if (end >= width - 1) perimeter += 1;
+    if (row <= 1) perimeter += start - end;
+    if (row >= height - 1) perimeter += start - end;
+    if (perimeterImage && row > 0 && row < height && row - 1 < perimeterImage->rows) {
+        if (start < 0) start = 1;
+        if (end >= width) end = width - 2;
+        // The counts reach one column past the run; never read outside the image.
+        const int first = std::max(start, 0);
+        const int last = std::min(end + 1, perimeterImage->cols - 1);
+        const signed char* counts = perimeterImage->ptr<signed char>(row - 1);
+        for (int column = first; column <= last; ++column) perimeter += counts[column];
+    }
+    return perimeter;
+}
+
 class Labeller {
 public:
     Labeller(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour, bool findMoments,
              Scratch& scratch)
         : source_(source), mask_(mask), threshold_(threshold), borderColour_(borderColour ? 1 : 0),
           findMoments_(findMoments), cols_(source.cols), rows_(source.rows), regions_(scratch.regions),
-          survivorOf_(scratch.survivorOf), edgeChunks_(scratch.edgeChunks) {
+          survivorOf_(scratch.survivorOf), edgeCount_(scratch.edgeCount), edges_(scratch.edges),
+          rowStarts_(scratch.rowStarts), absorptions_(scratch.absorptions) {
         scratch.clear();
         cv::Size whole;
         cv::Point offset;
@@ -153,6 +224,7 @@ public:
 private:
     void setUp();
     void buildRow(int gridRow, RunRow& row);
+    void sumGreyLevels(int y, RunRow& row);
     void markMaskBoundary(int y);
     void sweepRow(int gridRow);
     void compare(Comparison& c, int gridRow);
@@ -160,17 +232,20 @@ private:
     void join(Comparison& c);
     void newRegion(Comparison& c);
     void merge(Comparison& c);
-    void pushEdges(const Comparison& c, int y);
-    void countStatistics(const Comparison& c, int gridRow, const RunContribution& run);
-    void accumulate(const Comparison& c, const RunContribution& run, int gridRow);
+    void pushEdges(const Comparison& c);
+    void countStatistics(const Comparison& c, int gridRow);
+    void accumulate(const Comparison& c, int gridRow);
     void finish();
     bool liesOnPictureBorder(int start, int end, int gridRow) const;
 
     int NewSubsume();
     void Subsume(int absorbed, int survivor);
     int regionOf(int region);
-    void pushEdge(int region, int x, int y);
-    std::vector<cv::Point> edgesOf(const Region& region) const;
+    void pushEdge(int region, int x) {
+        edges_.push({region, x});
+        ++edgeCount_[region];
+    }
+    void placeEdges(const std::vector<CBlob*>& blobOf);
 
     const cv::Mat& source_;
     const cv::Mat& mask_;
@@ -192,7 +267,10 @@ private:
     // that absorbed it, so the region arrays of the two rows are relabelled
     // lazily when read instead of being rewritten at every merge.
     std::vector<int>& survivorOf_;
-    std::vector<EdgeChunk>& edgeChunks_;
+    std::vector<int>& edgeCount_;
+    Log<EdgePoint>& edges_;
+    std::vector<std::size_t>& rowStarts_;
+    std::vector<Absorption>& absorptions_;
 };
 
 void Labeller::label() {
@@ -203,8 +281,12 @@ void Labeller::label() {
 
 void Labeller::setUp() {
     const std::size_t gridCols = static_cast<std::size_t>(cols_) + 2;
-    lastRuns_.transitions.assign(gridCols + 1, 0);
-    thisRuns_.transitions.assign(gridCols + 1, 0);
+    for (RunRow* row : {&lastRuns_, &thisRuns_}) {
+        row->transitions.assign(gridCols + 1, 0);
+        row->greyUpTo.assign(static_cast<std::size_t>(cols_) + 1, 0);
+        row->squaresUpTo.assign(static_cast<std::size_t>(cols_) + 1, 0);
+        row->maskedUpTo.assign(static_cast<std::size_t>(cols_) + 1, 0);
+    }
     lastRegions_.assign(gridCols, -1);
     thisRegions_.assign(gridCols, -1);
     colours_.assign(gridCols, borderColour_);
@@ -216,6 +298,7 @@ void Labeller::setUp() {
     exterior.perimeter = 2.0 * (cols_ + 2) + 2;
     regions_.push_back(exterior);
     survivorOf_.push_back(0);
+    edgeCount_.push_back(0);
     thisRuns_.transitions[0] = cols_ + 2;
     thisRuns_.runs = 1;
     thisRegions_[0] = 0;
@@ -243,9 +326,40 @@ void Labeller::buildRow(int gridRow, RunRow& row) {
             transitions[count] = column;
             count += grid[column] != grid[column - 1];
         }
+        sumGreyLevels(y, row);
     }
     transitions[count] = cols_ + 2;
     row.runs = count + 1;
+}
+
+void Labeller::sumGreyLevels(int y, RunRow& row) {
+    const uchar* pixels = source_.ptr<uchar>(y);
+    std::uint64_t* grey = row.greyUpTo.data();
+    std::uint64_t* squares = row.squaresUpTo.data();
+    std::uint64_t sum = 0, sumOfSquares = 0;
+    if (mask_.empty()) {
+        for (int x = 0; x < cols_; ++x) {
+            const unsigned p = pixels[x];
+            sum += p;
+            sumOfSquares += p * p;
+            grey[x + 1] = sum;
+            squares[x + 1] = sumOfSquares;
+        }
+        return;
+    }
+    const uchar* maskRow = mask_.ptr<uchar>(y);
+    int* masked = row.maskedUpTo.data();
+    int maskedCount = 0;
+    for (int x = 0; x < cols_; ++x) {
+        const unsigned inside = maskRow[x] != 0;
+        const unsigned p = pixels[x] * inside;
+        sum += p;
+        sumOfSquares += p * p;
+        maskedCount += 1 - static_cast<int>(inside);
+        grey[x + 1] = sum;
+        squares[x + 1] = sumOfSquares;
+        masked[x + 1] = maskedCount;
+    }
 }
 
 // Counts, for the pixels of row y inside the mask, how many of their neighbours
@@ -281,14 +395,21 @@ void Labeller::sweepRow(int gridRow) {
     std::swap(lastRegions_, thisRegions_);
     buildRow(gridRow, thisRuns_);
     std::fill_n(thisRegions_.begin(), thisRuns_.runs, -1);
+    // A comparison logs at most four edge points. Each moves on to the next run
+    // of this row or of the last; only a corner contact steps back in the last
+    // row, and it moves on in this row.
+    edges_.reserveMore(8 * (static_cast<std::size_t>(thisRuns_.runs) + lastRuns_.runs + 1));
+    rowStarts_.push_back(edges_.size());
 
     const cv::Mat* perimeterImage = externPerimeterImage_.empty() ? nullptr : &externPerimeterImage_;
-    int borderLengthOf = -1;  // the run whose border length is known
+    int borderRunOf = -1;  // the run whose border values are known
     double borderLength = 0;
-    int borderRunOf = -1;
+    bool touchingBorder = false;
     bool onPictureBorder = false;
     int thisIndex = 0, lastIndex = 0;
-    while (lastIndex < lastRuns_.runs && thisIndex < thisRuns_.runs) {
+    const int thisRuns = thisRuns_.runs;
+    const int lastRuns = lastRuns_.runs;
+    while (lastIndex < lastRuns && thisIndex < thisRuns) {
         Comparison c;
         c.thisStart = thisRuns_.start(thisIndex);
         c.thisEnd = thisRuns_.end(thisIndex);
@@ -298,17 +419,15 @@ void Labeller::sweepRow(int gridRow) {
         c.lastRegion = regionOf(lastRegions_[lastIndex]);
         c.sameColour = ((thisIndex ^ lastIndex) & 1) == 0;
         c.thisAssigned = c.thisRegion >= 0;
-        if (borderLengthOf != thisIndex) {
-            borderLength = GetExternPerimeter(c.thisStart, c.thisEnd, gridRow, wholeWidth_, wholeHeight_,
-                                              perimeterImage);
-            borderLengthOf = thisIndex;
-        }
-        c.borderLength = borderLength;
-        c.touchingBorder = c.thisStart <= 1 || c.thisEnd >= cols_ || borderLength != 0;
         if (borderRunOf != thisIndex) {
+            borderLength = externPerimeterOf(c.thisStart, c.thisEnd, gridRow, wholeWidth_, wholeHeight_,
+                                             perimeterImage);
+            touchingBorder = c.thisStart <= 1 || c.thisEnd >= cols_ || borderLength != 0;
             onPictureBorder = liesOnPictureBorder(c.thisStart, c.thisEnd, gridRow);
             borderRunOf = thisIndex;
         }
+        c.borderLength = borderLength;
+        c.touchingBorder = touchingBorder;
         c.onPictureBorder = onPictureBorder;
         c.nextThis = thisIndex;
         c.nextLast = lastIndex;
@@ -325,9 +444,9 @@ void Labeller::sweepRow(int gridRow) {
 void Labeller::compare(Comparison& c, int gridRow) {
     c.kind = selectCase(c);
     applyCase(c);
-    pushEdges(c, gridRow - 1);
-    if (c.run.statistics) countStatistics(c, gridRow, c.run);
-    accumulate(c, c.run, gridRow);
+    pushEdges(c);
+    if (c.run.statistics) countStatistics(c, gridRow);
+    accumulate(c, gridRow);
 }
 
 void Labeller::applyCase(Comparison& c) {
@@ -454,7 +573,7 @@ void Labeller::merge(Comparison& c) {
 
 // Edge points mark where a row enters and leaves a region: x is the pixel just
 // left of the run or its last pixel + 1.
-void Labeller::pushEdges(const Comparison& c, int y) {
+void Labeller::pushEdges(const Comparison& c) {
     const int left = c.thisStart - 1;
     const int right = c.thisEnd;
     const int thisRegion = c.thisRegion;
@@ -463,90 +582,74 @@ void Labeller::pushEdges(const Comparison& c, int y) {
     const bool lastSide = !c.sameColour && lastRegion >= 0 && lastRegion != thisRegion;
     switch (c.kind) {
     case 1:
-        if (thisSide) pushEdge(thisRegion, left, y);
-        if (lastRegion >= 0) pushEdge(lastRegion, right, y);
+        if (thisSide) pushEdge(thisRegion, left);
+        if (lastRegion >= 0) pushEdge(lastRegion, right);
         break;
     case 2:
         if (thisSide) {
-            pushEdge(thisRegion, left, y);
-            pushEdge(thisRegion, right, y);
+            pushEdge(thisRegion, left);
+            pushEdge(thisRegion, right);
         }
-        if (lastSide) pushEdge(lastRegion, left, y);
+        if (lastSide) pushEdge(lastRegion, left);
         break;
     case 3:
     case 4:
         if (thisSide) {
-            pushEdge(thisRegion, left, y);
-            pushEdge(thisRegion, right, y);
+            pushEdge(thisRegion, left);
+            pushEdge(thisRegion, right);
         }
         if (lastSide) {
-            pushEdge(lastRegion, left, y);
-            pushEdge(lastRegion, right, y);
+            pushEdge(lastRegion, left);
+            pushEdge(lastRegion, right);
         }
         break;
     case 5:
     case 6:
     case 7:
         if (thisSide) {
-            pushEdge(thisRegion, right, y);
-            pushEdge(thisRegion, left, y);
+            pushEdge(thisRegion, right);
+            pushEdge(thisRegion, left);
         }
-        if (lastSide && c.kind == 5) pushEdge(lastRegion, right, y);
-        if (lastSide && c.kind == 7) pushEdge(lastRegion, right, y);
-        if (lastSide && thisSide && c.kind != 5) pushEdge(thisRegion, left, y);
+        if (lastSide && c.kind == 5) pushEdge(lastRegion, right);
+        if (lastSide && c.kind == 7) pushEdge(lastRegion, right);
+        if (lastSide && thisSide && c.kind != 5) pushEdge(thisRegion, left);
         break;
     case 8:
-        if (thisSide) pushEdge(thisRegion, left, y);
-        if (lastSide) pushEdge(lastRegion, left, y);
+        if (thisSide) pushEdge(thisRegion, left);
+        if (lastSide) pushEdge(lastRegion, left);
         break;
     }
 }
 
-void Labeller::countStatistics(const Comparison& c, int gridRow, const RunContribution& run) {
+void Labeller::countStatistics(const Comparison& c, int gridRow) {
+    if (c.thisRegion < 0) return;
     const int y = gridRow - 1;
-    if (c.thisRegion >= 0) {
-        Region& region = regions_[c.thisRegion];
-        if (findMoments_) {
-            // Pixel columns thisStart - 1 .. thisEnd - 1, frame cells included.
-            const double sumX = sumOfRange(c.thisStart - 1, c.thisEnd - 1);
-            region.sumX += sumX;
-            region.sumXX += sumOfSquares(c.thisStart - 1, c.thisEnd - 1);
-            region.sumY += run.area * y;
-            region.sumXY += sumX * y;
-            region.sumYY += run.area * y * y;
-        }
-        if (gridRow <= rows_) {
-            const int first = std::max(c.thisStart, 1) - 1;
-            const int last = std::min(c.thisEnd, cols_) - 1;
-            const uchar* pixels = source_.ptr<uchar>(y);
-            unsigned long long sum = 0, squares = 0, masked = 0;
-            if (mask_.empty()) {
-                for (int x = first; x <= last; ++x) {
-                    const unsigned p = pixels[x];
-                    sum += p;
-                    squares += p * p;
-                }
-            } else {
-                const uchar* maskRow = mask_.ptr<uchar>(y);
-                for (int x = first; x <= last; ++x) {
-                    const unsigned p = pixels[x];
-                    if (maskRow[x] == 0) {
-                        ++masked;
-                        continue;
-                    }
-                    sum += p;
-                    squares += p * p;
-                }
-            }
-            region.greySum += static_cast<double>(sum);
-            region.greySquares += static_cast<double>(squares);
-            region.maskedPixels += static_cast<double>(masked);
+    Region& region = regions_[c.thisRegion];
+    if (findMoments_) {
+        // Pixel columns thisStart - 1 .. thisEnd - 1, frame cells included.
+        const double sumX = sumOfRange(c.thisStart - 1, c.thisEnd - 1);
+        region.sumX += sumX;
+        region.sumXX += sumOfSquares(c.thisStart - 1, c.thisEnd - 1);
+        region.sumY += c.run.area * y;
+        region.sumXY += sumX * y;
+        region.sumYY += c.run.area * y * y;
+    }
+    if (gridRow <= rows_) {
+        // Pixels first .. last - 1 of the run, frame cells left out.
+        const int first = std::max(c.thisStart, 1) - 1;
+        const int last = std::min(c.thisEnd, cols_);
+        if (first < last) {
+            region.greySum += thisRuns_.greyUpTo[last] - thisRuns_.greyUpTo[first];
+            region.greySquares += thisRuns_.squaresUpTo[last] - thisRuns_.squaresUpTo[first];
+            if (!mask_.empty())
+                region.maskedPixels += static_cast<std::uint64_t>(thisRuns_.maskedUpTo[last] - thisRuns_.maskedUpTo[first]);
         }
     }
 }
 
-void Labeller::accumulate(const Comparison& c, const RunContribution& run, int gridRow) {
+void Labeller::accumulate(const Comparison& c, int gridRow) {
     if (c.thisRegion < 0) return;
+    const RunContribution& run = c.run;
     Region& region = regions_[c.thisRegion];
     if (run.parent >= 0) region.parent = run.parent;
     region.area += run.area;
@@ -554,10 +657,10 @@ void Labeller::accumulate(const Comparison& c, const RunContribution& run, int g
     region.externPerimeter += run.externPerimeter;
     if (run.statistics) {
         region.perimeter -= run.overlap;
-        region.minX = std::min(region.minX, static_cast<double>(std::max(c.thisStart - 1, 0)));
-        region.maxX = std::max(region.maxX, static_cast<double>(c.thisEnd));
-        region.minY = std::min(region.minY, static_cast<double>(gridRow - 1));
-        region.maxY = std::max(region.maxY, static_cast<double>(gridRow));
+        region.minX = std::min(region.minX, std::max(c.thisStart - 1, 0));
+        region.maxX = std::max(region.maxX, c.thisEnd);
+        region.minY = std::min(region.minY, gridRow - 1);
+        region.maxY = std::max(region.maxY, gridRow);
     }
     if (c.onPictureBorder) region.exterior = 1;
 }
@@ -579,6 +682,7 @@ int Labeller::NewSubsume() {
     const int number = static_cast<int>(regions_.size());
     regions_.emplace_back();
     survivorOf_.push_back(number);
+    edgeCount_.push_back(0);
     return number;
 }
 
@@ -601,16 +705,9 @@ void Labeller::Subsume(int absorbed, int survivor) {
     s.sumXX += a.sumXX;
     s.sumYY += a.sumYY;
     s.sumXY += a.sumXY;
-    if (a.edgeHead >= 0) {
-        if (s.edgeTail >= 0)
-            edgeChunks_[s.edgeTail].next = a.edgeHead;
-        else
-            s.edgeHead = a.edgeHead;
-        s.edgeTail = a.edgeTail;
-        s.edgeCount += a.edgeCount;
-        a.edgeHead = a.edgeTail = -1;
-        a.edgeCount = 0;
-    }
+    // The absorbed region's edge points follow the survivor's so far.
+    absorptions_.push_back({absorbed, survivor, edgeCount_[survivor], edges_.size()});
+    edgeCount_[survivor] += edgeCount_[absorbed];
     // Regions enclosed by the absorbed one now lie in the survivor; their parent
     // numbers are resolved through survivorOf_ at the end.
     survivorOf_[absorbed] = survivor;
@@ -625,67 +722,75 @@ int Labeller::regionOf(int region) {
     return region;
 }
 
-void Labeller::pushEdge(int region, int x, int y) {
-    Region& r = regions_[region];
-    if (r.edgeTail < 0 || edgeChunks_[r.edgeTail].count == EdgeChunk::kCapacity) {
-        const int chunk = static_cast<int>(edgeChunks_.size());
-        edgeChunks_.emplace_back();
-        edgeChunks_.back().count = 0;
-        edgeChunks_.back().next = -1;
-        if (r.edgeTail >= 0)
-            edgeChunks_[r.edgeTail].next = chunk;
-        else
-            r.edgeHead = chunk;
-        r.edgeTail = chunk;
-    }
-    EdgeChunk& tail = edgeChunks_[r.edgeTail];
-    tail.points[tail.count++] = cv::Point(x, y);
-    ++r.edgeCount;
-}
-
-std::vector<cv::Point> Labeller::edgesOf(const Region& region) const {
-    std::vector<cv::Point> points;
-    points.reserve(region.edgeCount);
-    for (int i = region.edgeHead; i >= 0; i = edgeChunks_[i].next) {
-        const EdgeChunk& chunk = edgeChunks_[i];
-        points.insert(points.end(), chunk.points, chunk.points + chunk.count);
-    }
-    return points;
-}
-
 void Labeller::finish() {
     // The frame is no part of the picture; neither are masked-out pixels.
     Region& exterior = regions_[0];
-    exterior.area -= exterior.maskedPixels + 2.0 * (rows_ + cols_) + 4;
+    exterior.area -= static_cast<double>(exterior.maskedPixels) + 2.0 * (rows_ + cols_) + 4;
     exterior.perimeter -= 8;
 
+    if (!findMoments_) return;
     for (std::size_t i = 0; i < regions_.size(); ++i) {
         if (survivorOf_[i] != static_cast<int>(i)) continue;
         Region& r = regions_[i];
         const double a = r.area;
-        if (findMoments_) {
-            if (a > 0) {
-                r.sumX /= a;
-                r.sumY /= a;
-                r.sumXX = r.sumXX / a - r.sumX * r.sumX;
-                r.sumYY = r.sumYY / a - r.sumY * r.sumY;
-                r.sumXY = r.sumXY / a - r.sumX * r.sumY;
-                if (r.sumXY > -1e-14 && r.sumXY < 1e-14) r.sumXY = 0;
-            } else {
-                // A region with no pixels left (the frame alone) has no centre.
-                r.sumX = r.sumY = r.sumXX = r.sumYY = r.sumXY = 0;
-            }
+        if (a > 0) {
+            r.sumX /= a;
+            r.sumY /= a;
+            r.sumXX = r.sumXX / a - r.sumX * r.sumX;
+            r.sumYY = r.sumYY / a - r.sumY * r.sumY;
+            r.sumXY = r.sumXY / a - r.sumX * r.sumY;
+            if (r.sumXY > -1e-14 && r.sumXY < 1e-14) r.sumXY = 0;
+        } else {
+            // A region with no pixels left (the frame alone) has no centre.
+            r.sumX = r.sumY = r.sumXX = r.sumYY = r.sumXY = 0;
         }
-        const double s = r.greySum;
-        const double q = r.greySquares;
-        // Rounding can leave a tiny negative variance for a flat region.
-        r.greySquares = a <= 1 ? 0 : std::sqrt(std::max(0.0, (q * a - s * s) / ((a - 1) * a)));
-        r.greySum = a > 0 ? s / a : 0;
     }
+}
+
+// Every logged point goes to its place in the list of the region that holds
+// it at the end: a point's place in its own region's list, shifted by where
+// that region's list landed in each region that absorbed it in turn.
+void Labeller::placeEdges(const std::vector<CBlob*>& blobOf) {
+    std::vector<int> holder(regions_.size()), shift(regions_.size(), 0);
+    for (std::size_t i = 0; i < holder.size(); ++i) holder[i] = static_cast<int>(i);
+    // Later absorptions first, so that the survivor's own place is already known.
+    for (auto it = absorptions_.rbegin(); it != absorptions_.rend(); ++it) {
+        holder[it->absorbed] = holder[it->survivor];
+        shift[it->absorbed] = shift[it->survivor] + it->offset;
+    }
+    // Where each region's next point goes: its own points follow those of the
+    // regions it absorbed before them.
+    std::vector<cv::Point*> next(regions_.size(), nullptr);
+    for (std::size_t i = 0; i < regions_.size(); ++i)
+        if (blobOf[holder[i]]) next[i] = blobOf[holder[i]]->edges.data() + shift[i];
+    rowStarts_.push_back(edges_.size());
+    auto absorption = absorptions_.begin();
+    for (std::size_t y = 0; y + 1 < rowStarts_.size(); ++y) {
+        std::size_t i = rowStarts_[y];
+        const std::size_t rowEnd = rowStarts_[y + 1];
+        while (i < rowEnd) {
+            for (; absorption != absorptions_.end() && absorption->loggedBefore <= i; ++absorption) {
+                const Absorption& a = *absorption;
+                next[a.survivor] = blobOf[holder[a.survivor]]->edges.data() + shift[a.survivor] + a.offset +
+                                   edgeCount_[a.absorbed];
+            }
+            const std::size_t stop =
+                absorption == absorptions_.end() ? rowEnd : std::min(rowEnd, absorption->loggedBefore);
+            for (; i < stop; ++i) *next[edges_[i].region]++ = cv::Point(edges_[i].x, static_cast<int>(y));
+        }
+    }
+}
+
+// The grey mean and sample standard deviation of A pixels from their sums.
+void greyStatistics(double a, double s, double q, double& mean, double& stdDev) {
+    // Rounding can leave a tiny negative variance for a flat region.
+    stdDev = a <= 1 ? 0 : std::sqrt(std::max(0.0, (q * a - s * s) / ((a - 1) * a)));
+    mean = a > 0 ? s / a : 0;
 }
 
 void Labeller::appendBlobs(std::vector<CBlob*>& blobs) {
     std::vector<std::unique_ptr<CBlob>> made;
+    std::vector<CBlob*> blobOf(regions_.size(), nullptr);
     for (std::size_t i = 0; i < regions_.size(); ++i) {
         if (survivorOf_[i] != static_cast<int>(i)) continue;
         const Region& r = regions_[i];
@@ -705,11 +810,13 @@ void Labeller::appendBlobs(std::vector<CBlob*>& blobs) {
         blob->maxX = r.maxX;
         blob->minY = r.minY;
         blob->maxY = r.maxY;
-        blob->mean = r.greySum;
-        blob->stdDev = r.greySquares;
-        blob->edges = edgesOf(r);
+        greyStatistics(r.area, static_cast<double>(r.greySum), static_cast<double>(r.greySquares), blob->mean,
+                       blob->stdDev);
+        blob->edges.resize(static_cast<std::size_t>(edgeCount_[i]));
+        blobOf[i] = blob.get();
         made.push_back(std::move(blob));
     }
+    placeEdges(blobOf);
     blobs.reserve(blobs.size() + made.size());
     for (auto& blob : made) blobs.push_back(blob.release());
 }
@@ -738,19 +845,6 @@ bool BlobAnalysis(const cv::Mat& source, uchar threshold, const cv::Mat& mask, b
 }
 
 double GetExternPerimeter(int start, int end, int row, int width, int height, const cv::Mat* perimeterImage) {
-    double perimeter = 0;
-    if (start <= 0) perimeter += 1;
-    if (end >= width - 1) perimeter += 1;
-    if (row <= 1) perimeter += start - end;
-    if (row >= height - 1) perimeter += start - end;
-    if (perimeterImage && !perimeterImage->empty() && row > 0 && row < height && row - 1 < perimeterImage->rows) {
-        if (start < 0) start = 1;
-        if (end >= width) end = width - 2;
-        // The counts reach one column past the run; never read outside the image.
-        const int first = std::max(start, 0);
-        const int last = std::min(end + 1, perimeterImage->cols - 1);
-        const signed char* counts = perimeterImage->ptr<signed char>(row - 1);
-        for (int column = first; column <= last; ++column) perimeter += counts[column];
-    }
-    return perimeter;
+    if (perimeterImage && perimeterImage->empty()) perimeterImage = nullptr;
+    return externPerimeterOf(start, end, row, width, height, perimeterImage);
 }

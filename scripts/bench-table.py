@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Prints the benchmark table of scripts/bench from the programs' JSON results.
 
-Each row: one of the robot's hot paths, its time, the OpenCV counterpart
+Each row: one of the robot's hot paths, the pictures it ran on, its time, the OpenCV counterpart
 measured in the same run, its time, and how many times slower (>1) or faster
 (<1) the robot's code is. Rows without a counterpart show only the time.
 """
@@ -11,36 +11,48 @@ import platform
 import re
 import sys
 
-# (row label, program, robot's case, counterpart label, counterpart's case)
+# (row label, pictures the row used, program, robot's case, counterpart label,
+# counterpart's case); every picture lives in the repository (tests/data, bench/data).
+ORL = "ORL s3-s12 x 10 + mirrored (tests/data/faces)"
 ROWS = [
-    ("Eigenface training (ORL, 40 faces)", "faces_bench", "BM_TrainRobot",
+    ("Eigenface training (200 faces)", ORL, "faces_bench", "BM_TrainRobot",
      "EigenFaceRecognizer::train", "BM_TrainOpenCV"),
-    ("Eigenface recognition (one face)", "faces_bench", "BM_RecogniseRobot",
-     "EigenFaceRecognizer::predict", "BM_RecogniseOpenCV"),
-    ("Face recognition frame (2 cameras)", "face_modes_bench", "BM_FrameWork", None, None),
-    ("Face recognition mode frames", "face_modes_bench", "BM_ModeFrames", None, None),
-    ("Motion watch pass", "face_modes_bench", "BM_MotionPass", None, None),
-    ("SURF detect + describe (frame)", "objects_bench", "BM_Surf", "SIFT detectAndCompute", "BM_OpenCvSift"),
-    ("SURF detect + describe (frame)", "objects_bench", "BM_Surf", "KAZE extended", "BM_OpenCvKazeExtended"),
-    ("SURF match + locate object", "objects_bench", "BM_SurfMatchAndLocate", None, None),
-    ("FGD object extraction", "objects_bench", "BM_FgdExtraction", None, None),
-    ("Blob labelling, video mask", "blobs_bench", "labelWithBlobs/video",
-     "connectedComponentsWithStats", "labelWithOpenCv/video"),
-    ("Blob labelling, noise 50%", "blobs_bench", "labelWithBlobs/noise50",
+    ("Eigenface recognition (one face)", "ORL s3-s12 + noise (tests/data/faces)", "faces_bench",
+     "BM_RecogniseRobot", "EigenFaceRecognizer::predict", "BM_RecogniseOpenCV"),
+    ("Face recognition frame (2 cameras)", "ORL s3/6, s3/7 on 320 x 240", "face_modes_bench",
+     "BM_FrameWork", None, None),
+    ("Face recognition mode frames", "ORL s3, s4 on 320 x 240", "face_modes_bench", "BM_ModeFrames",
+     None, None),
+    ("Motion watch pass", "motion/vtest_320x240.avi", "face_modes_bench", "BM_MotionPass", None, None),
+    ("SURF detect + describe (frame)", "objects/graf1.png at 640 x 480", "objects_bench", "BM_Surf",
+     "SIFT detectAndCompute", "BM_OpenCvSift"),
+    ("SURF detect + describe (frame)", "objects/graf1.png at 640 x 480", "objects_bench", "BM_Surf",
+     "KAZE extended", "BM_OpenCvKazeExtended"),
+    ("SURF match + locate object", "objects/graf1.png at 640 x 480", "objects_bench",
+     "BM_SurfMatchAndLocate", None, None),
+    ("FGD object extraction", "objects/graf1.png at 640 x 480", "objects_bench", "BM_FgdExtraction",
+     None, None),
+    ("Blob labelling, video mask", "pedestrians_mask_640x480.png (bench/data)", "blobs_bench",
+     "labelWithBlobs/video", "connectedComponentsWithStats", "labelWithOpenCv/video"),
+    ("Blob labelling, noise 5%", "random 640 x 480", "blobs_bench", "labelWithBlobs/noise5",
+     "connectedComponentsWithStats", "labelWithOpenCv/noise5"),
+    ("Blob labelling, noise 50%", "random 640 x 480", "blobs_bench", "labelWithBlobs/noise50",
      "connectedComponentsWithStats", "labelWithOpenCv/noise50"),
-    ("Blob labelling + moments, video", "blobs_bench", "labelWithBlobs/video_moments",
-     "connectedComponentsWithStats", "labelWithOpenCv/video"),
-    ("Graph-cut stereo, 16 disparities", "stereo_bench", "GraphCuts/16",
-     "StereoSGBM 32 disparities", "SemiGlobal/32"),
-    ("Graph-cut stereo, 54 disparities", "stereo_bench", "GraphCuts/54",
-     "StereoSGBM 64 disparities", "SemiGlobal/64"),
-    ("Block-matching mode's matcher", "stereo_bench", "RobotBlockMatching",
-     "StereoSGBM 64 disparities", "SemiGlobal/64"),
-    ("Mechanics step (head + inputs, pty)", "hardware_bench", "BM_HeadCommandsAndInputQuery", None, None),
-    ("Head commands only", "hardware_bench", "BM_HeadCommandsOnly", None, None),
-    ("Word template warping (60 x 70 frames)", "hear_bench", "BM_WarpRobot",
+    ("Blob labelling + moments, video", "pedestrians_mask_640x480.png (bench/data)", "blobs_bench",
+     "labelWithBlobs/video_moments", "connectedComponentsWithStats", "labelWithOpenCv/video"),
+    ("Graph-cut stereo, 16 disparities", "Aloe 320 x 240 (tests/data/stereo)", "stereo_bench",
+     "GraphCuts/16", "StereoSGBM 32 disparities", "SemiGlobal/32"),
+    ("Graph-cut stereo, 54 disparities", "Aloe 320 x 240 (tests/data/stereo)", "stereo_bench",
+     "GraphCuts/54", "StereoSGBM 64 disparities", "SemiGlobal/64"),
+    ("Block-matching mode's matcher", "Aloe 320 x 240 (tests/data/stereo)", "stereo_bench",
+     "RobotBlockMatching", "StereoSGBM 64 disparities", "SemiGlobal/64"),
+    ("Mechanics step (head + inputs, pty)", "-", "hardware_bench", "BM_HeadCommandsAndInputQuery",
+     None, None),
+    ("Head commands only", "-", "hardware_bench", "BM_HeadCommandsOnly", None, None),
+    ("Word template warping (60 x 70 frames)", "synthetic cepstra", "hear_bench", "BM_WarpRobot",
      "batchDistance, same frames", "BM_FrameDistancesOpenCv"),
-    ("Utterance against all word templates", "hear_bench", "BM_UtteranceAgainstRobotTemplates", None, None),
+    ("Utterance against all word templates", "synthetic cepstra, tools/hear/grammar", "hear_bench",
+     "BM_UtteranceAgainstRobotTemplates", None, None),
 ]
 
 # Run settings google-benchmark appends to a case's name.
@@ -94,14 +106,14 @@ def opencv_version():
 def main():
     folder = sys.argv[1]
     times, context = load(folder)
-    header = ("Hot path", "Robot", "OpenCV counterpart", "OpenCV", "Ratio")
+    header = ("Hot path", "Pictures", "Robot", "OpenCV counterpart", "OpenCV", "Ratio")
     rows = []
-    for label, program, ours, theirs_label, theirs in ROWS:
+    for label, pictures, program, ours, theirs_label, theirs in ROWS:
         mine = times.get((program, ours))
         other = times.get((program, theirs)) if theirs else None
         ratio = f"{mine / other:.2f}x" if mine and other else "-"
-        rows.append((label, fmt(mine), theirs_label or "-", fmt(other), ratio))
-    widths = [max(len(r[i]) for r in rows + [header]) for i in range(5)]
+        rows.append((label, pictures, fmt(mine), theirs_label or "-", fmt(other), ratio))
+    widths = [max(len(r[i]) for r in rows + [header]) for i in range(len(header))]
     line = lambda r: "| " + " | ".join(c.ljust(w) for c, w in zip(r, widths)) + " |"
     print(line(header))
     print("|" + "|".join("-" * (w + 2) for w in widths) + "|")

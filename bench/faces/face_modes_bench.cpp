@@ -7,7 +7,7 @@
 //   MotionPass:  one pass of the motion watch on the pedestrian video.
 // Rates count per CPU-second of the whole process; on an idle machine the wall
 // clock rate is higher, as the detector uses every core.
-// Pictures: $ROBOTAS_FACES_DIR, else shared/testdata/faces beside the repository.
+// Pictures: $ROBOTAS_FACES_DIR, else tests/data/faces (ORL persons s3 .. s12).
 
 #include <benchmark/benchmark.h>
 

@@ -2,7 +2,7 @@
 // database beside OpenCV's EigenFaceRecognizer on the same pictures.
 // The ORL set holds 100 pictures (ten persons, ten each); their mirror images
 // make the other 100, as a second sitting of the same people would.
-// Pictures: $ROBOTAS_FACES_DIR, else shared/testdata/faces beside the repository.
+// Pictures: $ROBOTAS_FACES_DIR, else tests/data/faces (ORL persons s3 .. s12).
 
 #include <benchmark/benchmark.h>
 

@@ -8,7 +8,6 @@
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <cmath>
 #include <cstdio>
@@ -19,34 +18,33 @@
 
 namespace {
 
-constexpr int kWidth = 320, kHeight = 240;
+constexpr int kWidth = 320;
 
 struct AloePair {
     cv::Mat left, right;
     cv::Mat truth;  // CV_32F, pixels at 320 x 240, 0 = unknown
 };
 
-std::string sharedTestData() {
-    const char* root = std::getenv("ROBOTAS_SHARED_TESTDATA");
-    return root ? root : ROBOTAS_SHARED_TESTDATA;
+std::string testData() {
+    const char* root = std::getenv("ROBOTAS_TESTDATA");
+    return root && *root ? root : ROBOTAS_TESTDATA;
 }
 
+// The pair as tests/data keeps it: already grey and at 320 x 240, the truth
+// still in pixels of the full-size pictures (1282 wide).
 const AloePair& aloe() {
     static const AloePair pair = [] {
-        const std::string folder = sharedTestData() + "/stereo/";
+        const std::string folder = testData() + "/stereo/";
         AloePair p;
-        cv::Mat left = cv::imread(folder + "aloeL.jpg", cv::IMREAD_GRAYSCALE);
-        cv::Mat right = cv::imread(folder + "aloeR.jpg", cv::IMREAD_GRAYSCALE);
-        cv::Mat truth = cv::imread(folder + "aloeGT.png", cv::IMREAD_GRAYSCALE);
-        if (left.empty() || right.empty() || truth.empty()) {
+        p.left = cv::imread(folder + "aloeL_320x240.png", cv::IMREAD_GRAYSCALE);
+        p.right = cv::imread(folder + "aloeR_320x240.png", cv::IMREAD_GRAYSCALE);
+        const cv::Mat truth = cv::imread(folder + "aloeGT_320x240.png", cv::IMREAD_GRAYSCALE);
+        if (p.left.empty() || p.right.empty() || truth.empty()) {
             std::fprintf(stderr, "stereo_bench: Aloe pair not found in %s\n", folder.c_str());
             std::exit(1);
         }
-        const double scale = double(kWidth) / left.cols;  // 0.2496
-        cv::resize(left, p.left, {kWidth, kHeight}, 0, 0, cv::INTER_AREA);
-        cv::resize(right, p.right, {kWidth, kHeight}, 0, 0, cv::INTER_AREA);
-        cv::resize(truth, truth, {kWidth, kHeight}, 0, 0, cv::INTER_NEAREST);
-        truth.convertTo(p.truth, CV_32F, scale);
+        constexpr double kFullWidth = 1282;
+        truth.convertTo(p.truth, CV_32F, kWidth / kFullWidth);
         return p;
     }();
     return pair;

@@ -4,6 +4,8 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <memory>
 #include <random>
 #include <tuple>
@@ -345,3 +347,45 @@ TEST(BlobLabelling, RegionsMatchOpenCvComponentsOnRandomMasks) {
 }
 
 }  // namespace
+
+// Every field of every record, edge points in order, folded into one number.
+struct RecordDigest {
+    std::uint64_t value = 1469598103934665603ULL;
+    void add(long long v) {
+        for (int i = 0; i < 8; ++i) value = (value ^ static_cast<std::uint64_t>((v >> (8 * i)) & 0xff)) * 1099511628211ULL;
+    }
+    void add(double v) { add(std::llround(v * 1e6)); }
+    void add(const CBlob& b) {
+        for (long long v : {b.label, b.exterior, b.parent}) add(v);
+        for (double v : {b.area, b.perimeter, b.externPerimeter, b.sumX, b.sumY, b.sumXX, b.sumYY, b.sumXY, b.minX,
+                         b.maxX, b.minY, b.maxY, b.mean, b.stdDev})
+            add(v);
+        for (const cv::Point& p : b.edges) add(static_cast<long long>(p.x) * 65536 + p.y);
+        add(static_cast<long long>(b.edges.size()));
+    }
+};
+
+// Grey pictures with masks, views, both frame colours, with and without
+// moments: the records stay those the labeller has always given.
+TEST(BlobLabelling, RecordsOfRandomPicturesStayTheSame) {
+    std::mt19937 random(7);
+    const auto draw = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    RecordDigest digest;
+    for (int trial = 0; trial < 300; ++trial) {
+        const int width = draw(1, 40), height = draw(1, 30), levels = draw(1, 3);
+        cv::Mat picture(height, width, CV_8UC1), mask(height, width, CV_8UC1);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                picture.at<uchar>(y, x) = static_cast<uchar>(draw(0, levels) * 255 / levels);
+                mask.at<uchar>(y, x) = draw(0, 5) == 0 ? 0 : 255;
+            }
+        const int left = draw(0, width - 1), top = draw(0, height - 1);
+        const cv::Mat view = trial % 3 == 0 ? picture(cv::Rect(left, top, draw(1, width - left), draw(1, height - top)))
+                                            : picture;
+        Labelling result;
+        ASSERT_TRUE(BlobAnalysis(view, kThreshold, trial % 2 ? mask : cv::Mat(), trial % 4 < 2, trial % 5 != 0,
+                                 result.blobs));
+        for (const CBlob* blob : result.blobs) digest.add(*blob);
+    }
+    EXPECT_EQ(digest.value, 16738033243760210485u);
+}

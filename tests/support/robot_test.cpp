@@ -74,10 +74,6 @@ std::string testData(const std::string& relative) {
     return configuredPath("ROBOTAS_TESTDATA", ROBOTAS_TESTDATA_DIR) + "/" + relative;
 }
 
-std::string sharedTestData(const std::string& relative) {
-    return configuredPath("ROBOTAS_SHARED_TESTDATA", ROBOTAS_SHARED_TESTDATA_DIR) + "/" + relative;
-}
-
 std::string programPath(const std::string& name) {
     return configuredPath("ROBOTAS_BIN", ROBOTAS_BIN_DIR) + "/" + name;
 }

@@ -37,8 +37,6 @@ private:
 
 // Paths of the test data: tests/data (small copies in the repository).
 std::string testData(const std::string& relative);
-// The larger picture collection beside the repository (benchmarks, quality checks).
-std::string sharedTestData(const std::string& relative);
 // A built program of the project (bin folder), e.g. "robotas".
 std::string programPath(const std::string& name);
 // A built program run to its end in the current folder.
