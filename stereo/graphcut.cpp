@@ -1,12 +1,9 @@
 #include "stereo/graphcut.h"
 
-#include <maxflow.h>
-
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cmath>
-#include <new>
 #include <numeric>
 #include <random>
 #include <string>
@@ -14,13 +11,6 @@
 
 namespace gc {
 namespace {
-
-using IntGraph = maxflow::Graph<int, int, int>;
-// For pictures and weights whose cuts could exceed an int: integer sums stay
-// exact in double far beyond that.
-using WideGraph = maxflow::Graph<double, double, double>;
-
-void reportGraphFailure(const char*) { throw std::bad_alloc(); }
 
 // Doubled grey levels and, for every pixel, the doubled range between the
 // half-way points to its horizontal neighbours (the sampling-insensitive
@@ -60,13 +50,6 @@ void flatSteps(const cv::Mat& grey, int threshold, std::vector<unsigned char>& t
             if (y + 1 < grey.rows) toBelow[p] = std::abs(here - grey.at<uchar>(y + 1, x)) < threshold;
         }
 }
-
-// One binary variable's two costs, netted into the graph at the end so that
-// the part common to both counts as a constant.
-struct UnaryCosts {
-    std::int64_t ifSource = 0;  // x = 0
-    std::int64_t ifSink = 0;    // x = 1
-};
 
 }  // namespace
 
@@ -181,8 +164,8 @@ bool Matcher::isConsistent(const Labeling& labels) const {
 }
 
 std::int64_t Matcher::expansionMove(const Labeling& current, int alpha, Labeling& proposal) {
-    return exactInInt_ ? expandWith<IntGraph>(current, alpha, proposal)
-                       : expandWith<WideGraph>(current, alpha, proposal);
+    return exactInInt_ ? expandWith(intGraph_, current, alpha, proposal)
+                       : expandWith(wideGraph_, current, alpha, proposal);
 }
 
 // An alpha assignment whose own cost outweighs everything its neighbours
@@ -310,85 +293,100 @@ bool Matcher::keepIsAlwaysKept(int shift, int x, int y) const {
 
 // Node variables: x = 0 is the source side, x = 1 the sink side. A current
 // assignment stays active at x = 0, an alpha assignment becomes active at
-// x = 1; with this flip every term of the move is submodular.
-template <class FlowGraph>
-std::int64_t Matcher::expandWith(const Labeling& current, int alpha, Labeling& proposal) {
-    using Capacity = decltype(std::declval<FlowGraph&>().maxflow());
+// x = 1; with this flip every term of the move is submodular. Slots of a
+// node's arcs: 0 right, 1 left, 2 below, 3 above (the same kind of node), 4
+// the other node of the same left pixel, 5 the node competing for the same
+// right pixel.
+template <class Cap>
+std::int64_t Matcher::expandWith(SlotGraph<Cap>& graph, const Labeling& current, int alpha,
+                                 Labeling& proposal) {
     assignRoles(current, alpha);
     const int pixels = width_ * height_;
     keepNode_.resize(pixels);
     alphaNode_.resize(pixels);
     int nodes = 0;
     for (int p = 0; p < pixels; ++p) {
-        keepNode_[p] = keepRoles_[p] == KeepRole::Node ? nodes++ : -1;
-        alphaNode_[p] = alphaRoles_[p] == AlphaRole::Node ? nodes++ : -1;
+        keepNode_[p] = keepRoles_[p] == KeepRole::Node ? ++nodes : -1;
+        alphaNode_[p] = alphaRoles_[p] == AlphaRole::Node ? ++nodes : -1;
     }
+    graph.reset(nodes);
 
-    FlowGraph graph(std::max(nodes, 1), std::max(4 * nodes, 1), reportGraphFailure);
-    if (nodes > 0) graph.add_node(nodes);
-    std::vector<UnaryCosts> unary(nodes);
     std::int64_t constant = 0;
-
-    // Two current matches at one disparity pay v when exactly one is kept.
-    auto addKeepPair = [&](int p, int q, int v) {
-        const int a = keepNode_[p], b = keepNode_[q];
-        if (a >= 0 && b >= 0)
-            graph.add_edge(a, b, v, v);
-        else if (a >= 0)
-            unary[a].ifSink += v;  // q is kept
-        else if (b >= 0)
-            unary[b].ifSink += v;
+    // A node's two costs, x = 0 and x = 1: the part they share is a
+    // constant, the difference a terminal capacity.
+    auto setUnary = [&](int node, std::int64_t ifSource, std::int64_t ifSink) {
+        constant += std::min(ifSource, ifSink);
+        graph.setTerminal(node, Cap(ifSink - ifSource));
     };
-    // A pair of alpha assignments pays v when exactly one of them is active.
-    auto addAlphaPair = [&](int p, int q, int v) {
-        const AlphaRole a = alphaRoles_[p], b = alphaRoles_[q];
-        if (a == AlphaRole::Node && b == AlphaRole::Node)
-            graph.add_edge(alphaNode_[p], alphaNode_[q], v, v);
-        else if (a == AlphaRole::Node)
-            (b == AlphaRole::Active ? unary[alphaNode_[p]].ifSource : unary[alphaNode_[p]].ifSink) += v;
-        else if (b == AlphaRole::Node)
-            (a == AlphaRole::Active ? unary[alphaNode_[q]].ifSource : unary[alphaNode_[q]].ifSink) += v;
-        else if (a != b)
-            constant += v;  // one stays active, the other stays off
-    };
+    for (int y = 0; y < height_; ++y)
+        for (int x = 0, p = index(0, y); x < width_; ++x, ++p) {
+            const int right = x + 1 < width_ ? p + 1 : -1, below = y + 1 < height_ ? p + width_ : -1;
+            const int left = x > 0 ? p - 1 : -1, above = y > 0 ? p - width_ : -1;
+            // Neighbour q across the pair with penalty v, in arc slot slot.
+            const int neighbours[4] = {right, left, below, above};
+            const int keepPairs[4] = {keepRight_[p], left >= 0 ? keepRight_[left] : -1, keepDown_[p],
+                                      above >= 0 ? keepDown_[above] : -1};
+            const int alphaPairs[4] = {alphaRight_[p], left >= 0 ? alphaRight_[left] : -1,
+                                       alphaDown_[p], above >= 0 ? alphaDown_[above] : -1};
 
-    for (int p = 0; p < pixels; ++p) {
-        if (keepNode_[p] >= 0)
-            unary[keepNode_[p]].ifSource += keepWorth_[p];
-        else if (keepRoles_[p] == KeepRole::Kept)
-            constant += keepWorth_[p];
-        if (keepRight_[p] >= 0) addKeepPair(p, p + 1, keepRight_[p]);
-        if (keepDown_[p] >= 0) addKeepPair(p, p + width_, keepDown_[p]);
-        if (alphaRoles_[p] == AlphaRole::Active) constant += alphaCost_[p] - weights_.K;
-        if (alphaNode_[p] >= 0) {
+            if (keepRoles_[p] == KeepRole::Kept) constant += keepWorth_[p];
+            if (const int node = keepNode_[p]; node >= 0) {
+                // Two current matches at one disparity pay v when exactly one is kept.
+                std::int64_t ifSink = 0;
+                for (int slot = 0; slot < 4; ++slot) {
+                    const int v = keepPairs[slot];
+                    if (v < 0) continue;
+                    const int other = keepNode_[neighbours[slot]];
+                    if (other >= 0)
+                        graph.setArc(node, slot, other, Cap(v));
+                    else
+                        ifSink += v;  // that neighbour is kept
+                }
+                // The left pixel and the right pixel of an alpha assignment
+                // may each be matched once only: keeping the old match and
+                // taking the new one at once is forbidden.
+                if (alphaNode_[p] >= 0) graph.setArc(node, 4, alphaNode_[p], Cap(forbidden_));
+                const int rivalX = x - current[p] + alpha;
+                if (rivalX >= 0 && rivalX < width_ && alphaNode_[p - current[p] + alpha] >= 0)
+                    graph.setArc(node, 5, alphaNode_[p - current[p] + alpha], Cap(forbidden_));
+                setUnary(node, keepWorth_[p], ifSink);
+            }
+
+            const AlphaRole role = alphaRoles_[p];
+            if (role == AlphaRole::Active) constant += alphaCost_[p] - weights_.K;
+            if (role != AlphaRole::Node) {
+                // A pair of settled alpha assignments pays when exactly one is active.
+                for (int slot : {0, 2}) {
+                    const int v = alphaPairs[slot];
+                    if (v < 0) continue;
+                    const AlphaRole other = alphaRoles_[neighbours[slot]];
+                    if (other != AlphaRole::Node && other != role) constant += v;
+                }
+                continue;
+            }
             const int node = alphaNode_[p];
-            unary[node].ifSink += alphaCost_[p] - weights_.K;
-            // The left pixel and the right pixel of this assignment may
-            // each be matched once only: keeping the old match and taking
-            // this one at once is forbidden.
-            if (keepNode_[p] >= 0) graph.add_edge(keepNode_[p], node, forbidden_, 0);
+            std::int64_t ifSource = 0, ifSink = alphaCost_[p] - weights_.K;
+            for (int slot = 0; slot < 4; ++slot) {
+                const int v = alphaPairs[slot];
+                if (v < 0) continue;
+                const int q = neighbours[slot];
+                if (alphaRoles_[q] == AlphaRole::Node)
+                    graph.setArc(node, slot, alphaNode_[q], Cap(v));
+                else
+                    (alphaRoles_[q] == AlphaRole::Active ? ifSource : ifSink) += v;
+            }
+            if (keepNode_[p] >= 0) graph.setArc(node, 4, keepNode_[p], 0);
             const int owner = rightOwner_[p - alpha];
             if (owner >= 0 && owner != p && keepNode_[owner] >= 0)
-                graph.add_edge(keepNode_[owner], node, forbidden_, 0);
+                graph.setArc(node, 5, keepNode_[owner], 0);
+            setUnary(node, ifSource, ifSink);
         }
-        if (alphaRight_[p] >= 0) addAlphaPair(p, p + 1, alphaRight_[p]);
-        if (alphaDown_[p] >= 0) addAlphaPair(p, p + width_, alphaDown_[p]);
-    }
-
-    for (int node = 0; node < nodes; ++node) {
-        const std::int64_t common = std::min(unary[node].ifSource, unary[node].ifSink);
-        constant += common;
-        graph.add_tweights(node, Capacity(unary[node].ifSink - common),
-                           Capacity(unary[node].ifSource - common));
-    }
-    const std::int64_t flow = nodes > 0 ? std::llround(double(graph.maxflow())) : 0;
+    const std::int64_t flow = std::int64_t(graph.maxflow());
 
     proposal = current;
     for (int p = 0; p < pixels; ++p) {
-        if (keepNode_[p] >= 0 && graph.what_segment(keepNode_[p]) == FlowGraph::SINK)
-            proposal[p] = kOccluded;
-        if (alphaNode_[p] >= 0 && graph.what_segment(alphaNode_[p]) == FlowGraph::SINK)
-            proposal[p] = alpha;
+        if (keepNode_[p] >= 0 && graph.onSinkSide(keepNode_[p])) proposal[p] = kOccluded;
+        if (alphaNode_[p] >= 0 && graph.onSinkSide(alphaNode_[p])) proposal[p] = alpha;
     }
     return constant + flow;
 }
@@ -406,11 +404,11 @@ Labeling Matcher::run(int maxIters, bool randomOrder, GCReport* report) {
         if (randomOrder) std::shuffle(order.begin(), order.end(), shuffler);
         bool improved = false;
         for (int alpha : order) {
-            expansionMove(labels, alpha, proposal);
-            const std::int64_t proposedEnergy = energy(proposal);
+            // The cut's value is the proposal's energy: the move may always
+            // keep everything, so it never exceeds the current energy.
+            const std::int64_t proposedEnergy = expansionMove(labels, alpha, proposal);
             if (report) ++report->movesTried;
-            // The cut is exact, so a rise could only come from a fault; never take one.
-            if (proposedEnergy <= currentEnergy && isConsistent(proposal)) {
+            if (proposedEnergy <= currentEnergy) {
                 improved = improved || proposedEnergy < currentEnergy;
                 labels.swap(proposal);
                 currentEnergy = proposedEnergy;

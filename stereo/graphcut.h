@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "stereo/min_cut.h"
 #include "stereo/stereo.h"
 
 namespace gc {
@@ -87,8 +88,9 @@ private:
     void assignRoles(const Labeling& current, int alpha);
     bool alphaIsAlwaysOff(int x, int y) const;
     bool keepIsAlwaysKept(int shift, int x, int y) const;
-    template <class FlowGraph>
-    std::int64_t expandWith(const Labeling& current, int alpha, Labeling& proposal);
+    template <class Cap>
+    std::int64_t expandWith(SlotGraph<Cap>& graph, const Labeling& current, int alpha,
+                            Labeling& proposal);
 
     int width_ = 0, height_ = 0;
     int minDisparity_ = 0, numberOfDisparities_ = 0;
@@ -116,6 +118,9 @@ private:
     std::vector<AlphaRole> alphaRoles_;
     std::vector<KeepRole> keepRoles_;
     std::vector<int> keepNode_, alphaNode_, rightOwner_;
+    // The move's graph: int capacities where every cut fits, else 64 bits.
+    SlotGraph<int> intGraph_;
+    SlotGraph<std::int64_t> wideGraph_;
 };
 
 }  // namespace gc

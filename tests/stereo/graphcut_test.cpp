@@ -6,6 +6,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <climits>
 #include <functional>
 #include <random>
 
@@ -80,6 +81,66 @@ GCState tinyState(int minDisparity, int disparities) {
     GCState state = createStereoGCState(disparities, 2);
     state.minDisparity = minDisparity;
     return state;
+}
+
+// Shortest augmenting paths on a capacity matrix; node 0 the source, the last the sink.
+long referenceMaxflow(std::vector<std::vector<long>> capacity) {
+    const size_t n = capacity.size();
+    long flow = 0;
+    for (;;) {
+        std::vector<int> from(n, -1);
+        std::vector<size_t> queue{0};
+        from[0] = 0;
+        for (size_t head = 0; head < queue.size(); ++head)
+            for (size_t j = 0; j < n; ++j)
+                if (from[j] < 0 && capacity[queue[head]][j] > 0) {
+                    from[j] = int(queue[head]);
+                    queue.push_back(j);
+                }
+        if (from[n - 1] < 0) return flow;
+        long sent = LONG_MAX;
+        for (size_t j = n - 1; j != 0; j = from[j]) sent = std::min(sent, capacity[from[j]][j]);
+        for (size_t j = n - 1; j != 0; j = from[j]) {
+            capacity[from[j]][j] -= sent;
+            capacity[j][from[j]] += sent;
+        }
+        flow += sent;
+    }
+}
+
+TEST(GraphCutMoves, MinimumCutOfRandomSlotGraphsMatchesAReference) {
+    std::mt19937 random(13);
+    for (int trial = 0; trial < 300; ++trial) {
+        const int n = 1 + int(random() % 16), sink = n + 1;
+        gc::SlotGraph<int> graph;
+        graph.reset(n);
+        std::vector<std::vector<long>> capacity(n + 2, std::vector<long>(n + 2, 0));
+        std::vector<std::vector<char>> used(n + 1, std::vector<char>(6, 0));
+        auto cap = [&] { return random() % 3 == 0 ? 0 : int(random() % 20); };
+        for (int arcs = 6 * n; arcs > 0; --arcs) {
+            const int i = 1 + int(random() % n), j = 1 + int(random() % n), slot = int(random() % 6);
+            const int back = gc::SlotGraph<int>::reverseSlot(slot);
+            if (i == j || used[i][slot] || used[j][back]) continue;
+            used[i][slot] = used[j][back] = 1;
+            const int there = cap(), back_ = cap();
+            graph.setArc(i, slot, j, there);
+            graph.setArc(j, back, i, back_);
+            capacity[i][j] += there;
+            capacity[j][i] += back_;
+        }
+        for (int i = 1; i <= n; ++i) {
+            const int excess = int(random() % 41) - 20;
+            graph.setTerminal(i, excess);
+            (excess > 0 ? capacity[0][i] : capacity[i][sink]) += std::abs(excess);
+        }
+        const long flow = graph.maxflow();
+        ASSERT_EQ(flow, referenceMaxflow(capacity)) << "trial " << trial;
+        long cut = 0;  // what the returned sides cut must equal the flow
+        auto side = [&](int i) { return i == 0 ? false : i == sink ? true : graph.onSinkSide(i); };
+        for (int i = 0; i <= sink; ++i)
+            for (int j = 0; j <= sink; ++j) cut += !side(i) && side(j) ? capacity[i][j] : 0;
+        ASSERT_EQ(cut, flow) << "trial " << trial;
+    }
 }
 
 TEST(GraphCutMoves, EachExpansionReachesTheBestOfAllExpansionLabelings) {
