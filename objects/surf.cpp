@@ -111,9 +111,11 @@ public:
 
     // Haar wavelet responses of side h (even) centred on pixel corner (x, y): right half
     // minus left half, lower half minus upper half.
-    inline __attribute__((always_inline)) void haar(int x, int y, int h, float& dx, float& dy) const {
+    // A caller that knows the wavelets lie inside the picture says so in inside.
+    inline __attribute__((always_inline)) void haar(int x, int y, int h, float& dx, float& dy,
+                                                    bool inside = false) const {
         const int r = h / 2;
-        if (x - r >= 0 && y - r >= 0 && x + r <= width_ && y + r <= height_) {
+        if (inside || (x - r >= 0 && y - r >= 0 && x + r <= width_ && y + r <= height_)) {
             // Nine corners shared by the two wavelets.
             const uint32_t* top = &sums_[static_cast<size_t>(y - r) * stride_ + x];
             const uint32_t* mid = &sums_[static_cast<size_t>(y) * stride_ + x];
@@ -135,13 +137,15 @@ public:
     }
 
     // The same at a point between pixel corners, interpolated from its four neighbours
-    // (x, y in pixel coordinates: pixel centres on integers).
-    inline __attribute__((always_inline)) void haarAt(float x, float y, int h, float& dx, float& dy) const {
+    // (x, y in pixel coordinates: pixel centres on integers). A caller that knows all
+    // its wavelets lie inside the picture says so in inside.
+    inline __attribute__((always_inline)) void haarAt(float x, float y, int h, bool inside, float& dx,
+                                                      float& dy) const {
         const float cx = x + 0.5f, cy = y + 0.5f;
         const int x0 = floorToInt(cx), y0 = floorToInt(cy);
         const float ax = cx - static_cast<float>(x0), ay = cy - static_cast<float>(y0);
         const int r = h / 2;
-        if (x0 - r >= 0 && y0 - r >= 0 && x0 + 1 + r <= width_ && y0 + 1 + r <= height_) {
+        if (inside || (x0 - r >= 0 && y0 - r >= 0 && x0 + 1 + r <= width_ && y0 + 1 + r <= height_)) {
             // The wavelets of the four neighbours at once, one a lane, exact in integers;
             // only their weighted sum rounds.
             const uint32_t* mid = row(y0) + x0;
@@ -349,7 +353,9 @@ Octave buildOctave(const Integral& ii, int octave, int layers) {
     const int gw = (ii.width() - 1) / oct.step + 1, gh = (ii.height() - 1) / oct.step + 1;
     for (int l = 0; l < layers; ++l) {
         oct.filters.push_back(filterFor(octave, l));
-        oct.responses.emplace_back(cv::Mat1f::zeros(gh, gw));
+        // Left unset outside the filter's reach: the search reads only responses whose
+        // largest neighbouring filter fits, and those every layer has.
+        oct.responses.emplace_back(gh, gw);
     }
     cv::parallel_for_(cv::Range(0, gh), [&](const cv::Range& rows) {
         for (int l = 0; l < layers; ++l) {
@@ -461,10 +467,13 @@ float dominantDirection(const Integral& ii, const SurfPoint& p) {
     const int wavelet = std::max(2, 2 * cvRound(2 * s));
     float binX[kOrientationBins] = {}, binY[kOrientationBins] = {};
     bool any = false;
+    const float reach = kOrientationRadius * s + 1.f + wavelet / 2;
+    const bool inside = p.pt.x - reach >= 0 && p.pt.y - reach >= 0 && p.pt.x + reach <= ii.width() &&
+                        p.pt.y + reach <= ii.height();
     for (const auto& o : circle.offsets) {
         const int x = cvRound(p.pt.x + o.i * s), y = cvRound(p.pt.y + o.j * s);
         float dx, dy;
-        ii.haar(x, y, wavelet, dx, dy);
+        ii.haar(x, y, wavelet, dx, dy, inside);
         if (dx == 0.f && dy == 0.f) continue;
         const int bin = std::min(kOrientationBins - 1, static_cast<int>(cv::fastAtan2(dy, dx) / kBinDegrees));
         binX[bin] += o.weight * dx;
@@ -540,6 +549,11 @@ void describe(const Integral& ii, const SurfPoint& p, float* out) {
     const float cornerSpan = 2.f * (wavelet / 2) + 2.f;
     const float signDoubt = 256.f * 255.f * cornerSpan * cornerSpan * std::ldexp(1.f, -24);
     const float c = (kDescriptorSamples - 1) * 0.5f;
+    // Whether every sample's wavelets (half a side around the pixel corner next to it)
+    // lie inside the picture.
+    const float reach = c * s * (std::fabs(co) + std::fabs(si)) + 2.f + wavelet / 2;
+    const bool inside = p.pt.x - reach >= 0 && p.pt.y - reach >= 0 && p.pt.x + reach <= ii.width() &&
+                        p.pt.y + reach <= ii.height();
     // The turned grid's steps along the point's x axis, the same for every row.
     float cosU[kDescriptorSamples], sinU[kDescriptorSamples];
     for (int j = 0; j < kDescriptorSamples; ++j) {
@@ -556,7 +570,7 @@ void describe(const Integral& ii, const SurfPoint& p, float* out) {
             // Sampled between pixels: rounding to pixel corners would shift the wavelets by
             // up to half a pixel, a large part of the small ones.
             const float x = p.pt.x + cosU[j] - sinV, y = p.pt.y + sinU[j] + cosV;
-            ii.haarAt(x, y, wavelet, dx, dy);
+            ii.haarAt(x, y, wavelet, inside, dx, dy);
             const float w = weights.w[i][j];
             float rx = w * (co * dx + si * dy);
             float ry = w * (-si * dx + co * dy);
