@@ -158,7 +158,9 @@ public:
             const Sums4 across = (right - centre) - (centre - left);
             const Sums4 upper = (midRight - midLeft) - (topRight - topLeft);
             const Sums4 lower = (lowRight - lowLeft) - (midRight - midLeft);
-            const Floats4 weights = Floats4{1 - ax, ax, 1 - ax, ax} * Floats4{1 - ay, 1 - ay, ay, ay};
+            // Lanes 1 - ax, ax, 1 - ax, ax times 1 - ay, 1 - ay, ay, ay, built in registers.
+            const Floats4 weights = (Floats4{1, 0, 1, 0} + Floats4{-1, 1, -1, 1} * broadcast(ax)) *
+                                    (Floats4{1, 1, 0, 0} + Floats4{-1, -1, 1, 1} * broadcast(ay));
             const Floats4 wx = toFloats(across) * weights, wy = toFloats(lower - upper) * weights;
             const Floats4 halves = __builtin_shufflevector(wx, wy, 0, 4, 1, 5) + __builtin_shufflevector(wx, wy, 2, 6, 3, 7);
             dx = halves[0] + halves[2];
