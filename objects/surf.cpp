@@ -59,6 +59,13 @@ inline Sums4 loadSums(const uint32_t* at, int step) {
     return sums;
 }
 
+// std::floor for coordinates within the picture's reach, inline: without SSE4.1 the
+// library call costs more than the wavelet's arithmetic.
+inline int floorToInt(float value) {
+    const int truncated = static_cast<int>(value);
+    return static_cast<float>(truncated) > value ? truncated - 1 : truncated;
+}
+
 // Integral image kept as wrapping 32-bit sums: the difference of four corners is exact
 // for any box holding less than 2^32 / 255 pixels, whatever the picture's size.
 class Integral {
@@ -104,9 +111,11 @@ public:
 
     // Haar wavelet responses of side h (even) centred on pixel corner (x, y): right half
     // minus left half, lower half minus upper half.
-    void haar(int x, int y, int h, float& dx, float& dy) const {
+    // A caller that knows the wavelets lie inside the picture says so in inside.
+    inline __attribute__((always_inline)) void haar(int x, int y, int h, float& dx, float& dy,
+                                                    bool inside = false) const {
         const int r = h / 2;
-        if (x - r >= 0 && y - r >= 0 && x + r <= width_ && y + r <= height_) {
+        if (inside || (x - r >= 0 && y - r >= 0 && x + r <= width_ && y + r <= height_)) {
             // Nine corners shared by the two wavelets.
             const uint32_t* top = &sums_[static_cast<size_t>(y - r) * stride_ + x];
             const uint32_t* mid = &sums_[static_cast<size_t>(y) * stride_ + x];
@@ -118,45 +127,88 @@ public:
             dy = static_cast<float>(static_cast<int>(lower - upper));
             return;
         }
+        haarNearBorder(x, y, h, dx, dy);
+    }
+
+    __attribute__((noinline)) void haarNearBorder(int x, int y, int h, float& dx, float& dy) const {
+        const int r = h / 2;
         dx = static_cast<float>(boxClamped(x, y - r, x + r, y + r) - boxClamped(x - r, y - r, x, y + r));
         dy = static_cast<float>(boxClamped(x - r, y, x + r, y + r) - boxClamped(x - r, y - r, x + r, y));
     }
 
     // The same at a point between pixel corners, interpolated from its four neighbours
-    // (x, y in pixel coordinates: pixel centres on integers).
-    void haarAt(float x, float y, int h, float& dx, float& dy) const {
+    // (x, y in pixel coordinates: pixel centres on integers). A caller that knows all
+    // its wavelets lie inside the picture says so in inside.
+    inline __attribute__((always_inline)) void haarAt(float x, float y, int h, bool inside, float& dx,
+                                                      float& dy) const {
         const float cx = x + 0.5f, cy = y + 0.5f;
-        const float fx0 = std::floor(cx), fy0 = std::floor(cy);
-        const int x0 = static_cast<int>(fx0), y0 = static_cast<int>(fy0);
-        const float ax = cx - fx0, ay = cy - fy0;
+        const int x0 = floorToInt(cx), y0 = floorToInt(cy);
+        const float ax = cx - static_cast<float>(x0), ay = cy - static_cast<float>(y0);
         const int r = h / 2;
-        if (x0 - r >= 0 && y0 - r >= 0 && x0 + 1 + r <= width_ && y0 + 1 + r <= height_) {
-            // The nine corners of the wavelets, each interpolated between four sums;
-            // sums are taken relative to the first corner so that floats hold them exactly.
-            // One vector a row of corners: left, centre, right (and a spare lane).
-            const uint32_t base = row(y0 - r)[x0 - r];
-            const Floats4 w00 = broadcast((1 - ax) * (1 - ay)), w10 = broadcast(ax * (1 - ay)),
-                          w01 = broadcast((1 - ax) * ay), w11 = broadcast(ax * ay);
-            const Sums4 baseLanes = broadcast(base);
-            Floats4 v[3];
-            for (int a = 0; a < 3; ++a) {
-                const uint32_t* upper = row(y0 + (a - 1) * r) + x0;
-                Sums4 here, right, below, belowRight;
-                spread(upper, r, here, right);
-                spread(upper + stride_, r, below, belowRight);
-                v[a] = w00 * toFloats(here - baseLanes) +
-                       w10 * toFloats(right - baseLanes) +
-                       w01 * toFloats(below - baseLanes) +
-                       w11 * toFloats(belowRight - baseLanes);
-            }
-            const Floats4 across = v[2] - v[0];
-            const float left = across[0], centre = across[1], right = across[2];
-            dx = (right - centre) - (centre - left);
-            const float upperHalf = (v[1][2] - v[1][0]) - (v[0][2] - v[0][0]);
-            const float lowerHalf = (v[2][2] - v[2][0]) - (v[1][2] - v[1][0]);
-            dy = lowerHalf - upperHalf;
+        if (inside || (x0 - r >= 0 && y0 - r >= 0 && x0 + 1 + r <= width_ && y0 + 1 + r <= height_)) {
+            // The wavelets of the four neighbours at once, one a lane, exact in integers;
+            // only their weighted sum rounds.
+            const uint32_t* mid = row(y0) + x0;
+            const uint32_t* top = mid - static_cast<ptrdiff_t>(r) * stride_;
+            const uint32_t* low = mid + static_cast<ptrdiff_t>(r) * stride_;
+            const Sums4 topLeft = square(top - r), topCentre = square(top), topRight = square(top + r);
+            const Sums4 midLeft = square(mid - r), midRight = square(mid + r);
+            const Sums4 lowLeft = square(low - r), lowCentre = square(low), lowRight = square(low + r);
+            const Sums4 left = lowLeft - topLeft, centre = lowCentre - topCentre, right = lowRight - topRight;
+            const Sums4 across = (right - centre) - (centre - left);
+            const Sums4 upper = (midRight - midLeft) - (topRight - topLeft);
+            const Sums4 lower = (lowRight - lowLeft) - (midRight - midLeft);
+            // Lanes 1 - ax, ax, 1 - ax, ax times 1 - ay, 1 - ay, ay, ay, built in registers.
+            const Floats4 weights = (Floats4{1, 0, 1, 0} + Floats4{-1, 1, -1, 1} * broadcast(ax)) *
+                                    (Floats4{1, 1, 0, 0} + Floats4{-1, -1, 1, 1} * broadcast(ay));
+            const Floats4 wx = toFloats(across) * weights, wy = toFloats(lower - upper) * weights;
+            const Floats4 halves = __builtin_shufflevector(wx, wy, 0, 4, 1, 5) + __builtin_shufflevector(wx, wy, 2, 6, 3, 7);
+            dx = halves[0] + halves[2];
+            dy = halves[1] + halves[3];
             return;
         }
+        haarAtNearBorder(x0, y0, ax, ay, h, dx, dy);
+    }
+
+    // The same response as haarAt, from the nine wavelet corners each interpolated
+    // between four sums: the computation the descriptors have always used. Its rounding
+    // (within roughly 2^-16 of (2r + 2)^2 * 255) decides the sign of responses that are
+    // nearly zero.
+    __attribute__((noinline)) void haarAtByCorners(float x, float y, int h, float& dx, float& dy) const {
+        const float cx = x + 0.5f, cy = y + 0.5f;
+        const int x0 = floorToInt(cx), y0 = floorToInt(cy);
+        const float ax = cx - static_cast<float>(x0), ay = cy - static_cast<float>(y0);
+        const int r = h / 2;
+        if (!(x0 - r >= 0 && y0 - r >= 0 && x0 + 1 + r <= width_ && y0 + 1 + r <= height_)) {
+            haarAtNearBorder(x0, y0, ax, ay, h, dx, dy);
+            return;
+        }
+        // Sums are taken relative to the first corner so that floats hold them exactly.
+        // One vector a row of corners: left, centre, right (and a spare lane).
+        const uint32_t base = row(y0 - r)[x0 - r];
+        const Floats4 w00 = broadcast((1 - ax) * (1 - ay)), w10 = broadcast(ax * (1 - ay)),
+                      w01 = broadcast((1 - ax) * ay), w11 = broadcast(ax * ay);
+        const Sums4 baseLanes = broadcast(base);
+        Floats4 v[3];
+        for (int a = 0; a < 3; ++a) {
+            const uint32_t* upper = row(y0 + (a - 1) * r) + x0;
+            Sums4 here, right, below, belowRight;
+            spread(upper, r, here, right);
+            spread(upper + stride_, r, below, belowRight);
+            v[a] = w00 * toFloats(here - baseLanes) + w10 * toFloats(right - baseLanes) +
+                   w01 * toFloats(below - baseLanes) + w11 * toFloats(belowRight - baseLanes);
+        }
+        const Floats4 across = v[2] - v[0];
+        const float left = across[0], centre = across[1], right = across[2];
+        dx = (right - centre) - (centre - left);
+        const float upperHalf = (v[1][2] - v[1][0]) - (v[0][2] - v[0][0]);
+        const float lowerHalf = (v[2][2] - v[2][0]) - (v[1][2] - v[1][0]);
+        dy = lowerHalf - upperHalf;
+    }
+
+private:
+    __attribute__((noinline)) void haarAtNearBorder(int x0, int y0, float ax, float ay, int h, float& dx,
+                                                    float& dy) const {
         float d00x, d00y, d10x, d10y, d01x, d01y, d11x, d11y;
         haar(x0, y0, h, d00x, d00y);
         haar(x0 + 1, y0, h, d10x, d10y);
@@ -167,7 +219,6 @@ public:
         dy = w00 * d00y + w10 * d10y + w01 * d01y + w11 * d11y;
     }
 
-private:
     // The sums at at[-r], at[0], at[r] in the first three lanes of left, and their right
     // neighbours in right: three pairs of neighbours loaded and dealt out, in registers
     // (a vector filled through memory in halves would wait for both stores).
@@ -176,6 +227,10 @@ private:
         left = __builtin_shufflevector(near, far, 0, 2, 4, 6);
         right = __builtin_shufflevector(near, far, 1, 3, 5, 7);
     }
+
+    // The sums at at[0], at[1] and the two below them: the corners of the four pixels
+    // around a point between them, in one vector.
+    Sums4 square(const uint32_t* at) const { return (Sums4)Pairs2{pair(at), pair(at + stride_)}; }
 
     // Two neighbouring sums as one 64-bit number.
     static uint64_t pair(const uint32_t* at) {
@@ -300,7 +355,9 @@ Octave buildOctave(const Integral& ii, int octave, int layers) {
     const int gw = (ii.width() - 1) / oct.step + 1, gh = (ii.height() - 1) / oct.step + 1;
     for (int l = 0; l < layers; ++l) {
         oct.filters.push_back(filterFor(octave, l));
-        oct.responses.emplace_back(cv::Mat1f::zeros(gh, gw));
+        // Left unset outside the filter's reach: the search reads only responses whose
+        // largest neighbouring filter fits, and those every layer has.
+        oct.responses.emplace_back(gh, gw);
     }
     cv::parallel_for_(cv::Range(0, gh), [&](const cv::Range& rows) {
         for (int l = 0; l < layers; ++l) {
@@ -412,10 +469,13 @@ float dominantDirection(const Integral& ii, const SurfPoint& p) {
     const int wavelet = std::max(2, 2 * cvRound(2 * s));
     float binX[kOrientationBins] = {}, binY[kOrientationBins] = {};
     bool any = false;
+    const float reach = kOrientationRadius * s + 1.f + wavelet / 2;
+    const bool inside = p.pt.x - reach >= 0 && p.pt.y - reach >= 0 && p.pt.x + reach <= ii.width() &&
+                        p.pt.y + reach <= ii.height();
     for (const auto& o : circle.offsets) {
         const int x = cvRound(p.pt.x + o.i * s), y = cvRound(p.pt.y + o.j * s);
         float dx, dy;
-        ii.haar(x, y, wavelet, dx, dy);
+        ii.haar(x, y, wavelet, dx, dy, inside);
         if (dx == 0.f && dy == 0.f) continue;
         const int bin = std::min(kOrientationBins - 1, static_cast<int>(cv::fastAtan2(dy, dx) / kBinDegrees));
         binX[bin] += o.weight * dx;
@@ -456,45 +516,75 @@ struct DescriptorWeights {
     }
 };
 
+// Adds one turned, weighted wavelet response to its subregion's sums.
+template <bool kExtended>
+inline void accumulate(float* cell, float rx, float ry) {
+    if (!kExtended) {
+        cell[0] += rx;
+        cell[1] += std::fabs(rx);
+        cell[2] += ry;
+        cell[3] += std::fabs(ry);
+    } else {
+        float* xs = cell + (ry < 0.f ? 0 : 2);
+        xs[0] += rx;
+        xs[1] += std::fabs(rx);
+        float* ys = cell + 4 + (rx < 0.f ? 0 : 2);
+        ys[0] += ry;
+        ys[1] += std::fabs(ry);
+    }
+}
+
 // Haar responses on a 20 x 20 grid of sigma spacing, turned into the point's frame,
 // summed per 4 x 4 subregion (split by the sign of the other component when extended).
-void describe(const Integral& ii, const SurfPoint& p, bool extended, float* out) {
+template <bool kExtended>
+void describe(const Integral& ii, const SurfPoint& p, float* out) {
     static const DescriptorWeights weights;
+    constexpr int perRegion = kExtended ? 8 : 4;
     const float s = 1.2f * p.size / 9.f;
     const int wavelet = std::max(2, 2 * cvRound(s));
     const float angle = p.dir * kPi / 180.f;
     const float co = std::cos(angle), si = std::sin(angle);
-    const int perRegion = extended ? 8 : 4;
     std::fill(out, out + 16 * perRegion, 0.f);
+    // The extended sums split each response by the sign of the other one; where that is
+    // within the corner interpolation's rounding of zero, the sign is taken from it, so
+    // that the split does not depend on which of the two computations is used.
+    const float cornerSpan = 2.f * (wavelet / 2) + 2.f;
+    const float signDoubt = 256.f * 255.f * cornerSpan * cornerSpan * std::ldexp(1.f, -24);
     const float c = (kDescriptorSamples - 1) * 0.5f;
+    // Whether every sample's wavelets (half a side around the pixel corner next to it)
+    // lie inside the picture.
+    const float reach = c * s * (std::fabs(co) + std::fabs(si)) + 2.f + wavelet / 2;
+    const bool inside = p.pt.x - reach >= 0 && p.pt.y - reach >= 0 && p.pt.x + reach <= ii.width() &&
+                        p.pt.y + reach <= ii.height();
+    // The turned grid's steps along the point's x axis, the same for every row.
+    float cosU[kDescriptorSamples], sinU[kDescriptorSamples];
+    for (int j = 0; j < kDescriptorSamples; ++j) {
+        const float u = (j - c) * s;
+        cosU[j] = co * u;
+        sinU[j] = si * u;
+    }
     for (int i = 0; i < kDescriptorSamples; ++i) {        // along the point's y axis
         const float v = (i - c) * s;
+        const float sinV = si * v, cosV = co * v;
+        float* cells = out + (i / kSubregionSamples) * 4 * perRegion;
         for (int j = 0; j < kDescriptorSamples; ++j) {    // along the point's x axis
-            const float u = (j - c) * s;
             float dx, dy;
             // Sampled between pixels: rounding to pixel corners would shift the wavelets by
             // up to half a pixel, a large part of the small ones.
-            ii.haarAt(p.pt.x + co * u - si * v, p.pt.y + si * u + co * v, wavelet, dx, dy);
+            const float x = p.pt.x + cosU[j] - sinV, y = p.pt.y + sinU[j] + cosV;
+            ii.haarAt(x, y, wavelet, inside, dx, dy);
             const float w = weights.w[i][j];
-            const float rx = w * (co * dx + si * dy);
-            const float ry = w * (-si * dx + co * dy);
-            float* cell = out + ((i / kSubregionSamples) * 4 + j / kSubregionSamples) * perRegion;
-            if (!extended) {
-                cell[0] += rx;
-                cell[1] += std::fabs(rx);
-                cell[2] += ry;
-                cell[3] += std::fabs(ry);
-            } else {
-                float* xs = cell + (ry < 0.f ? 0 : 2);
-                xs[0] += rx;
-                xs[1] += std::fabs(rx);
-                float* ys = cell + 4 + (rx < 0.f ? 0 : 2);
-                ys[0] += ry;
-                ys[1] += std::fabs(ry);
+            float rx = w * (co * dx + si * dy);
+            float ry = w * (-si * dx + co * dy);
+            if (kExtended && std::min(std::fabs(rx), std::fabs(ry)) < w * signDoubt) {
+                ii.haarAtByCorners(x, y, wavelet, dx, dy);
+                rx = w * (co * dx + si * dy);
+                ry = w * (-si * dx + co * dy);
             }
+            accumulate<kExtended>(cells + (j / kSubregionSamples) * perRegion, rx, ry);
         }
     }
-    const int length = 16 * perRegion;
+    constexpr int length = 16 * perRegion;
     double norm = 0;
     for (int k = 0; k < length; ++k) norm += double(out[k]) * out[k];
     if (norm > 0) {
@@ -538,7 +628,8 @@ void extractSURF(const cv::Mat& image, std::vector<SurfPoint>& keypoints, cv::Ma
         for (int k = range.start; k < range.end; ++k) {
             SurfPoint& p = keypoints[k];
             p.dir = params.upright ? 0.f : dominantDirection(ii, p);
-            describe(ii, p, params.extended, descriptors.ptr<float>(k));
+            if (params.extended) describe<true>(ii, p, descriptors.ptr<float>(k));
+            else describe<false>(ii, p, descriptors.ptr<float>(k));
         }
     });
 }
