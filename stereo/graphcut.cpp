@@ -176,6 +176,17 @@ std::int64_t Matcher::expansionMove(const Labeling& current, int alpha, Labeling
 // some best move. Settling one such assignment can settle its neighbours in
 // turn; leaving all of them out of the graph keeps the cut exact and makes
 // it much smaller.
+template <class Visit>
+void Matcher::sweepForwardThenBackward(Visit visit) const {
+    for (const bool backward : {false, true})
+        for (int i = 0; i < height_; ++i)
+            for (int j = 0; j < width_; ++j) {
+                const int y = backward ? height_ - 1 - i : i;
+                const int x = backward ? width_ - 1 - j : j;
+                visit(x, y, index(x, y));
+            }
+}
+
 void Matcher::assignRoles(const Labeling& current, int alpha) {
     const int pixels = width_ * height_;
     const int K = weights_.K;
@@ -233,25 +244,14 @@ void Matcher::assignRoles(const Labeling& current, int alpha) {
         }
 
     // Assignments left off settle their neighbours: once forward, once backward.
-    for (const bool backward : {false, true})
-        for (int i = 0; i < height_; ++i)
-            for (int j = 0; j < width_; ++j) {
-                const int y = backward ? height_ - 1 - i : i;
-                const int x = backward ? width_ - 1 - j : j;
-                const int p = index(x, y);
-                if (alphaRoles_[p] == AlphaRole::Node && alphaIsAlwaysOff(x, y))
-                    alphaRoles_[p] = AlphaRole::Off;
-            }
+    sweepForwardThenBackward([&](int x, int y, int p) {
+        if (alphaRoles_[p] == AlphaRole::Node && alphaIsAlwaysOff(x, y)) alphaRoles_[p] = AlphaRole::Off;
+    });
     // Kept matches settle their neighbours likewise.
-    for (const bool backward : {false, true})
-        for (int i = 0; i < height_; ++i)
-            for (int j = 0; j < width_; ++j) {
-                const int y = backward ? height_ - 1 - i : i;
-                const int x = backward ? width_ - 1 - j : j;
-                const int p = index(x, y);
-                if (keepRoles_[p] == KeepRole::Node && keepIsAlwaysKept(current[p] - alpha, x, y))
-                    keepRoles_[p] = KeepRole::Kept;
-            }
+    sweepForwardThenBackward([&](int x, int y, int p) {
+        if (keepRoles_[p] == KeepRole::Node && keepIsAlwaysKept(current[p] - alpha, x, y))
+            keepRoles_[p] = KeepRole::Kept;
+    });
 }
 
 bool Matcher::alphaIsAlwaysOff(int x, int y) const {

@@ -88,6 +88,9 @@ private:
     void assignRoles(const Labeling& current, int alpha);
     bool alphaIsAlwaysOff(int x, int y) const;
     bool keepIsAlwaysKept(int shift, int x, int y) const;
+    // Visits every pixel row by row, then again from the last pixel back.
+    template <class Visit>
+    void sweepForwardThenBackward(Visit visit) const;
     template <class Cap>
     std::int64_t expandWith(SlotGraph<Cap>& graph, const Labeling& current, int alpha,
                             Labeling& proposal);

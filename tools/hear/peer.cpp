@@ -236,12 +236,8 @@ int runTypedPeer(const PeerOptions& options) {
     std::thread feeder([&] { feed(peer, words); });
     feeder.detach();  // it may be waiting for a word when DIE ends the program
     for (;;) {
-        const int client = platform::acceptClient(listener);
-        if (client < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
-            std::cerr << "robotas-hear: accept failed: " << std::strerror(errno) << "\n";
-            return 2;
-        }
+        const int client = acceptNextRobot(listener);
+        if (client < 0) return 2;
         peer.serve(client);
     }
 }

@@ -1,7 +1,12 @@
 #include "tools/hear/protocol.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
+#include <iostream>
 #include <sstream>
+
+#include "platform/socket.h"
 
 namespace hear {
 
@@ -113,5 +118,15 @@ LineKind CommandReader::classify(const std::string& line) {
 }
 
 std::string CommandReader::commandWord(const std::string& line) { return line.substr(0, line.find(' ')); }
+
+int acceptNextRobot(int listener) {
+    for (;;) {
+        const int client = platform::acceptClient(listener);
+        if (client >= 0) return client;
+        if (errno == EINTR || errno == ECONNABORTED) continue;
+        std::cerr << "robotas-hear: accept failed: " << std::strerror(errno) << "\n";
+        return -1;
+    }
+}
 
 }  // namespace hear

@@ -31,6 +31,10 @@ std::string message(const std::string& body);
 
 std::vector<std::string> splitWords(const std::string& line);
 
+// The next robot to connect to the listening socket, or -1 (said on standard
+// error) when accepting has failed for good.
+int acceptNextRobot(int listener);
+
 // Cuts the received bytes into lines. CR before LF is dropped, so commands may
 // end in CR LF and may arrive split across any number of reads. A line longer
 // than kMaxCommandLine is cut there (its rest starts a new line) so that a

@@ -218,12 +218,8 @@ int runListeningRecogniser(int port, std::unique_ptr<AudioSource> sound, std::un
     std::thread audio([&] { listen(session, *sound, *decoder); });
     audio.detach();  // it may be waiting for sound when DIE ends the program
     for (;;) {
-        const int client = platform::acceptClient(listener);
-        if (client < 0) {
-            if (errno == EINTR || errno == ECONNABORTED) continue;
-            std::cerr << "robotas-hear: accept failed: " << std::strerror(errno) << "\n";
-            return 2;
-        }
+        const int client = acceptNextRobot(listener);
+        if (client < 0) return 2;
         say("a client is connected");
         session.connected(client);
         CommandHandler handler(session);
