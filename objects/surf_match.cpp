@@ -40,8 +40,10 @@ constexpr int kSeedSupport = 8;
 constexpr double kSeedRadius = 8.0;            // pixels
 // How much better the projective terms must fit the final pairs (an F ratio, two extra
 // parameters) to be kept; otherwise the few clustered pairs of a small object would
-// tilt the outline at its corners.
-constexpr double kProjectiveGain = 10.0;
+// tilt the outline at its corners. A key point is placed to about a pixel, so residuals
+// below that are not trusted to show perspective.
+constexpr double kProjectiveGain = 4.0;
+constexpr double kPointNoise = 1.0;            // square pixels
 constexpr double kGridCell = 16;   // pixels, side of the cells that sort the frame's key points
 
 }  // namespace
@@ -364,7 +366,7 @@ cv::Mat finalFit(const std::vector<SurfPoint>& objectKeypoints, const std::vecto
     h.convertTo(h, CV_64F);
     const double projective = squaredResidual(cv::Matx33d(h), from, to);
     const double gain = (squaredResidual(cv::Matx33d(affine), from, to) - projective) / 2;
-    return gain > kProjectiveGain * projective / (2 * n - 8) ? h : affine;
+    return gain > kProjectiveGain * std::max(projective / (2 * n - 8), kPointNoise) ? h : affine;
 }
 
 }  // namespace
