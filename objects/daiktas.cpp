@@ -149,7 +149,9 @@ void searchFrame(cv::Mat& frame, KnownObject& object, const SurfParams& params) 
     std::vector<int> pairs;
     findPairs(object.points, object.descriptors, points, descriptors, pairs);
     cv::Point found[4];
-    const bool located = projectObjectCorners(homographyFromPairs(object.points, points, pairs), object.corners, found);
+    const cv::Mat fit = refineHomography(homographyFromPairs(object.points, points, pairs), object.points,
+                                         object.descriptors, points, descriptors, pairs);
+    const bool located = projectObjectCorners(fit, object.corners, found);
     bool stepStarted = false;
     if (located) {
         const OutlineMeasure outline = objectmodes::measureOutline(found);

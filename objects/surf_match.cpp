@@ -4,6 +4,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <cfloat>
 #include <cmath>
 
 namespace {
@@ -23,6 +24,27 @@ constexpr double kSmallestAreaRatio = 1e-3;    // of the object picture's own ar
 constexpr double kShortestSide = 4;            // pixels
 // Sine of the sharpest corner: flatter outlines are squeezed or folded.
 constexpr double kSharpestCorner = 0.1;
+// Matching again where the first fit places each object point: how far from its
+// projection the match may lie, how its size may differ from the fit's expectation, how
+// clearly and how near its descriptor must be (squared distances of unit descriptors).
+constexpr double kGuidedRadius = 5.0;          // pixels
+constexpr double kGuidedSizeTolerance = 1.6;
+constexpr double kGuidedRatio = 0.8;
+constexpr double kGuidedDistance = 0.5;
+constexpr int kGuidedRounds = 2;
+// A first fit that fewer object points confirm may rest on a few wrong pairs: then every
+// pair is tried as the seed of a fit (its position, size and direction), searched more
+// widely, and the seed that most object points confirm, if enough, replaces it.
+constexpr int kWeakSupport = 20;
+constexpr int kSeedSupport = 8;
+constexpr double kSeedRadius = 8.0;            // pixels
+// How much better the projective terms must fit the final pairs (an F ratio, two extra
+// parameters) to be kept; otherwise the few clustered pairs of a small object would
+// tilt the outline at its corners. A key point is placed to about a pixel, so residuals
+// below that are not trusted to show perspective.
+constexpr double kProjectiveGain = 4.0;
+constexpr double kPointNoise = 1.0;            // square pixels
+constexpr double kGridCell = 16;   // pixels, side of the cells that sort the frame's key points
 
 }  // namespace
 
@@ -158,12 +180,229 @@ int projectObjectCorners(const cv::Mat& homography, const cv::Point corners[4], 
     return 1;
 }
 
+namespace {
+
+// Frame key points sorted into square cells by position, so that the points near a
+// projected object point are found without walking the whole frame.
+class PointGrid {
+public:
+    PointGrid(const std::vector<SurfPoint>& points, int count) {
+        for (int i = 0; i < count; ++i) {
+            left_ = std::min(left_, points[i].pt.x);
+            top_ = std::min(top_, points[i].pt.y);
+            right_ = std::max(right_, points[i].pt.x);
+            bottom_ = std::max(bottom_, points[i].pt.y);
+        }
+        if (count == 0) return;
+        // Points far outside a camera picture get wider cells rather than millions of them.
+        cell_ = std::max({kGridCell, double(right_ - left_) / kMostCells, double(bottom_ - top_) / kMostCells});
+        columns_ = cellOf(right_ - left_) + 1;
+        rows_ = cellOf(bottom_ - top_) + 1;
+        cells_.resize(size_t(columns_) * rows_);
+        for (int i = 0; i < count; ++i)
+            cells_[size_t(cellOf(points[i].pt.y - top_)) * columns_ + cellOf(points[i].pt.x - left_)].push_back(i);
+    }
+
+    // Every point in the cells that the square of the radius around where touches.
+    template <typename Visit>
+    void forEachNear(cv::Point2d where, double radius, Visit visit) const {
+        if (cells_.empty() || !(where.x + radius >= left_ && where.x - radius <= right_ &&
+                                where.y + radius >= top_ && where.y - radius <= bottom_))
+            return;
+        const int x0 = cellOf(std::max(0.0, where.x - radius - left_));
+        const int x1 = std::min(columns_ - 1, cellOf(where.x + radius - left_));
+        const int y0 = cellOf(std::max(0.0, where.y - radius - top_));
+        const int y1 = std::min(rows_ - 1, cellOf(where.y + radius - top_));
+        for (int y = y0; y <= y1; ++y)
+            for (int x = x0; x <= x1; ++x)
+                for (int i : cells_[size_t(y) * columns_ + x]) visit(i);
+    }
+
+private:
+    int cellOf(double offset) const { return static_cast<int>(offset / cell_); }
+
+    static constexpr double kMostCells = 256;  // along each side
+    double cell_ = kGridCell;
+    float left_ = FLT_MAX, top_ = FLT_MAX, right_ = -FLT_MAX, bottom_ = -FLT_MAX;
+    int columns_ = 0, rows_ = 0;
+    std::vector<std::vector<int>> cells_;
+};
+
+// Where the fit takes an object point, and how much it enlarges the object there (the
+// square root of its Jacobian's determinant); false at or beyond the horizon.
+bool projectWithScale(const cv::Matx33d& h, cv::Point2f p, cv::Point2d& where, double& scale) {
+    const double w = h(2, 0) * p.x + h(2, 1) * p.y + h(2, 2);
+    if (!(w > 0)) return false;
+    where.x = (h(0, 0) * p.x + h(0, 1) * p.y + h(0, 2)) / w;
+    where.y = (h(1, 0) * p.x + h(1, 1) * p.y + h(1, 2)) / w;
+    const double a = (h(0, 0) - where.x * h(2, 0)) / w, b = (h(0, 1) - where.x * h(2, 1)) / w;
+    const double c = (h(1, 0) - where.y * h(2, 0)) / w, d = (h(1, 1) - where.y * h(2, 1)) / w;
+    scale = std::sqrt(std::fabs(a * d - b * c));
+    return std::isfinite(where.x) && std::isfinite(where.y) && std::isfinite(scale);
+}
+
+struct FrameFeatures {
+    const std::vector<SurfPoint>& points;
+    const cv::Mat& descriptors;
+    PointGrid grid;
+};
+
+// Pairs found where the fit says each object point must lie: among the frame points
+// within the radius of its projection, of its sign and of the size the fit expects
+// there, the nearest descriptor, taken when clearly nearer than the others there and
+// near in itself. Points the ratio test over the whole frame lost among look-alikes
+// elsewhere are found this way; a small object has few other sure pairs.
+std::vector<int> guidedPairs(const cv::Matx33d& h, const std::vector<SurfPoint>& objectKeypoints,
+                             const cv::Mat& objectDescriptors, const FrameFeatures& frame, double radius) {
+    std::vector<int> pairs;
+    const int count = std::min(static_cast<int>(objectKeypoints.size()), objectDescriptors.rows);
+    for (int i = 0; i < count; ++i) {
+        const SurfPoint& p = objectKeypoints[i];
+        cv::Point2d where;
+        double scale;
+        if (!projectWithScale(h, p.pt, where, scale)) continue;
+        const double expectedSize = p.size * scale;
+        double dist1 = kGuidedDistance, dist2 = kStartDistance;
+        int neighbour = -1;
+        frame.grid.forEachNear(where, radius, [&](int j) {
+            const SurfPoint& q = frame.points[j];
+            if (q.laplacian != p.laplacian) return;
+            if (q.size > expectedSize * kGuidedSizeTolerance || q.size * kGuidedSizeTolerance < expectedSize) return;
+            const double dx = q.pt.x - where.x, dy = q.pt.y - where.y;
+            if (dx * dx + dy * dy > radius * radius) return;
+            const double d = compareSURFDescriptors(objectDescriptors.ptr<float>(i), frame.descriptors.ptr<float>(j),
+                                                    dist2, objectDescriptors.cols);
+            if (d < dist1) {
+                dist2 = dist1;
+                dist1 = d;
+                neighbour = j;
+            } else if (d < dist2) {
+                dist2 = d;
+            }
+        });
+        if (neighbour >= 0 && dist1 < kGuidedRatio * dist2) {
+            pairs.push_back(i);
+            pairs.push_back(neighbour);
+        }
+    }
+    return pairs;
+}
+
+int pairCount(const std::vector<int>& pairs) { return static_cast<int>(pairs.size() / 2); }
+
+// The fit that one pair implies: the object turned by the difference of the two
+// directions, scaled by the ratio of the sizes and moved onto the frame point.
+cv::Matx33d fitOfOnePair(const SurfPoint& p, const SurfPoint& q) {
+    const double scale = double(q.size) / p.size, turn = (q.dir - p.dir) * CV_PI / 180;
+    const double c = scale * std::cos(turn), s = scale * std::sin(turn);
+    return cv::Matx33d(c, -s, q.pt.x - (c * p.pt.x - s * p.pt.y), s, c, q.pt.y - (s * p.pt.x + c * p.pt.y), 0, 0,
+                       1);
+}
+
+// When the fit is weakly confirmed, the pairs of the best confirmed single-pair seed;
+// otherwise none.
+std::vector<int> pairsOfBestSeed(const cv::Matx33d& h, const std::vector<SurfPoint>& objectKeypoints,
+                                 const cv::Mat& objectDescriptors, const FrameFeatures& frame,
+                                 const std::vector<int>& pairs) {
+    std::vector<int> best;
+    const int support = pairCount(guidedPairs(h, objectKeypoints, objectDescriptors, frame, kGuidedRadius));
+    if (support >= kWeakSupport) return best;
+    for (size_t k = 0; k + 1 < pairs.size(); k += 2) {
+        const cv::Matx33d seed = fitOfOnePair(objectKeypoints.at(pairs[k]), frame.points.at(pairs[k + 1]));
+        std::vector<int> seeded = guidedPairs(seed, objectKeypoints, objectDescriptors, frame, kSeedRadius);
+        if (pairCount(seeded) > std::max({support, kSeedSupport - 1, pairCount(best)})) best = std::move(seeded);
+    }
+    return best;
+}
+
+double squaredResidual(const cv::Matx33d& h, const std::vector<cv::Point2f>& from, const std::vector<cv::Point2f>& to) {
+    double sum = 0;
+    for (size_t k = 0; k < from.size(); ++k) {
+        const cv::Vec3d q = h * cv::Vec3d(from[k].x, from[k].y, 1.0);
+        const double dx = q[0] / q[2] - to[k].x, dy = q[1] / q[2] - to[k].y;
+        sum += dx * dx + dy * dy;
+    }
+    return sum;
+}
+
+// The affine map nearest to the pairs in the least-squares sense, as a 3 x 3 matrix.
+cv::Mat affineFit(const std::vector<cv::Point2f>& from, const std::vector<cv::Point2f>& to) {
+    const int n = static_cast<int>(from.size());
+    cv::Mat a = cv::Mat::zeros(2 * n, 6, CV_64F), b(2 * n, 1, CV_64F), x;
+    for (int k = 0; k < n; ++k) {
+        const double row[3] = {from[k].x, from[k].y, 1.0};
+        for (int c = 0; c < 3; ++c) {
+            a.at<double>(2 * k, c) = row[c];
+            a.at<double>(2 * k + 1, 3 + c) = row[c];
+        }
+        b.at<double>(2 * k) = to[k].x;
+        b.at<double>(2 * k + 1) = to[k].y;
+    }
+    if (!cv::solve(a, b, x, cv::DECOMP_SVD)) return cv::Mat();
+    cv::Mat h = cv::Mat::eye(3, 3, CV_64F);
+    x.reshape(1, 2).copyTo(h.rowRange(0, 2));
+    return h;
+}
+
+// The least-squares fit to all the pairs: the homography when its projective terms
+// clearly pay for themselves, else the affine map; empty with fewer than 4 pairs.
+cv::Mat finalFit(const std::vector<SurfPoint>& objectKeypoints, const std::vector<SurfPoint>& imageKeypoints,
+                 const std::vector<int>& pairs) {
+    const int n = pairCount(pairs);
+    if (n < kMinimumPairs) return cv::Mat();
+    std::vector<cv::Point2f> from(n), to(n);
+    for (int k = 0; k < n; ++k) {
+        from[k] = objectKeypoints[pairs[2 * k]].pt;
+        to[k] = imageKeypoints[pairs[2 * k + 1]].pt;
+    }
+    const cv::Mat affine = affineFit(from, to);
+    cv::Mat h;
+    try {
+        h = cv::findHomography(from, to, 0);
+    } catch (const cv::Exception&) {
+        return affine;
+    }
+    if (h.empty() || !cv::checkRange(h) || n == kMinimumPairs) return affine;
+    h.convertTo(h, CV_64F);
+    const double projective = squaredResidual(cv::Matx33d(h), from, to);
+    const double gain = (squaredResidual(cv::Matx33d(affine), from, to) - projective) / 2;
+    return gain > kProjectiveGain * std::max(projective / (2 * n - 8), kPointNoise) ? h : affine;
+}
+
+}  // namespace
+
+cv::Mat refineHomography(const cv::Mat& homography, const std::vector<SurfPoint>& objectKeypoints,
+                         const cv::Mat& objectDescriptors, const std::vector<SurfPoint>& imageKeypoints,
+                         const cv::Mat& imageDescriptors, const std::vector<int>& pairs) {
+    if (homography.empty() || objectDescriptors.cols != imageDescriptors.cols) return homography;
+    const int frameCount = std::min(static_cast<int>(imageKeypoints.size()), imageDescriptors.rows);
+    const FrameFeatures frame{imageKeypoints, imageDescriptors, PointGrid(imageKeypoints, frameCount)};
+    cv::Mat h = homography;
+    const std::vector<int> seeded = pairsOfBestSeed(cv::Matx33d(h), objectKeypoints, objectDescriptors, frame, pairs);
+    if (!seeded.empty()) {
+        const cv::Mat refit = homographyFromPairs(objectKeypoints, imageKeypoints, seeded);
+        if (!refit.empty()) h = refit;
+    }
+    for (int round = 0; round < kGuidedRounds; ++round) {
+        const cv::Mat refit = homographyFromPairs(
+            objectKeypoints, imageKeypoints,
+            guidedPairs(cv::Matx33d(h), objectKeypoints, objectDescriptors, frame, kGuidedRadius));
+        if (refit.empty()) break;
+        h = refit;
+    }
+    const cv::Mat fit = finalFit(objectKeypoints, imageKeypoints,
+                                 guidedPairs(cv::Matx33d(h), objectKeypoints, objectDescriptors, frame, kGuidedRadius));
+    return fit.empty() ? h : fit;
+}
+
 int locatePlanarObject(const std::vector<SurfPoint>& objectKeypoints, const cv::Mat& objectDescriptors,
                        const std::vector<SurfPoint>& imageKeypoints, const cv::Mat& imageDescriptors,
                        const cv::Point corners[4], cv::Point found[4]) {
     std::vector<int> pairs;
     findPairs(objectKeypoints, objectDescriptors, imageKeypoints, imageDescriptors, pairs);
-    return projectObjectCorners(homographyFromPairs(objectKeypoints, imageKeypoints, pairs), corners, found);
+    const cv::Mat first = homographyFromPairs(objectKeypoints, imageKeypoints, pairs);
+    const cv::Mat h = refineHomography(first, objectKeypoints, objectDescriptors, imageKeypoints, imageDescriptors, pairs);
+    return projectObjectCorners(h, corners, found);
 }
 
 cv::Mat drawCorrespondence(const cv::Mat& objectGrey, const cv::Mat& frameGrey,

@@ -75,8 +75,9 @@ int main(int argc, char** argv) {
     findPairs(objectKeypoints, objectDescriptors, sceneKeypoints, sceneDescriptors, pairs);
     const cv::Point corners[4] = {{0, 0}, {object.cols, 0}, {object.cols, object.rows}, {0, object.rows}};
     cv::Point found[4];
-    const int located =
-        projectObjectCorners(homographyFromPairs(objectKeypoints, sceneKeypoints, pairs), corners, found);
+    const cv::Mat fit = refineHomography(homographyFromPairs(objectKeypoints, sceneKeypoints, pairs), objectKeypoints,
+                                         objectDescriptors, sceneKeypoints, sceneDescriptors, pairs);
+    const int located = projectObjectCorners(fit, corners, found);
 
     std::printf("object keypoints %zu\n", objectKeypoints.size());
     std::printf("scene keypoints %zu\n", sceneKeypoints.size());
