@@ -32,6 +32,11 @@ function(robotas_test)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 120)
   endif()
+  # A sanitizer build (Debug, every access checked) runs the recogniser's
+  # decoding some thirty times slower: the limit stays a guard against hangs.
+  if(ROBOTAS_SANITIZE)
+    math(EXPR T_TIMEOUT "${T_TIMEOUT} * 4")
+  endif()
   # Paths of test data, built programs and cascades are compiled into the
   # test support library (tests/support/robot_test.h).
   set(props TIMEOUT ${T_TIMEOUT})
