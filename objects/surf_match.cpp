@@ -61,24 +61,35 @@ double compareSURFDescriptors(const float* a, const float* b, double limit, int 
     return total;
 }
 
+namespace {
+
+// The nearest and second-nearest descriptor distances offered so far, and whose the nearest is.
+struct NearestTwo {
+    double first, second;
+    int index = -1;
+    void offer(double d, int i) {
+        if (d < first) {
+            second = first;
+            first = d;
+            index = i;
+        } else if (d < second) {
+            second = d;
+        }
+    }
+};
+
+}  // namespace
+
 int naiveNearestNeighbor(const float* descriptor, int laplacianSign,
                          const std::vector<SurfPoint>& keypoints, const cv::Mat& descriptors) {
     const int length = descriptors.cols;
     const int count = std::min(static_cast<int>(keypoints.size()), descriptors.rows);
-    double dist1 = kStartDistance, dist2 = kStartDistance;
-    int neighbour = -1;
+    NearestTwo nearest{kStartDistance, kStartDistance};
     for (int i = 0; i < count; ++i) {
         if (keypoints[i].laplacian != laplacianSign) continue;
-        const double d = compareSURFDescriptors(descriptor, descriptors.ptr<float>(i), dist2, length);
-        if (d < dist1) {
-            dist2 = dist1;
-            dist1 = d;
-            neighbour = i;
-        } else if (d < dist2) {
-            dist2 = d;
-        }
+        nearest.offer(compareSURFDescriptors(descriptor, descriptors.ptr<float>(i), nearest.second, length), i);
     }
-    return dist1 < kRatio * dist2 ? neighbour : -1;
+    return nearest.first < kRatio * nearest.second ? nearest.index : -1;
 }
 
 void findPairs(const std::vector<SurfPoint>& objectKeypoints, const cv::Mat& objectDescriptors,
@@ -262,27 +273,20 @@ std::vector<int> guidedPairs(const cv::Matx33d& h, const std::vector<SurfPoint>&
         double scale;
         if (!projectWithScale(h, p.pt, where, scale)) continue;
         const double expectedSize = p.size * scale;
-        double dist1 = kGuidedDistance, dist2 = kStartDistance;
-        int neighbour = -1;
+        NearestTwo nearest{kGuidedDistance, kStartDistance};
         frame.grid.forEachNear(where, radius, [&](int j) {
             const SurfPoint& q = frame.points[j];
             if (q.laplacian != p.laplacian) return;
             if (q.size > expectedSize * kGuidedSizeTolerance || q.size * kGuidedSizeTolerance < expectedSize) return;
             const double dx = q.pt.x - where.x, dy = q.pt.y - where.y;
             if (dx * dx + dy * dy > radius * radius) return;
-            const double d = compareSURFDescriptors(objectDescriptors.ptr<float>(i), frame.descriptors.ptr<float>(j),
-                                                    dist2, objectDescriptors.cols);
-            if (d < dist1) {
-                dist2 = dist1;
-                dist1 = d;
-                neighbour = j;
-            } else if (d < dist2) {
-                dist2 = d;
-            }
+            nearest.offer(compareSURFDescriptors(objectDescriptors.ptr<float>(i), frame.descriptors.ptr<float>(j),
+                                                 nearest.second, objectDescriptors.cols),
+                          j);
         });
-        if (neighbour >= 0 && dist1 < kGuidedRatio * dist2) {
+        if (nearest.index >= 0 && nearest.first < kGuidedRatio * nearest.second) {
             pairs.push_back(i);
-            pairs.push_back(neighbour);
+            pairs.push_back(nearest.index);
         }
     }
     return pairs;
