@@ -1,6 +1,11 @@
-# Warnings for our own code.
+# Warnings for our own code; CI builds make them errors (ROBOTAS_WERROR), a
+# user's newer compiler with new warnings still builds the robot.
+option(ROBOTAS_WERROR "Treat warnings in the robot's own code as errors" OFF)
 function(robotas_warnings target)
-  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow)
+  if(ROBOTAS_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
 endfunction()
 
 # A static library for one subsystem folder: every .cpp in the folder.

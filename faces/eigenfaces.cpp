@@ -11,11 +11,9 @@
 #include <limits>
 #include <sstream>
 
-#include "faces/imageutil.h"
-#include "faces/statistics.h"
+#include "faces/camera/imageutil.h"
 #include "faces/storage_reader.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 std::vector<cv::Mat> faceImgArr;
 cv::Mat personNumTruthMat;
@@ -27,6 +25,12 @@ cv::Mat pAvgTrainImg;
 std::vector<cv::Mat> eigenVectArr;
 cv::Mat eigenValMat;
 cv::Mat projectedTrainFaceMat;
+
+const char* veidasCascadeFilename = "haarcascade_frontalface_alt.xml";
+const char* veidasPrCascadeFilename = "haarcascade_profileface.xml";
+int SAVE_EIGENFACE_IMAGES = 1;
+int faceWidth = 120, faceHeight = 90;
+int recsize = 256, recsize1 = 1024;
 
 int noofegineface = 0;
 int nooftraingimage = 0;

@@ -9,6 +9,21 @@
 #include <string>
 #include <vector>
 
+// Haar cascades in the working directory.
+extern const char* veidasCascadeFilename;    // frontal faces
+extern const char* veidasPrCascadeFilename;  // profile faces
+
+extern int SAVE_EIGENFACE_IMAGES;   // non-zero: training also stores the eigenface pictures
+extern int faceWidth, faceHeight;   // normalised face picture size
+extern int recsize, recsize1;       // record sizes of the person file
+
+// What the statistics screen shows of the last training and recognition test.
+extern int noofegineface;     // eigenfaces in the last stored eigenface picture
+extern int nooftraingimage;   // pictures in the last training list
+extern float confi;           // confidence of the last face of a recognition test
+extern int accuracy;          // percentage of correct answers of the last recognition test
+extern float detectiontime;   // average milliseconds per face of the last recognition test
+
 extern std::vector<cv::Mat> faceImgArr;        // pictures of the last list, 8-bit grey
 extern cv::Mat personNumTruthMat;              // 1 x pictures, CV_32S: person number of each
 extern std::vector<std::string> personNames;   // name of person 1 ... nPersons

@@ -12,16 +12,15 @@
 #include <cstring>
 #include <vector>
 
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 #include "faces/eigenfaces.h"
-#include "faces/imageutil.h"
+#include "faces/camera/imageutil.h"
 #include "platform/clock.h"
 #include "platform/datafiles.h"
 #include "platform/devices.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 namespace {
 

@@ -5,17 +5,16 @@
 
 #include <cstdlib>
 
-#include "faces/camera.h"
-#include "faces/imageutil.h"
+#include "faces/camera/camera.h"
+#include "faces/camera/imageutil.h"
 #include "faces/veido_atpazinimas.h"
-#include "hardware/mechanika.h"
-#include "hardware/servo.h"
+#include "hardware/hardware.h"
 #include "platform/clock.h"
 #include "platform/datafiles.h"
 #include "platform/runner.h"
 #include "platform/ui.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "faces/eigenfaces.h"
+#include "shell/console/f_graph.h"
 
 namespace {
 
@@ -23,8 +22,6 @@ constexpr long long kFaceLostMs = 15000;   // nobody seen this long starts a loo
 constexpr long long kNextLookMs = 7000;    // later look-arounds while still nobody is seen
 constexpr long long kTurnHintMs = 3000;    // the turn hint is spoken at most this often
 constexpr int kMinFaceWidth = 10;
-const char* const kRightWindow = "Desine";
-const char* const kLeftWindow = "Kaire";
 const cv::Rect kNoFace(-1, -1, -1, -1);
 
 // The faces of one frame; mirrored when they were found in the mirror images

@@ -7,21 +7,17 @@
 #include <cstdlib>
 #include <vector>
 
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 #include "faces/eigenfaces.h"
-#include "faces/imageutil.h"
-#include "hardware/mechanika.h"
-#include "hardware/servo.h"
-#include "objects/judesys.h"
+#include "faces/camera/imageutil.h"
+#include "hardware/hardware.h"
+#include "objects/objects.h"
 #include "platform/clock.h"
 #include "platform/datafiles.h"
 #include "platform/runner.h"
 #include "platform/ui.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
-cv::Mat shownImg;
-cv::Mat shownImg1;
 std::string naujasVeidas(20, ' ');
 std::string senasVeidas(20, ' ');
 
@@ -38,8 +34,6 @@ constexpr int kMinFaceWidth = 10;
 constexpr int kLastSearchStep = 4;
 constexpr int kMotionWatchMoves = 25;
 constexpr long kMotionWatchMs = 10000;
-const char* const kRightWindow = "Desine";
-const char* const kLeftWindow = "Kaire";
 const char* const kUnknownName = "Nezinomas";
 const char* const kAsked = "nepazistu";
 const cv::Scalar kGreen(0, 255, 0), kYellow(0, 255, 255), kRed(0, 0, 255);
@@ -265,21 +259,6 @@ void leave() {
 }
 
 }  // namespace
-
-void stretchToFullRange(cv::Mat& frame) {
-    if (frame.empty()) return;
-    cv::normalize(frame, frame, 0, 255, cv::NORM_MINMAX);
-}
-
-void showDisplayOffNotice() {
-    cv::Mat picture = shownImg.empty() ? cv::Mat(aukstis, plotis, CV_8UC3, cv::Scalar::all(0)) : shownImg;
-    const int lineType = cv::LINE_AA;
-    cv::putText(picture, "Vaizdas isjungtas", cv::Point(10, 60), kItalicPlain, 2.0, kRed, 1, lineType);
-    cv::putText(picture, "Didesnis greitis", cv::Point(10, 120), kItalicPlain, 2.0, kRed, 1, lineType);
-    cv::putText(picture, "Maziau resursu", cv::Point(10, 180), kItalicPlain, 2.0, kRed, 1, lineType);
-    ui::show(kRightWindow, picture);
-    ui::show(kLeftWindow, picture);
-}
 
 bool followLeftFace(const cv::Rect& left, const cv::Rect& right) {
     if (left.width <= kMinFaceWidth) {

@@ -9,8 +9,6 @@
 
 #include <string>
 
-extern cv::Mat shownImg;          // last frame of the right camera (window "Desine")
-extern cv::Mat shownImg1;         // last frame of the left camera (window "Kaire")
 extern std::string naujasVeidas;  // name shown for the current face
 extern std::string senasVeidas;   // name greeted last; "nepazistu" after asking an unknown person
 
@@ -18,14 +16,6 @@ extern std::string senasVeidas;   // name greeted last; "nepazistu" after asking
 void VeidoAtpazinimas();
 // The same mode as the voice command "KAS" reaches it.
 void PazistamiVeidai();
-
-// "Vaizdas isjungtas" in red on shownImg (on a black picture while no frame has
-// come yet), shown in "Desine" and "Kaire".
-void showDisplayOffNotice();
-
-// Stretches a frame in place to the full 0..255 range (minimum and maximum over
-// all channels); an empty frame stays empty.
-void stretchToFullRange(cv::Mat& frame);
 
 // One frame's steering of the head. The k pair follows the left camera's face,
 // the d pair the right camera's; a face counts when wider than 10 pixels (a

@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "blobs/BlobExtraction.h"
-#include "blobs/BlobResult.h"
+#include "blobs/blobs.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

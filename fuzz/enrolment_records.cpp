@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "faces/ivedimas.h"
+#include "faces/faces.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include "faces/eigenfaces.h"
+#include "faces/faces.h"
 #include "fuzz/fuzz_support.h"
 
 namespace {

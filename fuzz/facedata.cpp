@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "faces/eigenfaces.h"
+#include "faces/faces.h"
 #include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

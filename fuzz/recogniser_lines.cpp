@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "fuzz/fuzz_support.h"
-#include "speech/client1.h"
+#include "speech/speech.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "speech/client1.h"
+#include "speech/speech.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     fuzzing::quietRobot();

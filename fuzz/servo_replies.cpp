@@ -16,10 +16,8 @@
 #include <thread>
 
 #include "fuzz/fuzz_support.h"
-#include "hardware/rs232.h"
-#include "hardware/servo.h"
+#include "hardware/hardware.h"
 #include "platform/clock.h"
-#include "shell/config.h"
 
 namespace {
 

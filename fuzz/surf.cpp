@@ -9,8 +9,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.h"
-#include "objects/surf.h"
-#include "objects/surf_match.h"
+#include "objects/objects.h"
 
 namespace {
 

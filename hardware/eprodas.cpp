@@ -2,6 +2,10 @@
 
 #include "platform/board.h"
 
+int lptportas = 888;
+int StatuseProDas = 0;
+int Pin = 0, InitialState = 0;
+
 int eProDas_OpenHandle() { return platform::board()->openHandle(); }
 
 int eProDas_Initialize(int device) { return platform::board()->initialize(device); }

@@ -3,6 +3,10 @@
 // Ports 0 = A, 1 = B, 2 = C, 3 = D, 4 = E; pins 0..7. Every result is a
 // status, 0 = success. Without a board (the default) every call fails.
 
+extern int lptportas;      // parallel port I/O address (0x378)
+extern int StatuseProDas;  // result of the last board open or initialise call
+extern int Pin, InitialState;
+
 int eProDas_OpenHandle();
 int eProDas_Initialize(int device);
 // The pin becomes an output and drives level at once.

@@ -10,8 +10,7 @@
 #include "hardware/servo.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 unsigned char eProInputE = 0, eProInputD = 0;
 
@@ -22,17 +21,15 @@ constexpr int kHeadStep = 10;
 constexpr int kPortB = 1, kPortD = 3, kPortE = 4;
 constexpr int kBoardErrorShowMs = 2000;
 
-RightFrameGetter rightFrames = nullptr;
-LeftFrameGetter leftFrames = nullptr;
+PanelCameras cameras;
 
 void openPanel(const char* pinHelp) {
-    plotis = 320;
-    aukstis = 240;
+    if (cameras.setFrameSize) cameras.setFrameSize(kPanelFrameWidth, kPanelFrameHeight);
     gf.clrscr();
     // The numbers are printed behind the box text, not through it: the box writer
     // would double the blanks between them.
     gf.showRightSide(" Rezoliucija : ", true, true);
-    gf.printf(" %dx%d.", plotis, aukstis);
+    gf.printf(" %dx%d.", kPanelFrameWidth, kPanelFrameHeight);
     gf.showRightSide(" ", false, true);
     gf.printf("OpenCV  %s (%d.%d.%d)\n", CV_VERSION, CV_MAJOR_VERSION, CV_MINOR_VERSION, CV_SUBMINOR_VERSION);
     for (const char* help : {" [m] - uzdaryti 'Roboto' programa", " [q]   - Aukstyn", " [a]   - Zemyn",
@@ -42,8 +39,8 @@ void openPanel(const char* pinHelp) {
 }
 
 void showCameras() {
-    if (rightFrames) ui::show("Kaire", rightFrames());
-    if (leftFrames) ui::show("Desine", leftFrames(kamera2));
+    if (cameras.right) ui::show("Kaire", cameras.right());
+    if (cameras.left) ui::show("Desine", cameras.left());
 }
 
 // The head keys of both panels: , . q a move by 10, s centres at full speed.
@@ -124,10 +121,7 @@ void showPortD() {
 
 }  // namespace
 
-void setPanelCameras(RightFrameGetter right, LeftFrameGetter left) {
-    rightFrames = right;
-    leftFrames = left;
-}
+void setPanelCameras(const PanelCameras& panelCameras) { cameras = panelCameras; }
 
 void ssc32inDemo() {
     openPanel(" [0-7] - SSC32   valdymas");

@@ -11,9 +11,15 @@ extern unsigned char eProInputE, eProInputD;
 void ssc32inDemo();
 void eproaktyv();
 
-// Where the panels take their frames: the right camera, and the left camera by
-// device index. The program passes getCameraFrame and getCameraFrame1; until
-// then (and in tests without cameras) the panels run without pictures.
-using RightFrameGetter = cv::Mat (*)();
-using LeftFrameGetter = cv::Mat (*)(int index);
-void setPanelCameras(RightFrameGetter right, LeftFrameGetter left);
+// The panels show both cameras at 320 x 240.
+constexpr int kPanelFrameWidth = 320, kPanelFrameHeight = 240;
+
+// Where the panels take their frames and how they ask the cameras for their
+// size. The program passes its cameras; until then (and in tests without
+// cameras) the panels run without pictures.
+struct PanelCameras {
+    cv::Mat (*right)() = nullptr;
+    cv::Mat (*left)() = nullptr;
+    void (*setFrameSize)(int width, int height) = nullptr;
+};
+void setPanelCameras(const PanelCameras& cameras);

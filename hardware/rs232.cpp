@@ -9,7 +9,7 @@
 #include "platform/clock.h"
 #include "platform/devices.h"
 #include "platform/serial.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 namespace {
 

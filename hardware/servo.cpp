@@ -6,9 +6,23 @@
 #include "hardware/rs232.h"
 #include "hardware/status_row.h"
 #include "platform/clock.h"
-#include "shell/config.h"
+
+std::atomic<int> servo_greitisX{400}, servo_greitisY{300};
+int servo_xmin = 700, servo_xmax = 2100;
+int servo_ymin = 1300, servo_ymax = 2400;
+std::atomic<int> servo_x{kServoCentreX}, servo_xk{kServoCentreX}, servo_xd{kServoCentreX},
+    servo_xksen{kServoCentreX}, servo_xdsen{kServoCentreX};
+std::atomic<int> servo_y{kServoCentreY}, servo_yk{kServoCentreY}, servo_yd{kServoCentreY},
+    servo_yksen{kServoCentreY}, servo_ydsen{kServoCentreY};
+int cport_nr = 1;
+int bdrate = 115200;
 
 std::atomic<unsigned char> daviklisSSC{0};
+
+void centreAllServoVariables() {
+    for (auto* x : {&servo_x, &servo_xk, &servo_xd, &servo_xksen, &servo_xdsen}) *x = kServoCentreX;
+    for (auto* y : {&servo_y, &servo_yk, &servo_yd, &servo_yksen, &servo_ydsen}) *y = kServoCentreY;
+}
 
 namespace {
 

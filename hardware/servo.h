@@ -1,9 +1,25 @@
 #pragma once
 // The camera head's servo controller on the serial port: pan on channel 7, tilt
 // on channel 0, and the four optical inputs A..D. The modes only write the
-// shared position variables (shell/config.h) and call these.
+// shared position variables below and call these.
 
 #include <atomic>
+
+// Head servos: speeds, limits (microseconds) and the shared positions and targets.
+// The mechanics step reads them while a mode writes them, hence the atomic words.
+extern std::atomic<int> servo_greitisX, servo_greitisY;
+extern int servo_xmin, servo_xmax;
+extern int servo_ymin, servo_ymax;
+extern std::atomic<int> servo_x, servo_xk, servo_xd, servo_xksen, servo_xdsen;
+extern std::atomic<int> servo_y, servo_yk, servo_yd, servo_yksen, servo_ydsen;
+constexpr int kServoCentreX = 1400;
+constexpr int kServoCentreY = 1850;
+
+// Centres the head: all five X variables 1400, all five Y variables 1850.
+void centreAllServoVariables();
+
+extern int cport_nr;  // serial port index of the servo controller: 1 = COM2
+extern int bdrate;    // its baud rate
 
 // Mask of the four inputs from the last reading: D active gives 128 (192 with C),
 // plus 32 for B and 16 for A; without D the bits 4 (C), 2 (B), 1 (A) are added

@@ -7,8 +7,7 @@
 #include "hardware/servo.h"
 #include "hardware/status_row.h"
 #include "platform/clock.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 namespace {
 

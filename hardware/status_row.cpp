@@ -5,7 +5,7 @@
 #include <string>
 
 #include "platform/terminal.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 void statusRow(int x, int y, int colour, const char* format, ...) {
     char text[256];

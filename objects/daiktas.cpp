@@ -6,18 +6,16 @@
 #include <cmath>
 #include <vector>
 
-#include "faces/camera.h"
-#include "faces/imageutil.h"
-#include "hardware/mechanika.h"
-#include "hardware/servo.h"
+#include "faces/camera/camera.h"
+#include "faces/camera/imageutil.h"
+#include "hardware/hardware.h"
 #include "objects/object_modes.h"
 #include "objects/surf.h"
 #include "objects/surf_match.h"
 #include "platform/clock.h"
 #include "platform/runner.h"
 #include "platform/ui.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 namespace objectmodes {
 

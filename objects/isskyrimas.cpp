@@ -6,16 +6,16 @@
 #include <string>
 
 #include "blobs/blobs.h"
-#include "faces/camera.h"
-#include "faces/imageutil.h"
-#include "hardware/servo.h"
+#include "faces/camera/camera.h"
+#include "faces/camera/imageutil.h"
+#include "hardware/hardware.h"
 #include "objects/fgd.h"
 #include "objects/object_modes.h"
 #include "platform/clock.h"
 #include "platform/runner.h"
 #include "platform/ui.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "speech/speech.h"
+#include "shell/console/f_graph.h"
 
 namespace {
 

@@ -9,13 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "faces/camera.h"
-#include "faces/veido_atpazinimas.h"
-#include "hardware/mechanika.h"
+#include "faces/camera/camera.h"
+#include "hardware/hardware.h"
 #include "platform/clock.h"
 #include "platform/ui.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 namespace {
 
@@ -26,7 +24,6 @@ constexpr int kGradientAperture = 3;
 constexpr double kSegmentThreshold = 0.5;
 constexpr int kMinSegmentSides = 100;       // width + height of a segment worth drawing
 constexpr double kMinMovingShare = 0.05;    // share of a region's pixels that must move
-const char* const kLeftWindow = "Kaire";
 
 // The last four grey frames and the history built from them; lives for the whole
 // run and starts afresh when the frame size changes.

@@ -2,9 +2,9 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 #include "platform/ui.h"
-#include "shell/config.h"
+#include "shell/console/f_graph.h"
 #include "objects/tracking_modes.h"
 
 cv::Point2f center(-1.f, -1.f);

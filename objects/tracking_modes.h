@@ -7,6 +7,8 @@
 
 #include <vector>
 
+extern int win_size;  // point tracker search window
+
 // Point tracking in the window "Sekam": a click adds a point (or drops the
 // one within 5 pixels), r picks up to 500 corners, c forgets all, n toggles
 // night mode. The arguments are not used. Returns 0.

@@ -7,12 +7,13 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "faces/camera.h"
-#include "hardware/mechanika.h"
+#include "faces/camera/camera.h"
+#include "hardware/hardware.h"
 #include "platform/ui.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 #include "objects/tracking_modes.h"
+
+int win_size = 10;
 
 namespace {
 

@@ -3,14 +3,13 @@
 
 #include <cstdlib>
 
+#include "faces/camera/camera.h"
 #include "faces/faces.h"
 #include "hardware/hardware.h"
-#include "objects/judesys.h"
-#include "objects/object_modes.h"
-#include "objects/tracking_modes.h"
+#include "objects/objects.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
-#include "shell/config.h"
+#include "faces/camera/imageutil.h"
 #include "shell/menu.h"
 #include "shell/modes.h"
 #include "shell/startup.h"
@@ -46,7 +45,11 @@ void wireModes(RobotModes& modes) {
     modes.judesys1 = [](int unused) { judesys1(unused); };
     modes.ssc32inDemo = ssc32inDemo;
     modes.eproaktyv = eproaktyv;
-    setPanelCameras(getCameraFrame, getCameraFrame1);
+    setPanelCameras({getCameraFrame, [] { return getCameraFrame1(kamera2); },
+                     [](int width, int height) {
+                         plotis = width;
+                         aukstis = height;
+                     }});
     modes.stereoBM = stereoBM;
     modes.stereoGC = stereoGC;
     modes.kamkalibr = kamkalibr;

@@ -6,8 +6,10 @@
 #include <string>
 
 #include "platform/clock.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "faces/camera/camera.h"
+#include "faces/faces.h"
+#include "faces/camera/imageutil.h"
+#include "shell/console/f_graph.h"
 #include "shell/menu_input.h"
 #include "shell/modes.h"
 #include "shell/startup.h"

@@ -14,16 +14,15 @@
 #include "platform/runner.h"
 #include "platform/terminal.h"
 #include "platform/ui.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "faces/camera/camera.h"
+#include "speech/speech.h"
+#include "shell/console/f_graph.h"
 #include "shell/menu.h"
 #include "shell/modes.h"
 
 namespace {
 
 const char* const kConsoleTitle = "Roboto veido atpazinimo sistema + SSC32";
-const char* const kRightWindow = "Desine";
-const char* const kLeftWindow = "Kaire";
 constexpr unsigned short kGreen = 32, kRed = 192, kNormal = 128;
 constexpr int kStatusColumn = 4;
 constexpr int kConsoleX = 650, kConsoleY = 1, kConsoleWidth = 630, kConsoleHeight = 800;

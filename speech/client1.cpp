@@ -13,7 +13,7 @@
 #include "platform/keys.h"
 #include "platform/runner.h"
 #include "platform/socket.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 namespace {
 

@@ -7,10 +7,11 @@
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/runner.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 #include "speech/speech.h"
 
+int prisijungimas = 0;
+int robotorezimas = 0;
 char* naujasZodis = nullptr;
 char* senasZodis = nullptr;
 

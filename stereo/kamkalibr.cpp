@@ -2,11 +2,10 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "faces/camera.h"
-#include "hardware/servo.h"
+#include "faces/camera/camera.h"
+#include "hardware/hardware.h"
 #include "platform/ui.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 #include "stereo/stereo_modes.h"
 
 namespace {

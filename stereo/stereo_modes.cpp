@@ -8,14 +8,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "faces/camera.h"
-#include "hardware/mechanika.h"
-#include "hardware/servo.h"
+#include "faces/camera/camera.h"
+#include "hardware/hardware.h"
 #include "platform/clock.h"
 #include "platform/devices.h"
 #include "platform/ui.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 #include "stereo/stereo.h"
 
 namespace {

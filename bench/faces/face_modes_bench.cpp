@@ -25,17 +25,16 @@
 #include <string>
 #include <vector>
 
-#include "faces/camera.h"
-#include "faces/eigenfaces.h"
-#include "faces/imageutil.h"
-#include "faces/veido_atpazinimas.h"
-#include "objects/judesys.h"
+#include "faces/camera/camera.h"
+#include "faces/faces.h"
+#include "faces/camera/imageutil.h"
+#include "objects/objects.h"
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/runner.h"
 #include "platform/terminal.h"
 #include "platform/ui.h"
-#include "shell/config.h"
+#include "shell/console/f_graph.h"
 
 namespace {
 

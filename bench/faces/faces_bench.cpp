@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "faces/eigenfaces.h"
+#include "faces/faces.h"
 
 namespace {
 

@@ -8,7 +8,6 @@
 #include "hardware/hardware.h"
 #include "platform/clock.h"
 #include "platform/terminal.h"
-#include "shell/config.h"
 #include "tests/support/robot_test.h"
 #include "tests/support/ssc32_peer.h"
 

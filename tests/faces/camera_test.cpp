@@ -4,9 +4,8 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 #include "platform/clock.h"
-#include "shell/config.h"
 #include "tests/faces/face_test_support.h"
 #include "tests/support/robot_test.h"
 

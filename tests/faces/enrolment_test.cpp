@@ -10,12 +10,11 @@
 #include <filesystem>
 #include <sstream>
 
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 #include "faces/eigenfaces.h"
 #include "faces/ivedimas.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
-#include "shell/config.h"
 #include "tests/faces/face_test_support.h"
 #include "tests/support/robot_test.h"
 

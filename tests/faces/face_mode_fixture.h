@@ -12,12 +12,13 @@
 #include <string>
 #include <vector>
 
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 #include "faces/veido_atpazinimas.h"
 #include "hardware/hardware.h"
 #include "platform/clock.h"
 #include "platform/runner.h"
-#include "shell/config.h"
+#include "shell/console/f_graph.h"
+#include "hardware/servo.h"
 #include "tests/faces/face_test_support.h"
 #include "tests/support/robot_test.h"
 #include "tests/support/ssc32_peer.h"

@@ -8,7 +8,6 @@
 #include <string>
 
 #include "faces/eigenfaces.h"
-#include "faces/statistics.h"
 #include "tests/faces/face_test_support.h"
 #include "tests/support/robot_test.h"
 

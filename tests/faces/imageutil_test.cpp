@@ -4,8 +4,7 @@
 
 #include <opencv2/imgproc.hpp>
 
-#include "faces/imageutil.h"
-#include "faces/statistics.h"
+#include "faces/camera/imageutil.h"
 #include "tests/faces/face_test_support.h"
 #include "tests/support/robot_test.h"
 

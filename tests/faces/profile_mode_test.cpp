@@ -7,7 +7,7 @@
 
 #include <cstdlib>
 
-#include "faces/imageutil.h"
+#include "faces/camera/imageutil.h"
 #include "faces/profilis.h"
 #include "platform/keys.h"
 #include "platform/ui.h"

@@ -9,10 +9,10 @@
 #include <opencv2/objdetect.hpp>
 
 #include "faces/eigenfaces.h"
-#include "faces/imageutil.h"
+#include "faces/camera/imageutil.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 #include "tests/faces/face_mode_fixture.h"
 
 namespace {

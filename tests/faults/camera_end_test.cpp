@@ -11,10 +11,11 @@
 #include <fstream>
 #include <thread>
 
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
-#include "shell/config.h"
+#include "shell/console/f_graph.h"
+#include "hardware/servo.h"
 #include "stereo/stereo_modes.h"
 #include "tests/faults/fault_support.h"
 #include "tests/support/robot_test.h"

@@ -8,7 +8,7 @@
 #include <thread>
 
 #include "platform/ui.h"
-#include "shell/config.h"
+#include "faces/camera/camera.h"
 #include "tests/support/robot_test.h"
 #include "tests/support/stereo_data.h"
 

@@ -15,7 +15,7 @@
 
 #include "platform/clock.h"
 #include "platform/keys.h"
-#include "shell/config.h"
+#include "shell/console/f_graph.h"
 #include "speech/speech.h"
 #include "tests/support/robot_test.h"
 

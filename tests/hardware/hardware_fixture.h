@@ -7,7 +7,8 @@
 
 #include "hardware/hardware.h"
 #include "platform/board.h"
-#include "shell/config.h"
+#include "hardware/servo.h"
+#include "hardware/eprodas.h"
 #include "tests/support/robot_test.h"
 #include "tests/support/ssc32_peer.h"
 

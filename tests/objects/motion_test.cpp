@@ -12,13 +12,14 @@
 #include <string>
 #include <vector>
 
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 #include "hardware/hardware.h"
 #include "objects/judesys.h"
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
-#include "shell/config.h"
+#include "shell/console/f_graph.h"
+#include "hardware/servo.h"
 #include "tests/support/robot_test.h"
 #include "tests/support/ssc32_peer.h"
 

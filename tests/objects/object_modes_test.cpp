@@ -9,13 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 #include "hardware/rs232.h"
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/runner.h"
 #include "platform/ui.h"
-#include "shell/config.h"
+#include "shell/console/f_graph.h"
+#include "hardware/servo.h"
+#include "speech/speech.h"
 #include "tests/objects/objects_test_util.h"
 #include "tests/support/robot_test.h"
 #include "tests/support/ssc32_peer.h"

@@ -11,10 +11,10 @@
 #include <filesystem>
 #include <random>
 
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
-#include "shell/config.h"
+#include "hardware/servo.h"
 #include "tests/support/robot_test.h"
 
 namespace {

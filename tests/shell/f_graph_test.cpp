@@ -1,4 +1,4 @@
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 #include <gtest/gtest.h>
 

@@ -11,7 +11,9 @@
 #include "platform/keys.h"
 #include "platform/runner.h"
 #include "platform/ui.h"
-#include "shell/config.h"
+#include "shell/console/f_graph.h"
+#include "faces/camera/camera.h"
+#include "speech/speech.h"
 #include "shell/modes.h"
 #include "tests/support/robot_test.h"
 

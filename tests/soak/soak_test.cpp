@@ -23,15 +23,16 @@
 #include <functional>
 #include <string>
 
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 #include "faces/eigenfaces.h"
-#include "faces/imageutil.h"
+#include "faces/camera/imageutil.h"
 #include "faces/veido_atpazinimas.h"
 #include "objects/judesys.h"
 #include "objects/object_modes.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
-#include "shell/config.h"
+#include "shell/console/f_graph.h"
+#include "hardware/servo.h"
 #include "stereo/stereo_modes.h"
 #include "tests/faces/face_test_support.h"
 #include "tests/support/robot_test.h"

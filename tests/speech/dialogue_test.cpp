@@ -19,7 +19,7 @@
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/runner.h"
-#include "shell/config.h"
+#include "shell/console/f_graph.h"
 #include "speech/speech.h"
 #include "tests/support/hear_peer.h"
 #include "tests/support/robot_test.h"

@@ -11,10 +11,10 @@
 #include <string>
 #include <vector>
 
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
-#include "shell/config.h"
+#include "hardware/servo.h"
 #include "tests/support/robot_test.h"
 #include "tests/support/stereo_data.h"
 

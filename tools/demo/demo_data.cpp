@@ -33,8 +33,8 @@
 #include <string>
 #include <vector>
 
-#include "faces/imageutil.h"
-#include "shell/config.h"
+#include "faces/camera/imageutil.h"
+#include "faces/faces.h"
 
 namespace {
 

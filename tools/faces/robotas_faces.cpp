@@ -10,7 +10,7 @@
 
 #include "faces/faces.h"
 #include "platform/terminal.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,6 +10,7 @@
 #include "platform/keys.h"
 #include "platform/terminal.h"
 
+std::atomic<int> keyPressed{0};
 int countLine = 7;
 f_graph gf;
 

@@ -11,6 +11,13 @@
 #include <cstdarg>
 #include <string>
 
+#include <atomic>
+
+// The last key a mode or menu read; 109 ('m') leaves a mode.
+extern std::atomic<int> keyPressed;
+constexpr int kKeyLeaveMode = 109;  // 'm'
+constexpr int kKeyMenuRead = 999;   // set by the menus before they read a number
+
 extern int countLine;  // last row showTextInBox wrote on; continues on the next call
 
 class f_graph {

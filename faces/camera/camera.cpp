@@ -1,6 +1,8 @@
-#include "faces/camera.h"
+#include "faces/camera/camera.h"
 
 #include <sys/stat.h>
+
+#include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cstdio>
@@ -10,11 +12,19 @@
 
 #include "platform/clock.h"
 #include "platform/devices.h"
-#include "shell/config.h"
-#include "shell/f_graph.h"
+#include "platform/ui.h"
+#include "shell/console/f_graph.h"
+
+int kamera1 = 1;
+int kamera2 = 2;
+int plotis = 320;
+int aukstis = 240;
+int ekranorezimas = 2;
 
 cv::VideoCapture camera;
 cv::VideoCapture camera1;
+cv::Mat shownImg;
+cv::Mat shownImg1;
 
 namespace {
 
@@ -147,4 +157,24 @@ void releaseLeftCamera() { release(leftEye); }
 void releaseCameras() {
     releaseRightCamera();
     releaseLeftCamera();
+}
+
+namespace {
+const cv::Scalar kNoticeRed(0, 0, 255);
+constexpr int kNoticeFont = cv::FONT_HERSHEY_PLAIN | cv::FONT_ITALIC;
+}  // namespace
+
+void stretchToFullRange(cv::Mat& frame) {
+    if (frame.empty()) return;
+    cv::normalize(frame, frame, 0, 255, cv::NORM_MINMAX);
+}
+
+void showDisplayOffNotice() {
+    cv::Mat picture = shownImg.empty() ? cv::Mat(aukstis, plotis, CV_8UC3, cv::Scalar::all(0)) : shownImg;
+    const int lineType = cv::LINE_AA;
+    cv::putText(picture, "Vaizdas isjungtas", cv::Point(10, 60), kNoticeFont, 2.0, kNoticeRed, 1, lineType);
+    cv::putText(picture, "Didesnis greitis", cv::Point(10, 120), kNoticeFont, 2.0, kNoticeRed, 1, lineType);
+    cv::putText(picture, "Maziau resursu", cv::Point(10, 180), kNoticeFont, 2.0, kNoticeRed, 1, lineType);
+    ui::show(kRightWindow, picture);
+    ui::show(kLeftWindow, picture);
 }

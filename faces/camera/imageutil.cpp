@@ -1,4 +1,4 @@
-#include "faces/imageutil.h"
+#include "faces/camera/imageutil.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -7,8 +7,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "faces/statistics.h"
-#include "shell/f_graph.h"
+#include "shell/console/f_graph.h"
 
 int detectfacetime = 0;
 

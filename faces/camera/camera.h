@@ -6,6 +6,13 @@
 #include <opencv2/core.hpp>
 #include <opencv2/videoio.hpp>
 
+// Capture device indices and frame size (plotis is also the left window's x offset).
+extern int kamera1;  // right camera
+extern int kamera2;  // left camera
+extern int plotis;
+extern int aukstis;
+extern int ekranorezimas;  // display mode of the camera windows: 0, 1 or 2
+
 extern cv::VideoCapture camera;   // right camera, opened from kamera1
 extern cv::VideoCapture camera1;  // left camera, opened from the index its first caller passes
 
@@ -20,3 +27,17 @@ cv::Mat getCameraFrame1(int index);
 void releaseRightCamera();
 void releaseLeftCamera();
 void releaseCameras();
+
+// The camera windows and the frames the modes show in them.
+constexpr const char* kRightWindow = "Desine";
+constexpr const char* kLeftWindow = "Kaire";
+extern cv::Mat shownImg;   // last frame of the right camera (window "Desine")
+extern cv::Mat shownImg1;  // last frame of the left camera (window "Kaire")
+
+// Stretches a frame in place to the full 0..255 range (minimum and maximum over
+// all channels); an empty frame stays empty.
+void stretchToFullRange(cv::Mat& frame);
+
+// "Vaizdas isjungtas" in red on shownImg (on a black picture while no frame has
+// come yet), shown in "Desine" and "Kaire".
+void showDisplayOffNotice();

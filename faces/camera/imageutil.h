@@ -17,6 +17,9 @@ cv::Mat cropImage(const cv::Mat& img, const cv::Rect& region);
 cv::Mat resizeImage(const cv::Mat& src, int newWidth, int newHeight);
 void saveFloatImage(const std::string& filename, const cv::Mat& src);
 
+// Milliseconds of the last face detection (the detector alone), for the statistics screen.
+extern int detectfacetime;
+
 // The largest face the cascade finds, or the rectangle (-1, -1, -1, -1).
 // Keeps the detector's time in detectfacetime.
 cv::Rect detectFaceInImage(const cv::Mat& img, cv::CascadeClassifier& cascade);
