@@ -1,6 +1,11 @@
 # Warnings for our own code; CI builds make them errors (ROBOTAS_WERROR), a
 # user's newer compiler with new warnings still builds the robot.
-option(ROBOTAS_WERROR "Treat warnings in the robot's own code as errors" OFF)
+# CI sets the environment variable ROBOTAS_WERROR=ON for every build it makes.
+set(werror_default OFF)
+if(DEFINED ENV{ROBOTAS_WERROR})
+  set(werror_default $ENV{ROBOTAS_WERROR})
+endif()
+option(ROBOTAS_WERROR "Treat warnings in the robot's own code as errors" ${werror_default})
 function(robotas_warnings target)
   target_compile_options(${target} PRIVATE -Wall -Wextra -Wshadow)
   if(ROBOTAS_WERROR)

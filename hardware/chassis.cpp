@@ -6,7 +6,10 @@
 
 std::atomic<unsigned char> vazDR{0};
 std::atomic<unsigned char> RB0{0}, RB1{0}, RB2{0}, RB3{0}, RB4{0}, RB5{0}, RB6{0}, RB7{0};
+namespace chassis {
 std::atomic<int> Status{0};
+}  // namespace chassis
+using chassis::Status;
 
 namespace {
 

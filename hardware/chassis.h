@@ -7,8 +7,10 @@
 extern std::atomic<unsigned char> vazDR;
 // Cached levels of port B pins 0..7 (0 or 1), shared by the chassis and the board panel.
 extern std::atomic<unsigned char> RB0, RB1, RB2, RB3, RB4, RB5, RB6, RB7;
+namespace chassis {
 // Result of the last pin call the chassis made.
 extern std::atomic<int> Status;
+}  // namespace chassis
 
 // The cached level of port B pin 0..7 (RB0..RB7).
 std::atomic<unsigned char>& cachedPinLevel(int pin);

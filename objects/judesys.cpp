@@ -87,8 +87,8 @@ void drawRegion(cv::Mat& picture, const cv::Mat& silhouette, const cv::Rect& reg
 
 // One stretch of the motion watch: the background, the moving blobs, the counter.
 struct MotionWatch {
-    MotionWatch(int maxCount, long timeLimit, long long start)
-        : maxCount(maxCount), timeLimit(timeLimit), start(start), nextMove(start + 1500) {}
+    MotionWatch(int movesToEnd, long msWithoutNewMove, long long startTime)
+        : maxCount(movesToEnd), timeLimit(msWithoutNewMove), start(startTime), nextMove(startTime + 1500) {}
     int maxCount;
     long timeLimit;
     long long start;

@@ -7,8 +7,13 @@
 #include "shell/console/f_graph.h"
 #include "objects/tracking_modes.h"
 
+namespace ball {
 cv::Point2f center(-1.f, -1.f);
 float radius = 0.f;
+}  // namespace ball
+
+using ball::center;
+using ball::radius;
 
 namespace {
 

@@ -59,10 +59,13 @@ void objsekimas();
 // Finds the ball in a BGR frame and rings it there in red.
 void FindBall(cv::Mat& frame);
 // Largest outline of a picture whose red pixels were made white; sets center
-// and radius (center.x = -1 when there is no ball) and draws the outline.
+// and radius in ball:: (center.x = -1 when there is no ball) and draws the outline.
 void Counter(cv::Mat& mask);
 // A red pixel: R > 1.5 G and R > 2 B.
 bool isRedPixel(const cv::Vec3b& bgr);
 
-extern cv::Point2f center;  // the ball's centre; x = -1 when none
+// The ball the last frame showed.
+namespace ball {
+extern cv::Point2f center;  // x = -1 when none
 extern float radius;
+}  // namespace ball

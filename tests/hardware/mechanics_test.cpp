@@ -131,7 +131,7 @@ TEST_F(ChassisDrive, PulseLastsAtLeastItsDuration) {
     EXPECT_EQ(board->calls(), (Lines{"ConfigurePinAsOutput(0,1,0,1)", "ConfigurePinAsOutput(0,1,2,1)"}));
     EXPECT_EQ(RB0, 1);
     EXPECT_EQ(RB2, 1);
-    EXPECT_EQ(Status, 0);
+    EXPECT_EQ(chassis::Status, 0);
 }
 
 TEST_F(ChassisDrive, LowPinsWithAnOldPulseRiseAtOnce) {
@@ -156,7 +156,7 @@ TEST_F(ChassisDrive, OtherDirectionsAndMissingBoardChangeNothingHarmful) {
     platform::useBoard(nullptr);  // no board: the call fails, the cached level still changes
     vaziuokle(1, 1);
     EXPECT_EQ(RB0, 0);
-    EXPECT_EQ(Status, platform::kNoBoardStatus);
+    EXPECT_EQ(chassis::Status, platform::kNoBoardStatus);
     lptout(lptportas, 0x55);  // no parallel port here: silently nothing
     lptout(12345, 0x55);
 }

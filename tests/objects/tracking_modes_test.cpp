@@ -178,23 +178,23 @@ TEST(BallFollowing, RingsTheBallWithItsEnclosingCircle) {
     // about 80 pixels before its outline has 200 of them.
     cv::Mat frame = ballFrame({300, 200}, 90);
     FindBall(frame);
-    EXPECT_NEAR(center.x, 300, 2);
-    EXPECT_NEAR(center.y, 200, 2);
-    EXPECT_NEAR(radius, 90, 2);
-    EXPECT_EQ(frame.at<cv::Vec3b>(200, 300 + int(radius)), cv::Vec3b(0, 0, 255));
+    EXPECT_NEAR(ball::center.x, 300, 2);
+    EXPECT_NEAR(ball::center.y, 200, 2);
+    EXPECT_NEAR(ball::radius, 90, 2);
+    EXPECT_EQ(frame.at<cv::Vec3b>(200, 300 + int(ball::radius)), cv::Vec3b(0, 0, 255));
 }
 
 TEST(BallFollowing, SmallRedSpotsAndTheEdgeRowsAreNoBall) {
     cv::Mat small = ballFrame({300, 200}, 40);  // an outline far below 200 points
     const cv::Mat before = small.clone();
     FindBall(small);
-    EXPECT_EQ(center.x, -1.f);
+    EXPECT_EQ(ball::center.x, -1.f);
     EXPECT_EQ(cv::norm(small, before, cv::NORM_INF), 0) << "nothing drawn";
 
     cv::Mat edge(480, 640, CV_8UC3, cv::Scalar(90, 100, 110));
     edge(cv::Rect(0, 0, 640, 4)).setTo(cv::Scalar(30, 40, 200));  // red, but in the top rows
     FindBall(edge);
-    EXPECT_EQ(center.x, -1.f);
+    EXPECT_EQ(ball::center.x, -1.f);
 }
 
 class BallMode : public robotest::RobotTest {};
@@ -207,7 +207,7 @@ TEST_F(BallMode, ShowsTheRingedFrameUntilM) {
     objsekimas();
     const cv::Mat shown = ui::lastShown("Kaire");
     ASSERT_EQ(shown.size(), cv::Size(640, 480));
-    EXPECT_EQ(shown.at<cv::Vec3b>(240, 320 + int(radius)), cv::Vec3b(0, 0, 255));
+    EXPECT_EQ(shown.at<cv::Vec3b>(240, 320 + int(ball::radius)), cv::Vec3b(0, 0, 255));
     EXPECT_EQ(plotis, 640);
     EXPECT_FALSE(camera1.isOpened());
     plotis = 320;
