@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 #include <vector>
 
 namespace {
@@ -22,132 +23,99 @@ CBlob labelledSquare() {
     return *set.GetBlob(1);
 }
 
-TEST(BlobMeasures, LengthBreadthAndElongationOfTheEquivalentRectangle) {
-    const CBlob thin = blobWith(22, 10);
-    EXPECT_DOUBLE_EQ(CBlobGetLength()(thin), 10);
-    EXPECT_DOUBLE_EQ(CBlobGetBreadth()(thin), 1);
-    EXPECT_DOUBLE_EQ(CBlobGetElongation()(thin), 10);
-
-    const CBlob square = blobWith(4 * 7, 49);
-    EXPECT_DOUBLE_EQ(CBlobGetLength()(square), 7);
-    EXPECT_DOUBLE_EQ(CBlobGetBreadth()(square), 7);
-    EXPECT_DOUBLE_EQ(CBlobGetElongation()(square), 1);
-
-    // No rectangle has perimeter 10 and area 10: length and breadth fall back on
-    // a quarter of the perimeter, elongation gives 0.
-    const CBlob impossible = blobWith(10, 10);
-    EXPECT_DOUBLE_EQ(CBlobGetLength()(impossible), 4);
-    EXPECT_DOUBLE_EQ(CBlobGetBreadth()(impossible), 2.5);
-    EXPECT_DOUBLE_EQ(CBlobGetElongation()(impossible), 0);
-
-    EXPECT_DOUBLE_EQ(CBlobGetLength()(blobWith(0, 0)), 0);
-    EXPECT_DOUBLE_EQ(CBlobGetElongation()(blobWith(0, 0)), 0);
-}
-
-TEST(BlobMeasures, CompactnessOfAnEmptyBlobAndMixedMomentsAreZero) {
-    EXPECT_DOUBLE_EQ(CBlobGetCompactness()(blobWith(5, 0)), 0);
-    EXPECT_NEAR(CBlobGetCompactness()(blobWith(12, 9)), 144 / (4 * M_PI * 9), 1e-12);
-    CBlob blob = blobWith(12, 9);
-    blob.sumXY = 5;
-    EXPECT_EQ(CBlobGetMoment(1, 1)(blob), 0);
-    EXPECT_EQ(CBlobGetMoment(0, 0)(blob), 9);
-}
-
-TEST(BlobMeasures, BlobWithoutEdgePointsFallsBack) {
-    const CBlob blob = blobWith(12, 9);
-    EXPECT_EQ(CBlobGetHullPerimeter()(blob), 12);
-    EXPECT_EQ(CBlobGetHullArea()(blob), 9);
-    EXPECT_EQ(CBlobGetRoughness()(blob), 1);
-    EXPECT_EQ(CBlobGetRoughness()(blobWith(0, 0)), 0);
-    EXPECT_EQ(CBlobGetMinXatMinY()(blob), 2147483647.0);
-    EXPECT_EQ(CBlobGetMinYatMaxX()(blob), 2147483647.0);
-    EXPECT_EQ(CBlobGetMaxXatMaxY()(blob), -2147483648.0);
-    EXPECT_EQ(CBlobGetMaxYatMinX()(blob), -2147483648.0);
-    EXPECT_EQ(CBlobGetXYInside(cv::Point(0, 0))(blob), 0);
-}
-
-TEST(BlobMeasures, EdgeMeasuresOfALabelledSquare) {
-    const CBlob square = labelledSquare();
-    // Edge points run from the square's left column to one past its right one.
-    EXPECT_DOUBLE_EQ(CBlobGetHullPerimeter()(square), 2 * (3 + 2));
-    EXPECT_DOUBLE_EQ(CBlobGetHullArea()(square), 3 * 2);
-    EXPECT_DOUBLE_EQ(CBlobGetRoughness()(square), 12.0 / 10.0);
-    EXPECT_EQ(CBlobGetMinXatMinY()(square), 4);
-    EXPECT_EQ(CBlobGetMaxYatMinX()(square), 5);
-    EXPECT_EQ(CBlobGetMinYatMaxX()(square), 3);
-    EXPECT_EQ(CBlobGetMaxXatMaxY()(square), -2147483648.0);  // no edge point on row maxY
-    EXPECT_DOUBLE_EQ(CBlobGetXCenter()(square), 5.5);
-    EXPECT_DOUBLE_EQ(CBlobGetYCenter()(square), 4.5);
-    EXPECT_DOUBLE_EQ(CBlobGetDistanceFromPoint(8.5, 8.5)(square), 5);
-}
-
-TEST(BlobMeasures, XYInsideFollowsTheSpansOfTheRow) {
-    const CBlob square = labelledSquare();
-    EXPECT_EQ(CBlobGetXYInside(cv::Point(4, 3))(square), 1);
-    EXPECT_EQ(CBlobGetXYInside(cv::Point(6, 5))(square), 1);
-    EXPECT_EQ(CBlobGetXYInside(cv::Point(3, 4))(square), 0);
-    EXPECT_EQ(CBlobGetXYInside(cv::Point(5, 6))(square), 0);
-
-    CBlob twoSpans;
+TEST(BlobMeasures, EachMeasureOfKnownBlobs) {
+    CBlob mixed = blobWith(12, 9);
+    mixed.sumXY = 5;
+    CBlob twoSpans;  // row 2 inside from 1 to 3 and from 6 to 9
     twoSpans.edges = {{9, 2}, {1, 2}, {3, 2}, {6, 2}};
-    EXPECT_EQ(CBlobGetXYInside(cv::Point(2, 2))(twoSpans), 1);
-    EXPECT_EQ(CBlobGetXYInside(cv::Point(4, 2))(twoSpans), 0);
-    EXPECT_EQ(CBlobGetXYInside(cv::Point(7, 2))(twoSpans), 1);
-    // A repeated point turns a span into a gap: (1,1) (1,5) -> gap from 1 to 5.
-    CBlob repeated;
+    CBlob repeated;  // a repeated point turns a span into a gap
     repeated.edges = {{1, 0}, {1, 0}, {5, 0}};
-    EXPECT_EQ(CBlobGetXYInside(cv::Point(3, 0))(repeated), 0);
+    const CBlob square = labelledSquare();
+    const struct {
+        const char* what;
+        std::shared_ptr<COperadorBlob> measure;
+        CBlob blob;
+        double expected;
+    } cases[] = {
+        // The equivalent rectangle; none with perimeter 10 and area 10: a quarter of the perimeter.
+        {"length thin", std::make_shared<CBlobGetLength>(), blobWith(22, 10), 10},
+        {"breadth thin", std::make_shared<CBlobGetBreadth>(), blobWith(22, 10), 1},
+        {"elongation thin", std::make_shared<CBlobGetElongation>(), blobWith(22, 10), 10},
+        {"elongation square", std::make_shared<CBlobGetElongation>(), blobWith(28, 49), 1},
+        {"length impossible", std::make_shared<CBlobGetLength>(), blobWith(10, 10), 4},
+        {"breadth impossible", std::make_shared<CBlobGetBreadth>(), blobWith(10, 10), 2.5},
+        {"elongation impossible", std::make_shared<CBlobGetElongation>(), blobWith(10, 10), 0},
+        {"length empty", std::make_shared<CBlobGetLength>(), blobWith(0, 0), 0},
+        {"elongation empty", std::make_shared<CBlobGetElongation>(), blobWith(0, 0), 0},
+        {"compactness empty", std::make_shared<CBlobGetCompactness>(), blobWith(5, 0), 0},
+        {"compactness", std::make_shared<CBlobGetCompactness>(), blobWith(12, 9), 144 / (4 * M_PI * 9)},
+        {"moment 1 1", std::make_shared<CBlobGetMoment>(1, 1), mixed, 0},
+        {"moment 0 0", std::make_shared<CBlobGetMoment>(0, 0), mixed, 9},
+        // Without edge points the hull falls back on the blob's own figures.
+        {"hull perimeter none", std::make_shared<CBlobGetHullPerimeter>(), mixed, 12},
+        {"hull area none", std::make_shared<CBlobGetHullArea>(), mixed, 9},
+        {"roughness none", std::make_shared<CBlobGetRoughness>(), mixed, 1},
+        {"roughness empty", std::make_shared<CBlobGetRoughness>(), blobWith(0, 0), 0},
+        {"min x at min y none", std::make_shared<CBlobGetMinXatMinY>(), mixed, 2147483647.0},
+        {"min y at max x none", std::make_shared<CBlobGetMinYatMaxX>(), mixed, 2147483647.0},
+        {"max x at max y none", std::make_shared<CBlobGetMaxXatMaxY>(), mixed, -2147483648.0},
+        {"max y at min x none", std::make_shared<CBlobGetMaxYatMinX>(), mixed, -2147483648.0},
+        {"inside none", std::make_shared<CBlobGetXYInside>(cv::Point(0, 0)), mixed, 0},
+        // Edge points run from the square's left column to one past its right one.
+        {"hull perimeter square", std::make_shared<CBlobGetHullPerimeter>(), square, 2 * (3 + 2)},
+        {"hull area square", std::make_shared<CBlobGetHullArea>(), square, 3 * 2},
+        {"roughness square", std::make_shared<CBlobGetRoughness>(), square, 12.0 / 10.0},
+        {"min x at min y square", std::make_shared<CBlobGetMinXatMinY>(), square, 4},
+        {"max y at min x square", std::make_shared<CBlobGetMaxYatMinX>(), square, 5},
+        {"min y at max x square", std::make_shared<CBlobGetMinYatMaxX>(), square, 3},
+        {"max x at max y square", std::make_shared<CBlobGetMaxXatMaxY>(), square, -2147483648.0},
+        {"x centre", std::make_shared<CBlobGetXCenter>(), square, 5.5},
+        {"y centre", std::make_shared<CBlobGetYCenter>(), square, 4.5},
+        {"distance", std::make_shared<CBlobGetDistanceFromPoint>(8.5, 8.5), square, 5},
+        {"inside corner", std::make_shared<CBlobGetXYInside>(cv::Point(4, 3)), square, 1},
+        {"inside far corner", std::make_shared<CBlobGetXYInside>(cv::Point(6, 5)), square, 1},
+        {"left of it", std::make_shared<CBlobGetXYInside>(cv::Point(3, 4)), square, 0},
+        {"below it", std::make_shared<CBlobGetXYInside>(cv::Point(5, 6)), square, 0},
+        {"first span", std::make_shared<CBlobGetXYInside>(cv::Point(2, 2)), twoSpans, 1},
+        {"between spans", std::make_shared<CBlobGetXYInside>(cv::Point(4, 2)), twoSpans, 0},
+        {"second span", std::make_shared<CBlobGetXYInside>(cv::Point(7, 2)), twoSpans, 1},
+        {"repeated point", std::make_shared<CBlobGetXYInside>(cv::Point(3, 0)), repeated, 0},
+    };
+    for (const auto& c : cases) EXPECT_NEAR((*c.measure)(c.blob), c.expected, 1e-12) << c.what;
 }
 
-TEST(BlobRecord, EllipseNeedsSevenPoints) {
-    CBlob blob;
-    blob.edges = {{0, 0}, {4, 0}, {6, 2}, {4, 4}, {0, 4}, {-2, 2}};
-    const cv::RotatedRect none = blob.GetEllipse();
-    EXPECT_EQ(none.center, cv::Point2f(0, 0));
-    EXPECT_EQ(none.size, cv::Size2f(0, 0));
-    EXPECT_EQ(none.angle, 0);
-    blob.edges.push_back({2, 5});
-    const cv::RotatedRect fitted = blob.GetEllipse();
-    EXPECT_NEAR(fitted.center.x, 2, 0.5);
-    EXPECT_GT(fitted.size.width, 1);
-}
-
-TEST(BlobRecord, HullOfNoPointsLeavesTheCallersHullAlone) {
+TEST(BlobRecord, EllipseHullCopiesAndPainting) {
     CBlob blob;
     std::vector<cv::Point> hull{{7, 7}};
-    EXPECT_FALSE(blob.GetConvexHull(hull));
-    ASSERT_EQ(hull.size(), 1u);
-    blob.edges = {{0, 0}, {4, 0}, {2, 1}, {4, 3}, {0, 3}};
+    EXPECT_FALSE(blob.GetConvexHull(hull));  // no points: the caller's hull stays
+    EXPECT_EQ(hull.size(), 1u);
+    blob.edges = {{0, 0}, {4, 0}, {6, 2}, {4, 4}, {0, 4}, {-2, 2}};
+    EXPECT_EQ(blob.GetEllipse().size, cv::Size2f(0, 0));  // an ellipse needs seven points
+    blob.edges.push_back({2, 5});
+    EXPECT_NEAR(blob.GetEllipse().center.x, 2, 0.5);
     EXPECT_TRUE(blob.GetConvexHull(hull));
-    EXPECT_EQ(hull.size(), 4u);
-}
+    EXPECT_EQ(hull.size(), 7u);  // every point is a corner
 
-TEST(BlobRecord, CopyingEdgesOntoItselfDoublesThem) {
-    CBlob blob;
-    blob.edges = {{1, 1}, {2, 1}};
-    blob.CopyEdges(blob);
-    EXPECT_EQ(blob.edges, (std::vector<cv::Point>{{1, 1}, {2, 1}, {1, 1}, {2, 1}}));
+    CBlob pair;
+    pair.edges = {{1, 1}, {2, 1}};
+    pair.CopyEdges(pair);
+    EXPECT_EQ(pair.edges, (std::vector<cv::Point>{{1, 1}, {2, 1}, {1, 1}, {2, 1}}));
     EXPECT_EQ(CBlob(static_cast<const CBlob*>(nullptr)).label, -1);
-}
 
-TEST(BlobRecord, FillBlobPaintsBetweenPairsOfEachRow) {
+    // Painting fills between pairs of points of each row.
     cv::Mat image(10, 20, CV_8UC1, cv::Scalar(0));
-    CBlob blob;
-    blob.edges = {{8, 5}, {2, 5}, {1, 7}, {3, 7}, {6, 7}, {9, 7}, {4, 8}, {4, 8}, {4, 9}};
-    blob.FillBlob(image, cv::Scalar(255), 1, 0);
+    CBlob rows;
+    rows.edges = {{8, 5}, {2, 5}, {1, 7}, {3, 7}, {6, 7}, {9, 7}, {4, 8}, {4, 8}, {4, 9}};
+    rows.FillBlob(image, cv::Scalar(255), 1, 0);
     EXPECT_EQ(cv::countNonZero(image.row(5)), 7);
-    EXPECT_EQ(image.at<uchar>(5, 3), 255);
     EXPECT_EQ(image.at<uchar>(5, 9), 255);
     EXPECT_EQ(image.at<uchar>(7, 3), 255);
     EXPECT_EQ(image.at<uchar>(7, 5), 0);  // between the spans
     EXPECT_EQ(image.at<uchar>(7, 10), 255);
-    EXPECT_EQ(cv::countNonZero(image.row(8)), 0);  // repeated point only
-    EXPECT_EQ(cv::countNonZero(image.row(9)), 0);
-
+    EXPECT_EQ(cv::countNonZero(image.rowRange(8, 10)), 0);  // a repeated or lone point paints nothing
     // A labelled region painted back covers its pixels (and one column more).
-    const CBlob square = labelledSquare();
     cv::Mat painted(10, 10, CV_8UC1, cv::Scalar(0));
-    square.FillBlob(painted, cv::Scalar(255));
+    labelledSquare().FillBlob(painted, cv::Scalar(255));
     EXPECT_EQ(cv::countNonZero(painted), 12);
     EXPECT_EQ(cv::countNonZero(painted(cv::Rect(4, 3, 3, 3))), 9);
 }

@@ -39,24 +39,6 @@ TEST_F(MechanicsStep, TwoStepsInARowSendTheSameCommandsAndFlipTheFlag) {
     EXPECT_EQ(simulator.waitForLines(6), both);
 }
 
-TEST_F(MechanicsStep, FlagAlternatesOverManySteps) {
-    const int flagBefore = daviklisePD;
-    for (int steps = 1; steps <= 5; ++steps) {
-        runOneStep();
-        EXPECT_EQ(daviklisePD, steps % 2 ? 1 - flagBefore : flagBefore);
-    }
-    joinMechanika();  // joining with no step started does nothing
-}
-
-TEST_F(MechanicsStep, TargetBeyondTheLimitIsClampedByTheStep) {
-    Ssc32Simulator simulator(dir());
-    ASSERT_TRUE(openSimulatorPort(simulator));
-    servo_x = 3000;
-    runOneStep();
-    EXPECT_EQ(servo_x, 2100);
-    EXPECT_EQ(simulator.waitForLines(1).at(0), "#7 P2100 S400 |");
-}
-
 // A mode that goes on writing targets while the step runs: every value the step
 // sends is one the mode wrote, and no write of the mode is lost to the clamping.
 TEST_F(MechanicsStep, ModeWritingTargetsWhileTheStepRunsLosesNothing) {
@@ -82,14 +64,6 @@ TEST_F(MechanicsStep, ModeWritingTargetsWhileTheStepRunsLosesNothing) {
         if (line.rfind("#7", 0) == 0) {
             EXPECT_TRUE(allowedPan.count(line)) << line;
         }
-}
-
-TEST_F(MechanicsStep, StepWithoutAChassisDirectionMakesNoBoardCall) {
-    auto board = std::make_shared<platform::SimulatedBoard>();
-    platform::useBoard(board);
-    cachedPinLevel(0) = 1;
-    runOneStep();
-    EXPECT_TRUE(board->calls().empty());
 }
 
 TEST_F(MechanicsStep, StepsPulseTheChassisWhenADirectionIsSet) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -53,55 +54,57 @@ TEST_F(ServoController, SpeedsAreKeptWithinTheirRanges) {
     EXPECT_EQ(row(53).substr(6, 16), "#0 P1300 S600 | ");  // no tail of an older, longer command
 }
 
-TEST_F(ServoController, InputsDecodeIntoTheMask) {
-    Ssc32Simulator simulator(dir(), "COM2", "1110");  // only D active
+TEST_F(ServoController, InputRepliesDecodeIntoTheMask) {
+    Ssc32Simulator simulator(dir(), "COM2", "1110");
     ASSERT_TRUE(openSimulatorPort(simulator));
-    EXPECT_EQ(ssc32in(), 128);
-    EXPECT_EQ(text(55).substr(3), "A B C D : 1110     'SSC32' atsakymas: 4 baitai.");
+    // Each reply in A B C D order ('0' active) after the mask left before it.
+    const struct {
+        std::string reply;
+        unsigned char before, mask;
+        const char* shown;  // console row 55 from column 4 (nullptr: not looked at)
+    } cases[] = {
+        {"1110", 0, 128, "A B C D : 1110     'SSC32' atsakymas: 4 baitai."},  // only D
+        {"0000", 128, 240, nullptr},
+        {"0111", 0, 1, nullptr},    // only A
+        {"1101", 1, 5, nullptr},    // C without D adds to what is there
+        {"1010", 5, 160, nullptr},  // D rebuilds the mask: B and D
+        {"\x1b[2J\x9b", 0, 0, "A B C D : .[2J.     'SSC32' atsakymas: 5 baitai."},
+        {std::string(40, '0'), 0, 240, "A B C D : 00000000     'SSC32' atsakymas: 8 baitai."},
+        {"1110", 0, 128, nullptr},  // the rest of the long reply is not this reading
+        {"00", 0, 3, "A B C D : 00     'SSC32' atsakymas: 2 baitai."},  // missing bytes: not active
+        {"", 0, 0, nullptr},  // no answer: the old reply is not decoded again
+    };
+    for (const auto& c : cases) {
+        simulator.setInputs(c.reply);
+        daviklisSSC = c.before;
+        EXPECT_EQ(ssc32in(), c.mask) << c.reply;
+        EXPECT_EQ(daviklisSSC, c.mask);
+        if (c.shown) {
+            EXPECT_EQ(text(55).substr(3, std::strlen(c.shown)), c.shown);  // a longer reply's tail may stay
+        }
+    }
     EXPECT_EQ(attrAt(4, 55), 32);
-
-    simulator.setInputs("0000");
-    EXPECT_EQ(ssc32in(), 240);
-    EXPECT_EQ(daviklisSSC, 240);
-
-    daviklisSSC = 0;
-    simulator.setInputs("0111");  // only A, after a reading that left 0
-    EXPECT_EQ(ssc32in(), 1);
-
-    simulator.setInputs("1101");  // C without D adds to what is there
-    EXPECT_EQ(ssc32in(), 5);
-    simulator.setInputs("1010");  // D again rebuilds the mask: B and D
-    EXPECT_EQ(ssc32in(), 160);
-    EXPECT_EQ(simulator.waitForLines(5), Lines(5, "A B C D"));
+    EXPECT_EQ(simulator.waitForLines(10), Lines(10, "A B C D"));
 }
 
-TEST_F(ServoController, GarbageAndOverlongRepliesAreReadSafely) {
-    Ssc32Simulator simulator(dir(), "COM2", "\x1b[2J\x9b");
+// Real time: the controller's answer must come within the robot's 3 ms wait.
+// A loaded machine may miss some; a line that loses replies misses them all.
+TEST_F(ServoController, InputRepliesArriveWithinTheWaitInRealTime) {
+    Ssc32Simulator simulator(dir(), "COM2", "1110");
     ASSERT_TRUE(openSimulatorPort(simulator));
-    EXPECT_EQ(ssc32in(), 0);  // nothing reads as '0': no input active
-    EXPECT_EQ(row(55).substr(3, 15), "A B C D : .[2J.");
-
-    simulator.setInputs(std::string(40, '0'));
-    EXPECT_EQ(ssc32in(), 240);
-    EXPECT_NE(row(55).find("00000000     'SSC32' atsakymas: 8 baitai."), std::string::npos);
-
-    // The rest of the long reply must not be taken for the next reading.
-    simulator.setInputs("1110");
-    EXPECT_EQ(ssc32in(), 128);
-}
-
-TEST_F(ServoController, MissingReplyBytesCountAsNotActive) {
-    Ssc32Simulator simulator(dir(), "COM2", "00");  // A and B answered, C and D missing
-    ASSERT_TRUE(openSimulatorPort(simulator));
-    EXPECT_EQ(ssc32in(), 3);
-    EXPECT_NE(row(55).find("A B C D : 00     'SSC32' atsakymas: 2 baitai."), std::string::npos);
-
-    simulator.setInputs("0111");  // a full reading, then a query nobody answers
-    EXPECT_EQ(ssc32in(), 3);
-    daviklisSSC = 0;
-    simulator.setInputs("");
-    EXPECT_EQ(ssc32in(), 0);  // the old reply is not decoded again
-    EXPECT_EQ(simulator.waitForLines(3).size(), 3u);
+    platform::useVirtualTime(false);
+    constexpr int kQueries = 30;
+    int answered = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (int i = 0; i < kQueries; ++i) {
+        daviklisSSC = 0;
+        answered += ssc32in() == 128;
+    }
+    const auto took = std::chrono::steady_clock::now() - start;
+    platform::useVirtualTime(true);
+    EXPECT_GE(answered, kQueries / 3);
+    EXPECT_GE(took, std::chrono::milliseconds(3 * kQueries)) << "each query waits for its answer";
+    EXPECT_LT(took, std::chrono::seconds(5));
 }
 
 TEST_F(ServoController, SilentControllerLeavesMaskAndRowAlone) {
@@ -170,22 +173,6 @@ TEST_F(ServoController, ShutdownCentresWaitsAndSwitchesBothServosOff) {
     closeHardware();
     EXPECT_FALSE(ComportOpen(1));
     EXPECT_EQ(board->calls(), (Lines{"CloseHandle()"}));
-}
-
-TEST_F(ServoController, ControllerUnpluggedMidRunIsNeitherACrashNorAHang) {
-    Ssc32Simulator simulator(dir(), "COM2", "1110");
-    ASSERT_TRUE(openSimulatorPort(simulator));
-    EXPECT_EQ(ssc32in(), 128);
-    simulator.kill();
-    const auto start = std::chrono::steady_clock::now();
-    for (int i = 0; i < 20; ++i) {
-        servo_x = 1000 + i;
-        akys_servo();
-        EXPECT_EQ(ssc32in(), 128);  // no answer: the mask stays as it was
-    }
-    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
-    EXPECT_FALSE(ComportOpen(1));
-    EXPECT_EQ(row(50).substr(6, 14), "Servo X = 1019");
 }
 
 TEST(ServoRandomLook, StaysBetweenTheLimitsAndNeverAboveTheCentre) {

@@ -105,33 +105,6 @@ TEST_F(HearServer, AWordOutsideTheGrammarIsRejectedNotForcedOntoACommand) {
     EXPECT_EQ(lines.back(), "<RECOGFAIL/>");
 }
 
-TEST_F(HearServer, SilenceAndClippedNoiseGiveNoWord) {
-    hear::Samples clipped(hear::kSampleRate);
-    for (std::size_t i = 0; i < clipped.size(); ++i) clipped[i] = (i / 7) % 2 ? 32767 : -32768;
-    ListeningHear recogniser({"--pcm"});
-    ASSERT_TRUE(recogniser.listening()) << recogniser.output();
-    RobotEar robot;
-    ASSERT_TRUE(robot.connected());
-    ASSERT_TRUE(recogniser.play(joined({heartest::silence(2.0), clipped, heartest::silence(1.0)})));
-    recogniser.endSound();
-    EXPECT_EQ(robot.nextWord(1500), "");
-    komanda_get_status(robot.socket());
-    EXPECT_TRUE(robot.waitForLine("<SYSINFO PROCESS=\"ACTIVE\"", kWordTimeoutMs));
-}
-
-TEST_F(HearServer, BadSoundFilesAreRefusedWithTheReason) {
-    std::string eightBit = heartest::wavBytes(heartest::silence(0.2), 16000, 1);
-    eightBit[34] = 8;
-    ListeningHear refused({"--wav", writeFile("eight-bit.wav", eightBit)});
-    EXPECT_FALSE(refused.listening());
-    EXPECT_EQ(refused.waitForExit(3000), 2);
-    EXPECT_NE(refused.output().find("not 16-bit PCM"), std::string::npos) << refused.output();
-
-    ListeningHear missing({"--wav", (folder_ / "none.wav").string()});
-    EXPECT_EQ(missing.waitForExit(3000), 2);
-    EXPECT_NE(missing.output().find("cannot open it"), std::string::npos) << missing.output();
-}
-
 TEST_F(HearServer, ClientsComingAndGoingAndCommandsInPiecesDoNotStickTheServer) {
     ListeningHear recogniser({"--pcm"});
     ASSERT_TRUE(recogniser.listening()) << recogniser.output();
@@ -152,24 +125,6 @@ TEST_F(HearServer, ClientsComingAndGoingAndCommandsInPiecesDoNotStickTheServer) 
     EXPECT_TRUE(robot.waitForLine("<GRAMMAR STATUS=\"ERROR\"", kWordTimeoutMs));
     komanda_die(robot.socket());
     EXPECT_EQ(recogniser.waitForExit(3000), 0);
-}
-
-TEST_F(HearServer, ADeactivatedGrammarHearsNothingUntilActivatedAgain) {
-    ListeningHear recogniser({"--pcm"});
-    ASSERT_TRUE(recogniser.listening()) << recogniser.output();
-    RobotEar robot;
-    ASSERT_TRUE(robot.connected());
-    komanda_deactivate_grammar(robot.socket(), "0");
-    komanda_get_status(robot.socket());
-    ASSERT_TRUE(robot.waitForLine("<SYSINFO", kWordTimeoutMs));
-    const hear::Samples kas = word("lt", "kas");
-    ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), kas, heartest::silence(kFlushSeconds)})));
-    komanda_activate_grammar(robot.socket(), "0");
-    komanda_get_status(robot.socket());
-    ASSERT_TRUE(robot.waitForLine("<SYSINFO", kWordTimeoutMs));
-    ASSERT_TRUE(recogniser.play(joined({heartest::silence(1.0), word("lt", "surask"), heartest::silence(1.0)})));
-    recogniser.endSound();
-    EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "SURASK");
 }
 
 }  // namespace

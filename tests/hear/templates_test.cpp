@@ -160,38 +160,6 @@ TEST_F(HearTemplateFile, DamagedFilesAreRefusedWithTheReasonAndTheTemplatesKept)
     EXPECT_FALSE(hear::WordTemplates().load("no-such-file", why_));
 }
 
-// The decoder finds the spoken part of a recording, and its cepstra tell a
-// word apart in a voice the templates were not made from.
-TEST(HearTemplatesWithTheDecoder, AWordInANewVoiceIsNearestToItsOwnTemplates) {
-    hear::DecoderOptions options;
-    options.grammar = ROBOTAS_HEAR_GRAMMAR;
-    options.useTemplates = false;
-    std::string why;
-    std::unique_ptr<hear::Decoder> decoder = hear::Decoder::open(options, why);
-    ASSERT_TRUE(decoder) << why;
-    hear::WordTemplates templates;
-    const std::vector<std::pair<std::string, std::string>> words = {
-        {"SVEIKAS", "sveikas"}, {"PIRMYN", "pirmyn"}, {"STOP", "stop"}, {"ZHEMYN", "žemyn"}};
-    for (const char* voice : {"lt+m1", "lt+f4", "lv+m3"}) {
-        for (const auto& [name, text] : words) {
-            const hear::Samples word = heartest::spoken(voice, text);
-            ASSERT_FALSE(word.empty()) << "espeak-ng failed";
-            hear::Samples sound = heartest::silence(0.5);
-            sound.insert(sound.end(), word.begin(), word.end());
-            sound.resize(sound.size() + 8000);
-            const std::vector<hear::Cepstrum> cepstra = decoder->spokenCepstra(sound);
-            // The spoken part is the word, not the half seconds of silence around it.
-            EXPECT_LT(cepstra.size(), word.size() / 160 + 10) << voice << " " << text;
-            EXPECT_GT(cepstra.size(), 10u) << voice << " " << text;
-            templates.add(name, voice, cepstra);
-        }
-    }
-    ASSERT_EQ(templates.size(), 12u);
-    for (const auto& [name, text] : words)
-        EXPECT_EQ(templates.nearest(decoder->spokenCepstra(heartest::spoken("lt+m3", text))).word, name) << text;
-    EXPECT_TRUE(decoder->spokenCepstra(heartest::silence(1.0)).empty());
-}
-
 // The robot's own grammar and templates, fed utterances as the listening
 // recogniser cuts them: a command word in a held-out voice with room noise is
 // heard, a word outside the vocabulary is not, and in noise as loud as the

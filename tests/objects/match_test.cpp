@@ -66,14 +66,6 @@ TEST(NearestNeighbour, ExactlySixTenthsIsRejected) {
     EXPECT_EQ(naiveNearestNeighbor(query, 1, closer.points, closer.descriptors), 0);
 }
 
-TEST(NearestNeighbour, EqualCandidatesAreAmbiguous) {
-    const float query[4] = {0, 0, 0, 0};
-    Features twins;
-    twins.add(0, 0, 1, {1, 0, 0, 0});
-    twins.add(0, 0, 1, {0, 1, 0, 0});
-    EXPECT_EQ(naiveNearestNeighbor(query, 1, twins.points, twins.descriptors), -1);
-}
-
 TEST(FindPairs, ListsObjectAndFrameIndicesAndKeepsDuplicates) {
     Features object, frame;
     object.add(0, 0, 1, {1, 0, 0, 0});
@@ -138,15 +130,6 @@ TEST(LocatePlanarObject, CollinearMatchesAreNotAnObject) {
               0);
 }
 
-TEST(LocatePlanarObject, DescriptorsOfAnotherLengthFindNothing) {
-    Features object = gridFeatures(0, 0, 6);
-    std::vector<SurfPoint> points = object.points;
-    cv::Mat longer = cv::Mat::zeros(6, 8, CV_32F);
-    std::vector<int> pairs;
-    findPairs(object.points, object.descriptors, points, longer, pairs);
-    EXPECT_TRUE(pairs.empty());
-}
-
 TEST(ProjectCorners, OnlyAnOutlineACameraCanSeeIsLocatedWhereverItLies) {
     const cv::Point corners[4] = {{0, 0}, {100, 0}, {100, 80}, {0, 80}};
     struct Fit {
@@ -182,22 +165,6 @@ TEST(ProjectCorners, OnlyAnOutlineACameraCanSeeIsLocatedWhereverItLies) {
     ASSERT_EQ(projectObjectCorners(cv::Mat(fits[0].h), corners, found), 1);
     EXPECT_EQ(found[2], cv::Point(105, 77));
     EXPECT_EQ(projectObjectCorners(cv::Mat(), corners, found), 0);
-}
-
-TEST(CorrespondencePicture, ObjectAboveFrameWithLinesAndOutline) {
-    const cv::Mat object(20, 30, CV_8UC1, cv::Scalar(100));
-    const cv::Mat frame(50, 60, CV_8UC1, cv::Scalar(50));
-    std::vector<SurfPoint> objectPoints(1), framePoints(1);
-    objectPoints[0].pt = cv::Point2f(5, 5);
-    framePoints[0].pt = cv::Point2f(40, 30);
-    const cv::Point found[4] = {{10, 10}, {40, 10}, {40, 40}, {10, 40}};
-    const cv::Mat picture = drawCorrespondence(object, frame, objectPoints, framePoints, {0, 0}, found);
-    ASSERT_EQ(picture.size(), cv::Size(60, 70));
-    EXPECT_EQ(picture.at<uint8_t>(2, 25), 100);
-    EXPECT_EQ(picture.at<uint8_t>(5, 50), 0);     // beside the object: black
-    EXPECT_EQ(picture.at<uint8_t>(65, 5), 50);
-    EXPECT_EQ(picture.at<uint8_t>(30, 25), 255);  // outline, shifted below the object
-    EXPECT_EQ(picture.at<uint8_t>(50, 40), 255);  // end of the pair's line
 }
 
 }  // namespace

@@ -93,17 +93,6 @@ TEST_F(MotionHistory, WalkingPeopleGiveMovingSegmentsAndAStillSceneNone) {
     EXPECT_EQ(pixelsOf(picture, red), 0) << "a still scene has no moving segment";
 }
 
-TEST_F(MotionHistory, DisplayModeEndsOnAnyKey) {
-    robotest::ScopedWorkDir dir;
-    kamera1 = 1;
-    std::filesystem::create_directories("video1");
-    cv::imwrite("video1/frame001.bmp", cv::Mat(240, 320, CV_8UC3, cv::Scalar::all(90)));
-    platform::scriptKeys("x");
-    EXPECT_EQ(judesys1(1000), 0);
-    EXPECT_EQ(ui::showCount("Kaire"), 1);
-    releaseCameras();
-}
-
 // The motion watch on the left camera. A block that blinks on and off stays
 // moving against the running average, so it is seen in every frame.
 class MotionWatch : public robotest::RobotTest {

@@ -197,21 +197,5 @@ TEST(BallFollowing, SmallRedSpotsAndTheEdgeRowsAreNoBall) {
     EXPECT_EQ(ball::center.x, -1.f);
 }
 
-class BallMode : public robotest::RobotTest {};
-
-TEST_F(BallMode, ShowsTheRingedFrameUntilM) {
-    robotest::ScopedWorkDir dir;
-    std::filesystem::create_directories("video" + std::to_string(kamera2));
-    cv::imwrite("video" + std::to_string(kamera2) + "/frame001.png", ballFrame({320, 240}, 80));
-    platform::scriptKeys("am");
-    objsekimas();
-    const cv::Mat shown = ui::lastShown("Kaire");
-    ASSERT_EQ(shown.size(), cv::Size(640, 480));
-    EXPECT_EQ(shown.at<cv::Vec3b>(240, 320 + int(ball::radius)), cv::Vec3b(0, 0, 255));
-    EXPECT_EQ(plotis, 640);
-    EXPECT_FALSE(camera1.isOpened());
-    plotis = 320;
-    aukstis = 240;
-}
 
 }  // namespace

@@ -31,23 +31,24 @@ protected:
     }
 };
 
-TEST_F(DataFiles, WorkingDirectoryCopyWinsOverTheInstalledOne) {
-    writeFile(share + "/cascade.xml");
-    writeFile("cascade.xml");
-    EXPECT_EQ(platform::findDataFile("cascade.xml", {share}), "cascade.xml");
-}
-
-TEST_F(DataFiles, InstalledCopyIsFoundInTheFirstFolderThatHasIt) {
+TEST_F(DataFiles, WorkingDirectoryFirstThenTheFirstFolderThatHasIt) {
     writeFile(share + "/cascade.xml");
     writeFile(other + "/cascade.xml");
-    EXPECT_EQ(platform::findDataFile("cascade.xml", {other + "/missing", share, other}), share + "/cascade.xml");
     writeFile(other + "/profile.xml");
-    EXPECT_EQ(platform::findDataFile("profile.xml", {share, other}), other + "/profile.xml");
-}
-
-TEST_F(DataFiles, MissingEverywhereKeepsTheNameForTheCallersMessage) {
-    EXPECT_EQ(platform::findDataFile("cascade.xml", {share, other}), "cascade.xml");
-    EXPECT_EQ(platform::findDataFile("", {share}), "");
+    writeFile("local.xml");
+    writeFile(share + "/local.xml");
+    const struct {
+        std::string name;
+        Folders folders;
+        std::string found;
+    } cases[] = {
+        {"local.xml", {share}, "local.xml"},
+        {"cascade.xml", {other + "/missing", share, other}, share + "/cascade.xml"},
+        {"profile.xml", {share, other}, other + "/profile.xml"},
+        {"nowhere.xml", {share, other}, "nowhere.xml"},  // the name stays for the caller's message
+        {"", {share}, ""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::findDataFile(c.name, c.folders), c.found) << c.name;
 }
 
 TEST_F(DataFiles, FolderOrUnreadableFileInTheWorkingDirectoryDoesNotHideTheInstalledCopy) {

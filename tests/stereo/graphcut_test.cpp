@@ -261,32 +261,6 @@ TEST(GraphCutStereo, RecoversTheDisparityStepOfARandomDotPair) {
     EXPECT_GT(right, counted * 98 / 100) << right << " of " << counted;
 }
 
-TEST(GraphCutStereo, MapsKeepTheSignConventionAndAgree) {
-    std::mt19937 random(9);
-    const Stereogram s = makeStereogram(random);
-    cv::Mat dispLeft, dispRight;
-    ASSERT_TRUE(findStereoCorrespondenceGC(s.left, s.right, dispLeft, dispRight,
-                                           createStereoGCState(8, 2)));
-    ASSERT_EQ(dispLeft.type(), CV_16S);
-    ASSERT_EQ(dispRight.type(), CV_16S);
-    int occludedLeft = 0, matchedLeft = 0, matchedRight = 0;
-    for (int y = 0; y < dispLeft.rows; ++y)
-        for (int x = 0; x < dispLeft.cols; ++x) {
-            const short l = dispLeft.at<short>(y, x);
-            if (dispRight.at<short>(y, x) != kGCOccluded) ++matchedRight;
-            if (l == kGCOccluded) {
-                ++occludedLeft;
-                continue;
-            }
-            ++matchedLeft;
-            ASSERT_LE(l, 0);
-            ASSERT_GE(x + l, 0);
-            EXPECT_EQ(dispRight.at<short>(y, x + l), -l) << x << "," << y;
-        }
-    EXPECT_EQ(matchedLeft, matchedRight);
-    EXPECT_GT(occludedLeft, 0);  // the band beside the square and the left border
-}
-
 TEST(GraphCutStereo, RefusesUnusableInputWithAReason) {
     const cv::Mat small(20, 30, CV_8UC1, cv::Scalar(9));
     const cv::Mat other(20, 31, CV_8UC1, cv::Scalar(9));
@@ -306,19 +280,6 @@ TEST(GraphCutStereo, RefusesUnusableInputWithAReason) {
     const cv::Mat huge(3000, 4000, CV_8UC1, cv::Scalar(0));
     EXPECT_FALSE(findStereoCorrespondenceGC(huge, huge, l, r, GCState(), &error));
     EXPECT_NE(error.find("too large"), std::string::npos) << error;
-}
-
-TEST(GraphCutStereo, UniformAndTinyPicturesGiveMapsWithoutFault) {
-    cv::Mat l, r;
-    const cv::Mat grey(24, 32, CV_8UC1, cv::Scalar(128));
-    ASSERT_TRUE(findStereoCorrespondenceGC(grey, grey, l, r, GCState()));
-    EXPECT_EQ(l.size(), grey.size());
-    const cv::Mat onePixel(1, 1, CV_8UC1, cv::Scalar(3));
-    ASSERT_TRUE(findStereoCorrespondenceGC(onePixel, onePixel, l, r, GCState()));
-    EXPECT_TRUE(l.at<short>(0, 0) == 0 || l.at<short>(0, 0) == kGCOccluded);
-    // More disparities than columns: most assignments do not exist.
-    const cv::Mat narrow(10, 3, CV_8UC3, cv::Scalar(1, 2, 3));
-    EXPECT_TRUE(findStereoCorrespondenceGC(narrow, narrow, l, r, createStereoGCState(16, 2)));
 }
 
 // Aloe at 160 x 120 (disparities 0..26): a real scene with occlusions.

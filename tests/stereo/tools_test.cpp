@@ -125,17 +125,6 @@ TEST(StereoTool, RefusesMismatchedOrOversizedPicturesAndBadArguments) {
     EXPECT_FALSE(none.good()) << "nothing written on refusal";
 }
 
-TEST(StereoTool, UniformPicturesGiveAnEmptyMapNotAFault) {
-    robotest::ScopedWorkDir dir;
-    cv::imwrite("u.png", cv::Mat(120, 160, CV_8UC1, cv::Scalar(90)));
-    for (const char* mode : {"bm", "gc"}) {
-        const Finished done = run("robotas-stereo", {mode, "u.png", "u.png", "d.png"});
-        ASSERT_EQ(done.exitCode, 0) << mode << ": " << done.err;
-        const cv::Mat written = cv::imread("d.png", cv::IMREAD_UNCHANGED);
-        ASSERT_EQ(written.size(), cv::Size(160, 120)) << mode;
-    }
-}
-
 TEST(CalibrateTool, WritesAReprojectionMatrixTheDepthModesCanLoad) {
     robotest::ScopedWorkDir dir;
     const Finished done =
