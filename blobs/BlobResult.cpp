@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <memory>
+#include <ostream>
 
 #include "blobs/BlobExtraction.h"
 
@@ -163,8 +163,7 @@ void CBlobResult::Filter(CBlobResult& destination, int action, const COperadorBl
         if (chosen[i]) destination.AddBlob(m_blobs[i]);
 }
 
-void CBlobResult::PrintBlobs(const char* fileName) const {
-    if (!fileName) return;
+void CBlobResult::PrintBlobs(std::ostream& report) const {
     const CBlobGetArea area;
     const CBlobGetPerimeter perimeter;
     const CBlobGetExterior exterior;
@@ -182,16 +181,12 @@ void CBlobResult::PrintBlobs(const char* fileName) const {
     const std::vector<double> externPerimeters = GetSTLResult(&externPerimeter);
     const std::vector<double> hullPerimeters = GetSTLResult(&hullPerimeter);
 
-    std::FILE* file = std::fopen(fileName, "w");
-    if (!file) return;
     for (std::size_t i = 0; i < m_blobs.size(); ++i) {
-        std::fprintf(file,
-                     "blob %d ->\t a=%7.0f\t p=%8.2f (%8.2f extern)\t pconvex=%8.2f\t ext=%.0f\t m=%7.2f\t "
-                     "c=%3.2f\t l=%8.2f\n",
-                     static_cast<int>(i), areas[i], perimeters[i], externPerimeters[i], hullPerimeters[i],
-                     exteriors[i], means[i], compactnesses[i], lengths[i]);
+        report << cv::format("blob %d ->\t a=%7.0f\t p=%8.2f (%8.2f extern)\t pconvex=%8.2f\t ext=%.0f\t m=%7.2f\t "
+                             "c=%3.2f\t l=%8.2f\n",
+                             static_cast<int>(i), areas[i], perimeters[i], externPerimeters[i], hullPerimeters[i],
+                             exteriors[i], means[i], compactnesses[i], lengths[i]);
     }
-    std::fclose(file);
 }
 
 void CBlobResult::RaiseError(int code) const { throw code; }

@@ -5,6 +5,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <iosfwd>
 #include <vector>
 
 #include "blobs/blob.h"
@@ -58,8 +59,8 @@ public:
     void Filter(CBlobResult& destination, int action, const COperadorBlob* measure, int condition, double low,
                 double high = 0);
 
-    // One line a blob; writes nothing when the file cannot be created.
-    void PrintBlobs(const char* fileName) const;
+    // One line a blob, to a report the caller opened (a file, or a string).
+    void PrintBlobs(std::ostream& report) const;
 
     void RaiseError(int code) const;
 

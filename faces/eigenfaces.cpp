@@ -7,12 +7,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <limits>
 #include <sstream>
 
 #include "faces/camera/imageutil.h"
 #include "faces/storage_reader.h"
+#include "platform/datafiles.h"
 #include "shell/console/f_graph.h"
 
 std::vector<cv::Mat> faceImgArr;
@@ -195,8 +195,8 @@ double squaredDistance(const float* a, const float* b, int count) {
 }  // namespace
 
 int loadFaceImgArray(const std::string& filename) {
-    std::ifstream list(filename);
-    if (!list) {
+    std::string text;
+    if (!platform::readWholeFile(filename, text)) {
         std::fprintf(stderr, "Negaliu atidaryti failo %s\n", filename.c_str());
         return 0;
     }
@@ -205,6 +205,7 @@ int loadFaceImgArray(const std::string& filename) {
     nPersons = 0;
     std::vector<int> personNumbers;
 
+    std::istringstream list(text);
     std::string line;
     for (int lineNumber = 1; std::getline(list, line); ++lineNumber) {
         ListEntry entry;
@@ -314,7 +315,7 @@ int storeTrainingData() {
     for (int j = 0; j < nEigens; ++j) {
         writeFloatImage(fs, cv::format("eigenVect_%d", j), eigenVectArr[static_cast<std::size_t>(j)]);
     }
-    if (!replaceFileWhole(kDatabaseFile, fs.releaseAndGetString())) {
+    if (!platform::replaceFileWhole(kDatabaseFile, fs.releaseAndGetString())) {
         gf.footerLine("KLAIDA: negaliu rasyti DB failo 'facedata.xml'.");
         return 0;
     }
@@ -517,18 +518,4 @@ void recognizeFileList(const std::string& filename) {
     gf.footerLine(accuracyLine(report).c_str());
     // The row under the accuracy, inside the footer box: both stay readable.
     gf.printAt(8, 37, "%s", timeLine(report).c_str());
-}
-
-bool replaceFileWhole(const std::string& path, const std::string& bytes) {
-    const std::string temporary = path + ".part";
-    std::FILE* file = std::fopen(temporary.c_str(), "wb");
-    bool whole = file != nullptr;
-    if (file) {
-        whole = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-        whole = std::fflush(file) == 0 && whole;
-        whole = std::fclose(file) == 0 && whole;
-    }
-    if (whole && std::rename(temporary.c_str(), path.c_str()) == 0) return true;
-    std::remove(temporary.c_str());
-    return false;
 }

@@ -46,9 +46,6 @@ void trainOnFaceImgArr();
 int learn(const std::string& filename);
 // Writes facedata.xml (through a temporary file, so an old database stays whole); 1 on success.
 int storeTrainingData();
-// Puts bytes into path whole or not at all: written beside it, every write
-// checked, then renamed over it. False (path untouched) when the disk refused any part.
-bool replaceFileWhole(const std::string& path, const std::string& bytes);
 // Reads facedata.xml; the person number of each training picture goes to
 // trainPersonNumMat. 1 on success, 0 (with a message) when missing or damaged.
 int loadTrainingData(cv::Mat& trainPersonNumMat);

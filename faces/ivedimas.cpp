@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -104,13 +105,6 @@ bool readAnswer(const char* prompt, std::string& answer) {
     }
 }
 
-std::string readWholeFile(std::FILE* file) {
-    std::string text;
-    char chunk[4096];
-    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, file)) > 0;) text.append(chunk, got);
-    return text;
-}
-
 // Without the ID records no registration can be checked or kept: the program ends
 // as a failure, the message on the message row where the operator reads it.
 [[noreturn]] void endWithoutIdFile() {
@@ -121,13 +115,11 @@ std::string readWholeFile(std::FILE* file) {
 
 // The content of allinone.TXT, creating the file when it is missing.
 std::string idRecords() {
-    std::FILE* file = std::fopen(kIdFile, "rb");
-    if (!file) file = std::fopen(kIdFile, "wb+");
-    if (!file) endWithoutIdFile();
-    std::string records = readWholeFile(file);
-    const bool unreadable = std::ferror(file) != 0;  // a folder by that name opens, but cannot be read
-    std::fclose(file);
-    if (unreadable) endWithoutIdFile();
+    std::string records;
+    if (platform::readWholeFile(kIdFile, records)) return records;
+    // Only a missing file is created: one that is there but cannot be read (a
+    // folder by that name) is never emptied.
+    if (errno != ENOENT || !platform::writeWholeFile(kIdFile, "")) endWithoutIdFile();
     return records;
 }
 
@@ -202,25 +194,21 @@ void putField(char* field, const std::string& text) {
 void saveRecords(const std::string& id, const std::string& name, const std::string& code,
                  const std::string& password) {
     const std::string userFile = "NewUserFolder/" + id + ".TXT";
-    std::FILE* user = std::fopen(userFile.c_str(), "ab");
-    if (!user) gf.printf("Negaliu atidaryti failo");
+    // Created before the question, so that a refusal is told before the operator answers.
+    const bool userFileOpens = platform::appendToFile(userFile, "");
+    if (!userFileOpens) gf.printf("Negaliu atidaryti failo");
 
     gf.footerLine("Issaugoti informacija? (y/n):");
     const int answer = platform::_getche();
-    if ((answer == 'y' || answer == 'Y') && user) {
+    if ((answer == 'y' || answer == 'Y') && userFileOpens) {
         const std::string fields[] = {id, name, code, password};
         for (std::size_t k = 0; k < 4; ++k) putField(nu.data() + k * kFieldSize, fields[k]);
-        std::fwrite(nu.data(), 1, nu.size(), user);
+        platform::appendToFile(userFile, std::string(nu.data(), nu.size()));
     }
-    if (user) std::fclose(user);
 
-    if (std::FILE* ids = std::fopen(kIdFile, "ab")) {
-        std::fseek(ids, 0, SEEK_END);
-        const long size = std::ftell(ids);
-        const std::string record = idRecordToAppend(size > 0 ? static_cast<std::size_t>(size) : 0, id);
-        std::fwrite(record.data(), 1, record.size(), ids);
-        std::fclose(ids);
-    }
+    std::uintmax_t size = 0;  // a missing file starts empty
+    platform::plainFileSize(kIdFile, size);
+    platform::appendToFile(kIdFile, idRecordToAppend(static_cast<std::size_t>(size), id));
 }
 
 // Key n: who the new person is; afterwards every detected face is captured.
@@ -243,15 +231,6 @@ bool registerPerson(Enrolment& enrolment) {
     return true;
 }
 
-std::string readWholeFile(const char* path) {
-    std::string text;
-    if (std::FILE* file = std::fopen(path, "rb")) {
-        text = readWholeFile(file);
-        std::fclose(file);
-    }
-    return text;
-}
-
 std::string pictureName(const Enrolment& enrolment, int number) {
     return cv::format("data/%d_%s%d.pgm", nPersons + 1, enrolment.fullName.c_str(), number);
 }
@@ -261,12 +240,13 @@ void saveAndRetrain(Enrolment& enrolment) {
     gf.footerLine("Issaugoma nauja informacija");
     gf.printf(" '%s'", enrolment.fullName.c_str());
     // The list is replaced whole: a disk that refuses part of it leaves the old list.
-    std::string list = readWholeFile("train.txt");
+    std::string list;
+    platform::readWholeFile("train.txt", list);  // none yet: the list starts with these pictures
     if (!list.empty() && list.back() != '\n') list += '\n';
     for (int i = 1; i <= enrolment.pictures; ++i) {
         list += cv::format("%d %s %s\n", nPersons + 1, enrolment.fullName.c_str(), pictureName(enrolment, i).c_str());
     }
-    if (!replaceFileWhole("train.txt", list)) gf.printf("Negaliu atidaryti failo train.txt");
+    if (!platform::replaceFileWhole("train.txt", list)) gf.printf("Negaliu atidaryti failo train.txt");
     const int personsBefore = nPersons;
     enrolment.trainPersonNumMat = retrainOnline();
     enrolment.projection.assign(static_cast<std::size_t>(std::max(nEigens, 0)), 0.0f);
@@ -309,7 +289,8 @@ void captureFace(Enrolment& enrolment, const cv::Mat& face) {
     gf.footerLine("Issaugoju pav.");
     gf.printf(" '%s' i DB '%s'", enrolment.fullName.c_str(), file.c_str());
     std::vector<uchar> bytes;
-    if (!cv::imencode(".pgm", face, bytes) || !replaceFileWhole(file, std::string(bytes.begin(), bytes.end()))) {
+    if (!cv::imencode(".pgm", face, bytes) ||
+        !platform::replaceFileWhole(file, std::string(bytes.begin(), bytes.end()))) {
         gf.printf(" KLAIDA: negaliu rasyti");
         return;
     }

@@ -5,12 +5,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <new>
-#include <system_error>
 #include <utility>
+
+#include "platform/datafiles.h"
 
 namespace storage {
 
@@ -477,25 +476,20 @@ std::string parseDocument(std::string_view xml, Document& document) {
 
 ReadStatus readDocument(const std::string& path, Document& document, std::string& fault, std::size_t maxBytes) {
     document.clear();
-    std::error_code error;
-    if (!std::filesystem::is_regular_file(path, error)) return ReadStatus::Unreadable;
-    const std::uintmax_t size = std::filesystem::file_size(path, error);
-    if (error) return ReadStatus::Unreadable;
+    std::uintmax_t size = 0;
+    if (!platform::plainFileSize(path, size)) return ReadStatus::Unreadable;
     if (size > maxBytes) {
         fault = "larger than " + std::to_string(maxBytes) + " bytes";
         return ReadStatus::Damaged;
     }
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return ReadStatus::Unreadable;
     std::string bytes;
     try {
-        bytes.resize(static_cast<std::size_t>(size));
+        if (!platform::readWholeFile(path, bytes)) return ReadStatus::Unreadable;
     } catch (const std::bad_alloc&) {
         fault = "no memory for " + std::to_string(size) + " bytes";
         return ReadStatus::Damaged;
     }
-    file.read(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (static_cast<std::uintmax_t>(file.gcount()) != size || file.peek() != std::char_traits<char>::eof()) {
+    if (bytes.size() != size) {
         fault = "changed while read";
         return ReadStatus::Damaged;
     }

@@ -3,10 +3,7 @@
 // (any length, any values), and the robot reads, shows and decodes them
 // (ssc32in). Real time: the reply is taken as it arrives, as on the robot.
 
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -18,6 +15,7 @@
 #include "fuzz/fuzz_support.h"
 #include "hardware/hardware.h"
 #include "platform/clock.h"
+#include "platform/pseudo_terminal.h"
 
 namespace {
 
@@ -48,16 +46,12 @@ void answerQueries() {
 }
 
 void openDevice() {
-    int slave = -1;
-    if (openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) std::abort();
-    termios raw{};
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
-    if (symlink(ttyname(slave), "COM1") != 0) std::abort();
+    // Never closed: the answering thread reads it until the fuzzer ends.
+    auto* device = new platform::PseudoTerminal;
+    if (!device->open(false) || !device->link("COM1")) std::abort();
+    master = device->master();
     cport_nr = 0;
     if (OpenComport(cport_nr, 115200) != 0) std::abort();
-    // The slave stays open here too, so the line never hangs up between queries.
     std::thread(answerQueries).detach();
 }
 

@@ -1,7 +1,6 @@
 #include "hardware/rs232.h"
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -75,13 +74,11 @@ void dropVanished(Port& port) {
     port.vanished = true;
 }
 
-long long realMs();
-
 // A vanished device that is back (the controller plugged in again, the link
 // pointing at a live line) takes commands again. Caller holds the lock.
 void reconnectLocked(Port& port) {
     if (port.fd >= 0 || !port.vanished) return;
-    const long long now = realMs();
+    const long long now = platform::realNowMs();
     if (now - port.lastReconnectMs < kReconnectIntervalMs) return;
     port.lastReconnectMs = now;
     int fd = -1;
@@ -107,11 +104,6 @@ void drainLocked(Port& port) {
         if (got <= 0) break;
         dropped += static_cast<int>(got);
     }
-}
-
-long long realMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 }  // namespace
@@ -244,9 +236,9 @@ int awaitReply(int comport_number, unsigned char* buf, int size, int waitMs, con
     if (!platform::virtualTime()) return got;
 
     Port* port = portAt(comport_number);
-    const long long deadline = realMs() + kVirtualReplyGraceMs;
+    const long long deadline = platform::realNowMs() + kVirtualReplyGraceMs;
     while (port && got < size && !(complete && complete(buf, got))) {
-        const long long left = deadline - realMs();
+        const long long left = deadline - platform::realNowMs();
         if (left <= 0) break;
         int fd;
         {

@@ -12,11 +12,6 @@ namespace {
 std::atomic<bool> virtualOn{false};
 std::atomic<long long> virtualNow{0};
 
-long long realNowMs() {
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
 std::mutex randomLock;
 std::minstd_rand& randomEngine() {
     static std::minstd_rand engine(12345);
@@ -24,6 +19,11 @@ std::minstd_rand& randomEngine() {
 }
 
 }  // namespace
+
+long long realNowMs() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
 
 long long nowMs() { return virtualOn ? virtualNow.load() : realNowMs(); }
 

@@ -6,6 +6,9 @@ namespace platform {
 
 // Milliseconds since an arbitrary start; never goes back (the robot's clock()).
 long long nowMs();
+// The machine's own monotonic milliseconds, virtual time or not: for waits on
+// devices and peers, which live in real time.
+long long realNowMs();
 
 // Sleeps ms milliseconds (the robot's Sleep()); in virtual time it only advances the clock.
 void sleepMs(long long ms);

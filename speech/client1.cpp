@@ -1,5 +1,6 @@
 #include "speech/client1.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdint>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/datafiles.h"
 #include "platform/devices.h"
 #include "platform/keys.h"
 #include "platform/runner.h"
@@ -85,17 +87,22 @@ bool check_grammar_path(const char* prefix) {
     return true;
 }
 
-// Sends one grammar file as it is read, in chunks of at most 255 characters,
-// then its end marker.
+// Sends one grammar file line by line, a longer line in chunks of at most 255
+// characters, then its end marker.
 bool send_grammar(int sd, const char* prefix, const char* extension, const char* endMarker) {
     grammarFileName(prefix, extension);
-    std::FILE* file = std::fopen(buff, "r");
-    if (!file) {
+    std::string text;
+    if (!platform::readWholeFile(buff, text)) {
         reportSystemError("komanda_change_grammar");
         return false;
     }
-    while (std::fgets(buff, sizeof buff, file)) do_send(sd, buff);
-    std::fclose(file);
+    for (std::size_t start = 0; start < text.size();) {
+        const std::size_t lineEnd = text.find('\n', start);
+        const std::size_t lineLength = lineEnd == std::string::npos ? text.size() - start : lineEnd + 1 - start;
+        const std::size_t chunk = std::min(lineLength, sizeof buff - 1);
+        do_send(sd, text.substr(start, chunk).c_str());  // a NUL byte ends what goes of a chunk
+        start += chunk;
+    }
     do_send(sd, endMarker);
     return true;
 }

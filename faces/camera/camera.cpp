@@ -1,16 +1,14 @@
 #include "faces/camera/camera.h"
 
-#include <sys/stat.h>
-
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/datafiles.h"
 #include "platform/devices.h"
 #include "platform/ui.h"
 #include "shell/console/f_graph.h"
@@ -47,26 +45,15 @@ struct Eye {
 Eye rightEye{camera, "Nera desined kameros", 40, {}, {}};
 Eye leftEye{camera1, "Nera kaires kameros", 41, {}, {}};
 
-bool isCharacterDevice(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode);
-}
-
 // The first picture of a folder of numbered pictures; OpenCV plays the sequence
 // from the number in its name onwards.
 std::string firstPictureIn(const std::string& folder) {
-    std::vector<std::string> names;
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
-        if (entry.is_regular_file(error)) names.push_back(entry.path().string());
-    }
-    if (names.empty()) return {};
-    std::sort(names.begin(), names.end());
-    return names.front();
+    const std::vector<std::string> names = platform::filesInFolder(folder);
+    return names.empty() ? std::string() : names.front();
 }
 
 bool openSource(Eye& eye) {
-    if (std::filesystem::is_directory(eye.source)) {
+    if (platform::isDirectory(eye.source)) {
         const std::string first = firstPictureIn(eye.source);
         return !first.empty() && eye.capture.open(first, cv::CAP_IMAGES);
     }
@@ -78,7 +65,7 @@ bool openSource(Eye& eye) {
 // pace: a video file at its own frame rate, a picture folder at 25 a second.
 double recordingFrameIntervalMs(Eye& eye) {
     double fps = kPictureFolderFps;
-    if (!std::filesystem::is_directory(eye.source)) {
+    if (!platform::isDirectory(eye.source)) {
         const double fileFps = eye.capture.get(cv::CAP_PROP_FPS);
         if (fileFps >= 1.0 && fileFps <= kMaxRecordingFps) fps = fileFps;
     }
@@ -102,7 +89,7 @@ void open(Eye& eye, int index) {
     eye.frameIntervalMs = 0;
     if (local.empty()) {
         eye.capture.open(index, cv::CAP_V4L2);
-    } else if (isCharacterDevice(local)) {
+    } else if (platform::isCharacterDevice(local)) {
         eye.capture.open(local, cv::CAP_V4L2);
     } else {
         eye.source = local;

@@ -1,13 +1,10 @@
 #include "tests/support/ssc32_peer.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -112,39 +109,25 @@ void Ssc32Simulator::kill() {
 }
 
 PtyPeer::PtyPeer(const std::string& dir, const std::string& linkName) {
-    char name[256] = {};
-    if (openpty(&master_, &slave_, name, nullptr, nullptr) != 0) {
-        master_ = slave_ = -1;
-        return;
-    }
-    termios raw{};
-    tcgetattr(slave_, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave_, TCSANOW, &raw);
-    fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-    const std::string link = dir + "/" + linkName;
-    ::unlink(link.c_str());
-    if (::symlink(name, link.c_str()) != 0) close();
+    if (terminal_.open(true) && !terminal_.link(dir + "/" + linkName)) close();
 }
 
-PtyPeer::~PtyPeer() { close(); }
-
 std::size_t PtyPeer::send(const std::string& bytes) {
-    if (master_ < 0) return 0;
-    const ssize_t put = ::write(master_, bytes.data(), bytes.size());
+    if (!ok()) return 0;
+    const ssize_t put = ::write(terminal_.master(), bytes.data(), bytes.size());
     return put > 0 ? static_cast<std::size_t>(put) : 0;
 }
 
 std::string PtyPeer::receive(std::size_t count, int timeoutMs) {
     std::string out;
     const long long deadline = realMs() + timeoutMs;
-    while (master_ >= 0 && out.size() < count) {
+    while (ok() && out.size() < count) {
         long long left = deadline - realMs();
         if (left < 0) left = 0;
-        pollfd watch{master_, POLLIN, 0};
+        pollfd watch{terminal_.master(), POLLIN, 0};
         if (::poll(&watch, 1, static_cast<int>(left)) <= 0) break;
         char buffer[512];
-        const ssize_t got = ::read(master_, buffer, sizeof buffer);
+        const ssize_t got = ::read(terminal_.master(), buffer, sizeof buffer);
         if (got > 0) out.append(buffer, static_cast<std::size_t>(got));
         else if (got < 0 && errno != EAGAIN && errno != EINTR) break;
     }
@@ -153,10 +136,6 @@ std::string PtyPeer::receive(std::size_t count, int timeoutMs) {
 
 std::string PtyPeer::receiveAvailable() { return receive(static_cast<std::size_t>(-1) >> 1, 0); }
 
-void PtyPeer::close() {
-    if (slave_ >= 0) ::close(slave_);
-    if (master_ >= 0) ::close(master_);
-    master_ = slave_ = -1;
-}
+void PtyPeer::close() { terminal_.close(); }
 
 }  // namespace robotest

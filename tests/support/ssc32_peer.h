@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/pseudo_terminal.h"
+
 namespace robotest {
 
 class Ssc32Simulator {
@@ -48,11 +50,7 @@ class PtyPeer {
 public:
     // Opens a pseudo-terminal and links it as dir/linkName.
     explicit PtyPeer(const std::string& dir, const std::string& linkName = "COM2");
-    ~PtyPeer();
-    PtyPeer(const PtyPeer&) = delete;
-    PtyPeer& operator=(const PtyPeer&) = delete;
-
-    bool ok() const { return master_ >= 0; }
+    bool ok() const { return terminal_.isOpen(); }
     // Bytes the device sends to the robot; returns how many went out.
     std::size_t send(const std::string& bytes);
     // Bytes the robot sent, waiting a bounded real time until count have arrived.
@@ -63,8 +61,7 @@ public:
     void close();
 
 private:
-    int master_ = -1;
-    int slave_ = -1;
+    platform::PseudoTerminal terminal_;
 };
 
 }  // namespace robotest

@@ -9,9 +9,11 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <sstream>
 #include <string>
 
 #include "blobs/blobs.h"
+#include "platform/datafiles.h"
 
 namespace {
 
@@ -38,13 +40,13 @@ bool readGrey(const std::string& path, const char* what, cv::Mat& picture) {
     return true;
 }
 
-// The report is written by the blob set, which stays silent when it cannot
-// create the file; find that out before labelling.
-bool canWrite(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "a");
-    if (!file) return false;
-    std::fclose(file);
-    return true;
+// Found out before labelling, so that a report that cannot be written costs no
+// labelling time; the file is created, but nothing in it is lost.
+bool canWrite(const std::string& path) { return platform::appendToFile(path, ""); }
+
+int reportNotWritten(const std::string& path) {
+    std::fprintf(stderr, "robotas-blobs: cannot write the report %s\n", path.c_str());
+    return 1;
 }
 
 }  // namespace
@@ -72,10 +74,7 @@ int main(int argc, char** argv) {
                      picture.cols, picture.rows);
         return 1;
     }
-    if (!canWrite(reportPath)) {
-        std::fprintf(stderr, "robotas-blobs: cannot write the report %s\n", reportPath.c_str());
-        return 1;
-    }
+    if (!canWrite(reportPath)) return reportNotWritten(reportPath);
 
     CBlobResult blobs;
     const std::int64_t start = cv::getTickCount();
@@ -86,7 +85,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const double ms = (cv::getTickCount() - start) * 1000.0 / cv::getTickFrequency();
-    blobs.PrintBlobs(reportPath.c_str());
+    std::ostringstream report;
+    blobs.PrintBlobs(report);
+    if (!platform::writeWholeFile(reportPath, report.str())) return reportNotWritten(reportPath);
     std::printf("blobs %d\nms %.3f\n", blobs.BlobCount(), ms);
     return 0;
 }

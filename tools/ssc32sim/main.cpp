@@ -22,9 +22,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <pty.h>
 #include <sys/prctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -36,6 +34,8 @@
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "platform/pseudo_terminal.h"
 
 namespace {
 
@@ -244,24 +244,6 @@ private:
     std::map<int, Servo> servos_;
 };
 
-bool linkTerminal(const std::string& terminal, const std::string& link) {
-    const std::string temporary = link + ".tmp" + std::to_string(getpid());
-    ::unlink(temporary.c_str());
-    if (::symlink(terminal.c_str(), temporary.c_str()) != 0) return false;
-    if (std::rename(temporary.c_str(), link.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return false;
-    }
-    return true;
-}
-
-// Removes the link only while it still names this simulator's terminal.
-void unlinkTerminal(const std::string& terminal, const std::string& link) {
-    char target[256] = {};
-    const ssize_t length = ::readlink(link.c_str(), target, sizeof target - 1);
-    if (length > 0 && terminal == std::string(target, static_cast<std::size_t>(length))) ::unlink(link.c_str());
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -281,23 +263,16 @@ int main(int argc, char** argv) {
     sigaction(SIGHUP, &stop, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    int master = -1, slave = -1;
-    char terminalName[256] = {};
-    if (openpty(&master, &slave, terminalName, nullptr, nullptr) != 0) {
+    platform::PseudoTerminal terminal;
+    if (!terminal.open(true)) {
         std::perror("robotas-ssc32sim: openpty");
         return 1;
     }
-    // Raw line, so that nothing is echoed back before the robot sets its own
-    // settings; the simulator keeps its own end open so the line stays usable
-    // when the robot closes and opens it again.
-    termios raw{};
-    tcgetattr(slave, &raw);
-    cfmakeraw(&raw);
-    tcsetattr(slave, TCSANOW, &raw);
-    fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
+    const int master = terminal.master();
+    const char* terminalName = terminal.slaveName().c_str();
 
     const std::string link = options.dir + "/" + options.name;
-    if (!linkTerminal(terminalName, link)) {
+    if (!terminal.link(link)) {
         std::fprintf(stderr, "robotas-ssc32sim: cannot link %s to %s\n", link.c_str(), terminalName);
         return 1;
     }
@@ -315,8 +290,6 @@ int main(int argc, char** argv) {
         if (got > 0) controller.take(buffer, static_cast<std::size_t>(got));
         else if (got < 0 && errno != EAGAIN && errno != EINTR && errno != EIO) break;
     }
-    unlinkTerminal(terminalName, link);
-    ::close(slave);
-    ::close(master);
+    terminal.unlink();
     return 0;
 }
