@@ -24,14 +24,6 @@ constexpr long long kTurnHintMs = 3000;    // the turn hint is spoken at most th
 constexpr int kMinFaceWidth = 10;
 const cv::Rect kNoFace(-1, -1, -1, -1);
 
-// The faces of one frame; mirrored when they were found in the mirror images
-// (their x then counts in the mirror image).
-struct ProfileFaces {
-    cv::Rect right = kNoFace;
-    cv::Rect left = kNoFace;
-    bool mirrored = false;
-};
-
 struct ProfileMode {
     cv::CascadeClassifier cascade;
     long long tFace = 0;
@@ -141,6 +133,54 @@ ProfileFaces findProfiles(ProfileMode& mode) {
     return faces;
 }
 
+// Every 3 s the person is told to turn; row 46 says which side of the face is seen.
+void hintTurn(ProfileMode& mode, bool mirrored) {
+    const long long now = platform::nowMs();
+    if (now - mode.tSpeak > kTurnHintMs) {
+        speak(mirrored ? "eSpeak.exe -v de+m4   atszyiszuook....deaschinean"
+                       : "eSpeak.exe -v lv+m4   atszyiszuook....kayirean");
+        mode.tSpeak = now;
+    }
+    gf.printAt(7, 46, "%-25s", mirrored ? "Desine veido puse" : "Kaire veido puse");
+}
+
+// A face box in frame coordinates, also for a face found in the mirror image.
+void drawProfile(cv::Mat& picture, const cv::Rect& face, bool mirrored) {
+    if (picture.empty() || face.width <= 0) return;
+    const cv::Scalar green(0, 255, 0);
+    if (mirrored) {
+        cv::rectangle(picture, cv::Point(plotis - face.x, face.y),
+                      cv::Point(plotis + 1 - face.x - face.width, face.y + face.height - 1), green, 1, cv::LINE_8);
+    } else {
+        cv::rectangle(picture, cv::Point(face.x, face.y),
+                      cv::Point(face.x + face.width - 1, face.y + face.height - 1), green, 1, cv::LINE_8);
+    }
+}
+
+void processFrame(ProfileMode& mode) {
+    shownImg = getCameraFrame();
+    shownImg1 = getCameraFrame1(kamera2);
+    stretchToFullRange(shownImg);
+    stretchToFullRange(shownImg1);
+    const ProfileFaces faces = findProfiles(mode);
+    if (followLeftProfile(faces)) mode.tFace = platform::nowMs();
+    if (followRightProfile(faces)) {
+        showFaceDistance(faces.right.width, faces.left.width);
+        hintTurn(mode, faces.mirrored);
+        drawProfile(shownImg, faces.right, faces.mirrored);
+        drawProfile(shownImg1, faces.left, faces.mirrored);
+        mode.tFace = platform::nowMs();
+    } else {
+        gf.printAt(7, 46, "%25s", "");
+    }
+    if (ekranorezimas > 0) {
+        if (!shownImg.empty()) ui::show(kRightWindow, shownImg);
+        if (!shownImg1.empty()) ui::show(kLeftWindow, shownImg1);
+    }
+}
+
+}  // namespace
+
 // The k pair follows the left camera's face.
 bool followLeftProfile(const ProfileFaces& faces) {
     const cv::Rect& L = faces.left;
@@ -205,54 +245,6 @@ bool followRightProfile(const ProfileFaces& faces) {
     servo_xdsen = servo_xd.load();
     return true;
 }
-
-// Every 3 s the person is told to turn; row 46 says which side of the face is seen.
-void hintTurn(ProfileMode& mode, bool mirrored) {
-    const long long now = platform::nowMs();
-    if (now - mode.tSpeak > kTurnHintMs) {
-        speak(mirrored ? "eSpeak.exe -v de+m4   atszyiszuook....deaschinean"
-                       : "eSpeak.exe -v lv+m4   atszyiszuook....kayirean");
-        mode.tSpeak = now;
-    }
-    gf.printAt(7, 46, "%-25s", mirrored ? "Desine veido puse" : "Kaire veido puse");
-}
-
-// A face box in frame coordinates, also for a face found in the mirror image.
-void drawProfile(cv::Mat& picture, const cv::Rect& face, bool mirrored) {
-    if (picture.empty() || face.width <= 0) return;
-    const cv::Scalar green(0, 255, 0);
-    if (mirrored) {
-        cv::rectangle(picture, cv::Point(plotis - face.x, face.y),
-                      cv::Point(plotis + 1 - face.x - face.width, face.y + face.height - 1), green, 1, cv::LINE_8);
-    } else {
-        cv::rectangle(picture, cv::Point(face.x, face.y),
-                      cv::Point(face.x + face.width - 1, face.y + face.height - 1), green, 1, cv::LINE_8);
-    }
-}
-
-void processFrame(ProfileMode& mode) {
-    shownImg = getCameraFrame();
-    shownImg1 = getCameraFrame1(kamera2);
-    stretchToFullRange(shownImg);
-    stretchToFullRange(shownImg1);
-    const ProfileFaces faces = findProfiles(mode);
-    if (followLeftProfile(faces)) mode.tFace = platform::nowMs();
-    if (followRightProfile(faces)) {
-        showFaceDistance(faces.right.width, faces.left.width);
-        hintTurn(mode, faces.mirrored);
-        drawProfile(shownImg, faces.right, faces.mirrored);
-        drawProfile(shownImg1, faces.left, faces.mirrored);
-        mode.tFace = platform::nowMs();
-    } else {
-        gf.printAt(7, 46, "%25s", "");
-    }
-    if (ekranorezimas > 0) {
-        if (!shownImg.empty()) ui::show(kRightWindow, shownImg);
-        if (!shownImg1.empty()) ui::show(kLeftWindow, shownImg1);
-    }
-}
-
-}  // namespace
 
 void VeidoProfilis() {
     ProfileMode mode;

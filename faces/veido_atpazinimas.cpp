@@ -56,9 +56,6 @@ struct Recognition {
     float confidence = 0.0f;
 };
 
-// The single-precision confidence against the double 0.93: 0.93f itself counts as known.
-bool isKnown(float confidence) { return confidence > 0.93; }
-
 void speak(const std::string& commandLine) { platform::WinExec(commandLine, 1); }
 
 void showKeyHelp() {
@@ -209,7 +206,7 @@ void showResult(RecognitionMode& mode, const Recognition& result, const cv::Rect
     gf.printAt(7, 44, "Panasumas(%%) : %f%%", result.confidence * 100);
     naujasVeidas = personNames[static_cast<std::size_t>(result.person - 1)];
     const long long now = platform::nowMs();
-    if (isKnown(result.confidence)) {
+    if (isKnownFace(result.confidence)) {
         writeUnderFace(naujasVeidas, right, kYellow);
         greetKnownPerson(mode.greeting, naujasVeidas, now);
     } else {
@@ -259,6 +256,9 @@ void leave() {
 }
 
 }  // namespace
+
+// The single-precision confidence against the double 0.93: 0.93f itself counts as known.
+bool isKnownFace(float confidence) { return confidence > 0.93; }
 
 bool followLeftFace(const cv::Rect& left, const cv::Rect& right) {
     if (left.width <= kMinFaceWidth) {

@@ -24,6 +24,9 @@ void PazistamiVeidai();
 bool followLeftFace(const cv::Rect& left, const cv::Rect& right);
 bool followRightFace(const cv::Rect& left, const cv::Rect& right);
 
+// Whether a nearest-neighbour confidence names a known person.
+bool isKnownFace(float confidence);
+
 // "Atstumas(cm) : " on row 48 when both cameras see faces of about the same width.
 void showFaceDistance(int rightWidth, int leftWidth);
 

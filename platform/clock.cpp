@@ -12,6 +12,8 @@ namespace {
 std::atomic<bool> virtualOn{false};
 std::atomic<long long> virtualNow{0};
 
+std::atomic<void (*)()> sleepObserver{nullptr};
+
 std::mutex randomLock;
 std::minstd_rand& randomEngine() {
     static std::minstd_rand engine(12345);
@@ -31,6 +33,7 @@ void sleepMs(long long ms) {
     if (ms <= 0) return;
     if (virtualOn) {
         virtualNow += ms;
+        if (auto observer = sleepObserver.load()) observer();
         return;
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -42,6 +45,8 @@ void useVirtualTime(bool on) {
 }
 
 bool virtualTime() { return virtualOn; }
+
+void onVirtualSleep(void (*observer)()) { sleepObserver = observer; }
 
 void advanceMs(long long ms) {
     if (virtualOn && ms > 0) virtualNow += ms;

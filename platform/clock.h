@@ -20,6 +20,10 @@ bool virtualTime();
 // Moves the virtual clock forward (tests); no effect in real time.
 void advanceMs(long long ms);
 
+// Tests: called after every virtual sleep, to look at what a pause shows
+// (a blinking warning is gone once its pauses end). Null: nothing is called.
+void onVirtualSleep(void (*observer)());
+
 // Random number 0..32767, as the robot's formulas expect.
 int rand15();
 void seedRand15(unsigned seed);

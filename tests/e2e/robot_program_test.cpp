@@ -1,6 +1,6 @@
 // The real robot program in a pseudo-terminal of 80 x 60, with every device it
 // looks for present: the servo controller simulator on COM2, the typed-word
-// recogniser (or the listening one, hearing a recording) on port 10500,
+// recogniser on port 10500,
 // recordings as video1/video2, a face database in the
 // working directory, and a stand-in synthesiser first on PATH that writes each
 // command line it gets to a file. Keys are typed into the terminal; words into
@@ -131,13 +131,12 @@ private:
     std::string path_;
 };
 
-// robotas-hear reading the words the test types into its standard input, or,
-// given options such as --wav FILE, listening to sound instead.
+// robotas-hear reading the words the test types into its standard input.
 class Recogniser {
 public:
-    explicit Recogniser(const std::string& folder, Lines options = {})
+    explicit Recogniser(const std::string& folder)
         : log_(folder + "/recogniser.log"), output_(folder + "/recogniser.out") {
-        if (options.empty()) options = {"--log", log_};
+        Lines options = {"--log", log_};
         int words[2];
         if (pipe(words) != 0) return;
         pid_ = fork();
@@ -170,7 +169,7 @@ public:
         const std::string line = words + "\n";
         ASSERT_EQ(write(input_, line.data(), line.size()), static_cast<ssize_t>(line.size()));
     }
-    // Every line the robot sent (the typed-word recogniser only).
+    // Every line the robot sent.
     Lines received() const { return readLines(log_); }
     // What the recogniser printed.
     std::string output() const { return readFile(output_); }
@@ -288,9 +287,9 @@ protected:
         ASSERT_TRUE(servo->running());
     }
 
-    // The recogniser with options (none: the typed-word one), then the robot.
-    void start(const Lines& recogniserOptions = {}) {
-        recogniser = std::make_unique<Recogniser>(work.path(), recogniserOptions);
+    // The typed-word recogniser, then the robot.
+    void start() {
+        recogniser = std::make_unique<Recogniser>(work.path());
         ASSERT_TRUE(recogniser->listening()) << recogniser->output();
         robot = std::make_unique<RobotProgram>(work);
         ASSERT_TRUE(robot->started());
@@ -371,25 +370,6 @@ TEST_F(RobotProgramTest, StartsWithEveryDeviceGreetsNamesTheKnownPersonAndEndsFr
     // The recogniser was told to end.
     ASSERT_FALSE(recogniser->received().empty());
     EXPECT_EQ(recogniser->received().back(), "DIE");
-}
-
-// The listening recogniser hears a recording of a voice saying SVEIKAS, then
-// KAS, in room noise; the unchanged robot answers the greeting and starts the
-// known-faces mode, as it does for typed words.
-TEST_F(RobotProgramTest, HearsSveikasThenKasSpokenAndStartsTheKnownFacesMode) {
-    start({"--wav", robotest::testData("hear/sveikas-kas.wav")});
-    EXPECT_TRUE(robot->waitForScreen("Pasakyk zodi: 'SVEIKAS' tada pasikurs")) << robot->screen();
-    ASSERT_TRUE(robot->waitFor([&] { return count(work.speech(), spoken("lv+m4", "la'ba'sz")) == 1; }))
-        << recogniser->output();
-    EXPECT_TRUE(robot->waitForScreen("Isrink roboto darbo rezima:")) << robot->screen();
-    expectKnownFacesModeGreetsJonas();
-    EXPECT_NE(recogniser->output().find("heard SVEIKAS"), std::string::npos) << recogniser->output();
-    EXPECT_NE(recogniser->output().find("heard KAS"), std::string::npos) << recogniser->output();
-
-    robot->type("m");
-    ASSERT_TRUE(robot->waitForScreen("Isrinkite : [1-9] ir spausti - Enter")) << robot->screen();
-    robot->type("9\r");
-    EXPECT_EQ(robot->waitForExit(), 1) << robot->screen();
 }
 
 // A person at a terminal without a display, in real time and without a

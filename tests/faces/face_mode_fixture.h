@@ -31,9 +31,7 @@ class FaceModeTest : public robotest::RobotTest {
 protected:
     void SetUp() override {
         RobotTest::SetUp();
-        centreAllServoVariables();
-        servo_greitisX = 400;
-        servo_greitisY = 300;
+        centreHead();
         kamera1 = 1;
         kamera2 = 2;
         cport_nr = 1;
@@ -52,6 +50,12 @@ protected:
         RobotTest::TearDown();
     }
 
+    // The head at the centre with the speeds the robot starts with.
+    static void centreHead() {
+        centreAllServoVariables();
+        servo_greitisX = 400;
+        servo_greitisY = 300;
+    }
     static cv::Mat face(int person, int picture) { return faceOnBackground(orlPicture(person, picture)); }
     static cv::Mat background() { return cv::Mat(240, 320, CV_8UC3, cv::Scalar::all(150)); }
     static void cameraWithoutFrames(int index) { std::filesystem::create_directories("video" + std::to_string(index)); }

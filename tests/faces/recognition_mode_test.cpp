@@ -247,6 +247,33 @@ TEST_F(FaceRecognitionMode, MissingDatabaseOrCascadeEndsTheProgram) {
     EXPECT_EXIT(VeidoAtpazinimas(), testing::ExitedWithCode(1), "");
 }
 
+// Ona in the first frame, Petras in the others, 40 ms apart: the display mode 2
+// recognises every frame, the others one frame in 500 ms.
+TEST_F(FaceRecognitionMode, RecognitionRunsEveryFrameOnlyInDisplayModeTwo) {
+    learnPersons("1_Ona", "2_Petras");
+    std::vector<cv::Mat> frames(14, face(4, 1));
+    frames[0] = face(3, 1);
+    facetest::writeCameraRecording(1, frames);
+    facetest::writeCameraRecording(2, frames);
+    const std::string ona = greetingCommand("1_Ona"), petras = greetingCommand("2_Petras");
+    const struct {
+        int display, frames;
+        Lines greetings;
+    } cases[] = {{2, 2, {ona, petras}}, {1, 13, {ona}}, {1, 14, {ona, petras}}, {0, 14, {ona, petras}}};
+    for (const auto& c : cases) {
+        platform::clearRecordedCommands();
+        senasVeidas = std::string(20, ' ');
+        ekranorezimas = c.display;
+        keyPressed = kKeyMenuRead;
+        platform::scriptKeys(std::string(static_cast<std::size_t>(c.frames - 1), ' ') + "m");
+        VeidoAtpazinimas();
+        Lines greetings;
+        for (const std::string& command : platform::recordedCommands())
+            if (command == ona || command == petras) greetings.push_back(command);
+        EXPECT_EQ(greetings, c.greetings) << "display " << c.display << ", " << c.frames << " frames";
+    }
+}
+
 // The steps of one frame on their own.
 class FaceRecognitionSteps : public FaceRecognitionMode {};
 

@@ -368,6 +368,12 @@ TEST_F(FaceDatabaseReader, DamagedDatabasesAreRefusedAndTheLoadedOneStays) {
         {"text after the root", edit("</opencv_storage>", "</opencv_storage>x")},
         {"YAML", "%YAML:1.0\n---\nnPersons: 1\n"},
         {"empty file", ""},
+        {"more eigenfaces than stored", edit("<nEigens>3</nEigens>", "<nEigens>4</nEigens>")},
+        {"more faces than stored", edit("<nTrainFaces>4</nTrainFaces>", "<nTrainFaces>5</nTrainFaces>")},
+        {"rows the data does not fit", edit("<rows>4</rows>", "<rows>2</rows>")},
+        {"picture of another width", edit("<width>6</width>", "<width>5</width>")},
+        {"eigenface misnamed", edit("<eigenVect_2 type_id", "<eigenVect_22 type_id")},
+        {"person without a name", edit("<nPersons>2</nPersons>", "<nPersons>1</nPersons>")},
         {"deep nesting", "<?xml version=\"1.0\"?>\n<opencv_storage>\n" + repeated("<a>", 100000)},
     };
     for (const auto& [what, xml] : damages) expectRefused(xml, what);

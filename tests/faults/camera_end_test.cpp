@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "faces/camera/camera.h"
+#include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/ui.h"
 #include "shell/console/f_graph.h"
@@ -82,8 +83,10 @@ TEST_F(CameraEnds, RecordingTakenAwayMidModeLeavesAModeWithoutFramesThatStillEnd
         for (const char* folder : {"video1", "video2"})
             for (const auto& entry : std::filesystem::directory_iterator(folder)) std::filesystem::remove(entry.path());
         shownBefore = ui::showCount(kDepthWindow);
-        // The mode looks for frames that no longer come, then the operator leaves.
-        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        // The mode looks for frames that no longer come (each look pauses 2 s of
+        // the robot's clock), then the operator leaves.
+        const long long gone = platform::nowMs();
+        faults::waitUntil([&] { return platform::nowMs() - gone >= 2 * 2000; });
         platform::scriptKeys("m");
     });
     stereoBM();

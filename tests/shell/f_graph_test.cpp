@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/terminal.h"
 #include "tests/support/robot_test.h"
@@ -12,16 +11,6 @@
 namespace {
 
 class ConsoleScreen : public robotest::RobotTest {};
-
-TEST_F(ConsoleScreen, GotoxyIsOneBasedAndWhereReadsItBack) {
-    gf.gotoxy(1, 1);
-    EXPECT_EQ(gf.whereX(), 1);
-    EXPECT_EQ(gf.whereY(), 1);
-    gf.gotoxy(31, 12);
-    gf.printf("abc");
-    EXPECT_EQ(gf.whereX(), 34);
-    EXPECT_EQ(row(12).substr(30, 3), "abc");
-}
 
 TEST_F(ConsoleScreen, InvalidHandleMakesConsoleCallsDoNothing) {
     gf.setHandleValid(false);
@@ -120,15 +109,6 @@ TEST_F(ConsoleScreen, RightBottomTextEndsInColumn75) {
     EXPECT_EQ(gf.getColor(), 10);
 }
 
-TEST_F(ConsoleScreen, WarningTakes4700MsAndLeavesMessageRowsBlank) {
-    gf.setColor(7);
-    const long long start = platform::nowMs();
-    gf.warning("Programa uzdaroma, Aciu !!!");
-    EXPECT_EQ(platform::nowMs() - start, 4700);
-    for (int y = 39; y <= 42; ++y) EXPECT_EQ(row(y).substr(4, 71), std::string(71, ' ')) << "row " << y;
-    EXPECT_EQ(gf.getColor(), 7);
-}
-
 TEST_F(ConsoleScreen, TextWrapsAtTheRightBoxEdgeStartingOnSecondInnerRow) {
     // 41 inner columns (31..71); words of 10 letters and a blank: three fit per row.
     gf.showRightSide("aaaaaaaaaa bbbbbbbbbb cccccccccc dddddddddd", true);
@@ -136,13 +116,6 @@ TEST_F(ConsoleScreen, TextWrapsAtTheRightBoxEdgeStartingOnSecondInnerRow) {
     EXPECT_EQ(row(12).substr(30, 32), "aaaaaaaaaa bbbbbbbbbb cccccccccc");
     EXPECT_EQ(row(13).substr(30, 10), "dddddddddd");
     EXPECT_EQ(countLine, 13);
-}
-
-TEST_F(ConsoleScreen, SecondCallWithoutClearContinuesOnTheNextRow) {
-    gf.showRightSide("first", true);
-    gf.showRightSide("second", false);
-    EXPECT_EQ(row(12).substr(30, 5), "first");
-    EXPECT_EQ(row(13).substr(30, 6), "second");
 }
 
 TEST_F(ConsoleScreen, WordLongerThanTheBoxIsBrokenAtTheEdge) {

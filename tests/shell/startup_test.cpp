@@ -1,9 +1,7 @@
 #include "shell/startup.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -40,11 +38,10 @@ TEST_F(StartUp, WithoutDevicesReportsTheMissingRecogniserAndSpeaks) {
     long long serialDone = -1, boardStarted = -2;
     robotModes().startSerialAndServos = [&] { serialDone = platform::nowMs(); };
     robotModes().startBoard = [&] { boardStarted = platform::nowMs(); };
+    const robotest::ScreenFilm film;
     sysinitas();
     EXPECT_EQ(boardStarted, serialDone);  // the board's start makes its own 100 ms pause
-    EXPECT_NE(row(40).find("NEPRISUJUNGIA prie 'JULIUS' serverio- (kalbos atpazinimas)"), std::string::npos);
-    EXPECT_EQ(attrAt(5, 40), 192);
-    EXPECT_NE(row(38).find("IPP"), std::string::npos);
+    robotest::expectScreen("startup-without-devices", film.text());
     const std::vector<std::string> spoken = platform::recordedCommands();
     ASSERT_EQ(spoken.size(), 2u);
     EXPECT_EQ(spoken[0], "eSpeak.exe -v en+m4  ashsh");
@@ -58,8 +55,7 @@ TEST_F(StartUp, ConnectedRecogniserIsReportedGreenAndPaused) {
     sysinitas();
     EXPECT_EQ(prisijungimas, 5);
     EXPECT_TRUE(paused);
-    EXPECT_NE(row(40).find("PRISIJUNGE prie 'JULIUS' serverio- (kalbos atpazinimas)"), std::string::npos);
-    EXPECT_EQ(attrAt(5, 40), 32);
+    robotest::expectScreen("startup-recogniser-connected");
 }
 
 TEST_F(StartUp, ShutdownParksSaysFarewellAndExitsWithStatusOne) {
@@ -69,6 +65,7 @@ TEST_F(StartUp, ShutdownParksSaysFarewellAndExitsWithStatusOne) {
     robotModes().closeBoard = [&] { steps.push_back("board"); };
     robotModes().closeSerialPort = [&] { steps.push_back("port"); };
     ui::namedWindow("Desine");
+    const robotest::ScreenFilm film;
     try {
         meniupabaiga();
         FAIL() << "the shutdown came back";
@@ -77,7 +74,7 @@ TEST_F(StartUp, ShutdownParksSaysFarewellAndExitsWithStatusOne) {
     }
     EXPECT_EQ(steps, (std::vector<std::string>{"park", "disconnect", "board", "port"}));
     EXPECT_FALSE(ui::windowExists("Desine"));
-    EXPECT_NE(screen().find("VISO GEROOOOOOO ...."), std::string::npos);
+    robotest::expectScreen("shutdown", film.text());
     ASSERT_FALSE(platform::recordedCommands().empty());
     EXPECT_EQ(platform::recordedCommands().back(), "eSpeak.exe -v lv+m4 viyszo....gearroo");
 }
@@ -95,12 +92,12 @@ TEST_F(StartUp, ReinitialisationLetsTheOldConnectionsGoBeforeConnectingAgain) {
     };
     robotModes().startSerialAndServos = [&] { steps.push_back("serial"); };
     const long long start = platform::nowMs();
+    const robotest::ScreenFilm film;
     perkrautiInterfeisus();
     EXPECT_EQ(steps, (std::vector<std::string>{"port", "board", "drop", "connect", "serial"}));
     EXPECT_EQ(prisijungimas, 8);
     EXPECT_GE(platform::nowMs() - start, 10000);
-    EXPECT_NE(screen().find("PERKRAUNAMI SISTEMOS INTERFEISAI !!!"), std::string::npos);
-    EXPECT_NE(screen().find("Rezoliucija :  320x240."), std::string::npos);
+    robotest::expectScreen("reinitialisation", film.text());
 }
 
 TEST_F(StartUp, RobotModeLoopRunsTheChosenModesAndOpensTheMenuOnZero) {
@@ -124,26 +121,6 @@ TEST_F(StartUp, RobotModeLoopRunsTheChosenModesAndOpensTheMenuOnZero) {
     EXPECT_EQ(next, 4u);  // the menu came after the object search; 0 was never asked
     EXPECT_EQ(ekranorezimas, 2);
     EXPECT_TRUE(windowsOpen);
-}
-
-// The whole program, as a user starts it, without any robot hardware.
-TEST(RobotProgram, ReachesTheMenuWalksItAndShutsDownWithStatusOne) {
-    // A dangling COM2 keeps the program off any real serial port of this machine.
-    const std::string command = "cd \"$(mktemp -d)\" && ln -s /nonexistent COM2 && printf '6\\n0\\n9\\n' | ROBOTAS_VIRTUAL_TIME=1 "
-                                "ROBOTAS_NO_REALTIME=1 ROBOTAS_HEADLESS=1 \"" +
-                                robotest::programPath("robotas") + "\"";
-    FILE* program = popen(command.c_str(), "r");
-    ASSERT_NE(program, nullptr);
-    std::string output;
-    char buffer[4096];
-    std::size_t got = 0;
-    while ((got = fread(buffer, 1, sizeof buffer, program)) > 0) output.append(buffer, got);
-    const int status = pclose(program);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 1);
-    for (const char* text : {"VISUOSE KAMEROS REZIMUOSE", " [1] Naujas", "Iseiti", "Stereo, kameru kalibravimas",
-                             "VISO GEROOOOOOO"})
-        EXPECT_NE(output.find(text), std::string::npos) << text;
 }
 
 }  // namespace

@@ -63,46 +63,39 @@ protected:
             text.append(chunk, static_cast<std::size_t>(got));
         return text;
     }
-    // Parses line in a fresh 256-byte buffer, as do_output does.
-    static std::string parse(const std::string& line) {
-        char buffer[kRecogniserLineSize] = {};
-        std::strncpy(buffer, line.c_str(), sizeof buffer - 1);
-        return do_deshifre(buffer, sizeof buffer);
-    }
-
     int ends_[2] = {-1, -1};
 };
 
-TEST_F(RecogniserClient, WordLineGivesItsWordAndOtherLinesKeepTheWord) {
-    EXPECT_EQ(parse(wordLine("LABAS")), "LABAS");
-    EXPECT_EQ(parse(wordLine("<s>")), "LABAS");            // silence marker
-    EXPECT_EQ(parse("  " + wordLine("KAS")), "LABAS");     // six spaces: '=' is not at 15
-    EXPECT_EQ(parse("<INPUT STATUS=\"LISTEN\" TIME=\"1\"/>"), "LABAS");
-    EXPECT_EQ(parse(wordLine("A")), "A");                  // closing quote right after the first letter
-    EXPECT_EQ(parse("    <WHYPO WORD=\"GERO\"/>"), "GERO");
-}
-
-TEST_F(RecogniserClient, WordWithoutClosingQuoteOrEmptyGivesEmptyWord) {
-    EXPECT_EQ(parse("    <WHYPO WORD=\"UNFINISHED"), "");
-    std::strcpy(recognisedWord(), "KAS");
-    EXPECT_EQ(parse(wordLine("")), "");  // not the text up to the next attribute's quote
-}
-
-TEST_F(RecogniserClient, BytesLeftFromALongerLineNeverCloseAWord) {
+// A line in a fresh buffer, the word before it, the word after it.
+TEST_F(RecogniserClient, OnlyWholeWordLinesChangeTheWord) {
+    const struct {
+        std::string line;
+        const char* before;
+        const char* after;
+    } cases[] = {
+        {wordLine("LABAS"), "", "LABAS"},
+        {wordLine("<s>"), "KAS", "KAS"},                 // silence marker
+        {"  " + wordLine("NAMO"), "KAS", "KAS"},         // six spaces: '=' is not at 15
+        {"<INPUT STATUS=\"LISTEN\" TIME=\"1\"/>", "KAS", "KAS"},
+        {wordLine("A"), "KAS", "A"},                     // closing quote right after the first letter
+        {"    <WHYPO WORD=\"GERO\"/>", "KAS", "GERO"},
+        {"    <WHYPO WORD=\"UNFINISHED", "KAS", ""},
+        {wordLine(""), "KAS", ""},                       // not the text up to the next attribute's quote
+        {wordLine(std::string(250, 'W')), "KAS", nullptr},  // nullptr: the 250 letters
+    };
+    for (const auto& c : cases) {
+        std::strcpy(recognisedWord(), c.before);
+        std::vector<char> buffer(c.line.begin(), c.line.end());
+        buffer.resize(400, '\0');
+        EXPECT_EQ(std::string(do_deshifre(buffer.data(), static_cast<int>(buffer.size()))),
+                  c.after ? c.after : std::string(250, 'W')) << c.line;
+    }
+    // Bytes left from a longer line in the same buffer never close a word.
     char buffer[kRecogniserLineSize] = {};
     std::strcpy(buffer, wordLine("A_MUCH_LONGER_WORD_THAN_THE_NEXT").c_str());
-    std::strcpy(buffer, "    <WHYPO WORD=\"AB");  // same buffer, old bytes after the NUL
+    std::strcpy(buffer, "    <WHYPO WORD=\"AB");
     EXPECT_STREQ(do_deshifre(buffer, sizeof buffer), "");
-}
-
-TEST_F(RecogniserClient, LongWordsAndSmallBuffersStayInsideTheirBuffers) {
-    const std::string longWord(250, 'W');
-    std::string line = wordLine(longWord);
-    std::vector<char> big(line.begin(), line.end());
-    big.resize(400, '\0');
-    EXPECT_EQ(std::string(do_deshifre(big.data(), static_cast<int>(big.size()))), longWord);
-
-    char tiny[10] = "    <WHY";
+    char tiny[10] = "    <WHY";  // small buffers stay inside themselves
     std::strcpy(recognisedWord(), "KAS");
     EXPECT_STREQ(do_deshifre(tiny, sizeof tiny), "KAS");
     EXPECT_STREQ(do_deshifre(nullptr, 256), "KAS");

@@ -9,12 +9,14 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/runner.h"
 #include "platform/terminal.h"
 #include "platform/ui.h"
+#include "shell/console/f_graph.h"
 
 extern char** environ;
 
@@ -24,6 +26,7 @@ void RobotTest::SetUp() {
     auto& terminal = platform::Terminal::instance();
     terminal.setEcho(false);
     terminal.reset();
+    countLine = 7;  // the text boxes start at their top
     platform::useVirtualTime(true);
     ui::setHeadless(true);
     ui::destroyAllWindows();
@@ -43,6 +46,76 @@ std::string RobotTest::row(int y) { return platform::Terminal::instance().rowTex
 std::string RobotTest::screen() { return platform::Terminal::instance().screenText(); }
 unsigned short RobotTest::attrAt(int x, int y) { return platform::Terminal::instance().attrAt(x - 1, y - 1); }
 unsigned char RobotTest::charAt(int x, int y) { return platform::Terminal::instance().charAt(x - 1, y - 1); }
+
+void expectScreen(const std::string& name, const std::string& text) {
+    const std::string path = testData("screens/" + name + ".txt");
+    const char* update = std::getenv("ROBOTAS_UPDATE_SCREENS");
+    if (update && std::string(update) == "1") {
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+        std::ofstream(path, std::ios::binary) << text;
+        return;
+    }
+    EXPECT_EQ(text, readFile(path)) << "screen " << name << " (ROBOTAS_UPDATE_SCREENS=1 stores it)";
+}
+
+void expectScreen(const std::string& name) { expectScreen(name, platform::Terminal::instance().screenText()); }
+
+namespace {
+std::vector<std::string> filmed;
+void filmPause() {
+    std::string now = platform::Terminal::instance().screenText();
+    if (filmed.empty() || filmed.back() != now) filmed.push_back(std::move(now));
+}
+}  // namespace
+
+ScreenFilm::ScreenFilm() {
+    filmed.clear();
+    platform::onVirtualSleep(filmPause);
+}
+ScreenFilm::~ScreenFilm() { platform::onVirtualSleep(nullptr); }
+std::string ScreenFilm::text() const {
+    std::string all;
+    for (const std::string& screen : filmed) all += "-- pause --\n" + screen;
+    return all + "-- end --\n" + platform::Terminal::instance().screenText();
+}
+
+namespace {
+int endedScreenOut = -1;
+const ScreenFilm* endedFilm = nullptr;
+void sendScreen() {
+    const std::string text = endedFilm->text();
+    if (write(endedScreenOut, text.data(), text.size()) < 0) _exit(3);
+    close(endedScreenOut);
+}
+}  // namespace
+
+EndedProgram runToProgramEnd(const std::function<void()>& call) {
+    int ends[2];
+    EndedProgram ended;
+    if (pipe(ends) != 0) return ended;
+    const pid_t child = fork();
+    if (child == 0) {
+        close(ends[0]);
+        endedScreenOut = ends[1];
+        static const ScreenFilm film;
+        endedFilm = &film;
+        std::atexit(sendScreen);
+        try {
+            call();
+        } catch (...) {
+            std::exit(1);
+        }
+        std::exit(0);
+    }
+    close(ends[1]);
+    char chunk[4096];
+    for (ssize_t got; (got = read(ends[0], chunk, sizeof chunk)) > 0;) ended.screen.append(chunk, static_cast<std::size_t>(got));
+    close(ends[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    ended.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return ended;
+}
 
 ScopedWorkDir::ScopedWorkDir() {
     namespace fs = std::filesystem;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,28 @@ protected:
     static unsigned short attrAt(int x, int y);
     static unsigned char charAt(int x, int y);
 };
+
+// The console's 80 x 60 text against tests/data/screens/<name>.txt, byte for byte.
+// ROBOTAS_UPDATE_SCREENS=1 stores the screen instead (review the diff).
+void expectScreen(const std::string& name, const std::string& text);
+void expectScreen(const std::string& name);  // the console as it is now
+
+// The console at every virtual pause that shows something new, and at the end:
+// a blinking warning is blank again once its pauses are over.
+class ScreenFilm {
+public:
+    ScreenFilm();
+    ~ScreenFilm();
+    std::string text() const;  // the screens, each after a line "-- pause --", then the last
+};
+
+// A call that ends the program, run in a child process: its exit status (1 also
+// when it ends by an exception) and the film of its console.
+struct EndedProgram {
+    int status = -1;
+    std::string screen;
+};
+EndedProgram runToProgramEnd(const std::function<void()>& call);
 
 // A folder of its own for a test, made the working directory for its lifetime.
 class ScopedWorkDir {
