@@ -76,8 +76,12 @@ TEST_F(FaceScreens, ProfileSteeringFollowsBothFacesMirroredOrNot) {
         EXPECT_EQ((std::vector<int>{servo_xk, servo_yk, servo_xd, servo_yd, servo_greitisX, servo_greitisY}),
                   (std::vector<int>{c.xk, c.yk, c.xd, c.yd, c.speedX, c.speedY}))
             << c.left << " " << c.right << (c.mirrored ? " mirrored" : "");
-        if (c.left.width > 10) EXPECT_EQ(servo_xksen, c.xk);
-        if (c.right.width > 10) EXPECT_EQ(servo_xdsen, c.xd);
+        if (c.left.width > 10) {
+            EXPECT_EQ(servo_xksen, c.xk);
+        }
+        if (c.right.width > 10) {
+            EXPECT_EQ(servo_xdsen, c.xd);
+        }
     }
 }
 
