@@ -7,6 +7,7 @@
 
 #include "faces/camera.h"
 #include "faces/imageutil.h"
+#include "faces/steering.h"
 #include "faces/veido_atpazinimas.h"
 #include "hardware/mechanika.h"
 #include "hardware/servo.h"
@@ -22,18 +23,9 @@ namespace {
 constexpr long long kFaceLostMs = 15000;   // nobody seen this long starts a look-around
 constexpr long long kNextLookMs = 7000;    // later look-arounds while still nobody is seen
 constexpr long long kTurnHintMs = 3000;    // the turn hint is spoken at most this often
-constexpr int kMinFaceWidth = 10;
 const char* const kRightWindow = "Desine";
 const char* const kLeftWindow = "Kaire";
 const cv::Rect kNoFace(-1, -1, -1, -1);
-
-// The faces of one frame; mirrored when they were found in the mirror images
-// (their x then counts in the mirror image).
-struct ProfileFaces {
-    cv::Rect right = kNoFace;
-    cv::Rect left = kNoFace;
-    bool mirrored = false;
-};
 
 struct ProfileMode {
     cv::CascadeClassifier cascade;
@@ -126,9 +118,9 @@ cv::Rect faceIn(const cv::Mat& grey, cv::CascadeClassifier& cascade) {
 
 // The right picture first, then its mirror image; the left picture is searched the
 // way the right one gave its face (the plain way when neither did).
-ProfileFaces findProfiles(ProfileMode& mode) {
+steering::FacePair findProfiles(ProfileMode& mode) {
     const cv::Mat right = greyOf(shownImg), left = greyOf(shownImg1);
-    ProfileFaces faces;
+    steering::FacePair faces{kNoFace, kNoFace};
     faces.right = faceIn(right, mode.cascade);
     if (faces.right.width > 0) {
         faces.left = faceIn(left, mode.cascade);
@@ -145,67 +137,18 @@ ProfileFaces findProfiles(ProfileMode& mode) {
 }
 
 // The k pair follows the left camera's face.
-bool followLeftProfile(const ProfileFaces& faces) {
-    const cv::Rect& L = faces.left;
-    const cv::Rect& R = faces.right;
-    if (L.width <= kMinFaceWidth) {
-        servo_yk = servo_yd.load();
-        servo_xk = (servo_xd.load() + servo_xksen.load()) / 2;
-        return false;
-    }
-    const int dy = aukstis / 2 - L.height / 2 - L.y;
-    if (std::abs(dy) > 20) {
-        if (dy < 0) {
-            servo_yk += 5 + L.y / 10;
-        } else {
-            servo_yk -= L.y / 10 + 5;
-        }
-    }
-    const int a = plotis - L.x;
-    const int b = a - L.width;
-    if (std::abs(b - R.x) > 30) {
-        const bool towardsRight = faces.mirrored ? b < R.x : b > R.x;
-        if (towardsRight) {
-            servo_xk += 3 + a / 12;
-        } else {
-            servo_xk -= 5 + a / 8;
-        }
-    }
-    servo_greitisX = std::abs(plotis / 2 - L.x) + 300;
-    servo_greitisY = std::abs(aukstis / 2 - L.y) + 200;
-    servo_xksen = servo_xk.load();
+bool followLeftProfile(const steering::FacePair& faces) {
+    if (!steering::followWithLeftPair(faces, {plotis, aukstis})) return false;
+    servo_greitisX = std::abs(plotis / 2 - faces.left.x) + 300;
+    servo_greitisY = std::abs(aukstis / 2 - faces.left.y) + 200;
     return true;
 }
 
 // The d pair follows the right camera's face.
-bool followRightProfile(const ProfileFaces& faces) {
-    const cv::Rect& L = faces.left;
-    const cv::Rect& R = faces.right;
-    if (R.width <= kMinFaceWidth) {
-        servo_yd = servo_yk.load();
-        servo_xd = (servo_xdsen.load() + servo_xk.load()) / 2;
-        return false;
-    }
-    const int dy = aukstis / 2 - R.height / 2 - R.y;
-    if (std::abs(dy) > 20) {
-        if (dy < 0) {
-            servo_yd += 5 + R.y / 10;
-        } else {
-            servo_yd -= R.y / 10 + 5;
-        }
-    }
-    const int a = plotis - L.x;
-    if (std::abs(a - L.width - R.x) > 30) {
-        const bool towardsLeft = faces.mirrored ? a > R.x + R.width : a < R.x + R.width;
-        if (towardsLeft) {
-            servo_xd -= R.x / 12 + 3;
-        } else {
-            servo_xd += 5 + R.x / 8;
-        }
-    }
-    servo_greitisX = std::abs(plotis / 2 - R.x) + 300;
-    servo_greitisY = std::abs(aukstis / 2 - R.y) + 200;
-    servo_xdsen = servo_xd.load();
+bool followRightProfile(const steering::FacePair& faces) {
+    if (!steering::followWithRightPair(faces, {plotis, aukstis})) return false;
+    servo_greitisX = std::abs(plotis / 2 - faces.right.x) + 300;
+    servo_greitisY = std::abs(aukstis / 2 - faces.right.y) + 200;
     return true;
 }
 
@@ -238,7 +181,7 @@ void processFrame(ProfileMode& mode) {
     shownImg1 = getCameraFrame1(kamera2);
     stretchToFullRange(shownImg);
     stretchToFullRange(shownImg1);
-    const ProfileFaces faces = findProfiles(mode);
+    const steering::FacePair faces = findProfiles(mode);
     if (followLeftProfile(faces)) mode.tFace = platform::nowMs();
     if (followRightProfile(faces)) {
         showFaceDistance(faces.right.width, faces.left.width);

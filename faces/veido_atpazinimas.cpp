@@ -10,6 +10,7 @@
 #include "faces/camera.h"
 #include "faces/eigenfaces.h"
 #include "faces/imageutil.h"
+#include "faces/steering.h"
 #include "hardware/mechanika.h"
 #include "hardware/servo.h"
 #include "objects/judesys.h"
@@ -34,7 +35,6 @@ constexpr long long kGreetingHoldMs = 2000;     // a greeting counts this much l
 constexpr long long kKeepNearestNameMs = 3000;  // an unknown face keeps the last name this long
 constexpr long long kAskAgainMs = 7000;         // an unknown face is asked again after this
 constexpr long long kLookAroundMs = 2000;        // the head settles after a look-around
-constexpr int kMinFaceWidth = 10;
 constexpr int kLastSearchStep = 4;
 constexpr int kMotionWatchMoves = 25;
 constexpr long kMotionWatchMs = 10000;
@@ -187,7 +187,7 @@ Recognition recogniseRightFace(RecognitionMode& mode, const cv::Mat& grey, const
     const long long now = platform::nowMs();
     if (now - mode.lastRecognitionTime <= kRecognitionPauseMs && ekranorezimas != 2) return result;
     mode.lastRecognitionTime = now;
-    if (right.width <= kMinFaceWidth) return result;
+    if (right.width <= steering::kMinFaceWidth) return result;
     const cv::Mat face = cropImage(grey, right);
     if (face.empty()) return result;
     cv::Mat equalised;
@@ -282,60 +282,16 @@ void showDisplayOffNotice() {
 }
 
 bool followLeftFace(const cv::Rect& left, const cv::Rect& right) {
-    if (left.width <= kMinFaceWidth) {
-        servo_yk = servo_yd.load();
-        servo_xk = (servo_xd.load() + servo_xksen.load()) / 2;
-        return false;
-    }
-    const int tilt = aukstis / 2 - left.height / 2 - left.y;
-    if (std::abs(tilt) > 20) {
-        if (tilt < 0) {
-            servo_yk += 5 + left.y / 10;
-        } else {
-            servo_yk -= 5 + left.y / 10;
-        }
-    }
-    const int fromRightEdge = plotis - left.x;
-    const int pan = fromRightEdge - left.width - right.x;
-    if (std::abs(pan) > 30) {
-        if (pan > 0) {
-            servo_xk += 3 + fromRightEdge / 12;
-        } else {
-            servo_xk -= 5 + fromRightEdge / 8;
-        }
-    }
+    if (!steering::followWithLeftPair({left, right}, {plotis, aukstis})) return false;
     servo_greitisX = std::abs(plotis - left.x) + 1000;
     servo_greitisY = left.y + 800;
-    servo_xksen = servo_xk.load();
     return true;
 }
 
 bool followRightFace(const cv::Rect& left, const cv::Rect& right) {
-    if (right.width <= kMinFaceWidth) {
-        servo_yd = servo_yk.load();
-        servo_xd = (servo_xk.load() + servo_xdsen.load()) / 2;
-        return false;
-    }
-    const int tilt = aukstis / 2 - right.height / 2 - right.y;
-    if (std::abs(tilt) > 20) {
-        if (tilt < 0) {
-            servo_yd += 5 + right.y / 10;
-        } else {
-            servo_yd -= 5 + right.y / 10;
-        }
-    }
-    const int fromRightEdge = plotis - left.x;
-    const int pan = fromRightEdge - left.width - right.x;
-    if (std::abs(pan) > 30) {
-        if (fromRightEdge < right.width + right.x) {
-            servo_xd -= 3 + right.x / 12;
-        } else {
-            servo_xd += 5 + right.x / 8;
-        }
-    }
+    if (!steering::followWithRightPair({left, right}, {plotis, aukstis})) return false;
     servo_greitisX = std::abs(right.x - plotis) / 2 + 600;
     servo_greitisY = right.y / 2 + 500;
-    servo_xdsen = servo_xd.load();
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "faces/camera.h"
+#include "faces/steering.h"
 #include "faces/veido_atpazinimas.h"
 #include "hardware/mechanika.h"
 #include "platform/clock.h"
@@ -166,21 +167,9 @@ void pruneChain(std::vector<int>& chain, std::size_t from, const std::vector<std
 // Turns the head towards a moving thing's box: one mechanics step, waited for.
 void turnHeadTo(const cv::Rect& box, int centreX) {
     const int dy = aukstis / 2 - box.y;
-    if (std::abs(dy) > 20) {
-        if (dy < 0) {
-            servo_yk += 5 + box.y / 8;
-        } else {
-            servo_yk -= 5 + box.y / 8;
-        }
-    }
+    steering::stepTarget(servo_yk, steering::kMotionTilt, dy, dy < 0, box.y);
     const int dx = plotis / 2 - centreX;
-    if (std::abs(dx) > 20) {
-        if (dx > 0) {
-            servo_xk += 5 + centreX / 4;
-        } else {
-            servo_xk -= 5 + centreX / 4;
-        }
-    }
+    steering::stepTarget(servo_xk, steering::kMotionPan, dx, dx > 0, centreX);
     servo_greitisX = std::abs(plotis / 2 - centreX) / 4 + 300;
     servo_greitisY = std::abs(box.y - aukstis / 2) / 4 + 200;
     servo_x = servo_xk.load();

@@ -287,19 +287,4 @@ TEST_F(FaceRecognitionSteps, SpokenNameLosesOnlyItsIdDigitsAndReachesTheSynthesi
     EXPECT_EQ(argv.back(), "_Ona; rm -rf x");
 }
 
-TEST_F(FaceRecognitionSteps, CameraWithoutAFaceCopiesTheOtherCamerasTarget) {
-    servo_xd = 1500;
-    servo_yd = 1700;
-    servo_xksen = 1300;
-    EXPECT_FALSE(followLeftFace(cv::Rect(-1, -1, -1, -1), cv::Rect(-1, -1, -1, -1)));
-    EXPECT_EQ(servo_yk, 1700);
-    EXPECT_EQ(servo_xk, 1400);
-    // A face whose centre is exactly 20 pixels above the middle does not tilt.
-    servo_yk = 1850;
-    EXPECT_TRUE(followLeftFace(cv::Rect(150, 50, 20, 100), cv::Rect(150, 50, 20, 100)));
-    EXPECT_EQ(servo_yk, 1850);
-    EXPECT_TRUE(followLeftFace(cv::Rect(150, 49, 20, 100), cv::Rect(150, 49, 20, 100)));
-    EXPECT_EQ(servo_yk, 1850 - 5 - 4);
-}
-
 }  // namespace
