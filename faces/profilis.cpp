@@ -38,12 +38,9 @@ void speak(const char* commandLine) { platform::WinExec(commandLine, 1); }
 void showKeyHelp() {
     gf.clrscr();
     gf.setColor(0x80);
-    gf.showRightSide(" Rezoliucija : ", true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    for (const char* line : {" [m]   -  i pagrindini meniu", " [s]   - (x,y) akys i centra",
-                             " [e]   - ijungti/isjungti vaizda", " []- ", " []- "}) {
-        gf.showRightSide(line, false);
-    }
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeOnly,
+                   {" [m]   -  i pagrindini meniu", " [s]   - (x,y) akys i centra", " [e]   - ijungti/isjungti vaizda",
+                    " []- ", " []- "});
 }
 
 // False when m was pressed before the mode started.

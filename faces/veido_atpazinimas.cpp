@@ -70,13 +70,10 @@ void speak(const std::string& commandLine) { platform::WinExec(commandLine, 1); 
 void showKeyHelp() {
     gf.clrscr();
     gf.setColor(128);
-    gf.showRightSide(" Rezoliucija : ", true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    for (const char* line : {" [m]   - uzdaryti 'Roboto' programa", "   ir iskviesti pagrindini meniu",
-                             " [s]   - (x , y) servus i centra", " [e]   - kameru langu vaizdas",
-                             " [f]   - rodyti kameru vaizda", " [n]   - isjungti kameru vaizda", " []- "}) {
-        gf.showRightSide(line, false);
-    }
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeOnly,
+                   {" [m]   - uzdaryti 'Roboto' programa", "   ir iskviesti pagrindini meniu",
+                    " [s]   - (x , y) servus i centra", " [e]   - kameru langu vaizdas", " [f]   - rodyti kameru vaizda",
+                    " [n]   - isjungti kameru vaizda", " []- "});
 }
 
 // Without its database or its cascade the robot cannot recognise anybody.

@@ -1,9 +1,6 @@
 #include "hardware/panels.h"
 
-#include <opencv2/core/version.hpp>
-
 #include <cstdio>
-#include <initializer_list>
 
 #include "hardware/chassis.h"
 #include "hardware/eprodas.h"
@@ -29,16 +26,9 @@ void openPanel(const char* pinHelp) {
     plotis = 320;
     aukstis = 240;
     gf.clrscr();
-    // The numbers are printed behind the box text, not through it: the box writer
-    // would double the blanks between them.
-    gf.showRightSide(" Rezoliucija : ", true, true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    gf.showRightSide(" ", false, true);
-    gf.printf("OpenCV  %s (%d.%d.%d)\n", CV_VERSION, CV_MAJOR_VERSION, CV_MINOR_VERSION, CV_SUBMINOR_VERSION);
-    for (const char* help : {" [m] - uzdaryti 'Roboto' programa", " [q]   - Aukstyn", " [a]   - Zemyn",
-                             " [<]   - Kairen", " [>]   - Desinin", " [s]   - (x , y) servo i centra", pinHelp,
-                             " []- ", " []- "})
-        gf.showRightSide(help, false, true);
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeAndLibrary,
+                   {" [m] - uzdaryti 'Roboto' programa", " [q]   - Aukstyn", " [a]   - Zemyn", " [<]   - Kairen",
+                    " [>]   - Desinin", " [s]   - (x , y) servo i centra", pinHelp, " []- ", " []- "});
 }
 
 void showCameras() {

@@ -98,12 +98,10 @@ void openSearchWindows() {
 void showSearchHelp() {
     gf.clrscr();
     gf.setColor(0x80);
-    gf.showRightSide(" Rezoliucija : ", true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    for (const char* line : {" [m]   - uzdaryti  programa", "ir iskviesti pagrindini meniu",
-                             " [s]   - (x , y) servus i centra", " [e]   - kameru langu vaizdas",
-                             " [f]   - rodyti kameru vaizda", " [n]   - isjungti kameru vaizda", " []- "})
-        gf.showRightSide(line, false);
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeOnly,
+                   {" [m]   - uzdaryti  programa", "ir iskviesti pagrindini meniu", " [s]   - (x , y) servus i centra",
+                    " [e]   - kameru langu vaizdas", " [f]   - rodyti kameru vaizda", " [n]   - isjungti kameru vaizda",
+                    " []- "});
 }
 
 KnownObject learnObject(const cv::Mat& grey, const SurfParams& params) {

@@ -135,14 +135,9 @@ struct ExtractionState {
 
 void showExtractionHelp() {
     gf.clrscr();
-    gf.showRightSide(" Rezoliucija : ", true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    gf.showRightSide(" ", false);
-    gf.printf("OpenCV  %s (%d.%d.%d)\n", CV_VERSION, CV_VERSION_MAJOR, CV_VERSION_MINOR, CV_VERSION_REVISION);
-    for (const char* line : {" [m] - uzdaryti  programa", " [q]   - Aukstyn", " [a]   - Zemyn", " [<]   - Kairen",
-                             " [>]   - Desinin", "", " [f]   - fono uzfiksavimas", " [d]   - daikto isskirimas",
-                             " [ ]    "})
-        gf.showRightSide(line, false);
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeAndLibrary,
+                   {" [m] - uzdaryti  programa", " [q]   - Aukstyn", " [a]   - Zemyn", " [<]   - Kairen",
+                    " [>]   - Desinin", "", " [f]   - fono uzfiksavimas", " [d]   - daikto isskirimas", " [ ]    "});
 }
 
 void nudgeHead(std::atomic<int>& servo, int step) {

@@ -38,15 +38,9 @@ void runMechanicsStep() {
 
 void showTrackingHelp() {
     gf.clrscr();
-    gf.showRightSide(" Rezoliucija : ", true, true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    gf.showRightSide(" ", false, true);
-    gf.printf("OpenCV  %s (%d.%d.%d)\n", CV_VERSION, CV_VERSION_MAJOR, CV_VERSION_MINOR,
-              CV_VERSION_REVISION);
-    for (const char* line : {" [m] - uzdaryti 'Roboto' programa", " [r]   - auto tasku sekimas",
-                             " [c]   - trinti pasirinkima", " [n]   - naktinis rez",
-                             " Pasirinkti sekimo taska pele "})
-        gf.showRightSide(line, false, true);
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeAndLibrary,
+                   {" [m] - uzdaryti 'Roboto' programa", " [r]   - auto tasku sekimas", " [c]   - trinti pasirinkima",
+                    " [n]   - naktinis rez", " Pasirinkti sekimo taska pele "});
 }
 
 cv::Point selectionOrigin;

@@ -1,5 +1,7 @@
 #include "shell/f_graph.h"
 
+#include <opencv2/core/version.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -222,6 +224,18 @@ bool f_graph::showTextInBox(const char* text, bool clear, bool paging, int x1, i
 
 bool f_graph::showRightSide(const char* text, bool clear, bool /*ignored*/) {
     return showTextInBox(text, clear, true, 29, 10, 73, 30);
+}
+
+void f_graph::showKeyHelp(int width, int height, HelpHeading heading, std::initializer_list<const char*> keys) {
+    // The numbers are printed behind the box lines, not through them: the box
+    // writer would double the blanks between them.
+    showRightSide(" Rezoliucija : ", true);
+    printf(" %dx%d.", width, height);
+    if (heading == SizeAndLibrary) {
+        showRightSide(" ", false);
+        printf("OpenCV  %s (%d.%d.%d)\n", CV_VERSION, CV_VERSION_MAJOR, CV_VERSION_MINOR, CV_VERSION_REVISION);
+    }
+    for (const char* key : keys) showRightSide(key, false);
 }
 
 void f_graph::showLeftSide(const char* text, bool clear) {

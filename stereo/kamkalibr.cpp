@@ -28,14 +28,9 @@ struct AlignmentTrackbars {
 
 void showAlignmentHelp() {
     gf.clrscr();
-    gf.showRightSide(" Rezoliucija : ", true, true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    gf.showRightSide(" ", false, true);
-    gf.printf("OpenCV  %s (%d.%d.%d)\n", CV_VERSION, CV_VERSION_MAJOR, CV_VERSION_MINOR,
-              CV_VERSION_REVISION);
-    for (const char* line : {" [m] - uzdaryti  programa", " [q]   - Aukstyn", " [a]   - Zemyn",
-                             " [<]   - Kairen", " [>]   - Desinin"})
-        gf.showRightSide(line, false, true);
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeAndLibrary,
+                   {" [m] - uzdaryti  programa", " [q]   - Aukstyn", " [a]   - Zemyn", " [<]   - Kairen",
+                    " [>]   - Desinin"});
 }
 
 void moveHeadByKey(int key) {
