@@ -100,8 +100,6 @@ void saveFloatImage(const std::string& filename, const cv::Mat& src) {
 
 namespace {
 
-const cv::Rect kNoFace(-1, -1, -1, -1);
-
 cv::Rect largestOf(const std::vector<cv::Rect>& faces) {
     cv::Rect biggest = kNoFace;
     for (const cv::Rect& face : faces)

@@ -23,9 +23,6 @@ namespace {
 constexpr long long kFaceLostMs = 15000;   // nobody seen this long starts a look-around
 constexpr long long kNextLookMs = 7000;    // later look-arounds while still nobody is seen
 constexpr long long kTurnHintMs = 3000;    // the turn hint is spoken at most this often
-const char* const kRightWindow = "Desine";
-const char* const kLeftWindow = "Kaire";
-const cv::Rect kNoFace(-1, -1, -1, -1);
 
 struct ProfileMode {
     cv::CascadeClassifier cascade;
@@ -190,8 +187,8 @@ void processFrame(ProfileMode& mode) {
         gf.printAt(7, 46, "%25s", "");
     }
     if (ekranorezimas > 0) {
-        if (!shownImg.empty()) ui::show(kRightWindow, shownImg);
-        if (!shownImg1.empty()) ui::show(kLeftWindow, shownImg1);
+        if (!shownImg.empty()) ui::show(ui::kRightWindow, shownImg);
+        if (!shownImg1.empty()) ui::show(ui::kLeftWindow, shownImg1);
     }
 }
 

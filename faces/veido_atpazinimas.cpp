@@ -38,8 +38,6 @@ constexpr long long kLookAroundMs = 2000;        // the head settles after a loo
 constexpr int kLastSearchStep = 4;
 constexpr int kMotionWatchMoves = 25;
 constexpr long kMotionWatchMs = 10000;
-const char* const kRightWindow = "Desine";
-const char* const kLeftWindow = "Kaire";
 const char* const kUnknownName = "Nezinomas";
 const char* const kAsked = "nepazistu";
 const cv::Scalar kGreen(0, 255, 0), kYellow(0, 255, 255), kRed(0, 0, 255);
@@ -97,8 +95,8 @@ void enter(RecognitionMode& mode) {
     faceHeight = pAvgTrainImg.rows;
     mode.projection.assign(static_cast<std::size_t>(std::max(nEigens, 0)), 0.0f);
     if (ekranorezimas == 0) showDisplayOffNotice();
-    ui::resizeWindow(kLeftWindow, plotis, aukstis);
-    ui::resizeWindow(kRightWindow, plotis, aukstis);
+    ui::resizeWindow(ui::kLeftWindow, plotis, aukstis);
+    ui::resizeWindow(ui::kRightWindow, plotis, aukstis);
     if (!mode.cascade.load(platform::findDataFile(veidasCascadeFilename))) {
         endProgram("KLAIDA  : Negaliu isvesti Haar cascade veido detektavimo klasifikatoriu ");
     }
@@ -173,7 +171,7 @@ cv::Mat greyOf(const cv::Mat& frame) {
 }
 
 cv::Rect faceIn(const cv::Mat& grey, cv::CascadeClassifier& cascade) {
-    if (grey.empty()) return cv::Rect(-1, -1, -1, -1);
+    if (grey.empty()) return kNoFace;
     return detectFaceInImage(grey, cascade);
 }
 
@@ -225,8 +223,8 @@ void showResult(RecognitionMode& mode, const Recognition& result, const cv::Rect
 
 void showFrames() {
     if (ekranorezimas <= 0) return;
-    if (!shownImg.empty()) ui::show(kRightWindow, shownImg);
-    if (!shownImg1.empty()) ui::show(kLeftWindow, shownImg1);
+    if (!shownImg.empty()) ui::show(ui::kRightWindow, shownImg);
+    if (!shownImg1.empty()) ui::show(ui::kLeftWindow, shownImg1);
 }
 
 // Grabs both cameras, follows the faces and recognises the right camera's face.
@@ -274,8 +272,8 @@ void showDisplayOffNotice() {
     cv::putText(picture, "Vaizdas isjungtas", cv::Point(10, 60), kItalicPlain, 2.0, kRed, 1, lineType);
     cv::putText(picture, "Didesnis greitis", cv::Point(10, 120), kItalicPlain, 2.0, kRed, 1, lineType);
     cv::putText(picture, "Maziau resursu", cv::Point(10, 180), kItalicPlain, 2.0, kRed, 1, lineType);
-    ui::show(kRightWindow, picture);
-    ui::show(kLeftWindow, picture);
+    ui::show(ui::kRightWindow, picture);
+    ui::show(ui::kLeftWindow, picture);
 }
 
 bool followLeftFace(const cv::Rect& left, const cv::Rect& right) {

@@ -10,7 +10,6 @@ std::atomic<int> Status{0};
 
 namespace {
 
-constexpr int kPortB = 1;
 std::atomic<long long> pulseStart{0};  // clock of the last lowering
 
 // Lowers a high pin and starts the pulse.

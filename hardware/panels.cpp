@@ -14,9 +14,7 @@ unsigned char eProInputE = 0, eProInputD = 0;
 
 namespace {
 
-constexpr unsigned short kNormal = 128, kGreen = 32, kLampOn = 96, kLampOff = 64;
-constexpr int kHeadStep = 10;
-constexpr int kPortB = 1, kPortD = 3, kPortE = 4;
+constexpr unsigned short kLampOn = 96, kLampOff = 64;
 constexpr int kBoardErrorShowMs = 2000;
 
 RightFrameGetter rightFrames = nullptr;
@@ -36,14 +34,14 @@ void showCameras() {
     if (leftFrames) ui::show("Desine", leftFrames(kamera2));
 }
 
-// The head keys of both panels: , . q a move by 10, s centres at full speed.
+// The head keys of both panels: , . q a move by a step, s centres at full speed.
 // False when the key m ends the panel.
 bool handleHeadKey(int key) {
     switch (key) {
-        case ',': servo_x -= kHeadStep; akys_servo(); break;
-        case '.': servo_x += kHeadStep; akys_servo(); break;
-        case 'q': servo_y -= kHeadStep; akys_servo(); break;
-        case 'a': servo_y += kHeadStep; akys_servo(); break;
+        case ',': servo_x -= kHeadKeyStep; akys_servo(); break;
+        case '.': servo_x += kHeadKeyStep; akys_servo(); break;
+        case 'q': servo_y -= kHeadKeyStep; akys_servo(); break;
+        case 'a': servo_y += kHeadKeyStep; akys_servo(); break;
         case 'm': return false;
         case 's':
             centreAllServoVariables();
@@ -99,11 +97,11 @@ void showPortE() {
         drawBit(lamp.digitX, 35, eProInputE, lamp.bit);
         gf.setColor((eProInputE >> lamp.bit & 1) ? kLampOn : kLampOff);
         gf.printAt(lamp.blockX, lamp.blockY, "   ");
-        gf.setColor(kNormal);
+        gf.setColor(f_graph::kNormal);
     }
-    gf.setColor(kGreen);
+    gf.setColor(f_graph::kGreen);
     gf.printAt(29, 52, "PRIEKIS");
-    gf.setColor(kNormal);
+    gf.setColor(f_graph::kNormal);
 }
 
 void showPortD() {

@@ -216,10 +216,10 @@ cv::Mat daikto_isskyrimas() {
         state.frame = getCameraFrame1(kamera2);
         const bool skipSideKeys = objectmodes::voiceDrivenKeys(start);
         const int key = keyPressed & 0xFF;
-        if (!skipSideKeys && key == ',') nudgeHead(servo_x, -10);
-        if (!skipSideKeys && key == '.') nudgeHead(servo_x, 10);
-        if (key == 'q') nudgeHead(servo_y, -10);
-        if (key == 'a') nudgeHead(servo_y, 10);
+        if (!skipSideKeys && key == ',') nudgeHead(servo_x, -kHeadKeyStep);
+        if (!skipSideKeys && key == '.') nudgeHead(servo_x, kHeadKeyStep);
+        if (key == 'q') nudgeHead(servo_y, -kHeadKeyStep);
+        if (key == 'a') nudgeHead(servo_y, kHeadKeyStep);
         if (key == 'f') captureBackground(state);
         if (key == 'd') extractObjectFromCamera(state);
         if ((keyPressed & 0xFF) == 'm') break;

@@ -27,7 +27,6 @@ constexpr int kGradientAperture = 3;
 constexpr double kSegmentThreshold = 0.5;
 constexpr int kMinSegmentSides = 100;       // width + height of a segment worth drawing
 constexpr double kMinMovingShare = 0.05;    // share of a region's pixels that must move
-const char* const kLeftWindow = "Kaire";
 
 // The last four grey frames and the history built from them; lives for the whole
 // run and starts afresh when the frame size changes.
@@ -205,7 +204,7 @@ void followMovingThings(MotionWatch& watch, cv::Mat& frame) {
 void showCount(const MotionWatch& watch, cv::Mat& frame) {
     cv::putText(frame, std::to_string(watch.count), cv::Point(10, 20), cv::FONT_HERSHEY_SIMPLEX, 0.8,
                 cv::Scalar(0, 0, 255), 2, cv::LINE_8);
-    if (ekranorezimas > 0) ui::show(kLeftWindow, frame);
+    if (ekranorezimas > 0) ui::show(ui::kLeftWindow, frame);
 }
 
 }  // namespace
@@ -244,7 +243,7 @@ int judesys1(int /*unused*/) {
             if (picture.size() != frame.size()) picture = cv::Mat::zeros(frame.size(), CV_8UC3);
             update_mhi(frame, picture, 30);
             cv::addWeighted(frame, 0.6, picture, 0.4, 0.0, picture);
-            ui::show(kLeftWindow, picture);
+            ui::show(ui::kLeftWindow, picture);
         }
         if (ui::waitKey(1) >= 0) break;
     }
@@ -259,7 +258,7 @@ void judesys(int maxCount, long timeLimit) {
     if (ekranorezimas == 0) {
         showDisplayOffNotice();
     } else {
-        ui::resizeWindow(kLeftWindow, plotis, aukstis);
+        ui::resizeWindow(ui::kLeftWindow, plotis, aukstis);
     }
     while (!watchIsOver(watch)) {
         shownImg1 = getCameraFrame1(kamera2);

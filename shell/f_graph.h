@@ -17,6 +17,8 @@ extern int countLine;  // last row showTextInBox wrote on; continues on the next
 class f_graph {
 public:
     enum CursorMode { Normal = 0, Hidden = 1, Solid = 2 };
+    // The status colours: plain text, and a report that went well or failed.
+    static constexpr unsigned short kNormal = 128, kGreen = 32, kRed = 192;
 
     f_graph();
 

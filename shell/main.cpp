@@ -19,8 +19,6 @@
 
 namespace {
 
-constexpr int kRecogniserPort = 10500;
-
 void wireDevices(RobotModes& modes) {
     modes.connectRecogniser = [] { return do_connect("localhost", kRecogniserPort); };
     modes.pauseRecogniser = [] { komanda_pause_recog(prisijungimas); };

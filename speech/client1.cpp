@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr int kRecogniserPort = 10500;  // the recogniser listens here, whatever the caller asks
 constexpr int kSelectWaitMs = 50;
 constexpr int kServerMissingPauseMs = 3000;  // time to read the "start the server" advice
 

@@ -11,8 +11,6 @@
 
 namespace {
 
-constexpr int kServoStep = 10;
-
 // Trackbar callbacks: the loop reads the trackbar variables itself.
 void myTrackbarkameruindelis(int, void*) {}
 void myTrackbarryskumas(int, void*) {}
@@ -34,10 +32,10 @@ void showAlignmentHelp() {
 }
 
 void moveHeadByKey(int key) {
-    if (key == ',') servo_x -= kServoStep;
-    if (key == '.') servo_x += kServoStep;
-    if (key == 'q') servo_y -= kServoStep;
-    if (key == 'a') servo_y += kServoStep;
+    if (key == ',') servo_x -= kHeadKeyStep;
+    if (key == '.') servo_x += kHeadKeyStep;
+    if (key == 'q') servo_y -= kHeadKeyStep;
+    if (key == 'a') servo_y += kHeadKeyStep;
     if (key == ',' || key == '.' || key == 'q' || key == 'a') akys_servo();
 }
 
