@@ -16,6 +16,7 @@
 #include "faces/storage_reader.h"
 #include "shell/config.h"
 #include "shell/f_graph.h"
+#include "shell/program_end.h"
 
 std::vector<cv::Mat> faceImgArr;
 cv::Mat personNumTruthMat;
@@ -430,7 +431,7 @@ cv::Mat retrainOnline() {
     cv::Mat trainPersonNumMat;
     if (!loadTrainingData(trainPersonNumMat)) {
         gf.footerLine("KLAIDA ivedimasiscam(): Negaliu ivesti treniravimo duomenu!");
-        std::exit(1);
+        throw ProgramEnd{1};
     }
     return trainPersonNumMat;
 }

@@ -9,6 +9,7 @@
 
 #include "faces/statistics.h"
 #include "shell/f_graph.h"
+#include "shell/program_end.h"
 
 int detectfacetime = 0;
 
@@ -72,7 +73,7 @@ cv::Mat cropImage(const cv::Mat& img, const cv::Rect& region) {
         gf.footerLine("KLAIDA cropImage: Nezinomas vaizdo gylis");
         gf.printf(" %d", iplDepth(img.depth()));
         gf.printf(" given in cropImage() instead of 8 bits per pixel.");
-        std::exit(1);
+        throw ProgramEnd{1};
     }
     const cv::Rect inside = region & cv::Rect(0, 0, img.cols, img.rows);
     if (inside.empty()) return cv::Mat();
@@ -83,7 +84,7 @@ cv::Mat resizeImage(const cv::Mat& src, int newWidth, int newHeight) {
     if (newWidth <= 0 || newHeight <= 0 || src.empty() || src.cols <= 0 || src.rows <= 0) {
         gf.showRightSide("KLAIDA: resizeImage: Blogas paveikslelio dydis", false);
         gf.printf("%dx%d", newWidth, newHeight);
-        std::exit(1);
+        throw ProgramEnd{1};
     }
     const cv::Mat whole = wholePicture(src);
     const bool growsBothWays = newWidth > whole.cols && newHeight > whole.rows;

@@ -22,6 +22,7 @@
 #include "platform/ui.h"
 #include "shell/config.h"
 #include "shell/f_graph.h"
+#include "shell/program_end.h"
 
 namespace {
 
@@ -117,7 +118,7 @@ std::string readWholeFile(std::FILE* file) {
 [[noreturn]] void endWithoutIdFile() {
     gf.printAt(7, 40, "Negaliu atidaryti failo");
     platform::sleepMs(2000);
-    std::exit(1);
+    throw ProgramEnd{1};
 }
 
 // The content of allinone.TXT, creating the file when it is missing.
@@ -332,7 +333,7 @@ cv::Mat processFrame(Enrolment& enrolment, const cv::Mat& frame) {
     cv::equalizeHist(sized, equalised);
     if (equalised.empty()) {
         gf.showRightSide("KLAIDA ivedimasiscam(): Neturiu pavyzdzio paveikslelio!", false);
-        std::exit(1);
+        throw ProgramEnd{1};
     }
     showNearestPerson(enrolment, equalised);
     if (enrolment.capturing) captureFace(enrolment, equalised);
@@ -366,7 +367,7 @@ void setUp(Enrolment& enrolment) {
         gf.showRightSide("KLAIDA : Negaliu ivesti veido Haar cascade duom. klasifikatoriaus:", false);
         gf.printf(" '%s'", veidasCascadeFilename);
         platform::sleepMs(2000);
-        std::exit(1);
+        throw ProgramEnd{1};
     }
 }
 

@@ -17,6 +17,7 @@
 #include "platform/ui.h"
 #include "shell/config.h"
 #include "shell/f_graph.h"
+#include "shell/program_end.h"
 
 namespace {
 
@@ -55,7 +56,7 @@ bool enter(ProfileMode& mode) {
         gf.gotoxy(7, 40);
         gf.warning("KLAIDA  : Negaliu isvesti Haar cascade veido detektavimo klasifikatoriu ");
         gf.wait(1000);
-        std::exit(1);
+        throw ProgramEnd{1};
     }
     return (keyPressed & 0xFF) != 'm';
 }

@@ -20,6 +20,7 @@
 #include "platform/ui.h"
 #include "shell/config.h"
 #include "shell/f_graph.h"
+#include "shell/program_end.h"
 
 cv::Mat shownImg;
 cv::Mat shownImg1;
@@ -79,7 +80,7 @@ void showKeyHelp() {
     gf.gotoxy(7, 40);
     gf.warning(warning);
     gf.wait(1000);
-    std::exit(1);
+    throw ProgramEnd{1};
 }
 
 void enter(RecognitionMode& mode) {

@@ -5,12 +5,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/terminal.h"
+#include "shell/program_end.h"
 
 int countLine = 7;
 f_graph gf;
@@ -31,11 +33,15 @@ const char* const kNextPageText = "Press any key to go to the next page";
 // Remembers the cursor and puts it back when the operation ends.
 class CursorKeeper {
 public:
-    CursorKeeper() : x_(term().col()), y_(term().row()) {}
-    ~CursorKeeper() { term().moveTo(x_, y_); }
+    CursorKeeper() : x_(term().col()), y_(term().row()), exceptions_(std::uncaught_exceptions()) {}
+    // The program's end leaves the cursor where the cut-short operation had it.
+    ~CursorKeeper() {
+        if (std::uncaught_exceptions() == exceptions_) term().moveTo(x_, y_);
+    }
 
 private:
     int x_, y_;
+    int exceptions_;
 };
 
 }  // namespace
@@ -134,7 +140,7 @@ void f_graph::checkLineLength(const char* text, int messageX, int messageY) {
     if (std::strlen(text) <= kMaxLineLength) return;
     printAt(messageX, messageY, "%s", kTooLongText);
     platform::_getch();
-    std::exit(1);
+    throw ProgramEnd{1};
 }
 
 void f_graph::headerLine(const char* text) {

@@ -13,6 +13,7 @@
 #include "shell/config.h"
 #include "shell/menu.h"
 #include "shell/modes.h"
+#include "shell/program_end.h"
 #include "shell/startup.h"
 #include "speech/speech.h"
 #include "stereo/stereo_modes.h"
@@ -77,5 +78,9 @@ int main() {
     wireDevices(modes);
     wireModes(modes);
     readFaceStatistics = currentFaceStatistics;
-    return robotasMain();
+    try {
+        return robotasMain();
+    } catch (const ProgramEnd& end) {
+        return end.status;
+    }
 }

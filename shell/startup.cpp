@@ -18,6 +18,7 @@
 #include "shell/f_graph.h"
 #include "shell/menu.h"
 #include "shell/modes.h"
+#include "shell/program_end.h"
 
 namespace {
 
@@ -142,11 +143,7 @@ void meniupabaiga() {
     gf.setColor(7);
     gf.gotoxy(1, 60);
     platform::restoreTerminalMode();
-    if (modes.exitProcess) {
-        modes.exitProcess(1);
-        return;
-    }
-    std::exit(1);
+    throw ProgramEnd{1};
 }
 
 void perkrautiInterfeisus() {

@@ -14,6 +14,7 @@
 #include "platform/runner.h"
 #include "platform/socket.h"
 #include "shell/f_graph.h"
+#include "shell/program_end.h"
 
 namespace {
 
@@ -112,7 +113,7 @@ int uploadGrammar(int sd, const char* command, const char* prefix) {
 
 [[noreturn]] void lineTooLong(int size) {
     std::fprintf(stderr, "Error: do_receive: line too long (> %d)\n", size);
-    std::exit(1);
+    throw ProgramEnd{1};
 }
 
 // Keyboard commands, compared whole and case-sensitive in this order.
