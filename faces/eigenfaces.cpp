@@ -14,6 +14,7 @@
 #include "faces/storage_reader.h"
 #include "platform/datafiles.h"
 #include "shell/console/f_graph.h"
+#include "shell/console/program_end.h"
 
 std::vector<cv::Mat> faceImgArr;
 cv::Mat personNumTruthMat;
@@ -435,7 +436,7 @@ cv::Mat retrainOnline() {
     cv::Mat trainPersonNumMat;
     if (!loadTrainingData(trainPersonNumMat)) {
         gf.footerLine("KLAIDA ivedimasiscam(): Negaliu ivesti treniravimo duomenu!");
-        std::exit(1);
+        throw ProgramEnd{1};
     }
     return trainPersonNumMat;
 }

@@ -22,6 +22,7 @@
 #include "platform/keys.h"
 #include "platform/ui.h"
 #include "shell/console/f_graph.h"
+#include "shell/console/program_end.h"
 
 namespace {
 
@@ -110,7 +111,7 @@ bool readAnswer(const char* prompt, std::string& answer) {
 [[noreturn]] void endWithoutIdFile() {
     gf.printAt(7, 40, "Negaliu atidaryti failo");
     platform::sleepMs(2000);
-    std::exit(1);
+    throw ProgramEnd{1};
 }
 
 // The content of allinone.TXT, creating the file when it is missing.
@@ -312,7 +313,7 @@ cv::Mat processFrame(Enrolment& enrolment, const cv::Mat& frame) {
     cv::equalizeHist(sized, equalised);
     if (equalised.empty()) {
         gf.showRightSide("KLAIDA ivedimasiscam(): Neturiu pavyzdzio paveikslelio!", false);
-        std::exit(1);
+        throw ProgramEnd{1};
     }
     showNearestPerson(enrolment, equalised);
     if (enrolment.capturing) captureFace(enrolment, equalised);
@@ -346,7 +347,7 @@ void setUp(Enrolment& enrolment) {
         gf.showRightSide("KLAIDA : Negaliu ivesti veido Haar cascade duom. klasifikatoriaus:", false);
         gf.printf(" '%s'", veidasCascadeFilename);
         platform::sleepMs(2000);
-        std::exit(1);
+        throw ProgramEnd{1};
     }
 }
 

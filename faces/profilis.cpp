@@ -15,14 +15,13 @@
 #include "platform/ui.h"
 #include "faces/eigenfaces.h"
 #include "shell/console/f_graph.h"
+#include "shell/console/program_end.h"
 
 namespace {
 
 constexpr long long kFaceLostMs = 15000;   // nobody seen this long starts a look-around
 constexpr long long kNextLookMs = 7000;    // later look-arounds while still nobody is seen
 constexpr long long kTurnHintMs = 3000;    // the turn hint is spoken at most this often
-constexpr int kMinFaceWidth = 10;
-const cv::Rect kNoFace(-1, -1, -1, -1);
 
 struct ProfileMode {
     cv::CascadeClassifier cascade;
@@ -35,12 +34,9 @@ void speak(const char* commandLine) { platform::WinExec(commandLine, 1); }
 void showKeyHelp() {
     gf.clrscr();
     gf.setColor(0x80);
-    gf.showRightSide(" Rezoliucija : ", true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    for (const char* line : {" [m]   -  i pagrindini meniu", " [s]   - (x,y) akys i centra",
-                             " [e]   - ijungti/isjungti vaizda", " []- ", " []- "}) {
-        gf.showRightSide(line, false);
-    }
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeOnly,
+                   {" [m]   -  i pagrindini meniu", " [s]   - (x,y) akys i centra", " [e]   - ijungti/isjungti vaizda",
+                    " []- ", " []- "});
 }
 
 // False when m was pressed before the mode started.
@@ -58,7 +54,7 @@ bool enter(ProfileMode& mode) {
         gf.gotoxy(7, 40);
         gf.warning("KLAIDA  : Negaliu isvesti Haar cascade veido detektavimo klasifikatoriu ");
         gf.wait(1000);
-        std::exit(1);
+        throw ProgramEnd{1};
     }
     return (keyPressed & 0xFF) != 'm';
 }
@@ -115,9 +111,9 @@ cv::Rect faceIn(const cv::Mat& grey, cv::CascadeClassifier& cascade) {
 
 // The right picture first, then its mirror image; the left picture is searched the
 // way the right one gave its face (the plain way when neither did).
-ProfileFaces findProfiles(ProfileMode& mode) {
+steering::FacePair findProfiles(ProfileMode& mode) {
     const cv::Mat right = greyOf(shownImg), left = greyOf(shownImg1);
-    ProfileFaces faces;
+    steering::FacePair faces{kNoFace, kNoFace};
     faces.right = faceIn(right, mode.cascade);
     if (faces.right.width > 0) {
         faces.left = faceIn(left, mode.cascade);
@@ -162,7 +158,7 @@ void processFrame(ProfileMode& mode) {
     shownImg1 = getCameraFrame1(kamera2);
     stretchToFullRange(shownImg);
     stretchToFullRange(shownImg1);
-    const ProfileFaces faces = findProfiles(mode);
+    const steering::FacePair faces = findProfiles(mode);
     if (followLeftProfile(faces)) mode.tFace = platform::nowMs();
     if (followRightProfile(faces)) {
         showFaceDistance(faces.right.width, faces.left.width);
@@ -174,75 +170,26 @@ void processFrame(ProfileMode& mode) {
         gf.printAt(7, 46, "%25s", "");
     }
     if (ekranorezimas > 0) {
-        if (!shownImg.empty()) ui::show(kRightWindow, shownImg);
-        if (!shownImg1.empty()) ui::show(kLeftWindow, shownImg1);
+        if (!shownImg.empty()) ui::show(ui::kRightWindow, shownImg);
+        if (!shownImg1.empty()) ui::show(ui::kLeftWindow, shownImg1);
     }
 }
 
 }  // namespace
 
 // The k pair follows the left camera's face.
-bool followLeftProfile(const ProfileFaces& faces) {
-    const cv::Rect& L = faces.left;
-    const cv::Rect& R = faces.right;
-    if (L.width <= kMinFaceWidth) {
-        servo_yk = servo_yd.load();
-        servo_xk = (servo_xd.load() + servo_xksen.load()) / 2;
-        return false;
-    }
-    const int dy = aukstis / 2 - L.height / 2 - L.y;
-    if (std::abs(dy) > 20) {
-        if (dy < 0) {
-            servo_yk += 5 + L.y / 10;
-        } else {
-            servo_yk -= L.y / 10 + 5;
-        }
-    }
-    const int a = plotis - L.x;
-    const int b = a - L.width;
-    if (std::abs(b - R.x) > 30) {
-        const bool towardsRight = faces.mirrored ? b < R.x : b > R.x;
-        if (towardsRight) {
-            servo_xk += 3 + a / 12;
-        } else {
-            servo_xk -= 5 + a / 8;
-        }
-    }
-    servo_greitisX = std::abs(plotis / 2 - L.x) + 300;
-    servo_greitisY = std::abs(aukstis / 2 - L.y) + 200;
-    servo_xksen = servo_xk.load();
+bool followLeftProfile(const steering::FacePair& faces) {
+    if (!steering::followWithLeftPair(faces, {plotis, aukstis})) return false;
+    servo_greitisX = std::abs(plotis / 2 - faces.left.x) + 300;
+    servo_greitisY = std::abs(aukstis / 2 - faces.left.y) + 200;
     return true;
 }
 
 // The d pair follows the right camera's face.
-bool followRightProfile(const ProfileFaces& faces) {
-    const cv::Rect& L = faces.left;
-    const cv::Rect& R = faces.right;
-    if (R.width <= kMinFaceWidth) {
-        servo_yd = servo_yk.load();
-        servo_xd = (servo_xdsen.load() + servo_xk.load()) / 2;
-        return false;
-    }
-    const int dy = aukstis / 2 - R.height / 2 - R.y;
-    if (std::abs(dy) > 20) {
-        if (dy < 0) {
-            servo_yd += 5 + R.y / 10;
-        } else {
-            servo_yd -= R.y / 10 + 5;
-        }
-    }
-    const int a = plotis - L.x;
-    if (std::abs(a - L.width - R.x) > 30) {
-        const bool towardsLeft = faces.mirrored ? a > R.x + R.width : a < R.x + R.width;
-        if (towardsLeft) {
-            servo_xd -= R.x / 12 + 3;
-        } else {
-            servo_xd += 5 + R.x / 8;
-        }
-    }
-    servo_greitisX = std::abs(plotis / 2 - R.x) + 300;
-    servo_greitisY = std::abs(aukstis / 2 - R.y) + 200;
-    servo_xdsen = servo_xd.load();
+bool followRightProfile(const steering::FacePair& faces) {
+    if (!steering::followWithRightPair(faces, {plotis, aukstis})) return false;
+    servo_greitisX = std::abs(plotis / 2 - faces.right.x) + 300;
+    servo_greitisY = std::abs(aukstis / 2 - faces.right.y) + 200;
     return true;
 }
 

@@ -5,19 +5,13 @@
 // estimates the distance; after 15 s without a face it looks around and calls
 // out, then again every 7 s.
 
-#include <opencv2/core.hpp>
+#include "hardware/hardware.h"
 
 // The profile mode; runs until m.
 void VeidoProfilis();
 
-// One frame's faces; mirrored when they were found in the mirror images (their x
-// then counts in the mirror image). A missing face is (-1, -1, -1, -1).
-struct ProfileFaces {
-    cv::Rect right{-1, -1, -1, -1};
-    cv::Rect left{-1, -1, -1, -1};
-    bool mirrored = false;
-};
-// One frame's steering: the k pair follows the left face, the d pair the right
+// One frame's steering (the faces are mirrored when they were found in the
+// mirror images; their x then counts in the mirror image): the k pair follows the left face, the d pair the right
 // one; true when that camera's face was there.
-bool followLeftProfile(const ProfileFaces& faces);
-bool followRightProfile(const ProfileFaces& faces);
+bool followLeftProfile(const steering::FacePair& faces);
+bool followRightProfile(const steering::FacePair& faces);

@@ -17,6 +17,7 @@
 #include "platform/runner.h"
 #include "platform/ui.h"
 #include "shell/console/f_graph.h"
+#include "shell/console/program_end.h"
 
 std::string naujasVeidas(20, ' ');
 std::string senasVeidas(20, ' ');
@@ -30,7 +31,6 @@ constexpr long long kGreetingHoldMs = 2000;     // a greeting counts this much l
 constexpr long long kKeepNearestNameMs = 3000;  // an unknown face keeps the last name this long
 constexpr long long kAskAgainMs = 7000;         // an unknown face is asked again after this
 constexpr long long kLookAroundMs = 2000;        // the head settles after a look-around
-constexpr int kMinFaceWidth = 10;
 constexpr int kLastSearchStep = 4;
 constexpr int kMotionWatchMoves = 25;
 constexpr long kMotionWatchMs = 10000;
@@ -61,13 +61,10 @@ void speak(const std::string& commandLine) { platform::WinExec(commandLine, 1); 
 void showKeyHelp() {
     gf.clrscr();
     gf.setColor(128);
-    gf.showRightSide(" Rezoliucija : ", true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    for (const char* line : {" [m]   - uzdaryti 'Roboto' programa", "   ir iskviesti pagrindini meniu",
-                             " [s]   - (x , y) servus i centra", " [e]   - kameru langu vaizdas",
-                             " [f]   - rodyti kameru vaizda", " [n]   - isjungti kameru vaizda", " []- "}) {
-        gf.showRightSide(line, false);
-    }
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeOnly,
+                   {" [m]   - uzdaryti 'Roboto' programa", "   ir iskviesti pagrindini meniu",
+                    " [s]   - (x , y) servus i centra", " [e]   - kameru langu vaizdas", " [f]   - rodyti kameru vaizda",
+                    " [n]   - isjungti kameru vaizda", " []- "});
 }
 
 // Without its database or its cascade the robot cannot recognise anybody.
@@ -75,7 +72,7 @@ void showKeyHelp() {
     gf.gotoxy(7, 40);
     gf.warning(warning);
     gf.wait(1000);
-    std::exit(1);
+    throw ProgramEnd{1};
 }
 
 void enter(RecognitionMode& mode) {
@@ -91,8 +88,8 @@ void enter(RecognitionMode& mode) {
     faceHeight = pAvgTrainImg.rows;
     mode.projection.assign(static_cast<std::size_t>(std::max(nEigens, 0)), 0.0f);
     if (ekranorezimas == 0) showDisplayOffNotice();
-    ui::resizeWindow(kLeftWindow, plotis, aukstis);
-    ui::resizeWindow(kRightWindow, plotis, aukstis);
+    ui::resizeWindow(ui::kLeftWindow, plotis, aukstis);
+    ui::resizeWindow(ui::kRightWindow, plotis, aukstis);
     if (!mode.cascade.load(platform::findDataFile(veidasCascadeFilename))) {
         endProgram("KLAIDA  : Negaliu isvesti Haar cascade veido detektavimo klasifikatoriu ");
     }
@@ -167,7 +164,7 @@ cv::Mat greyOf(const cv::Mat& frame) {
 }
 
 cv::Rect faceIn(const cv::Mat& grey, cv::CascadeClassifier& cascade) {
-    if (grey.empty()) return cv::Rect(-1, -1, -1, -1);
+    if (grey.empty()) return kNoFace;
     return detectFaceInImage(grey, cascade);
 }
 
@@ -178,7 +175,7 @@ Recognition recogniseRightFace(RecognitionMode& mode, const cv::Mat& grey, const
     const long long now = platform::nowMs();
     if (now - mode.lastRecognitionTime <= kRecognitionPauseMs && ekranorezimas != 2) return result;
     mode.lastRecognitionTime = now;
-    if (right.width <= kMinFaceWidth) return result;
+    if (right.width <= steering::kMinFaceWidth) return result;
     const cv::Mat face = cropImage(grey, right);
     if (face.empty()) return result;
     cv::Mat equalised;
@@ -219,8 +216,8 @@ void showResult(RecognitionMode& mode, const Recognition& result, const cv::Rect
 
 void showFrames() {
     if (ekranorezimas <= 0) return;
-    if (!shownImg.empty()) ui::show(kRightWindow, shownImg);
-    if (!shownImg1.empty()) ui::show(kLeftWindow, shownImg1);
+    if (!shownImg.empty()) ui::show(ui::kRightWindow, shownImg);
+    if (!shownImg1.empty()) ui::show(ui::kLeftWindow, shownImg1);
 }
 
 // Grabs both cameras, follows the faces and recognises the right camera's face.
@@ -261,60 +258,16 @@ void leave() {
 bool isKnownFace(float confidence) { return confidence > 0.93; }
 
 bool followLeftFace(const cv::Rect& left, const cv::Rect& right) {
-    if (left.width <= kMinFaceWidth) {
-        servo_yk = servo_yd.load();
-        servo_xk = (servo_xd.load() + servo_xksen.load()) / 2;
-        return false;
-    }
-    const int tilt = aukstis / 2 - left.height / 2 - left.y;
-    if (std::abs(tilt) > 20) {
-        if (tilt < 0) {
-            servo_yk += 5 + left.y / 10;
-        } else {
-            servo_yk -= 5 + left.y / 10;
-        }
-    }
-    const int fromRightEdge = plotis - left.x;
-    const int pan = fromRightEdge - left.width - right.x;
-    if (std::abs(pan) > 30) {
-        if (pan > 0) {
-            servo_xk += 3 + fromRightEdge / 12;
-        } else {
-            servo_xk -= 5 + fromRightEdge / 8;
-        }
-    }
+    if (!steering::followWithLeftPair({left, right}, {plotis, aukstis})) return false;
     servo_greitisX = std::abs(plotis - left.x) + 1000;
     servo_greitisY = left.y + 800;
-    servo_xksen = servo_xk.load();
     return true;
 }
 
 bool followRightFace(const cv::Rect& left, const cv::Rect& right) {
-    if (right.width <= kMinFaceWidth) {
-        servo_yd = servo_yk.load();
-        servo_xd = (servo_xk.load() + servo_xdsen.load()) / 2;
-        return false;
-    }
-    const int tilt = aukstis / 2 - right.height / 2 - right.y;
-    if (std::abs(tilt) > 20) {
-        if (tilt < 0) {
-            servo_yd += 5 + right.y / 10;
-        } else {
-            servo_yd -= 5 + right.y / 10;
-        }
-    }
-    const int fromRightEdge = plotis - left.x;
-    const int pan = fromRightEdge - left.width - right.x;
-    if (std::abs(pan) > 30) {
-        if (fromRightEdge < right.width + right.x) {
-            servo_xd -= 3 + right.x / 12;
-        } else {
-            servo_xd += 5 + right.x / 8;
-        }
-    }
+    if (!steering::followWithRightPair({left, right}, {plotis, aukstis})) return false;
     servo_greitisX = std::abs(right.x - plotis) / 2 + 600;
     servo_greitisY = right.y / 2 + 500;
-    servo_xdsen = servo_xd.load();
     return true;
 }
 

@@ -13,7 +13,6 @@ using chassis::Status;
 
 namespace {
 
-constexpr int kPortB = 1;
 std::atomic<long long> pulseStart{0};  // clock of the last lowering
 
 // Lowers a high pin and starts the pulse.

@@ -1,7 +1,9 @@
 #pragma once
 // The chassis I/O board: the six operations of its library, on board 0.
-// Ports 0 = A, 1 = B, 2 = C, 3 = D, 4 = E; pins 0..7. Every result is a
-// status, 0 = success. Without a board (the default) every call fails.
+// Ports A..E, pins 0..7. Every result is a status, 0 = success. Without a
+// board (the default) every call fails.
+
+constexpr int kPortA = 0, kPortB = 1, kPortC = 2, kPortD = 3, kPortE = 4;
 
 extern int lptportas;      // parallel port I/O address (0x378)
 extern int StatuseProDas;  // result of the last board open or initialise call

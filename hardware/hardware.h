@@ -9,3 +9,4 @@
 #include "hardware/rs232.h"
 #include "hardware/servo.h"
 #include "hardware/startup.h"
+#include "hardware/steering.h"

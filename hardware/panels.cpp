@@ -1,9 +1,6 @@
 #include "hardware/panels.h"
 
-#include <opencv2/core/version.hpp>
-
 #include <cstdio>
-#include <initializer_list>
 
 #include "hardware/chassis.h"
 #include "hardware/eprodas.h"
@@ -16,9 +13,7 @@ unsigned char eProInputE = 0, eProInputD = 0;
 
 namespace {
 
-constexpr unsigned short kNormal = 128, kGreen = 32, kLampOn = 96, kLampOff = 64;
-constexpr int kHeadStep = 10;
-constexpr int kPortB = 1, kPortD = 3, kPortE = 4;
+constexpr unsigned short kLampOn = 96, kLampOff = 64;
 constexpr int kBoardErrorShowMs = 2000;
 
 PanelCameras cameras;
@@ -26,16 +21,9 @@ PanelCameras cameras;
 void openPanel(const char* pinHelp) {
     if (cameras.setFrameSize) cameras.setFrameSize(kPanelFrameWidth, kPanelFrameHeight);
     gf.clrscr();
-    // The numbers are printed behind the box text, not through it: the box writer
-    // would double the blanks between them.
-    gf.showRightSide(" Rezoliucija : ", true, true);
-    gf.printf(" %dx%d.", kPanelFrameWidth, kPanelFrameHeight);
-    gf.showRightSide(" ", false, true);
-    gf.printf("OpenCV  %s (%d.%d.%d)\n", CV_VERSION, CV_MAJOR_VERSION, CV_MINOR_VERSION, CV_SUBMINOR_VERSION);
-    for (const char* help : {" [m] - uzdaryti 'Roboto' programa", " [q]   - Aukstyn", " [a]   - Zemyn",
-                             " [<]   - Kairen", " [>]   - Desinin", " [s]   - (x , y) servo i centra", pinHelp,
-                             " []- ", " []- "})
-        gf.showRightSide(help, false, true);
+    gf.showKeyHelp(kPanelFrameWidth, kPanelFrameHeight, f_graph::SizeAndLibrary,
+                   {" [m] - uzdaryti 'Roboto' programa", " [q]   - Aukstyn", " [a]   - Zemyn", " [<]   - Kairen",
+                    " [>]   - Desinin", " [s]   - (x , y) servo i centra", pinHelp, " []- ", " []- "});
 }
 
 void showCameras() {
@@ -43,14 +31,14 @@ void showCameras() {
     if (cameras.left) ui::show("Desine", cameras.left());
 }
 
-// The head keys of both panels: , . q a move by 10, s centres at full speed.
+// The head keys of both panels: , . q a move by a step, s centres at full speed.
 // False when the key m ends the panel.
 bool handleHeadKey(int key) {
     switch (key) {
-        case ',': servo_x -= kHeadStep; akys_servo(); break;
-        case '.': servo_x += kHeadStep; akys_servo(); break;
-        case 'q': servo_y -= kHeadStep; akys_servo(); break;
-        case 'a': servo_y += kHeadStep; akys_servo(); break;
+        case ',': servo_x -= kHeadKeyStep; akys_servo(); break;
+        case '.': servo_x += kHeadKeyStep; akys_servo(); break;
+        case 'q': servo_y -= kHeadKeyStep; akys_servo(); break;
+        case 'a': servo_y += kHeadKeyStep; akys_servo(); break;
         case 'm': return false;
         case 's':
             centreAllServoVariables();
@@ -106,11 +94,11 @@ void showPortE() {
         drawBit(lamp.digitX, 35, eProInputE, lamp.bit);
         gf.setColor((eProInputE >> lamp.bit & 1) ? kLampOn : kLampOff);
         gf.printAt(lamp.blockX, lamp.blockY, "   ");
-        gf.setColor(kNormal);
+        gf.setColor(f_graph::kNormal);
     }
-    gf.setColor(kGreen);
+    gf.setColor(f_graph::kGreen);
     gf.printAt(29, 52, "PRIEKIS");
-    gf.setColor(kNormal);
+    gf.setColor(f_graph::kNormal);
 }
 
 void showPortD() {

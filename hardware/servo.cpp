@@ -6,6 +6,7 @@
 #include "hardware/rs232.h"
 #include "hardware/status_row.h"
 #include "platform/clock.h"
+#include "shell/console/f_graph.h"
 
 std::atomic<int> servo_greitisX{400}, servo_greitisY{300};
 int servo_xmin = 700, servo_xmax = 2100;
@@ -30,7 +31,6 @@ constexpr int kSpeedXMin = 200, kSpeedXMax = 600;
 constexpr int kSpeedYMin = 20, kSpeedYMax = 600;
 constexpr int kInputReplyWaitMs = 3;  // the controller needs 3 ms to answer "A B C D"
 constexpr int kInputReplyMax = 8;     // bytes of the reply looked at
-constexpr int kColourGreen = 32;
 constexpr int kRandMax = 32767;
 
 int clampInto(int value, int low, int high) {
@@ -73,7 +73,7 @@ void showInputsReply(const unsigned char* reply, int count) {
     char text[kInputReplyMax + 1] = {};
     for (int i = 0; i < count; ++i) text[i] = static_cast<char>(reply[i]);
     makePrintable(text, count);
-    statusRow(4, 55, kColourGreen, "A B C D : %s     'SSC32' atsakymas: %i baitai.\n", text, count);
+    statusRow(4, 55, f_graph::kGreen, "A B C D : %s     'SSC32' atsakymas: %i baitai.\n", text, count);
 }
 
 void setAllTargets(int x, int y) {

@@ -21,6 +21,9 @@ void centreAllServoVariables();
 extern int cport_nr;  // serial port index of the servo controller: 1 = COM2
 extern int bdrate;    // its baud rate
 
+// How far one press of a head key (, . q a) moves the pan or the tilt.
+constexpr int kHeadKeyStep = 10;
+
 // Mask of the four inputs from the last reading: D active gives 128 (192 with C),
 // plus 32 for B and 16 for A; without D the bits 4 (C), 2 (B), 1 (A) are added
 // to what earlier readings left.

@@ -11,11 +11,9 @@
 
 namespace {
 
-constexpr unsigned short kGreen = 32, kRed = 192, kNormal = 128;
 constexpr int kProbeReplyWaitMs = 5;
 constexpr int kProbeReplyMax = 255;
 constexpr int kHeadSettleMs = 2000;  // time the head needs to reach the centre
-constexpr int kPortB = 1, kPortE = 4;
 
 bool endsWithCarriageReturn(const unsigned char* reply, int count) { return count > 0 && reply[count - 1] == 13; }
 
@@ -27,7 +25,7 @@ bool probeServoController(int comNumber) {
     gf.gotoxy(4, 43);
     sendQuery(cport_nr, command);
 
-    gf.setColor(kNormal);
+    gf.setColor(f_graph::kNormal);
     gf.gotoxy(4, 44);
     unsigned char reply[kProbeReplyMax + 1] = {};
     const int count = awaitReply(cport_nr, reply, kProbeReplyMax, kProbeReplyWaitMs, endsWithCarriageReturn);
@@ -35,10 +33,10 @@ bool probeServoController(int comNumber) {
         char text[kProbeReplyMax + 1] = {};
         for (int i = 0; i < count; ++i) text[i] = static_cast<char>(reply[i]);
         makePrintable(text, count);
-        gf.setColor(kGreen);
+        gf.setColor(f_graph::kGreen);
         gf.printAt(4, 44, "Servo ID: %s     'SSC32' atsakymas i 'RS232': %i baitu.\n", text, count);
     }
-    gf.setColor(kNormal);
+    gf.setColor(f_graph::kNormal);
     platform::sleepMs(100);
     return count >= 2 && reply[1] == 'S';
 }
@@ -55,13 +53,13 @@ void configureBoardPins() {
 void sysinitasSerial() {
     const int comNumber = cport_nr + 1;
     if (OpenComport(cport_nr, bdrate) != 0) {
-        gf.setColor(kRed);
+        gf.setColor(f_graph::kRed);
         gf.printAt(4, 42, "Negaliu atidaryti COM porto :%d", comNumber);
         platform::sleepMs(100);
-        gf.setColor(kNormal);
+        gf.setColor(f_graph::kNormal);
         return;
     }
-    gf.setColor(kGreen);
+    gf.setColor(f_graph::kGreen);
     gf.printAt(4, 42, "RS232 portas com %d", comNumber);
 
     if (probeServoController(comNumber)) {
@@ -69,9 +67,9 @@ void sysinitasSerial() {
         servo_y = kServoCentreY;
         akys_servo();
     } else {
-        gf.setColor(kRed);
+        gf.setColor(f_graph::kRed);
         gf.printAt(4, 44, "Neprijungtas 'SSC32', servo valdiklis");
-        gf.setColor(kNormal);
+        gf.setColor(f_graph::kNormal);
     }
 }
 
@@ -79,28 +77,28 @@ void sysinitasBoard() {
     platform::sleepMs(100);
     StatuseProDas = eProDas_OpenHandle();
     if (StatuseProDas != 0) {
-        gf.setColor(kRed);
+        gf.setColor(f_graph::kRed);
         gf.printAt(4, 46, "Neprijungtas 'eProDas', USB vaziuokles valdiklis");
-        gf.setColor(kNormal);
+        gf.setColor(f_graph::kNormal);
         platform::sleepMs(100);
     } else {
-        gf.setColor(kGreen);
+        gf.setColor(f_graph::kGreen);
         gf.printAt(4, 46, "Prijungtas 'eProDas', USB vaziuokles valdiklis");
         platform::sleepMs(100);
-        gf.setColor(kNormal);
+        gf.setColor(f_graph::kNormal);
     }
 
     StatuseProDas = eProDas_Initialize(0);
     if (StatuseProDas != 0) {
-        gf.setColor(kRed);
+        gf.setColor(f_graph::kRed);
         gf.printAt(4, 48, "'eProdas' valdiklio inicializacijos KLAIDA ");
-        gf.setColor(kNormal);
+        gf.setColor(f_graph::kNormal);
         platform::sleepMs(100);
         return;
     }
-    gf.setColor(kGreen);
+    gf.setColor(f_graph::kGreen);
     gf.printAt(4, 48, "'eProDas' valdiklis inicializavosi");
-    gf.setColor(kNormal);
+    gf.setColor(f_graph::kNormal);
     platform::sleepMs(100);
     configureBoardPins();
 }

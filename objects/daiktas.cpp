@@ -40,22 +40,15 @@ bool outlineIsObject(float measuredAspect, float objectAspect) {
 }
 
 void turnHeadTowards(const OutlineMeasure& outline, int frameHeight) {
-    constexpr double kDeadZoneY = 20, kDeadZoneX = 30;  // pixels the head tolerates off centre
     const double W = outline.W, H = outline.H;
     const double x0 = outline.first.x, y0 = outline.first.y;
 
     const double dy = frameHeight / 2 - H / 2 - y0;
     const double my = std::fabs((aukstis - H / 2) * -0.5 + y0);
-    if (std::fabs(dy) > kDeadZoneY) {
-        if (dy < 0) servo_yd = static_cast<int>(servo_yd + my / 20 + 5);  // object below the centre
-        else servo_yd = static_cast<int>(servo_yd - my / 15 - 5);
-    }
+    steering::stepTarget(servo_yd, steering::kObjectTilt, dy, dy < 0, my);  // up: object below the centre
     const double dx = plotis / 2 - W / 2 - x0;
     const double mx = std::fabs((plotis - W / 2) * 0.5 - x0);
-    if (std::fabs(dx) > kDeadZoneX) {
-        if (dx > 0) servo_xd = static_cast<int>(servo_xd + mx / 15 + 5);  // object left of the centre
-        else servo_xd = static_cast<int>(servo_xd - mx / 10 - 5);
-    }
+    steering::stepTarget(servo_xd, steering::kObjectPan, dx, dx > 0, mx);  // up: object left of the centre
     servo_greitisX = static_cast<int>(mx * 0.25 + 100);
     servo_greitisY = static_cast<int>(my / 6 + 100);
     servo_x = servo_xd.load();
@@ -102,12 +95,10 @@ void openSearchWindows() {
 void showSearchHelp() {
     gf.clrscr();
     gf.setColor(0x80);
-    gf.showRightSide(" Rezoliucija : ", true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    for (const char* line : {" [m]   - uzdaryti  programa", "ir iskviesti pagrindini meniu",
-                             " [s]   - (x , y) servus i centra", " [e]   - kameru langu vaizdas",
-                             " [f]   - rodyti kameru vaizda", " [n]   - isjungti kameru vaizda", " []- "})
-        gf.showRightSide(line, false);
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeOnly,
+                   {" [m]   - uzdaryti  programa", "ir iskviesti pagrindini meniu", " [s]   - (x , y) servus i centra",
+                    " [e]   - kameru langu vaizdas", " [f]   - rodyti kameru vaizda", " [n]   - isjungti kameru vaizda",
+                    " []- "});
 }
 
 KnownObject learnObject(const cv::Mat& grey, const SurfParams& params) {

@@ -135,14 +135,9 @@ struct ExtractionState {
 
 void showExtractionHelp() {
     gf.clrscr();
-    gf.showRightSide(" Rezoliucija : ", true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    gf.showRightSide(" ", false);
-    gf.printf("OpenCV  %s (%d.%d.%d)\n", CV_VERSION, CV_VERSION_MAJOR, CV_VERSION_MINOR, CV_VERSION_REVISION);
-    for (const char* line : {" [m] - uzdaryti  programa", " [q]   - Aukstyn", " [a]   - Zemyn", " [<]   - Kairen",
-                             " [>]   - Desinin", "", " [f]   - fono uzfiksavimas", " [d]   - daikto isskirimas",
-                             " [ ]    "})
-        gf.showRightSide(line, false);
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeAndLibrary,
+                   {" [m] - uzdaryti  programa", " [q]   - Aukstyn", " [a]   - Zemyn", " [<]   - Kairen",
+                    " [>]   - Desinin", "", " [f]   - fono uzfiksavimas", " [d]   - daikto isskirimas", " [ ]    "});
 }
 
 void nudgeHead(std::atomic<int>& servo, int step) {
@@ -221,10 +216,10 @@ cv::Mat daikto_isskyrimas() {
         state.frame = getCameraFrame1(kamera2);
         const bool skipSideKeys = objectmodes::voiceDrivenKeys(start);
         const int key = keyPressed & 0xFF;
-        if (!skipSideKeys && key == ',') nudgeHead(servo_x, -10);
-        if (!skipSideKeys && key == '.') nudgeHead(servo_x, 10);
-        if (key == 'q') nudgeHead(servo_y, -10);
-        if (key == 'a') nudgeHead(servo_y, 10);
+        if (!skipSideKeys && key == ',') nudgeHead(servo_x, -kHeadKeyStep);
+        if (!skipSideKeys && key == '.') nudgeHead(servo_x, kHeadKeyStep);
+        if (key == 'q') nudgeHead(servo_y, -kHeadKeyStep);
+        if (key == 'a') nudgeHead(servo_y, kHeadKeyStep);
         if (key == 'f') captureBackground(state);
         if (key == 'd') extractObjectFromCamera(state);
         if ((keyPressed & 0xFF) == 'm') break;

@@ -163,21 +163,9 @@ void pruneChain(std::vector<int>& chain, std::size_t from, const std::vector<std
 // Turns the head towards a moving thing's box: one mechanics step, waited for.
 void turnHeadTo(const cv::Rect& box, int centreX) {
     const int dy = aukstis / 2 - box.y;
-    if (std::abs(dy) > 20) {
-        if (dy < 0) {
-            servo_yk += 5 + box.y / 8;
-        } else {
-            servo_yk -= 5 + box.y / 8;
-        }
-    }
+    steering::stepTarget(servo_yk, steering::kMotionTilt, dy, dy < 0, box.y);
     const int dx = plotis / 2 - centreX;
-    if (std::abs(dx) > 20) {
-        if (dx > 0) {
-            servo_xk += 5 + centreX / 4;
-        } else {
-            servo_xk -= 5 + centreX / 4;
-        }
-    }
+    steering::stepTarget(servo_xk, steering::kMotionPan, dx, dx > 0, centreX);
     servo_greitisX = std::abs(plotis / 2 - centreX) / 4 + 300;
     servo_greitisY = std::abs(box.y - aukstis / 2) / 4 + 200;
     servo_x = servo_xk.load();
@@ -213,7 +201,7 @@ void followMovingThings(MotionWatch& watch, cv::Mat& frame) {
 void showCount(const MotionWatch& watch, cv::Mat& frame) {
     cv::putText(frame, std::to_string(watch.count), cv::Point(10, 20), cv::FONT_HERSHEY_SIMPLEX, 0.8,
                 cv::Scalar(0, 0, 255), 2, cv::LINE_8);
-    if (ekranorezimas > 0) ui::show(kLeftWindow, frame);
+    if (ekranorezimas > 0) ui::show(ui::kLeftWindow, frame);
 }
 
 }  // namespace
@@ -252,7 +240,7 @@ int judesys1(int /*unused*/) {
             if (picture.size() != frame.size()) picture = cv::Mat::zeros(frame.size(), CV_8UC3);
             update_mhi(frame, picture, 30);
             cv::addWeighted(frame, 0.6, picture, 0.4, 0.0, picture);
-            ui::show(kLeftWindow, picture);
+            ui::show(ui::kLeftWindow, picture);
         }
         if (ui::waitKey(1) >= 0) break;
     }
@@ -267,7 +255,7 @@ void judesys(int maxCount, long timeLimit) {
     if (ekranorezimas == 0) {
         showDisplayOffNotice();
     } else {
-        ui::resizeWindow(kLeftWindow, plotis, aukstis);
+        ui::resizeWindow(ui::kLeftWindow, plotis, aukstis);
     }
     while (!watchIsOver(watch)) {
         shownImg1 = getCameraFrame1(kamera2);

@@ -21,8 +21,6 @@ constexpr int kPyramidLevels = 3;
 constexpr double kCornerQuality = 0.01;
 constexpr double kCornerSpacing = 10;
 constexpr float kRemoveRadiusSquared = 25;  // a click within 5 pixels drops a point
-constexpr int kTiltDeadBand = 40;
-constexpr int kPanDeadBand = 30;
 constexpr int kFrameWaitMs = 100;
 
 const cv::TermCriteria kRefineCriteria(cv::TermCriteria::COUNT | cv::TermCriteria::EPS, 20, 0.03);
@@ -40,15 +38,9 @@ void runMechanicsStep() {
 
 void showTrackingHelp() {
     gf.clrscr();
-    gf.showRightSide(" Rezoliucija : ", true, true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    gf.showRightSide(" ", false, true);
-    gf.printf("OpenCV  %s (%d.%d.%d)\n", CV_VERSION, CV_VERSION_MAJOR, CV_VERSION_MINOR,
-              CV_VERSION_REVISION);
-    for (const char* line : {" [m] - uzdaryti 'Roboto' programa", " [r]   - auto tasku sekimas",
-                             " [c]   - trinti pasirinkima", " [n]   - naktinis rez",
-                             " Pasirinkti sekimo taska pele "})
-        gf.showRightSide(line, false, true);
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeAndLibrary,
+                   {" [m] - uzdaryti 'Roboto' programa", " [r]   - auto tasku sekimas", " [c]   - trinti pasirinkima",
+                    " [n]   - naktinis rez", " Pasirinkti sekimo taska pele "});
 }
 
 cv::Point selectionOrigin;
@@ -64,11 +56,9 @@ PointTracker& pointTracker() {
 void steerHeadTowards(cv::Point2f point) {
     const float x = point.x, y = point.y;
     const float dy = aukstis / 2 - y;
-    if (std::abs(dy) > kTiltDeadBand)
-        servo_yk = dy < 0 ? int(servo_yk + y / 25 + 2) : int(servo_yk - y / 25 - 2);
+    steering::stepTarget(servo_yk, steering::kPointTilt, dy, dy < 0, y);
     const float dx = plotis / 2 - x;
-    if (std::abs(dx) > kPanDeadBand)
-        servo_xk = dx > 0 ? int(servo_xk + x / 20 + 2) : int(servo_xk - x / 20 - 2);
+    steering::stepTarget(servo_xk, steering::kPointPan, dx, dx > 0, x);
     servo_greitisX = int(std::abs(plotis / 2 - x) / 70 + 20);
     servo_greitisY = int(std::abs(y - aukstis / 2) / 50 + 20);
     servo_x = servo_xk.load();

@@ -11,6 +11,10 @@
 
 namespace ui {
 
+// The two camera windows the robot opens at start-up.
+constexpr const char* kRightWindow = "Desine";
+constexpr const char* kLeftWindow = "Kaire";
+
 // Headless is chosen at first use from the environment (no DISPLAY, or
 // ROBOTAS_HEADLESS=1); tests set it explicitly.
 void setHeadless(bool on);

@@ -12,13 +12,12 @@
 #include "faces/camera/imageutil.h"
 #include "shell/menu.h"
 #include "shell/modes.h"
+#include "shell/console/program_end.h"
 #include "shell/startup.h"
 #include "speech/speech.h"
 #include "stereo/stereo_modes.h"
 
 namespace {
-
-constexpr int kRecogniserPort = 10500;
 
 void wireDevices(RobotModes& modes) {
     modes.connectRecogniser = [] { return do_connect("localhost", kRecogniserPort); };
@@ -82,5 +81,9 @@ int main() {
     wireDevices(modes);
     wireModes(modes);
     readFaceStatistics = currentFaceStatistics;
-    return robotasMain();
+    try {
+        return robotasMain();
+    } catch (const ProgramEnd& end) {
+        return end.status;
+    }
 }

@@ -172,7 +172,7 @@ void meniupagr() {
             case 6: meniusisrez(); break;
             case 7: menustatistika(); break;
             case 8: meniuapie(); break;
-            case 9: meniupabaiga(); return;  // returns only when the shutdown was replaced (tests)
+            case 9: meniupabaiga(); return;
             default: break;
         }
     }

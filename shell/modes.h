@@ -38,9 +38,6 @@ struct RobotModes {
     std::function<void()> closeSerialPort;
     std::function<void()> closeBoard;
     std::function<void()> releaseCameras;
-
-    // The process end; tests replace it to stay alive.
-    std::function<void(int)> exitProcess;
 };
 
 RobotModes& robotModes();

@@ -19,11 +19,11 @@
 #include "shell/console/f_graph.h"
 #include "shell/menu.h"
 #include "shell/modes.h"
+#include "shell/console/program_end.h"
 
 namespace {
 
 const char* const kConsoleTitle = "Roboto veido atpazinimo sistema + SSC32";
-constexpr unsigned short kGreen = 32, kRed = 192, kNormal = 128;
 constexpr int kStatusColumn = 4;
 constexpr int kConsoleX = 650, kConsoleY = 1, kConsoleWidth = 630, kConsoleHeight = 800;
 
@@ -40,10 +40,10 @@ void reportOptimisedCode() {
     cv::setUseOptimized(true);
     gf.gotoxy(kStatusColumn, 38);
     if (cv::ipp::useIPP()) {
-        gf.setColor(kGreen);
+        gf.setColor(f_graph::kGreen);
         gf.printf("* IPP  naudojamas\n");
     } else {
-        gf.setColor(kRed);
+        gf.setColor(f_graph::kRed);
         gf.printf("* IPP nenaudojamas! \n");
     }
     gf.wait(2000);
@@ -52,12 +52,12 @@ void reportOptimisedCode() {
 void reportRecogniser() {
     RobotModes& modes = robotModes();
     if (prisijungimas > 1) {
-        statusLine(40, kGreen, "PRISIJUNGE prie 'JULIUS' serverio- (kalbos atpazinimas)");
+        statusLine(40, f_graph::kGreen, "PRISIJUNGE prie 'JULIUS' serverio- (kalbos atpazinimas)");
         if (modes.pauseRecogniser) modes.pauseRecogniser();
     } else {
-        statusLine(40, kRed, "NEPRISUJUNGIA prie 'JULIUS' serverio- (kalbos atpazinimas)");
+        statusLine(40, f_graph::kRed, "NEPRISUJUNGIA prie 'JULIUS' serverio- (kalbos atpazinimas)");
     }
-    gf.setColor(kNormal);
+    gf.setColor(f_graph::kNormal);
 }
 
 void showStartupBanner() {
@@ -69,12 +69,12 @@ void showStartupBanner() {
 }
 
 void openCameraWindows() {
-    ui::namedWindow(kRightWindow, cv::WINDOW_AUTOSIZE);
-    ui::moveWindow(kRightWindow, 10, 10);
-    ui::bringToFront(kRightWindow);
-    ui::namedWindow(kLeftWindow, cv::WINDOW_AUTOSIZE);
-    ui::moveWindow(kLeftWindow, plotis + 5, 10);
-    ui::bringToFront(kLeftWindow);
+    ui::namedWindow(ui::kRightWindow, cv::WINDOW_AUTOSIZE);
+    ui::moveWindow(ui::kRightWindow, 10, 10);
+    ui::bringToFront(ui::kRightWindow);
+    ui::namedWindow(ui::kLeftWindow, cv::WINDOW_AUTOSIZE);
+    ui::moveWindow(ui::kLeftWindow, plotis + 5, 10);
+    ui::bringToFront(ui::kLeftWindow);
 }
 
 // Runs the mode the voice dialogue chose; false when the menu is next.
@@ -144,11 +144,7 @@ void meniupabaiga() {
     gf.setColor(7);
     gf.gotoxy(1, 60);
     platform::restoreTerminalMode();
-    if (modes.exitProcess) {
-        modes.exitProcess(1);
-        return;
-    }
-    std::exit(1);
+    throw ProgramEnd{1};
 }
 
 void perkrautiInterfeisus() {

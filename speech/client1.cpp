@@ -16,10 +16,10 @@
 #include "platform/runner.h"
 #include "platform/socket.h"
 #include "shell/console/f_graph.h"
+#include "shell/console/program_end.h"
 
 namespace {
 
-constexpr int kRecogniserPort = 10500;  // the recogniser listens here, whatever the caller asks
 constexpr int kSelectWaitMs = 50;
 constexpr int kServerMissingPauseMs = 3000;  // time to read the "start the server" advice
 
@@ -120,7 +120,7 @@ int uploadGrammar(int sd, const char* command, const char* prefix) {
 
 [[noreturn]] void lineTooLong(int size) {
     std::fprintf(stderr, "Error: do_receive: line too long (> %d)\n", size);
-    std::exit(1);
+    throw ProgramEnd{1};
 }
 
 // Keyboard commands, compared whole and case-sensitive in this order.

@@ -13,6 +13,8 @@
 
 // Size of the word buffer and of every line buffer of the client.
 constexpr int kRecogniserLineSize = 256;
+// The recogniser listens here; the client connects here whatever the caller asks.
+constexpr int kRecogniserPort = 10500;
 
 // Starts the recogniser program (keyboard command "julius"); does not wait.
 void do_julius();

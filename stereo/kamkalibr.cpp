@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr int kServoStep = 10;
-
 // Trackbar callbacks: the loop reads the trackbar variables itself.
 void myTrackbarkameruindelis(int, void*) {}
 void myTrackbarryskumas(int, void*) {}
@@ -27,21 +25,16 @@ struct AlignmentTrackbars {
 
 void showAlignmentHelp() {
     gf.clrscr();
-    gf.showRightSide(" Rezoliucija : ", true, true);
-    gf.printf(" %dx%d.", plotis, aukstis);
-    gf.showRightSide(" ", false, true);
-    gf.printf("OpenCV  %s (%d.%d.%d)\n", CV_VERSION, CV_VERSION_MAJOR, CV_VERSION_MINOR,
-              CV_VERSION_REVISION);
-    for (const char* line : {" [m] - uzdaryti  programa", " [q]   - Aukstyn", " [a]   - Zemyn",
-                             " [<]   - Kairen", " [>]   - Desinin"})
-        gf.showRightSide(line, false, true);
+    gf.showKeyHelp(plotis, aukstis, f_graph::SizeAndLibrary,
+                   {" [m] - uzdaryti  programa", " [q]   - Aukstyn", " [a]   - Zemyn", " [<]   - Kairen",
+                    " [>]   - Desinin"});
 }
 
 void moveHeadByKey(int key) {
-    if (key == ',') servo_x -= kServoStep;
-    if (key == '.') servo_x += kServoStep;
-    if (key == 'q') servo_y -= kServoStep;
-    if (key == 'a') servo_y += kServoStep;
+    if (key == ',') servo_x -= kHeadKeyStep;
+    if (key == '.') servo_x += kHeadKeyStep;
+    if (key == 'q') servo_y -= kHeadKeyStep;
+    if (key == 'a') servo_y += kHeadKeyStep;
     if (key == ',' || key == '.' || key == 'q' || key == 'a') akys_servo();
 }
 

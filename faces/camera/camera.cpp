@@ -162,6 +162,6 @@ void showDisplayOffNotice() {
     cv::putText(picture, "Vaizdas isjungtas", cv::Point(10, 60), kNoticeFont, 2.0, kNoticeRed, 1, lineType);
     cv::putText(picture, "Didesnis greitis", cv::Point(10, 120), kNoticeFont, 2.0, kNoticeRed, 1, lineType);
     cv::putText(picture, "Maziau resursu", cv::Point(10, 180), kNoticeFont, 2.0, kNoticeRed, 1, lineType);
-    ui::show(kRightWindow, picture);
-    ui::show(kLeftWindow, picture);
+    ui::show(ui::kRightWindow, picture);
+    ui::show(ui::kLeftWindow, picture);
 }

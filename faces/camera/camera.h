@@ -28,9 +28,7 @@ void releaseRightCamera();
 void releaseLeftCamera();
 void releaseCameras();
 
-// The camera windows and the frames the modes show in them.
-constexpr const char* kRightWindow = "Desine";
-constexpr const char* kLeftWindow = "Kaire";
+// The frames the modes show in the camera windows (ui::kRightWindow, ui::kLeftWindow).
 extern cv::Mat shownImg;   // last frame of the right camera (window "Desine")
 extern cv::Mat shownImg1;  // last frame of the left camera (window "Kaire")
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "shell/console/f_graph.h"
+#include "shell/console/program_end.h"
 
 int detectfacetime = 0;
 
@@ -71,7 +72,7 @@ cv::Mat cropImage(const cv::Mat& img, const cv::Rect& region) {
         gf.footerLine("KLAIDA cropImage: Nezinomas vaizdo gylis");
         gf.printf(" %d", iplDepth(img.depth()));
         gf.printf(" given in cropImage() instead of 8 bits per pixel.");
-        std::exit(1);
+        throw ProgramEnd{1};
     }
     const cv::Rect inside = region & cv::Rect(0, 0, img.cols, img.rows);
     if (inside.empty()) return cv::Mat();
@@ -82,7 +83,7 @@ cv::Mat resizeImage(const cv::Mat& src, int newWidth, int newHeight) {
     if (newWidth <= 0 || newHeight <= 0 || src.empty() || src.cols <= 0 || src.rows <= 0) {
         gf.showRightSide("KLAIDA: resizeImage: Blogas paveikslelio dydis", false);
         gf.printf("%dx%d", newWidth, newHeight);
-        std::exit(1);
+        throw ProgramEnd{1};
     }
     const cv::Mat whole = wholePicture(src);
     const bool growsBothWays = newWidth > whole.cols && newHeight > whole.rows;
@@ -98,8 +99,6 @@ void saveFloatImage(const std::string& filename, const cv::Mat& src) {
 }
 
 namespace {
-
-const cv::Rect kNoFace(-1, -1, -1, -1);
 
 cv::Rect largestOf(const std::vector<cv::Rect>& faces) {
     cv::Rect biggest = kNoFace;

@@ -20,7 +20,8 @@ void saveFloatImage(const std::string& filename, const cv::Mat& src);
 // Milliseconds of the last face detection (the detector alone), for the statistics screen.
 extern int detectfacetime;
 
-// The largest face the cascade finds, or the rectangle (-1, -1, -1, -1).
-// Keeps the detector's time in detectfacetime.
+// What the face detector gives when it finds no face.
+inline const cv::Rect kNoFace(-1, -1, -1, -1);
+// The largest face the cascade finds, or kNoFace. Keeps the detector's time in detectfacetime.
 cv::Rect detectFaceInImage(const cv::Mat& img, cv::CascadeClassifier& cascade);
 constexpr bool faceFound(const cv::Rect& face) { return face.width > 0; }

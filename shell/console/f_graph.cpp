@@ -1,14 +1,18 @@
 #include "shell/console/f_graph.h"
 
+#include <opencv2/core/version.hpp>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <mutex>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/terminal.h"
+#include "shell/console/program_end.h"
 
 std::atomic<int> keyPressed{0};
 int countLine = 7;
@@ -30,11 +34,15 @@ const char* const kNextPageText = "Press any key to go to the next page";
 // Remembers the cursor and puts it back when the operation ends.
 class CursorKeeper {
 public:
-    CursorKeeper() : x_(term().col()), y_(term().row()) {}
-    ~CursorKeeper() { term().moveTo(x_, y_); }
+    CursorKeeper() : x_(term().col()), y_(term().row()), exceptions_(std::uncaught_exceptions()) {}
+    // The program's end leaves the cursor where the cut-short operation had it.
+    ~CursorKeeper() {
+        if (std::uncaught_exceptions() == exceptions_) term().moveTo(x_, y_);
+    }
 
 private:
     int x_, y_;
+    int exceptions_;
 };
 
 }  // namespace
@@ -133,7 +141,7 @@ void f_graph::checkLineLength(const char* text, int messageX, int messageY) {
     if (std::strlen(text) <= kMaxLineLength) return;
     printAt(messageX, messageY, "%s", kTooLongText);
     platform::_getch();
-    std::exit(1);
+    throw ProgramEnd{1};
 }
 
 void f_graph::headerLine(const char* text) {
@@ -223,6 +231,18 @@ bool f_graph::showTextInBox(const char* text, bool clear, bool paging, int x1, i
 
 bool f_graph::showRightSide(const char* text, bool clear, bool /*ignored*/) {
     return showTextInBox(text, clear, true, 29, 10, 73, 30);
+}
+
+void f_graph::showKeyHelp(int width, int height, HelpHeading heading, std::initializer_list<const char*> keys) {
+    // The numbers are printed behind the box lines, not through them: the box
+    // writer would double the blanks between them.
+    showRightSide(" Rezoliucija : ", true);
+    printf(" %dx%d.", width, height);
+    if (heading == SizeAndLibrary) {
+        showRightSide(" ", false);
+        printf("OpenCV  %s (%d.%d.%d)\n", CV_VERSION, CV_VERSION_MAJOR, CV_VERSION_MINOR, CV_VERSION_REVISION);
+    }
+    for (const char* key : keys) showRightSide(key, false);
 }
 
 void f_graph::showLeftSide(const char* text, bool clear) {

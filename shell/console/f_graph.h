@@ -9,6 +9,7 @@
 // rows at the same time as the main thread writes elsewhere.
 
 #include <cstdarg>
+#include <initializer_list>
 #include <string>
 
 #include <atomic>
@@ -23,6 +24,8 @@ extern int countLine;  // last row showTextInBox wrote on; continues on the next
 class f_graph {
 public:
     enum CursorMode { Normal = 0, Hidden = 1, Solid = 2 };
+    // The status colours: plain text, and a report that went well or failed.
+    static constexpr unsigned short kNormal = 128, kGreen = 32, kRed = 192;
 
     f_graph();
 
@@ -49,6 +52,10 @@ public:
     void footerLine(const char* text);
     bool showTextInBox(const char* text, bool clear, bool paging, int x1, int y1, int x2, int y2);
     bool showRightSide(const char* text, bool clear, bool ignored = true);
+    // A camera mode's help in the right-hand box: the picture size, the vision
+    // library's version when asked, then one line a key.
+    enum HelpHeading { SizeOnly, SizeAndLibrary };
+    void showKeyHelp(int width, int height, HelpHeading heading, std::initializer_list<const char*> keys);
     void showLeftSide(const char* text, bool clear);
     void rightBottomText(const char* text, unsigned short attr);
     void blink(const char* text, unsigned short attr);

@@ -67,7 +67,7 @@ TEST_F(FaceScreens, ProfileSteeringFollowsBothFacesMirroredOrNot) {
         servo_yd = 1700;
         servo_xksen = 1300;
         servo_xdsen = 1200;
-        ProfileFaces faces;
+        steering::FacePair faces{kNoFace, kNoFace};
         faces.left = c.left;
         faces.right = c.right;
         faces.mirrored = c.mirrored;

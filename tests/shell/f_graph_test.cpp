@@ -70,28 +70,16 @@ TEST_F(ConsoleScreen, ShortTitleIsCentredOnRow5) {
     EXPECT_EQ(row(5).substr(37, 4), "ABCD");  // column 40 - 2
 }
 
-TEST(ConsoleScreenDeath, TitleOf68CharactersEndsTheProgramAfterAKey) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const std::string title(68, 'T');
-    EXPECT_EXIT(
-        {
-            platform::Terminal::instance().setEcho(false);
-            platform::scriptKeys("x");
-            gf.headerLine(title.c_str());
-        },
-        ::testing::ExitedWithCode(1), "");
-}
-
-TEST(ConsoleScreenDeath, PromptOver67CharactersEndsTheProgram) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    const std::string prompt(70, 'P');
-    EXPECT_EXIT(
-        {
-            platform::Terminal::instance().setEcho(false);
-            platform::scriptKeys("x");
-            gf.footerLine(prompt.c_str());
-        },
-        ::testing::ExitedWithCode(1), "");
+// Too long a title or prompt ends the program once the operator has read why.
+TEST_F(ConsoleScreen, TitleOrPromptOver67CharactersEndsTheProgramAfterAKey) {
+    const std::string title(68, 'T'), prompt(70, 'P');
+    const std::string why = "Your string's length can not be larger than 67 character.";
+    platform::scriptKeys("xy");
+    EXPECT_EQ(robotest::programEndStatus([&] { gf.headerLine(title.c_str()); }), 1);
+    EXPECT_EQ(row(3).find(why), 11u);
+    EXPECT_EQ(robotest::programEndStatus([&] { gf.footerLine(prompt.c_str()); }), 1);
+    EXPECT_EQ(row(36).find(why), 11u);
+    EXPECT_EQ(platform::_getch(), platform::kEndOfInput) << "each waited for a key";
 }
 
 TEST_F(ConsoleScreen, PromptLineLeavesVisibleCursorBehindTheText) {

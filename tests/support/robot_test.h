@@ -9,7 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "shell/console/program_end.h"
+
 namespace robotest {
+
+// The status the call ends the program with, or -1 when it comes back.
+template <typename Call>
+int programEndStatus(Call call) {
+    try {
+        call();
+    } catch (const ProgramEnd& end) {
+        return end.status;
+    }
+    return -1;
+}
 
 class RobotTest : public ::testing::Test {
 protected:

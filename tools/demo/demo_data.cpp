@@ -35,6 +35,7 @@
 
 #include "faces/camera/imageutil.h"
 #include "faces/faces.h"
+#include "shell/console/program_end.h"
 
 namespace {
 
@@ -300,7 +301,8 @@ bool makeStereoRecordings(const Options& options) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The face library ends the program by throwing ProgramEnd after its message.
+int main(int argc, char** argv) try {
     Options options;
     if (!parseOptions(argc, argv, options)) return usage();
     cv::CascadeClassifier cascade;
@@ -321,4 +323,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     return 0;
+} catch (const ProgramEnd& end) {
+    return end.status;
 }

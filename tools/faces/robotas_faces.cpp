@@ -11,6 +11,7 @@
 #include "faces/faces.h"
 #include "platform/terminal.h"
 #include "shell/console/f_graph.h"
+#include "shell/console/program_end.h"
 
 namespace {
 
@@ -53,7 +54,8 @@ int learnDatabase(const std::string& list) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+// The face library ends the program by throwing ProgramEnd after its message.
+int main(int argc, char** argv) try {
     if (argc != 3) return usage();
     const std::string command = argv[1];
     const std::string list = argv[2];
@@ -61,4 +63,6 @@ int main(int argc, char** argv) {
     if (command != "test") return usage();
     if (platform::standardOutputIsTerminal()) return drawReport(list);
     return printPlainReport(testFileList(list));
+} catch (const ProgramEnd& end) {
+    return end.status;
 }

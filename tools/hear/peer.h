@@ -4,10 +4,12 @@
 
 #include <string>
 
+#include "speech/speech.h"
+
 namespace hear {
 
 struct PeerOptions {
-    int port = 10500;
+    int port = kRecogniserPort;
     std::string script;  // empty: read standard input
     std::string log;     // empty: no log of the robot's lines
 };
