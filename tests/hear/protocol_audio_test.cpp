@@ -22,25 +22,16 @@ std::vector<std::string> linesOf(hear::LineSplitter& splitter) {
     return lines;
 }
 
-TEST(HearCommandStream, CommandsSplitAcrossReadsAndEndingInCrLfComeOutWhole) {
-    hear::LineSplitter splitter;
-    splitter.take("PAU", 3);
-    EXPECT_TRUE(linesOf(splitter).empty());
-    splitter.take("SE\r", 3);
-    EXPECT_TRUE(linesOf(splitter).empty());
-    splitter.take("\nRESUME\nSTAT", 12);
-    EXPECT_EQ(linesOf(splitter), (std::vector<std::string>{"PAUSE", "RESUME"}));
-    splitter.take("US\r\n", 4);
-    EXPECT_EQ(linesOf(splitter), (std::vector<std::string>{"STATUS"}));
-}
-
-TEST(HearCommandStream, ALineWithoutEndIsCutInsteadOfGrowingForever) {
+TEST(HearCommandStream, CommandsSplitAcrossReadsComeOutWholeAndALineWithoutEndIsCut) {
     hear::LineSplitter splitter;
     const std::string flood(3 * hear::LineSplitter::kMaxCommandLine, 'x');
-    splitter.take(flood.data(), flood.size());
-    const std::vector<std::string> lines = linesOf(splitter);
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0].size(), hear::LineSplitter::kMaxCommandLine);
+    const std::vector<std::pair<std::string, std::vector<std::string>>> reads = {
+        {"PAU", {}}, {"SE\r", {}}, {"\nRESUME\nSTAT", {"PAUSE", "RESUME"}}, {"US\r\n", {"STATUS"}},
+        {flood, {flood.substr(0, flood.size() / 3), flood.substr(0, flood.size() / 3), flood.substr(0, flood.size() / 3)}}};
+    for (const auto& [taken, lines] : reads) {
+        splitter.take(taken.data(), taken.size());
+        EXPECT_EQ(linesOf(splitter), lines) << taken.substr(0, 20);
+    }
 }
 
 TEST(HearCommandStream, GrammarUploadAndArgumentLinesAreNotTakenForCommands) {
@@ -113,28 +104,25 @@ TEST(HearWav, GoingDownInRateRemovesSoundAboveTheNewNyquistInsteadOfFoldingIt) {
 }
 
 TEST(HearWav, FormatsThatAreNotSixteenBitPcmAreRefusedWithTheReason) {
+    const std::string whole = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
+    const auto changed = [&](std::vector<std::pair<int, char>> bytes) {
+        std::string wav = whole;
+        for (auto [at, value] : bytes) wav[at] = value;
+        return wav;
+    };
+    const std::pair<std::string, std::string> refused[] = {
+        {changed({{34, 8}}), "16-bit PCM"},  // bits per sample
+        {changed({{20, 3}, {34, 32}}), ""},  // IEEE float
+        {std::string("RIFF\x10\0\0\0WAVEjunk", 16), ""},
+        {"not a wav at all", "not a WAV"},
+        {changed({{24, 0}, {25, 0}, {26, 0}, {27, 0}}), ""}};  // no rate
     hear::Samples read;
     std::string why;
-    std::string eightBit = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
-    eightBit[34] = 8;  // bits per sample
-    EXPECT_FALSE(hear::parseWav(eightBit, read, why));
-    EXPECT_NE(why.find("16-bit PCM"), std::string::npos) << why;
-
-    std::string floats = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
-    floats[20] = 3;  // IEEE float
-    floats[34] = 32;
-    EXPECT_FALSE(hear::parseWav(floats, read, why));
-
-    EXPECT_FALSE(hear::parseWav(std::string("RIFF\x10\0\0\0WAVEjunk", 16), read, why));
-    EXPECT_FALSE(hear::parseWav("not a wav at all", read, why));
-    EXPECT_NE(why.find("not a WAV"), std::string::npos);
-
-    std::string noRate = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
-    noRate[24] = noRate[25] = noRate[26] = noRate[27] = 0;
-    EXPECT_FALSE(hear::parseWav(noRate, read, why));
-
+    for (const auto& [wav, reason] : refused) {
+        EXPECT_FALSE(hear::parseWav(wav, read, why)) << wav.substr(0, 8);
+        EXPECT_NE(why.find(reason), std::string::npos) << why;
+    }
     // A file cut short keeps the samples it has.
-    const std::string whole = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
     ASSERT_TRUE(hear::parseWav(whole.substr(0, whole.size() - 1001), read, why)) << why;
     EXPECT_EQ(read.size(), 1600u - 501);
 }

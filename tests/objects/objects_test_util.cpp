@@ -26,17 +26,4 @@ cv::Mat withNoise(const cv::Mat& picture, double sigma, uint64_t seed) {
     return out;
 }
 
-cv::Point2d project(const cv::Matx33d& h, cv::Point2d p) {
-    const cv::Vec3d q = h * cv::Vec3d(p.x, p.y, 1.0);
-    return cv::Point2d(q[0] / q[2], q[1] / q[2]);
-}
-
-double meanCornerError(const cv::Matx33d& found, const cv::Matx33d& truth, cv::Size picture) {
-    const cv::Point2d corners[4] = {{0, 0}, {double(picture.width), 0},
-                                    {double(picture.width), double(picture.height)}, {0, double(picture.height)}};
-    double total = 0;
-    for (const cv::Point2d& c : corners) total += cv::norm(project(found, c) - project(truth, c));
-    return total / 4;
-}
-
 }  // namespace objtest
