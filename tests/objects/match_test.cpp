@@ -1,12 +1,9 @@
 #include "objects/surf_match.h"
 
 #include <gtest/gtest.h>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <vector>
 
-#include "tests/objects/objects_test_util.h"
 
 namespace {
 

@@ -59,12 +59,10 @@ TEST_F(StereoModes, BlockMatchingMeasuresDepthAndStepsThePanUntilM) {
     const double distance = numberAfter(line, "Atstumas: ");
     // The same pair three times: the ring holds three equal maxima, so the
     // distance value is 1000 / (3 max / 5).
-    EXPECT_LT(lowest, 0);
-    EXPECT_GT(distance, 0);
-    EXPECT_LT(distance, 5000.0 / 3 / 16) << "maxima are sixteenths of at least one pixel";
-    const int moved = servo_x - 1400;  // three frames of 0 or 3 steps each
-    EXPECT_EQ(std::abs(moved) % 3, 0) << moved;
-    EXPECT_LE(std::abs(moved), 9) << moved;
+    // Maxima are sixteenths of at least one pixel.
+    EXPECT_TRUE(lowest < 0 && distance > 0 && distance < 5000.0 / 3 / 16) << line;
+    const int moved = std::abs(servo_x - 1400);  // three frames of 0 or 3 steps each
+    EXPECT_TRUE(moved % 3 == 0 && moved <= 9) << moved;
     EXPECT_EQ(servo_y, 1800);
     EXPECT_FALSE(ui::windowExists("stereoBM gylis") || ui::windowExists("stereoBM gylis 3D"));
     EXPECT_TRUE(camera.isOpened()) << "the block-matching mode leaves the cameras open";
