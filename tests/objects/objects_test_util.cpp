@@ -15,14 +15,10 @@ cv::Mat loadPicture(const std::string& name, int flags) {
 }
 
 cv::Mat withNoise(const cv::Mat& picture, double sigma, uint64_t seed) {
-    cv::RNG rng(seed);
-    cv::Mat noise(picture.size(), CV_32FC(picture.channels()));
-    rng.fill(noise, cv::RNG::NORMAL, 0, sigma);
-    cv::Mat sum;
+    cv::Mat noise(picture.size(), CV_32FC(picture.channels())), sum, out;
+    cv::RNG(seed).fill(noise, cv::RNG::NORMAL, 0, sigma);
     picture.convertTo(sum, CV_32F);
-    sum += noise;
-    cv::Mat out;
-    sum.convertTo(out, picture.type());
+    cv::Mat(sum + noise).convertTo(out, picture.type());
     return out;
 }
 
