@@ -1,64 +1,46 @@
+// robotas-blobs run as the operator runs it: the set's report, one line a blob.
+
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "blobs/blobs.h"
 #include "tests/support/robot_test.h"
 
 namespace {
 
-using robotest::readFile;
-
-std::string lastOutput;  // what the last run printed
-
-// Runs robotas-blobs with the arguments; its exit status.
-int runTool(const std::vector<std::string>& arguments) {
-    const robotest::ProgramRun run = robotest::runProgram("robotas-blobs", arguments);
-    lastOutput = run.out;
-    return run.status;
-}
-
-class BlobTool : public ::testing::Test {
-protected:
-    void SetUp() override {
-        picture_ = cv::Mat(60, 80, CV_8UC1, cv::Scalar(200));
-        picture_(cv::Rect(10, 10, 20, 10)).setTo(cv::Scalar(0));
-        picture_(cv::Rect(40, 30, 5, 20)).setTo(cv::Scalar(20));
-        mask_ = cv::Mat(60, 80, CV_8UC1, cv::Scalar(255));
-        mask_.rowRange(0, 5).setTo(cv::Scalar(0));
-        ASSERT_TRUE(cv::imwrite("picture.png", picture_));
-        ASSERT_TRUE(cv::imwrite("mask.png", mask_));
-    }
-
-    robotest::ScopedWorkDir dir_;
-    cv::Mat picture_;
-    cv::Mat mask_;
-};
-
-TEST_F(BlobTool, WritesTheSetsReportAndCountsTheBlobs) {
-    ASSERT_EQ(runTool({"picture.png", "100", "report.txt", "--mask", "mask.png"}), 0);
-    CBlobResult expected(picture_, mask_, 100, true);
-    std::ostringstream report;
-    expected.PrintBlobs(report);
-    EXPECT_EQ(readFile("report.txt"), report.str());
-    const std::string out = lastOutput;
-    EXPECT_EQ(out.rfind("blobs 3\nms ", 0), 0u) << out;
-}
-
-TEST_F(BlobTool, RefusesBadArgumentsWithoutWriting) {
-    EXPECT_EQ(runTool({"picture.png", "256", "report.txt"}), 2);
-    EXPECT_EQ(runTool({"picture.png", "12x", "report.txt"}), 2);
-    EXPECT_EQ(runTool({"picture.png", "100"}), 2);
-    EXPECT_EQ(runTool({"picture.png", "100", "report.txt", "--maks", "mask.png"}), 2);
-    EXPECT_EQ(runTool({"missing.png", "100", "report.txt"}), 1);
-    cv::imwrite("small.png", cv::Mat(10, 10, CV_8UC1, cv::Scalar(255)));
-    EXPECT_EQ(runTool({"picture.png", "100", "report.txt", "--mask", "small.png"}), 1);
-    EXPECT_EQ(runTool({"picture.png", "100", "no/such/folder/report.txt"}), 1);
+TEST(BlobTool, RefusesBadArgumentsWithoutWritingThenReportsEachBlob) {
+    robotest::ScopedWorkDir dir;
+    cv::Mat picture(10, 10, CV_8UC1, cv::Scalar(200));
+    picture(cv::Rect(4, 3, 3, 3)).setTo(cv::Scalar(0));
+    cv::Mat mask(10, 10, CV_8UC1, cv::Scalar(255));
+    mask.at<uchar>(9, 9) = 0;  // masked pixels count nowhere
+    ASSERT_TRUE(cv::imwrite("picture.png", picture) && cv::imwrite("mask.png", mask));
+    cv::imwrite("small.png", cv::Mat(9, 10, CV_8UC1, cv::Scalar(255)));
+    const struct {
+        std::vector<std::string> arguments;
+        int status;
+    } refused[] = {{{"picture.png", "256", "report.txt"}, 2},
+                   {{"picture.png", "12x", "report.txt"}, 2},
+                   {{"picture.png", "100"}, 2},
+                   {{"picture.png", "100", "report.txt", "--maks", "mask.png"}, 2},
+                   {{"missing.png", "100", "report.txt"}, 1},
+                   {{"picture.png", "100", "report.txt", "--mask", "small.png"}, 1},
+                   {{"picture.png", "100", "no/such/folder/report.txt"}, 1}};
+    for (const auto& r : refused)
+        EXPECT_EQ(robotest::runProgram("robotas-blobs", r.arguments).status, r.status) << r.arguments[1];
     EXPECT_FALSE(std::ifstream("report.txt").good());
+
+    const robotest::ProgramRun run = robotest::runProgram("robotas-blobs", {"picture.png", "100", "report.txt", "--mask", "mask.png"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out.rfind("blobs 2\nms ", 0), 0u) << run.out;
+    const std::string report = robotest::readFile("report.txt");
+    EXPECT_EQ(report.rfind("blob 0 ->\t a=     90\t p=", 0), 0u) << report;
+    EXPECT_EQ(report.substr(report.find("blob 1")),
+              "blob 1 ->\t a=      9\t p=   12.00 (    0.00 extern)\t pconvex=   10.00\t ext=0\t m=   0.00\t "
+              "c=1.27\t l=    3.00\n");
 }
 
 }  // namespace

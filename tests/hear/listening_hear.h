@@ -1,7 +1,7 @@
 #pragma once
 // robotas-hear started in one of its listening modes for a test, with a pipe
-// to its standard input (the sound of --pcm) and spoken words made by
-// espeak-ng. Tests that start it carry LOCKS port10500.
+// to its standard input (the sound of --pcm), spoken words made by espeak-ng,
+// and the robot's client. Tests that start it carry LOCKS port10500.
 
 #include <sys/types.h>
 
@@ -33,11 +33,9 @@ public:
     int waitForExit(int timeoutMs);
 
 private:
-    void readUntilListening();
-
+    std::string outputPath_;
     pid_t pid_ = -1;
     int input_ = -1;
-    int outputPipe_ = -1;
     bool listening_ = false;
     int status_ = -1;
     std::string output_;
@@ -51,8 +49,6 @@ hear::Samples silence(double seconds);
 // A WAV file of 16-bit samples at this rate and channel count.
 std::string wavBytes(const hear::Samples& samples, int rate, int channels);
 
-// A connection to the recogniser on port 10500 through the robot's client,
-// and reading with a time limit.
 class RobotEar {
 public:
     RobotEar();

@@ -1,11 +1,6 @@
 // robotas-hear listening on port 10500, heard through the robot's own
-// recogniser client: spoken words (made by espeak-ng) become word lines, words
-// heard while paused are dropped, words outside the grammar are rejected, and
-// bad sound files and unruly clients do not break it.
+// recogniser client, with words spoken by espeak-ng.
 
-#include <unistd.h>
-
-#include <filesystem>
 #include <fstream>
 
 #include <gtest/gtest.h>
@@ -13,6 +8,7 @@
 #include "platform/socket.h"
 #include "speech/client1.h"
 #include "tests/hear/listening_hear.h"
+#include "tests/support/robot_test.h"
 
 namespace {
 
@@ -33,28 +29,12 @@ constexpr double kFlushSeconds = 4.5;
 
 class HearServer : public ::testing::Test {
 protected:
-    void SetUp() override {
-        folder_ = std::filesystem::temp_directory_path() / ("robotas-hear-test-" + std::to_string(getpid()));
-        std::filesystem::create_directories(folder_);
-    }
-    void TearDown() override {
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-
     hear::Samples word(const std::string& voice, const std::string& text) {
         hear::Samples samples = heartest::spoken(voice, text);
         EXPECT_FALSE(samples.empty()) << "espeak-ng did not speak " << text;
         return samples;
     }
-
-    std::string writeFile(const std::string& name, const std::string& bytes) {
-        const std::string path = (folder_ / name).string();
-        std::ofstream(path, std::ios::binary) << bytes;
-        return path;
-    }
-
-    std::filesystem::path folder_;
+    robotest::ScopedWorkDir dir_;
 };
 
 hear::Samples joined(std::initializer_list<hear::Samples> parts) {
@@ -66,8 +46,8 @@ hear::Samples joined(std::initializer_list<hear::Samples> parts) {
 TEST_F(HearServer, AWavOfASpokenWordReachesTheRobotAsItsWordLine) {
     // espeak-ng speaks at 22050 Hz: the file is converted on the way in.
     const hear::Samples sveikas = word("lt+m3", "sveikas");
-    const std::string wav = writeFile("sveikas.wav", heartest::wavBytes(joined({heartest::silence(0.5), sveikas}), 16000, 1));
-    ListeningHear recogniser({"--wav", wav, "--speed", "8"});
+    std::ofstream("sveikas.wav", std::ios::binary) << heartest::wavBytes(joined({heartest::silence(0.5), sveikas}), 16000, 1);
+    ListeningHear recogniser({"--wav", "sveikas.wav", "--speed", "8"});
     ASSERT_TRUE(recogniser.listening()) << recogniser.output();
     RobotEar robot;
     ASSERT_TRUE(robot.connected());
@@ -76,38 +56,28 @@ TEST_F(HearServer, AWavOfASpokenWordReachesTheRobotAsItsWordLine) {
     EXPECT_EQ(recogniser.waitForExit(3000), 0);
 }
 
-TEST_F(HearServer, WordsSpokenWhilePausedAreDroppedNotQueued) {
+// One recogniser through a whole session: words heard while paused are dropped,
+// a word outside the grammar is rejected, and clients that come and go or send
+// their commands in pieces do not stick it.
+TEST_F(HearServer, PausedWordsAreDroppedUnknownWordsRejectedAndUnrulyClientsDoNotStickIt) {
     ListeningHear recogniser({"--pcm"});
     ASSERT_TRUE(recogniser.listening()) << recogniser.output();
-    RobotEar robot;
-    ASSERT_TRUE(robot.connected());
-    komanda_pause_recog(robot.socket());
-    komanda_get_status(robot.socket());
-    ASSERT_TRUE(robot.waitForLine("<SYSINFO PROCESS=\"SLEEP\"", kWordTimeoutMs));
-
-    ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), word("lt", "sveikas"), heartest::silence(kFlushSeconds)})));
-    komanda_resume_recog(robot.socket());
-    ASSERT_TRUE(robot.waitForLine("<INPUT STATUS=\"LISTEN\"", kWordTimeoutMs));
-    ASSERT_TRUE(recogniser.play(joined({heartest::silence(1.0), word("lt", "surask"), heartest::silence(1.0)})));
-    recogniser.endSound();
-    EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "SURASK");
-}
-
-TEST_F(HearServer, AWordOutsideTheGrammarIsRejectedNotForcedOntoACommand) {
-    ListeningHear recogniser({"--pcm"});
-    ASSERT_TRUE(recogniser.listening()) << recogniser.output();
-    RobotEar robot;
-    ASSERT_TRUE(robot.connected());
-    ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), word("lt", "kompiuteris"), heartest::silence(1.0)})));
-    recogniser.endSound();
-    std::vector<std::string> lines;
-    ASSERT_TRUE(robot.waitForLine("<RECOG", kWordTimeoutMs, &lines));
-    EXPECT_EQ(lines.back(), "<RECOGFAIL/>");
-}
-
-TEST_F(HearServer, ClientsComingAndGoingAndCommandsInPiecesDoNotStickTheServer) {
-    ListeningHear recogniser({"--pcm"});
-    ASSERT_TRUE(recogniser.listening()) << recogniser.output();
+    {
+        RobotEar robot;
+        ASSERT_TRUE(robot.connected());
+        komanda_pause_recog(robot.socket());
+        komanda_get_status(robot.socket());
+        ASSERT_TRUE(robot.waitForLine("<SYSINFO PROCESS=\"SLEEP\"", kWordTimeoutMs));
+        ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), word("lt", "sveikas"), heartest::silence(kFlushSeconds)})));
+        komanda_resume_recog(robot.socket());
+        ASSERT_TRUE(robot.waitForLine("<INPUT STATUS=\"LISTEN\"", kWordTimeoutMs));
+        ASSERT_TRUE(recogniser.play(joined({heartest::silence(1.0), word("lt", "surask"), heartest::silence(1.0)})));
+        EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "SURASK");
+        ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), word("lt", "kompiuteris"), heartest::silence(1.0)})));
+        std::vector<std::string> lines;
+        ASSERT_TRUE(robot.waitForLine("<RECOG", kWordTimeoutMs, &lines));
+        EXPECT_EQ(lines.back(), "<RECOGFAIL/>");
+    }
     for (int i = 0; i < 20; ++i) {
         RobotEar passer;
         ASSERT_TRUE(passer.connected()) << "connection " << i;

@@ -30,33 +30,25 @@ hear::TemplateFeatures features(const std::vector<hear::Cepstrum>& frames) {
     return hear::withSlopes(hear::normalisedCepstra(frames));
 }
 
-TEST(HearTemplates, WarpingForgivesSpeedButNotADifferentWord) {
+TEST(HearTemplates, WarpingForgivesSpeedButNotADifferentWordAndGivingUpEarlyChangesNoDistanceWithinTheLimit) {
     const hear::TemplateFeatures said = features(word(1, 40));
     EXPECT_DOUBLE_EQ(hear::warpedDistance(said, said), 0);
-    const double slower = hear::warpedDistance(said, features(word(1, 60)));
-    const double other = hear::warpedDistance(said, features(word(2, 40)));
-    EXPECT_LT(slower * 3, other);
+    EXPECT_LT(hear::warpedDistance(said, features(word(1, 60))) * 3, hear::warpedDistance(said, features(word(2, 40))));
     // A louder recording of the same word is the same word.
     EXPECT_NEAR(hear::warpedDistance(said, features(word(1, 40, 25))), 0, 1e-4);
     // Over twice as long cannot be the same word.
     EXPECT_TRUE(std::isinf(hear::warpedDistance(said, features(word(1, 81)))));
     EXPECT_TRUE(std::isinf(hear::warpedDistance(said, {})));
-}
-
-TEST(HearTemplates, GivingUpEarlyNeverChangesADistanceWithinTheLimit) {
     int givenUp = 0;
-    const hear::TemplateFeatures said = features(word(1, 40));
-    for (int shape = 0; shape < 8; ++shape) {
+    for (int shape = 0; shape < 8; ++shape)
         for (int length : {25, 40, 70}) {
             const hear::TemplateFeatures other = features(word(shape, length));
-            const double full = hear::warpedDistance(said, other);
+            const double full = hear::warpedDistance(said, other), cut = hear::warpedDistance(said, other, full * 0.5);
             EXPECT_DOUBLE_EQ(hear::warpedDistance(said, other, full), full);
             EXPECT_DOUBLE_EQ(hear::warpedDistance(said, other, full * 1.5), full);
-            const double cut = hear::warpedDistance(said, other, full * 0.5);
             EXPECT_TRUE(std::isinf(cut) || cut == full);
             givenUp += std::isinf(cut) && std::isfinite(full);
         }
-    }
     EXPECT_GT(givenUp, 0);  // the limit does save work
 }
 
@@ -78,9 +70,9 @@ TEST(HearTemplates, TheNearestWordWinsAndASpeakerCanBeLeftOut) {
 
 TEST(HearTemplates, TheThresholdLetsTheGivenShareOfUnknownWordsFromOtherVoicesThrough) {
     hear::WordTemplates templates;
-    for (int shape = 0; shape < 3; ++shape) {
-        templates.add("W" + std::string(1, static_cast<char>('A' + shape)), "anna", word(shape, 40));
-        templates.add("W" + std::string(1, static_cast<char>('A' + shape)), "jonas", word(shape, 50));
+    for (const std::string name : {"WA", "WB", "WC"}) {
+        templates.add(name, "anna", word(name[1] - 'A', 40));
+        templates.add(name, "jonas", word(name[1] - 'A', 50));
     }
     // Anna's unknown word equals one of her own templates: only jonas's count.
     std::vector<hear::UnknownWord> unknown = {{"anna", word(0, 40)}};
@@ -94,53 +86,36 @@ TEST(HearTemplates, TheThresholdLetsTheGivenShareOfUnknownWordsFromOtherVoicesTh
     EXPECT_DOUBLE_EQ(hear::unknownWordThreshold(templates, {}, 0.1), 0);
 }
 
-class HearTemplateFile : public ::testing::Test {
-protected:
-    void SetUp() override {
-        templates_.add("KAS", "anna", word(0, 30));
-        templates_.add("SVEIKAS", "anna", word(3, 50));
-        templates_.setThreshold(4.5);
-        ASSERT_TRUE(templates_.save(path_, why_)) << why_;
-        ASSERT_TRUE(loaded_.load(path_, why_)) << why_;
-    }
-    std::string bytes() {
-        std::ifstream in(path_, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    // Loads these bytes into the templates loaded in SetUp: false, and the
-    // templates left as they were, is what a damaged file must give.
-    bool loads(const std::string& content) {
-        std::ofstream(path_, std::ios::binary) << content;
-        const bool ok = loaded_.load(path_, why_);
-        EXPECT_EQ(loaded_.size(), 2u);
-        EXPECT_EQ(loaded_.nearest(word(3, 50)).word, "SVEIKAS");
-        return ok;
-    }
-
-    robotest::ScopedWorkDir dir_;
-    std::string path_ = "robot.templates";
-    std::string why_;
-    hear::WordTemplates templates_, loaded_;
-};
-
-TEST_F(HearTemplateFile, ReadsBackTheSameWordsDistancesAndThreshold) {
-    EXPECT_EQ(loaded_.size(), 2u);
-    EXPECT_DOUBLE_EQ(loaded_.threshold(), 4.5);
+TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKeepingTheTemplates) {
+    robotest::ScopedWorkDir dir;
+    const std::string path = "robot.templates";
+    std::string why;
+    hear::WordTemplates templates, loaded;
+    templates.add("KAS", "anna", word(0, 30));
+    templates.add("SVEIKAS", "anna", word(3, 50));
+    templates.setThreshold(4.5);
+    ASSERT_TRUE(templates.save(path, why) && loaded.load(path, why)) << why;
+    EXPECT_EQ(loaded.size(), 2u);
+    EXPECT_DOUBLE_EQ(loaded.threshold(), 4.5);
     for (const auto& probe : {word(0, 36), word(3, 44), word(5, 40)}) {
-        const hear::WordTemplates::Match before = templates_.nearest(probe), after = loaded_.nearest(probe);
+        const hear::WordTemplates::Match before = templates.nearest(probe), after = loaded.nearest(probe);
         EXPECT_EQ(after.word, before.word);
         EXPECT_NEAR(after.distance, before.distance, 0.02 * before.distance);  // kept in bytes
     }
-}
-
-TEST_F(HearTemplateFile, DamagedFilesAreRefusedWithTheReasonAndTheTemplatesKept) {
-    const std::string good = bytes();
-    const std::size_t body = good.find("KAS 30\n");
-    ASSERT_NE(body, std::string::npos);
+    const std::string good = robotest::readFile(path);
+    ASSERT_NE(good.find("KAS 30\n"), std::string::npos);
     auto replaced = [&](const std::string& from, const std::string& to) {
         std::string damaged = good;
         damaged.replace(damaged.find(from), from.size(), to);
         return damaged;
+    };
+    // False, and the templates left as they were, is what a damaged file must give.
+    const auto loads = [&](const std::string& content) {
+        std::ofstream(path, std::ios::binary) << content;
+        const bool ok = loaded.load(path, why);
+        EXPECT_EQ(loaded.size(), 2u);
+        EXPECT_EQ(loaded.nearest(word(3, 50)).word, "SVEIKAS");
+        return ok;
     };
     EXPECT_FALSE(loads(""));
     EXPECT_FALSE(loads("robotas-hear word templates 2\n" + good.substr(good.find('\n') + 1)));
@@ -155,9 +130,9 @@ TEST_F(HearTemplateFile, DamagedFilesAreRefusedWithTheReasonAndTheTemplatesKept)
     EXPECT_FALSE(loads(replaced("KAS 30", "KAS 31")));  // the frames run into the next word
     EXPECT_FALSE(loads(good.substr(0, good.size() - 1)));
     EXPECT_FALSE(loads(good + "x"));
-    EXPECT_NE(why_.find("robot.templates"), std::string::npos) << why_;
+    EXPECT_NE(why.find("robot.templates"), std::string::npos) << why;
     EXPECT_TRUE(loads(good));
-    EXPECT_FALSE(hear::WordTemplates().load("no-such-file", why_));
+    EXPECT_FALSE(hear::WordTemplates().load("no-such-file", why));
 }
 
 // The robot's own grammar and templates, fed utterances as the listening

@@ -36,13 +36,6 @@ cv::Rect foregroundBox(const cv::Mat& mask) {
     return points.empty() ? cv::Rect() : cv::boundingRect(points);
 }
 
-void expectNear(cv::Rect found, cv::Rect truth, int tolerance) {
-    EXPECT_NEAR(found.x, truth.x, tolerance);
-    EXPECT_NEAR(found.y, truth.y, tolerance);
-    EXPECT_NEAR(found.br().x, truth.br().x, tolerance);
-    EXPECT_NEAR(found.br().y, truth.br().y, tolerance);
-}
-
 TEST(ForegroundModel, ObjectPutIntoTheSceneIsCutOutWithItsBox) {
     for (const cv::Rect where : {cv::Rect(200, 105, 70, 50), cv::Rect(40, 150, 90, 60), cv::Rect(150, 20, 60, 80)}) {
         SCOPED_TRACE(::testing::Message() << "object at " << where);
@@ -52,7 +45,8 @@ TEST(ForegroundModel, ObjectPutIntoTheSceneIsCutOutWithItsBox) {
         const cv::Mat& mask = model.foreground();
         ASSERT_EQ(mask.type(), CV_8UC1);
         ASSERT_EQ(mask.size(), scene.background.size());
-        expectNear(foregroundBox(mask), scene.object, 10);
+        const cv::Rect box = foregroundBox(mask);
+        EXPECT_LE(cv::norm(box.tl() - scene.object.tl()) + cv::norm(box.br() - scene.object.br()), 10) << box;
         // The mask is the object, not a frame around it or speckle all over.
         EXPECT_GT(cv::countNonZero(mask(scene.object)), scene.object.area() * 8 / 10);
         EXPECT_LT(cv::countNonZero(mask) - cv::countNonZero(mask(scene.object)), scene.object.area() / 5);
@@ -61,83 +55,47 @@ TEST(ForegroundModel, ObjectPutIntoTheSceneIsCutOutWithItsBox) {
 
 TEST(ForegroundModel, CameraNoiseAloneIsNoObject) {
     const cv::Mat street = objtest::loadPicture("street.png", cv::IMREAD_COLOR);
-    for (const double sigma : {3.0, 5.0}) {
+    for (const double sigma : {3.0, 5.0})
         for (uint64_t seed = 1; seed <= 3; ++seed) {
             FgdModel model(objtest::withNoise(street, sigma, seed));
             ASSERT_TRUE(model.update(objtest::withNoise(street, sigma, seed + 100)));
             EXPECT_EQ(cv::countNonZero(model.foreground()), 0) << "sigma " << sigma << " seed " << seed;
         }
-    }
 }
 
-TEST(ForegroundModel, ObjectOnAFlatNoiselessBackgroundIsFoundWithoutHoles) {
-    cv::Mat flat(120, 160, CV_8UC3, cv::Scalar(200, 200, 200));
-    cv::Mat scene = flat.clone();
-    const cv::Rect ring(50, 30, 60, 50);
-    scene(ring).setTo(cv::Scalar(20, 40, 160));
-    scene(cv::Rect(56, 36, 48, 38)).setTo(cv::Scalar(200, 200, 200));  // a frame: hollow inside
-    FgdModel model(flat);
-    model.update(scene);
-    EXPECT_EQ(cv::countNonZero(model.foreground()), ring.area());
-    EXPECT_EQ(foregroundBox(model.foreground()), ring);
-}
-
-TEST(ForegroundModel, ObjectsWithHolesKeepThemWhenAsked) {
-    cv::Mat flat(120, 160, CV_8UC3, cv::Scalar(200, 200, 200));
-    cv::Mat scene = flat.clone();
-    const cv::Rect ring(50, 30, 60, 50), hole(56, 36, 48, 38);
+// A hollow frame (60 x 50, its inside 48 x 38), a 3 x 3 and a 5 x 4 speck on a flat noiseless background.
+TEST(ForegroundModel, HolesAreFilledUnlessAskedAndRegionsUnderTheMinimumAreaDropped) {
+    cv::Mat flat(120, 160, CV_8UC3, cv::Scalar(200, 200, 200)), scene = flat.clone();
+    const cv::Rect ring(50, 30, 60, 50), hole(56, 36, 48, 38), tiny(10, 10, 3, 3), small(130, 90, 5, 4);
     scene(ring).setTo(cv::Scalar(20, 40, 160));
     scene(hole).setTo(cv::Scalar(200, 200, 200));
-    FgdParams params;
-    params.is_obj_without_holes = false;
-    FgdModel model(flat, params);
-    model.update(scene);
-    EXPECT_EQ(cv::countNonZero(model.foreground()), ring.area() - hole.area());
+    scene(tiny).setTo(cv::Scalar(0, 0, 0));
+    scene(small).setTo(cv::Scalar(0, 0, 0));
+    for (const bool withoutHoles : {true, false}) {
+        FgdParams params;
+        params.is_obj_without_holes = withoutHoles;
+        FgdModel model(flat, params);
+        model.update(scene);
+        const cv::Mat& found = model.foreground();
+        EXPECT_EQ(cv::countNonZero(found(ring)), withoutHoles ? ring.area() : ring.area() - hole.area());
+        EXPECT_EQ(cv::countNonZero(found), cv::countNonZero(found(ring)) + small.area()) << "the 9-pixel speck is dropped";
+        EXPECT_EQ(cv::countNonZero(found(small)), small.area());
+    }
 }
 
-TEST(ForegroundModel, RegionsUnderTheMinimumAreaAreDropped) {
-    cv::Mat flat(120, 160, CV_8UC3, cv::Scalar(200, 200, 200));
-    cv::Mat scene = flat.clone();
-    cv::rectangle(scene, cv::Rect(10, 10, 3, 3), cv::Scalar(0, 0, 0), cv::FILLED);      // 9 pixels
-    cv::rectangle(scene, cv::Rect(100, 60, 5, 4), cv::Scalar(0, 0, 0), cv::FILLED);     // 20 pixels
+TEST(ForegroundModel, BackgroundFollowsSlowChangesAndAnObjectOnlyOnceItStays) {
+    cv::Mat flat(60, 80, CV_8UC3, cv::Scalar(100, 100, 100)), scene = flat.clone();
     FgdModel model(flat);
-    model.update(scene);
-    EXPECT_EQ(cv::countNonZero(model.foreground()(cv::Rect(0, 0, 40, 40))), 0);
-    EXPECT_EQ(cv::countNonZero(model.foreground()(cv::Rect(100, 60, 5, 4))), 20);
-}
-
-TEST(ForegroundModel, BackgroundFollowsSlowChangesAndKeepsTheObjectOut) {
-    cv::Mat flat(60, 80, CV_8UC3, cv::Scalar(100, 100, 100));
-    FgdModel model(flat);
-    cv::Mat scene = flat.clone();
-    const cv::Rect object(20, 20, 20, 20);
-    scene(object).setTo(cv::Scalar(250, 0, 0));
-    scene(cv::Rect(60, 0, 20, 60)).setTo(cv::Scalar(102, 102, 102));  // a slight change of light
-    model.update(scene);
-    const cv::Mat& background = model.background();
-    ASSERT_EQ(background.type(), CV_8UC3);
-    EXPECT_EQ(background.at<cv::Vec3b>(30, 30), cv::Vec3b(100, 100, 100));  // the object stays out
-    const cv::Vec3b lit = background.at<cv::Vec3b>(30, 70);
-    EXPECT_GE(lit[0], 100);
-    EXPECT_LE(lit[0], 102);
-}
-
-TEST(ForegroundModel, ObjectThatStaysBecomesBackground) {
-    cv::Mat flat(60, 80, CV_8UC3, cv::Scalar(100, 100, 100));
-    FgdModel model(flat);
-    cv::Mat scene = flat.clone();
     scene(cv::Rect(20, 20, 20, 20)).setTo(cv::Scalar(250, 0, 0));
+    scene(cv::Rect(60, 0, 20, 60)).setTo(cv::Scalar(102, 102, 102));  // a slight change of light
     ASSERT_TRUE(model.update(scene));
-    EXPECT_GT(cv::countNonZero(model.foreground()), 0);
+    ASSERT_EQ(model.background().type(), CV_8UC3);
+    EXPECT_EQ(model.background().at<cv::Vec3b>(30, 30), cv::Vec3b(100, 100, 100));  // the object stays out
+    const cv::Vec3b lit = model.background().at<cv::Vec3b>(30, 70);
+    EXPECT_TRUE(lit[0] >= 100 && lit[0] <= 102) << lit;
     int frames = 1;
-    for (; frames < 20; ++frames) {
-        model.update(scene);
-        ASSERT_GT(cv::countNonZero(model.foreground()), 0) << "a passing object is learnt at frame " << frames;
-    }
-    while (cv::countNonZero(model.foreground()) > 0 && frames < 1000) {
-        model.update(scene);
-        ++frames;
-    }
+    for (; cv::countNonZero(model.foreground()) > 0 && frames < 1000; ++frames) model.update(scene);
+    EXPECT_GT(frames, 20) << "a passing object is learnt too soon";
     EXPECT_EQ(cv::countNonZero(model.foreground()), 0) << "still foreground after " << frames << " frames";
     EXPECT_EQ(model.background().at<cv::Vec3b>(30, 30), cv::Vec3b(250, 0, 0));
 }

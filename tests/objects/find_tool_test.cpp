@@ -1,114 +1,84 @@
+// robotas-find run as the operator runs it.
+
 #include <gtest/gtest.h>
 #include <opencv2/imgcodecs.hpp>
 
+#include <cstdio>
 #include <fstream>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "objects/surf.h"
-#include "tests/objects/objects_test_util.h"
 #include "tests/support/robot_test.h"
 
 namespace {
 
-// What robotas-find printed: the "name value" lines, corners in order.
-struct FindReport {
-    int status = -1;
-    std::map<std::string, double> values;
-    std::vector<cv::Point> corners;
-    std::string text;
-};
-
-FindReport runFind(const std::vector<std::string>& arguments) {
-    const robotest::ProgramRun run = robotest::runProgram("robotas-find", arguments);
-    FindReport report;
-    report.status = run.status;
-    report.text = run.out;
-    std::istringstream lines(report.text);
-    std::string line;
-    while (std::getline(lines, line)) {
-        std::istringstream words(line);
-        std::string name, second;
-        words >> name;
-        if (name == "corner") {
-            cv::Point c;
-            words >> c.x >> c.y;
-            report.corners.push_back(c);
-        } else if (name == "object" || name == "scene") {
-            double n = 0;
-            words >> second >> n;
-            report.values[name + " " + second] = n;
-        } else {
-            double v = 0;
-            words >> v;
-            report.values[name] = v;
-        }
-    }
-    return report;
+// The number after "name " at the start of a line of the report; -1 without one.
+double valueOf(const std::string& report, const std::string& name) {
+    const size_t at = ("\n" + report).find("\n" + name + " ");
+    return at == std::string::npos ? -1 : std::stod(report.substr(at + name.size() + 1));
 }
 
-class FindTool : public ::testing::Test {
-protected:
-    void SetUp() override {
-        box_ = robotest::testData("objects/box.png");
-        scene_ = robotest::testData("objects/box_in_scene.png");
+std::vector<cv::Point> cornersOf(const std::string& report) {
+    std::vector<cv::Point> corners;
+    std::istringstream lines(report);
+    for (std::string line; std::getline(lines, line);) {
+        cv::Point c;
+        if (std::sscanf(line.c_str(), "corner %d %d", &c.x, &c.y) == 2) corners.push_back(c);
     }
-    robotest::ScopedWorkDir dir_;
-    std::string box_, scene_;
-};
+    return corners;
+}
 
-TEST_F(FindTool, FindsTheBoxAndDrawsTheSearchPicture) {
-    const FindReport r = runFind({box_, scene_, "--out", "search.png"});
-    ASSERT_EQ(r.status, 0) << r.text;
+const std::string box = robotest::testData("objects/box.png"), scene = robotest::testData("objects/box_in_scene.png");
+
+TEST(FindTool, FindsTheBoxAndDrawsTheSearchPicture) {
+    robotest::ScopedWorkDir dir;
+    const robotest::ProgramRun run = robotest::runProgram("robotas-find", {box, scene, "--out", "search.png"});
+    ASSERT_EQ(run.status, 0) << run.err;
     std::vector<SurfPoint> points;
     cv::Mat descriptors;
-    extractSURF(cv::imread(box_, cv::IMREAD_GRAYSCALE), points, descriptors);
-    EXPECT_EQ(r.values.at("object keypoints"), static_cast<double>(points.size()));
-    EXPECT_GT(r.values.at("scene keypoints"), 0);
-    EXPECT_GE(r.values.at("pairs"), 4);
-    EXPECT_EQ(r.values.at("located"), 1);
-    ASSERT_EQ(r.corners.size(), 4u);
-    EXPECT_GT(r.corners[1].x, r.corners[0].x);  // top edge runs to the right, then down
-    EXPECT_GT(r.corners[2].y, r.corners[1].y);
-    EXPECT_GT(r.values.at("ms"), 0);
-    const cv::Mat picture = cv::imread("search.png", cv::IMREAD_UNCHANGED);
-    ASSERT_FALSE(picture.empty());
-    EXPECT_EQ(picture.cols, 512);
-    EXPECT_EQ(picture.rows, 223 + 384);
+    extractSURF(cv::imread(box, cv::IMREAD_GRAYSCALE), points, descriptors);
+    EXPECT_EQ(valueOf(run.out, "object keypoints"), static_cast<double>(points.size()));
+    EXPECT_GT(valueOf(run.out, "scene keypoints"), 0);
+    EXPECT_GE(valueOf(run.out, "pairs"), 4);
+    EXPECT_EQ(valueOf(run.out, "located"), 1);
+    EXPECT_GT(valueOf(run.out, "ms"), 0);
+    const std::vector<cv::Point> corners = cornersOf(run.out);
+    ASSERT_EQ(corners.size(), 4u);
+    EXPECT_TRUE(corners[1].x > corners[0].x && corners[2].y > corners[1].y) << "the top edge runs right, then down";
+    EXPECT_EQ(cv::imread("search.png", cv::IMREAD_UNCHANGED).size(), cv::Size(512, 223 + 384));
 }
 
-TEST_F(FindTool, PicturesWithoutKeyPointsFindNothing) {
+TEST(FindTool, PicturesWithoutKeyPointsFindNothingAndBadInputIsRefused) {
+    robotest::ScopedWorkDir dir;
     cv::imwrite("dot.png", cv::Mat(1, 1, CV_8UC1, cv::Scalar(9)));
     cv::imwrite("wall.png", cv::Mat(480, 640, CV_8UC1, cv::Scalar(128)));
-    for (const auto& [object, scene] : {std::pair<std::string, std::string>{"dot.png", scene_}, {box_, "wall.png"}}) {
-        const FindReport r = runFind({object, scene, "--out", "search.png"});
-        EXPECT_EQ(r.status, 0) << r.text;
-        EXPECT_EQ(r.values.at("pairs"), 0);
-        EXPECT_EQ(r.values.at("located"), 0);
-        EXPECT_TRUE(r.corners.empty());
-        EXPECT_FALSE(cv::imread("search.png").empty());
+    for (const auto& [object, seen] : {std::pair<std::string, std::string>{"dot.png", scene}, {box, "wall.png"}}) {
+        const robotest::ProgramRun run = robotest::runProgram("robotas-find", {object, seen, "--out", "found.png"});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(valueOf(run.out, "pairs"), 0);
+        EXPECT_EQ(valueOf(run.out, "located"), 0);
+        EXPECT_TRUE(cornersOf(run.out).empty());
+        EXPECT_FALSE(cv::imread("found.png").empty());
     }
-}
-
-TEST_F(FindTool, MissingFilesAndBadArguments) {
     std::ofstream("notes.txt") << "not a picture\n";
     const struct {
-        std::string object, scene, said;
-    } unreadable[] = {{"nowhere.png", scene_, "nowhere.png: No such file or directory"},
-                      {box_, "notes.txt", "notes.txt: not a picture"}};
-    for (const auto& u : unreadable) {
-        const robotest::ProgramRun run = robotest::runProgram("robotas-find", {u.object, u.scene, "--out", "search.png"});
-        EXPECT_EQ(run.status, 1);
+        std::vector<std::string> arguments;
+        int status;
+        std::string said;  // on standard error
+    } refused[] = {{{"nowhere.png", scene, "--out", "search.png"}, 1, "cannot read picture nowhere.png: No such file or directory\n"},
+                   {{box, "notes.txt", "--out", "search.png"}, 1, "cannot read picture notes.txt: not a picture\n"},
+                   {{box}, 2, ""}, {{box, scene, "--out"}, 2, ""}, {{box, scene, scene}, 2, ""},
+                   {{box, scene, "--out", "no/such/folder/x.png"}, 1, ""}};
+    for (const auto& r : refused) {
+        const robotest::ProgramRun run = robotest::runProgram("robotas-find", r.arguments);
+        EXPECT_EQ(run.status, r.status) << r.arguments.back();
+        if (r.said.empty()) continue;
         EXPECT_EQ(run.out, "");  // no report of a search that never ran
-        EXPECT_EQ(run.err, "robotas-find: cannot read picture " + u.said + "\n");
-        EXPECT_FALSE(std::ifstream("search.png").good());
+        EXPECT_EQ(run.err, "robotas-find: " + r.said);
     }
-    EXPECT_EQ(runFind({box_}).status, 2);
-    EXPECT_EQ(runFind({box_, scene_, "--out"}).status, 2);
-    EXPECT_EQ(runFind({box_, scene_, scene_}).status, 2);
-    EXPECT_EQ(runFind({box_, scene_, "--out", "no/such/folder/x.png"}).status, 1);
+    EXPECT_FALSE(std::ifstream("search.png").good());
 }
 
 }  // namespace

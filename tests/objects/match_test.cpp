@@ -1,12 +1,9 @@
 #include "objects/surf_match.h"
 
 #include <gtest/gtest.h>
-#include <opencv2/imgcodecs.hpp>
-#include <opencv2/imgproc.hpp>
 
 #include <vector>
 
-#include "tests/objects/objects_test_util.h"
 
 namespace {
 
@@ -37,33 +34,27 @@ TEST(DescriptorDistance, IsTheSquaredDistanceOrAPartialSumBeyondTheLimit) {
     EXPECT_DOUBLE_EQ(compareSURFDescriptors(a, b, 100.0, -4), 0.0);
 }
 
-TEST(NearestNeighbour, RatioTestAndLaplacianSign) {
-    Features frame;
+TEST(NearestNeighbour, RatioTestLaplacianSignAndExactlySixTenthsRejected) {
+    Features frame, none, exact, closer;
     frame.add(0, 0, 1, {0, 0, 0, 0});
     frame.add(1, 0, 1, {0, 0, 0, 10});
     frame.add(2, 0, -1, {0, 0, 0, 0.1f});
-    const float query[4] = {0, 0, 0, 1};
-    // 1 against 81: accepted.
-    EXPECT_EQ(naiveNearestNeighbor(query, 1, frame.points, frame.descriptors), 0);
-    // With the other sign only point 2 is searched: alone, its second distance is 1e6.
-    EXPECT_EQ(naiveNearestNeighbor(query, -1, frame.points, frame.descriptors), 2);
-    EXPECT_EQ(naiveNearestNeighbor(query, 0, frame.points, frame.descriptors), -1);
-    Features none;
-    EXPECT_EQ(naiveNearestNeighbor(query, 1, none.points, none.descriptors), -1);
-}
-
-TEST(NearestNeighbour, ExactlySixTenthsIsRejected) {
     // Squared distances 3 and 5: 0.6 * 5 rounds to exactly 3 in doubles.
-    const float query[4] = {0, 0, 0, 0};
-    ASSERT_EQ(0.6 * 5.0, 3.0);
-    Features exact;
     exact.add(0, 0, 1, {1, 1, 1, 0});
     exact.add(0, 0, 1, {2, 1, 0, 0});
-    EXPECT_EQ(naiveNearestNeighbor(query, 1, exact.points, exact.descriptors), -1);
-    Features closer;
     closer.add(0, 0, 1, {1, 1, 1, 0});
     closer.add(0, 0, 1, {2, 1, 0, 0.5f});  // 5.25: 3 < 3.15
-    EXPECT_EQ(naiveNearestNeighbor(query, 1, closer.points, closer.descriptors), 0);
+    const float one[4] = {0, 0, 0, 1}, zero[4] = {0, 0, 0, 0};
+    const struct {
+        const float* query;
+        int laplacian;
+        const Features& in;
+        int found;
+    } cases[] = {{one, 1, frame, 0},  // 1 against 81: accepted
+                 {one, -1, frame, 2},  // only point 2 has that sign: alone, its second distance is 1e6
+                 {one, 0, frame, -1}, {one, 1, none, -1}, {zero, 1, exact, -1}, {zero, 1, closer, 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(naiveNearestNeighbor(c.query, c.laplacian, c.in.points, c.in.descriptors), c.found) << &c - cases;
 }
 
 TEST(FindPairs, ListsObjectAndFrameIndicesAndKeepsDuplicates) {
@@ -80,54 +71,27 @@ TEST(FindPairs, ListsObjectAndFrameIndicesAndKeepsDuplicates) {
     EXPECT_EQ(pairs, (std::vector<int>{0, 1, 2, 1}));
 }
 
-// Four well-spread object points and their frame points under a known shift.
-Features gridFeatures(float dx, float dy, int count) {
-    Features f;
-    for (int i = 0; i < count; ++i) {
-        std::vector<float> d(4, 0.f);
-        d[i % 4] = 1.f + i / 4;
-        f.add(10.f + 50 * (i % 3) + dx, 10.f + 40 * (i / 3) + dy, 1, d);
-    }
-    return f;
-}
-
-TEST(LocatePlanarObject, ThreePairsAreTooFewFourSuffice) {
+// Object points and their frame points, shifted (30, 20), one distinct descriptor each.
+TEST(LocatePlanarObject, FourSpreadPairsLocateItThreeOrCollinearOnesDoNot) {
     const cv::Point corners[4] = {{0, 0}, {100, 0}, {100, 80}, {0, 80}};
-    cv::Point found[4] = {{-9, -9}, {-9, -9}, {-9, -9}, {-9, -9}};
-    const Features object3 = gridFeatures(0, 0, 3), frame3 = gridFeatures(30, 20, 3);
-    EXPECT_EQ(locatePlanarObject(object3.points, object3.descriptors, frame3.points, frame3.descriptors, corners,
-                                 found),
-              0);
-    EXPECT_EQ(found[0], cv::Point(-9, -9));
-
-    Features object, frame;
-    const cv::Point2f where[4] = {{10, 10}, {90, 12}, {85, 70}, {12, 75}};
-    for (int i = 0; i < 4; ++i) {
-        std::vector<float> d(4, 0.f);
-        d[i] = 1.f;
-        object.add(where[i].x, where[i].y, 1, d);
-        frame.add(where[i].x + 30, where[i].y + 20, 1, d);
+    const std::vector<cv::Point2f> spread = {{10, 10}, {90, 12}, {85, 70}, {12, 75}};
+    const std::vector<cv::Point2f> line = {{10, 10}, {20, 15}, {30, 20}, {40, 25}, {50, 30}, {60, 35}};
+    for (const auto& where : {std::vector<cv::Point2f>(spread.begin(), spread.begin() + 3), line, spread}) {
+        Features object, frame;
+        for (size_t i = 0; i < where.size(); ++i) {
+            std::vector<float> d(4, 0.f);
+            d[i % 4] = 1.f + i;
+            object.add(where[i].x, where[i].y, 1, d);
+            frame.add(where[i].x + 30 + (where == line ? i : 0), where[i].y + 20, 1, d);
+        }
+        cv::Point found[4] = {{-9, -9}, {-9, -9}, {-9, -9}, {-9, -9}};
+        const int located = locatePlanarObject(object.points, object.descriptors, frame.points, frame.descriptors, corners, found);
+        EXPECT_EQ(located, where == spread) << where.size();
+        EXPECT_EQ(found[0], where == spread ? cv::Point(30, 20) : cv::Point(-9, -9));
+        if (where == spread) {
+            EXPECT_EQ(found[2], cv::Point(130, 100));
+        }
     }
-    ASSERT_EQ(locatePlanarObject(object.points, object.descriptors, frame.points, frame.descriptors, corners, found),
-              1);
-    EXPECT_EQ(found[0], cv::Point(30, 20));
-    EXPECT_EQ(found[1], cv::Point(130, 20));
-    EXPECT_EQ(found[2], cv::Point(130, 100));
-    EXPECT_EQ(found[3], cv::Point(30, 100));
-}
-
-TEST(LocatePlanarObject, CollinearMatchesAreNotAnObject) {
-    Features object, frame;
-    for (int i = 0; i < 8; ++i) {
-        std::vector<float> d(4, 0.f);
-        d[i % 4] = 1.f + i;
-        object.add(10.f + 10 * i, 10.f + 5 * i, 1, d);
-        frame.add(40.f + 12 * i, 30.f + 3 * i, 1, d);
-    }
-    const cv::Point corners[4] = {{0, 0}, {100, 0}, {100, 80}, {0, 80}};
-    cv::Point found[4];
-    EXPECT_EQ(locatePlanarObject(object.points, object.descriptors, frame.points, frame.descriptors, corners, found),
-              0);
 }
 
 TEST(ProjectCorners, OnlyAnOutlineACameraCanSeeIsLocatedWhereverItLies) {

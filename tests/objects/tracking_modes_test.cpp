@@ -63,24 +63,16 @@ TEST_F(PointTracking, CornersPickedByRFollowTheSceneFromFrameToFrame) {
     tracker.processFrame(shifted(first, 3, 2));
     const std::vector<cv::Point2f>& after = tracker.points();
     ASSERT_GT(after.size(), before.size() / 2);
-    std::vector<float> dx, dy;
-    for (const cv::Point2f& p : after) {
-        const auto nearest = std::min_element(before.begin(), before.end(), [&](auto a, auto b) {
-            return cv::norm(a - p + cv::Point2f(3, 2)) < cv::norm(b - p + cv::Point2f(3, 2));
-        });
-        dx.push_back(p.x - nearest->x);
-        dy.push_back(p.y - nearest->y);
-    }
-    std::nth_element(dx.begin(), dx.begin() + dx.size() / 2, dx.end());
-    std::nth_element(dy.begin(), dy.begin() + dy.size() / 2, dy.end());
-    EXPECT_NEAR(dx[dx.size() / 2], 3, 0.3);
-    EXPECT_NEAR(dy[dy.size() / 2], 2, 0.3);
+    size_t followed = 0;  // points found again 3 right and 2 down
+    for (const cv::Point2f& p : after)
+        followed += std::any_of(before.begin(), before.end(), [&](cv::Point2f b) { return cv::norm(p - b - cv::Point2f(3, 2)) < 0.3; });
+    EXPECT_GT(followed, after.size() / 2);
     // Each kept point is a green dot on the shown picture.
     const cv::Point dot(cvRound(after[0].x), cvRound(after[0].y));
     EXPECT_EQ(tracker.image().at<cv::Vec3b>(dot), cv::Vec3b(0, 255, 0));
 }
 
-TEST_F(PointTracking, AClickAddsAPointOrDropsTheOneNearIt) {
+TEST_F(PointTracking, AClickAddsAPointOrDropsTheOneNearItAndNightModeShowsOnlyTheDots) {
     PointTracker tracker;
     tracker.click(100, 100);  // no picture yet: nothing to click on
     const cv::Mat frame = texturedFrame(2);
@@ -106,44 +98,32 @@ TEST_F(PointTracking, AClickAddsAPointOrDropsTheOneNearIt) {
     EXPECT_TRUE(tracker.points().empty());
     tracker.click(300, 300);  // after c a click starts a new list
     tracker.processFrame(frame);
-    EXPECT_EQ(tracker.points().size(), 1u);
-}
-
-TEST_F(PointTracking, NightModeShowsOnlyTheDots) {
-    PointTracker tracker;
-    const cv::Mat frame = texturedFrame(3);
-    tracker.processFrame(frame);
-    tracker.key('n');
-    tracker.click(320, 240);
-    tracker.processFrame(frame);
-    tracker.processFrame(frame);
     ASSERT_EQ(tracker.points().size(), 1u);
+
+    tracker.key('n');  // night mode shows only the dots
+    tracker.processFrame(frame);
     const cv::Mat& shown = tracker.image();
     cv::Mat green, black;
     cv::inRange(shown, cv::Scalar(0, 255, 0), cv::Scalar(0, 255, 0), green);
     cv::inRange(shown, cv::Scalar::all(0), cv::Scalar::all(0), black);
     EXPECT_GT(cv::countNonZero(green), 20);
-    EXPECT_EQ(cv::countNonZero(green) + cv::countNonZero(black), int(shown.total()))
-        << "every lit pixel is part of the dot";
+    EXPECT_EQ(cv::countNonZero(green) + cv::countNonZero(black), int(shown.total())) << "every lit pixel is part of the dot";
     EXPECT_FALSE(tracker.key('m'));
 }
 
 TEST_F(PointTracking, HeadFollowsAPointOutsideTheDeadBands) {
-    steerHeadTowards({320, 280});  // 40 below the centre: inside both bands
-    EXPECT_EQ(servo_yk, 1850);
-    EXPECT_EQ(servo_xk, 1400);
-    EXPECT_EQ(servo_greitisX, 20);
-    steerHeadTowards({320, 281});  // 41 below: 1850 + 281 / 25 + 2
-    EXPECT_EQ(servo_yk, 1863);
-    EXPECT_EQ(servo_y, 1863);
-    EXPECT_EQ(servo_greitisY, 20);
-    steerHeadTowards({100, 240});  // 220 left of the centre: 1400 + 100 / 20 + 2
-    EXPECT_EQ(servo_xk, 1407);
-    EXPECT_EQ(servo_x, 1407);
-    EXPECT_EQ(servo_greitisX, 23);
-    steerHeadTowards({600, 100});  // right and above: both targets go back
-    EXPECT_EQ(servo_xk, 1407 - 30 - 2);
-    EXPECT_EQ(servo_yk, 1863 - 4 - 2);
+    const struct {
+        cv::Point point;
+        int xk, yk, speedX, speedY;  // after it, one after another; servo_x and servo_y follow the targets
+    } steps[] = {{{320, 280}, 1400, 1850, 20, 20},                   // 40 below the centre: inside both bands
+                 {{320, 281}, 1400, 1863, 20, 20},                   // 41 below: 1850 + 281 / 25 + 2
+                 {{100, 240}, 1407, 1863, 23, 20},                   // 220 left: 1400 + 100 / 20 + 2, 220 / 70 + 20
+                 {{600, 100}, 1407 - 30 - 2, 1863 - 4 - 2, 24, 22}};  // right and above: both targets go back
+    for (const auto& step : steps) {
+        steerHeadTowards(step.point);
+        EXPECT_EQ(cv::Vec4i(servo_xk, servo_yk, servo_greitisX, servo_greitisY), cv::Vec4i(step.xk, step.yk, step.speedX, step.speedY)) << step.point;
+        EXPECT_EQ(cv::Point(servo_x, servo_y), cv::Point(servo_xk, servo_yk)) << step.point;
+    }
 }
 
 TEST_F(PointTracking, ModeTracksTheLeftCameraUntilM) {
@@ -167,13 +147,13 @@ cv::Mat ballFrame(cv::Point centre, int ballRadius) {
 }
 
 TEST(BallFollowing, RedMeansRAboveOneAndAHalfGreenAndTwiceBlue) {
-    EXPECT_TRUE(isRedPixel(cv::Vec3b(75, 100, 151)));
-    EXPECT_FALSE(isRedPixel(cv::Vec3b(75, 100, 150)));
-    EXPECT_FALSE(isRedPixel(cv::Vec3b(76, 10, 151)));  // 151 is not above 2 x 76
-    EXPECT_FALSE(isRedPixel(cv::Vec3b(0, 0, 0)));
+    // 151 is above 1.5 x 100 and 2 x 75, 150 is not; 151 is not above 2 x 76.
+    for (auto [pixel, red] : {std::pair{cv::Vec3b(75, 100, 151), true}, {cv::Vec3b(75, 100, 150), false},
+                              {cv::Vec3b(76, 10, 151), false}, {cv::Vec3b(0, 0, 0), false}})
+        EXPECT_EQ(isRedPixel(pixel), red) << pixel;
 }
 
-TEST(BallFollowing, RingsTheBallWithItsEnclosingCircle) {
+TEST(BallFollowing, RingsABallButNotSmallRedSpotsOrTheEdgeRows) {
     // Outlines count their corner points only: a disc needs a radius of
     // about 80 pixels before its outline has 200 of them.
     cv::Mat frame = ballFrame({300, 200}, 90);
@@ -182,20 +162,14 @@ TEST(BallFollowing, RingsTheBallWithItsEnclosingCircle) {
     EXPECT_NEAR(ball::center.y, 200, 2);
     EXPECT_NEAR(ball::radius, 90, 2);
     EXPECT_EQ(frame.at<cv::Vec3b>(200, 300 + int(ball::radius)), cv::Vec3b(0, 0, 255));
-}
-
-TEST(BallFollowing, SmallRedSpotsAndTheEdgeRowsAreNoBall) {
-    cv::Mat small = ballFrame({300, 200}, 40);  // an outline far below 200 points
-    const cv::Mat before = small.clone();
-    FindBall(small);
-    EXPECT_EQ(ball::center.x, -1.f);
-    EXPECT_EQ(cv::norm(small, before, cv::NORM_INF), 0) << "nothing drawn";
-
-    cv::Mat edge(480, 640, CV_8UC3, cv::Scalar(90, 100, 110));
+    cv::Mat small = ballFrame({300, 200}, 40), edge = ballFrame({-100, -100}, 10);
     edge(cv::Rect(0, 0, 640, 4)).setTo(cv::Scalar(30, 40, 200));  // red, but in the top rows
-    FindBall(edge);
-    EXPECT_EQ(ball::center.x, -1.f);
+    for (cv::Mat* noBall : {&small, &edge}) {
+        const cv::Mat before = noBall->clone();
+        FindBall(*noBall);
+        EXPECT_EQ(ball::center.x, -1.f);
+        EXPECT_EQ(cv::norm(*noBall, before, cv::NORM_INF), 0) << "nothing drawn";
+    }
 }
-
 
 }  // namespace

@@ -19,29 +19,22 @@ TEST(CentreOfMass, CountsEveryPixelAboveTheMinimumOnceAndWorksInTheViewsCoordina
     EXPECT_EQ(COG(view), cv::Point(6, 5));  // only the bright patch, region-relative
 }
 
-TEST(CentreOfMass, UniformOrEmptyPicturesHaveNoCentre) {
-    cv::Mat uniform(10, 10, CV_8UC1, cv::Scalar(77));
-    EXPECT_EQ(COG(uniform), cv::Point(-1, -1));
-    EXPECT_EQ(cv::countNonZero(uniform), 0) << "a uniform picture stretches to zero";
-    cv::Mat empty;
-    EXPECT_EQ(COG(empty), cv::Point(-1, -1));
-    cv::Mat white(10, 10, CV_8UC1, cv::Scalar(255));
-    EXPECT_EQ(AntiCOG(white), cv::Point(-1, -1));
-}
-
-TEST(CentreOfMass, AntiCogFindsThePixelsBelowTheMaximum) {
+TEST(CentreOfMass, AntiCogFindsThePixelsBelowTheMaximumAndFlatPicturesHaveNoCentre) {
     cv::Mat picture(40, 40, CV_8UC1, cv::Scalar(200));
     picture(cv::Rect(0, 0, 10, 10)).setTo(30);
     picture(cv::Rect(30, 30, 10, 10)).setTo(199);
     EXPECT_EQ(AntiCOG(picture), cv::Point(19, 19));
     EXPECT_EQ(picture.at<uchar>(20, 20), 0) << "left inverted and stretched";
+    cv::Mat uniform(10, 10, CV_8UC1, cv::Scalar(77)), empty, white(10, 10, CV_8UC1, cv::Scalar(255));
+    EXPECT_EQ(COG(uniform), cv::Point(-1, -1));
+    EXPECT_EQ(cv::countNonZero(uniform), 0) << "a uniform picture stretches to zero";
+    EXPECT_EQ(COG(empty), cv::Point(-1, -1));
+    EXPECT_EQ(AntiCOG(white), cv::Point(-1, -1));
 }
 
-TEST(DepthMeasures, MeasuringRegionOfTheRobotsFrame) {
-    EXPECT_EQ(stereoMeasuringRegion(320, 240), cv::Rect(80, 10, 187, 220));
-}
-
-TEST(DepthMeasures, CentresOfANearAndAFarPart) {
+TEST(DepthMeasures, CentresOfANearAndAFarPartInTheMeasuringRegion) {
+    const cv::Rect region(80, 10, 187, 220);
+    EXPECT_EQ(stereoMeasuringRegion(320, 240), region);
     // A near (bright) object left of centre on a far (dark) background that
     // is darkest on the right.
     cv::Mat view(240, 320, CV_8UC1, cv::Scalar(60));
@@ -51,11 +44,10 @@ TEST(DepthMeasures, CentresOfANearAndAFarPart) {
     EXPECT_NEAR(centres.bright.x, 130, 6);
     EXPECT_NEAR(centres.bright.y, 120, 6);
     EXPECT_GT(centres.dark.x, 160) << "the dark centre lies away from the near object";
-    EXPECT_TRUE(stereoMeasuringRegion(320, 240).contains(centres.dark));
+    EXPECT_TRUE(region.contains(centres.dark));
 
     const cv::Mat flat(240, 320, CV_8UC1, cv::Scalar(0));
-    const DepthCentres none = findDepthCentres(flat);
-    EXPECT_TRUE(stereoMeasuringRegion(320, 240).contains(none.bright));
+    EXPECT_TRUE(region.contains(findDepthCentres(flat).bright));
 }
 
 TEST(DepthMeasures, DistanceValueAveragesTheLastFiveMaxima) {
@@ -73,10 +65,8 @@ TEST(DepthMeasures, DistanceValueAveragesTheLastFiveMaxima) {
 
 TEST(DepthMeasures, PanStepsOnlyOutsideTheDeadBand) {
     const cv::Rect region(80, 10, 187, 220);  // middle at 80 + 93 = 173
-    EXPECT_EQ(panStepTowards(region, {170, 50}), 0);
-    EXPECT_EQ(panStepTowards(region, {176, 50}), 0);
-    EXPECT_EQ(panStepTowards(region, {169, 50}), 3);
-    EXPECT_EQ(panStepTowards(region, {177, 50}), -3);
+    for (auto [x, step] : {std::pair{170, 0}, {176, 0}, {169, 3}, {177, -3}})
+        EXPECT_EQ(panStepTowards(region, {x, 50}), step) << x;
 }
 
 TEST(DepthMeasures, FlatDisparityLeavesTheViewAsItWas) {

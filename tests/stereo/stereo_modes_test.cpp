@@ -35,17 +35,6 @@ protected:
             cv::imwrite(cv::format("%s/frame%03d.png", folder.c_str(), int(i + 1)), frames[i]);
     }
 
-    // The Aloe pair as the two cameras see it: right camera kamera1, left kamera2.
-    static void recordAloe() {
-        cv::Mat left = cv::imread(robotest::testData("stereo/aloeL_320x240.png"));
-        cv::Mat right = cv::imread(robotest::testData("stereo/aloeR_320x240.png"));
-        ASSERT_FALSE(left.empty() || right.empty());
-        record(kamera1, {right});
-        record(kamera2, {left});
-    }
-
-    static void writeQ() { robotest::writeTestReprojectionMatrix(); }
-
     robotest::ScopedWorkDir dir_;
 };
 
@@ -56,28 +45,26 @@ double numberAfter(const std::string& text, const std::string& label) {
 }
 
 TEST_F(StereoModes, BlockMatchingMeasuresDepthAndStepsThePanUntilM) {
-    recordAloe();
-    writeQ();
+    // The Aloe pair as the two cameras see it: right camera kamera1, left kamera2.
+    record(kamera1, {cv::imread(robotest::testData("stereo/aloeR_320x240.png"))});
+    record(kamera2, {cv::imread(robotest::testData("stereo/aloeL_320x240.png"))});
+    robotest::writeTestReprojectionMatrix();
     platform::scriptKeys("xym");  // two other keys go on, m leaves
     stereoBM();
 
-    EXPECT_EQ(plotis, 320);
-    EXPECT_EQ(aukstis, 240);
+    EXPECT_EQ(cv::Size(plotis, aukstis), cv::Size(320, 240));
     const std::string line = row(42);
     EXPECT_EQ(line.substr(0, 13), "   Min disp: ") << line;
     const double lowest = numberAfter(line, "Min disp: ");
     const double distance = numberAfter(line, "Atstumas: ");
     // The same pair three times: the ring holds three equal maxima, so the
     // distance value is 1000 / (3 max / 5).
-    EXPECT_LT(lowest, 0);
-    EXPECT_GT(distance, 0);
-    EXPECT_LT(distance, 5000.0 / 3 / 16) << "maxima are sixteenths of at least one pixel";
-    const int moved = servo_x - 1400;  // three frames of 0 or 3 steps each
-    EXPECT_EQ(std::abs(moved) % 3, 0) << moved;
-    EXPECT_LE(std::abs(moved), 9) << moved;
+    // Maxima are sixteenths of at least one pixel.
+    EXPECT_TRUE(lowest < 0 && distance > 0 && distance < 5000.0 / 3 / 16) << line;
+    const int moved = std::abs(servo_x - 1400);  // three frames of 0 or 3 steps each
+    EXPECT_TRUE(moved % 3 == 0 && moved <= 9) << moved;
     EXPECT_EQ(servo_y, 1800);
-    EXPECT_FALSE(ui::windowExists("stereoBM gylis"));
-    EXPECT_FALSE(ui::windowExists("stereoBM gylis 3D"));
+    EXPECT_FALSE(ui::windowExists("stereoBM gylis") || ui::windowExists("stereoBM gylis 3D"));
     EXPECT_TRUE(camera.isOpened()) << "the block-matching mode leaves the cameras open";
 }
 
@@ -98,12 +85,9 @@ TEST_F(StereoModes, GraphCutsPrintTheRangeAndTimeThenCloseTheCameras) {
     cv::resize(dots, dots, cv::Size(320, 240), 0, 0, cv::INTER_NEAREST);
     cv::Mat left = dots.clone();
     dots(cv::Rect(0, 0, 316, 240)).copyTo(left(cv::Rect(4, 0, 316, 240)));
-    cv::Mat rightColour, leftColour;
-    cv::cvtColor(dots, rightColour, cv::COLOR_GRAY2BGR);
-    cv::cvtColor(left, leftColour, cv::COLOR_GRAY2BGR);
-    record(kamera1, {rightColour});
-    record(kamera2, {leftColour});
-    writeQ();
+    record(kamera1, {dots});
+    record(kamera2, {left});
+    robotest::writeTestReprojectionMatrix();
     platform::scriptKeys("m");
     stereoGC();
     const std::string range = row(40);
@@ -113,8 +97,7 @@ TEST_F(StereoModes, GraphCutsPrintTheRangeAndTimeThenCloseTheCameras) {
     EXPECT_EQ(row(42).substr(0, 33), "   Steroe skaiciavimo laikas = 0 ")
         << row(42) << " (virtual time stands still while matching)";
     EXPECT_EQ(row(44).find("Q.xml"), std::string::npos) << "Q.xml is there";
-    EXPECT_FALSE(camera.isOpened());
-    EXPECT_FALSE(camera1.isOpened());
+    EXPECT_FALSE(camera.isOpened() || camera1.isOpened());
 }
 
 TEST_F(StereoModes, AlignmentViewBlendsTheCamerasAndMovesTheHeadByKeys) {
@@ -125,13 +108,11 @@ TEST_F(StereoModes, AlignmentViewBlendsTheCamerasAndMovesTheHeadByKeys) {
     platform::scriptKeys(",<q>m");  // the shifted keys do nothing
     kamkalibr();
 
-    EXPECT_EQ(servo_x, 1490);
-    EXPECT_EQ(servo_y, 1490);
+    EXPECT_EQ(cv::Point(servo_x, servo_y), cv::Point(1490, 1490));
     EXPECT_NE(screen().find("- Desinin"), std::string::npos) << screen();
     EXPECT_NE(screen().find(std::string("OpenCV  ") + CV_VERSION), std::string::npos);
     EXPECT_NE(screen().find(" 640x480."), std::string::npos);
-    EXPECT_EQ(plotis, 320);
-    EXPECT_EQ(aukstis, 240);
+    EXPECT_EQ(cv::Size(plotis, aukstis), cv::Size(320, 240));
     EXPECT_FALSE(camera.isOpened());
 }
 
