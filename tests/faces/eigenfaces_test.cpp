@@ -25,37 +25,26 @@ protected:
     robotest::ScopedWorkDir dir;
 };
 
-TEST_F(Eigenfaces, EigenfacesAreOrthonormalWithDescendingEigenvaluesSummingToOne) {
+// Orthonormal eigenfaces with descending eigenvalues summing to one; a training
+// picture rebuilt from its projection, and its own nearest neighbour.
+TEST_F(Eigenfaces, EigenfacesRebuildTheTrainingPicturesTheyAreMadeOf) {
     train({3, 4, 5}, 1, 4);
     ASSERT_EQ(nEigens, 11);
     ASSERT_EQ(eigenVectArr.size(), 11u);
-    for (int i = 0; i < nEigens; ++i) {
-        for (int j = 0; j < nEigens; ++j) {
-            const double dot = eigenVectArr[i].dot(eigenVectArr[j]);
-            EXPECT_NEAR(dot, i == j ? 1.0 : 0.0, 1e-4) << i << "," << j;
-        }
-    }
+    for (int i = 0; i < nEigens; ++i)
+        for (int j = 0; j < nEigens; ++j) EXPECT_NEAR(eigenVectArr[i].dot(eigenVectArr[j]), i == j, 1e-4) << i << "," << j;
     EXPECT_NEAR(cv::sum(eigenValMat)[0], 1.0, 1e-5);
     for (int k = 1; k < nEigens; ++k) EXPECT_GE(eigenValMat.at<float>(0, k - 1), eigenValMat.at<float>(0, k));
     EXPECT_GT(eigenValMat.at<float>(0, nEigens - 1), 0.0f);
-}
-
-TEST_F(Eigenfaces, TrainingPictureIsRebuiltFromItsProjection) {
-    train({3, 4, 5}, 1, 4);
-    const int index = 7;
-    cv::Mat rebuilt = pAvgTrainImg.clone();
-    for (int k = 0; k < nEigens; ++k) rebuilt += projectedTrainFaceMat.at<float>(index, k) * eigenVectArr[k];
-    cv::Mat original;
-    faceImgArr[index].convertTo(original, CV_32F);
-    EXPECT_LT(cv::norm(rebuilt, original, cv::NORM_INF), 0.5);
     // The average is the plain mean of the training pictures.
-    cv::Mat sum = cv::Mat::zeros(original.size(), CV_32F);
+    cv::Mat sum = cv::Mat::zeros(pAvgTrainImg.size(), CV_32F), original;
     for (const cv::Mat& picture : faceImgArr) cv::accumulate(picture, sum);
     EXPECT_LT(cv::norm(sum / nTrainFaces, pAvgTrainImg, cv::NORM_INF), 1e-3);
-}
+    cv::Mat rebuilt = pAvgTrainImg.clone();
+    for (int k = 0; k < nEigens; ++k) rebuilt += projectedTrainFaceMat.at<float>(7, k) * eigenVectArr[k];
+    faceImgArr[7].convertTo(original, CV_32F);
+    EXPECT_LT(cv::norm(rebuilt, original, cv::NORM_INF), 0.5);
 
-TEST_F(Eigenfaces, TrainingPictureIsItsOwnNearestNeighbourWithFullConfidence) {
-    train({3, 4, 5}, 1, 4);
     std::vector<float> projection(nEigens);
     ASSERT_TRUE(projectFace(faceImgArr[5], projection.data()));
     float confidence = 0.0f;
@@ -86,17 +75,12 @@ TEST_F(Eigenfaces, EigenfaceCanvasHasEightColumns) {
     for (int count : {17, 16, 3}) {
         nEigens = count;
         pAvgTrainImg = cv::Mat(90, 120, CV_32F, cv::Scalar(100.5));
-        eigenVectArr.clear();
+        eigenVectArr.assign(count, cv::Mat());
         cv::RNG rng(count);
-        for (int k = 0; k < count; ++k) {
-            cv::Mat vector(90, 120, CV_32F);
-            rng.fill(vector, cv::RNG::UNIFORM, -1.0, 1.0);
-            eigenVectArr.push_back(vector);
-        }
+        for (cv::Mat& vector : eigenVectArr) rng.fill(vector = cv::Mat(90, 120, CV_32F), cv::RNG::UNIFORM, -1.0, 1.0);
         storeEigenfaceImages();
-        const cv::Mat canvas = cv::imread("out_eigenfaces.bmp", cv::IMREAD_UNCHANGED);
-        const cv::Size expected(std::min(count, 8) * 120, (count / 8 + 1) * 90);
-        EXPECT_EQ(canvas.size(), expected) << count;
+        EXPECT_EQ(cv::imread("out_eigenfaces.bmp", cv::IMREAD_UNCHANGED).size(),
+                  cv::Size(std::min(count, 8) * 120, (count / 8 + 1) * 90)) << count;
         EXPECT_EQ(noofegineface, count);
         const cv::Mat average = cv::imread("out_averageImage.bmp", cv::IMREAD_GRAYSCALE);
         ASSERT_EQ(average.size(), cv::Size(120, 90));
@@ -118,11 +102,9 @@ TEST_F(Eigenfaces, RecognisesUnseenPicturesAtLeastAsWellAsOpenCV) {
 
     std::vector<cv::Mat> trainPictures;
     std::vector<int> labels;
-    for (std::size_t k = 0; k < persons.size(); ++k) {
-        for (int i = 1; i <= 5; ++i) {
-            trainPictures.push_back(facetest::orlPicture(persons[k], i));
-            labels.push_back(static_cast<int>(k) + 1);
-        }
+    for (std::size_t k = 0; k < persons.size() * 5; ++k) {
+        trainPictures.push_back(facetest::orlPicture(persons[k / 5], static_cast<int>(k % 5) + 1));
+        labels.push_back(static_cast<int>(k / 5) + 1);
     }
     auto reference = cv::face::EigenFaceRecognizer::create();
     reference->train(trainPictures, labels);

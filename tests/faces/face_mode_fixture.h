@@ -32,16 +32,9 @@ protected:
     void SetUp() override {
         RobotTest::SetUp();
         centreHead();
-        kamera1 = 1;
-        kamera2 = 2;
-        cport_nr = 1;
-        bdrate = 115200;
-        ekranorezimas = 2;
-        keyPressed = kKeyMenuRead;
-        naujasVeidas = std::string(20, ' ');
-        senasVeidas = std::string(20, ' ');
-        shownImg.release();
-        shownImg1.release();
+        kamera1 = 1, kamera2 = 2, cport_nr = 1, bdrate = 115200, ekranorezimas = 2, keyPressed = kKeyMenuRead;
+        naujasVeidas = senasVeidas = std::string(20, ' ');
+        shownImg.release(), shownImg1.release();
         platform::seedRand15(7);
     }
     void TearDown() override {
@@ -72,11 +65,7 @@ protected:
         return static_cast<int>(std::count(commands.begin(), commands.end(), commandLine));
     }
     // Console row y without its trailing blanks.
-    static std::string text(int y) {
-        std::string line = row(y);
-        line.erase(line.find_last_not_of(' ') + 1);
-        return line;
-    }
+    static std::string text(int y) { return row(y).erase(row(y).find_last_not_of(' ') + 1); }
 
     // Opens COM2 on the simulator; the mode's mechanics steps then reach the wire.
     void connectServos(robotest::Ssc32Simulator& simulator) {
@@ -84,9 +73,8 @@ protected:
         ASSERT_EQ(OpenComport(cport_nr, bdrate), 0);
     }
     static Lines servoCommands(const robotest::Ssc32Simulator& simulator) {
-        Lines servo;
-        for (const std::string& line : simulator.lines())
-            if (line.rfind("#", 0) == 0) servo.push_back(line);
+        Lines servo = simulator.lines();
+        servo.erase(std::remove_if(servo.begin(), servo.end(), [](const std::string& l) { return l.rfind("#", 0) != 0; }), servo.end());
         return servo;
     }
 

@@ -2,6 +2,8 @@
 // the known/unknown threshold, the recognition pace, the profile mode's head
 // steering and keys, the panels' help lines and the messages the modes end with.
 
+#include <opencv2/objdetect.hpp>
+
 #include <cmath>
 #include <iomanip>
 
@@ -9,8 +11,10 @@
 #include "faces/eigenfaces.h"
 #include "faces/ivedimas.h"
 #include "faces/profilis.h"
+#include "hardware/steering.h"
 #include "platform/keys.h"
 #include "platform/terminal.h"
+#include "platform/ui.h"
 #include "tests/faces/face_mode_fixture.h"
 
 namespace {
@@ -25,6 +29,53 @@ TEST(FaceThreshold, OnlyConfidencesAboveTheDouble093AreKnown) {
                  {std::nextafter(0.93f, 0.0f), false}, {std::nextafter(0.93f, 1.0f), true},
                  {0.9f, false}, {1.0f, true}, {0.0f, false}};
     for (const auto& c : cases) EXPECT_EQ(isKnownFace(c.confidence), c.known) << std::setprecision(9) << c.confidence;
+}
+
+// One frame's turn of a camera's servo pair towards its face, each row from k pan
+// 1400 tilt 1850 (last followed pan 1340) and d pan 1500 tilt 1700 (1200).
+struct FaceTurn {
+    const char* what;
+    bool leftPair;
+    cv::Rect left, right;
+    bool mirrored;
+    cv::Size picture;
+    int pan, tilt;  // the pair's targets afterwards
+    bool followed;
+};
+
+TEST(HeadSteering, EachCamerasPairTurnsTowardsItsFaceInThePlainAndTheMirrorImages) {
+    const cv::Rect none(-1, -1, -1, -1), centred(150, 50, 20, 100);
+    const cv::Rect high(100, 49, 20, 100), highRight(169, 49, 20, 100);  // 21 px above, 31 px apart
+    const cv::Rect low(100, 130, 20, 40), lowRight(231, 130, 20, 40);    // 30 px below, -31 px apart
+    const cv::Size small(320, 240);
+    const FaceTurn turns[] = {
+        {"k without a face takes d's tilt", true, none, centred, false, small, 1420, 1700, false},
+        {"d without a face takes k's tilt", false, centred, none, false, small, 1300, 1850, false},
+        {"k on both dead bands' edges", true, {100, 50, 20, 100}, {170, 50, 20, 100}, false, small, 1400, 1850, true},
+        {"k just beyond both", true, high, highRight, false, small, 1400 + 3 + 220 / 12, 1850 - 5 - 4, true},
+        {"k mirrored", true, high, highRight, true, small, 1400 - 5 - 220 / 8, 1841, true},
+        {"k, face low", true, low, lowRight, false, small, 1368, 1850 + 5 + 13, true},
+        {"k, face low, mirrored", true, low, lowRight, true, small, 1421, 1868, true},
+        {"d just beyond both", false, high, highRight, false, small, 1500 + 5 + 169 / 8, 1700 - 9, true},
+        {"d mirrored", false, high, highRight, true, small, 1500 - 3 - 169 / 12, 1691, true},
+        {"d, face low", false, low, lowRight, false, small, 1500 - 3 - 231 / 12, 1700 + 18, true},
+        {"d, face low, mirrored", false, low, lowRight, true, small, 1500 + 5 + 231 / 8, 1718, true},
+        {"d, far edge on the left face", false, low, {160, 100, 60, 40}, false, small, 1525, 1700, true},
+        {"d, far edge on the left face, mirrored", false, low, {160, 100, 60, 40}, true, small, 1525, 1700, true},
+        {"k in a larger picture", true, centred, centred, false, {640, 480}, 1400 + 3 + 490 / 12, 1840, true},
+    };
+    for (const FaceTurn& turn : turns) {
+        servo_xk = 1400, servo_yk = 1850, servo_xksen = 1340;
+        servo_xd = 1500, servo_yd = 1700, servo_xdsen = 1200;
+        const steering::FacePair faces{turn.left, turn.right, turn.mirrored};
+        const bool followed = turn.leftPair ? steering::followWithLeftPair(faces, turn.picture)
+                                            : steering::followWithRightPair(faces, turn.picture);
+        EXPECT_EQ(followed, turn.followed) << turn.what;
+        EXPECT_EQ(turn.leftPair ? servo_xk : servo_xd, turn.pan) << turn.what;
+        EXPECT_EQ(turn.leftPair ? servo_yk : servo_yd, turn.tilt) << turn.what;
+        const int lastFollowedPan = turn.leftPair ? servo_xksen : servo_xdsen;
+        EXPECT_EQ(lastFollowedPan, followed ? turn.pan : turn.leftPair ? 1340 : 1200) << turn.what;
+    }
 }
 
 class FaceScreens : public facetest::FaceModeTest {
@@ -63,33 +114,22 @@ TEST_F(FaceScreens, ProfileSteeringFollowsBothFacesMirroredOrNot) {
     aukstis = 240;
     for (const auto& c : cases) {
         centreHead();
-        servo_xd = 1500;
-        servo_yd = 1700;
-        servo_xksen = 1300;
-        servo_xdsen = 1200;
-        steering::FacePair faces{kNoFace, kNoFace};
-        faces.left = c.left;
-        faces.right = c.right;
-        faces.mirrored = c.mirrored;
+        servo_xd = 1500, servo_yd = 1700, servo_xksen = 1300, servo_xdsen = 1200;
+        const steering::FacePair faces{c.left, c.right, c.mirrored};
         EXPECT_EQ(followLeftProfile(faces), c.left.width > 10);
         EXPECT_EQ(followRightProfile(faces), c.right.width > 10);
         EXPECT_EQ((std::vector<int>{servo_xk, servo_yk, servo_xd, servo_yd, servo_greitisX, servo_greitisY}),
                   (std::vector<int>{c.xk, c.yk, c.xd, c.yd, c.speedX, c.speedY}))
             << c.left << " " << c.right << (c.mirrored ? " mirrored" : "");
-        if (c.left.width > 10) {
-            EXPECT_EQ(servo_xksen, c.xk);
-        }
-        if (c.right.width > 10) {
-            EXPECT_EQ(servo_xdsen, c.xd);
-        }
+        EXPECT_EQ(servo_xksen, c.left.width > 10 ? c.xk : 1300);
+        EXPECT_EQ(servo_xdsen, c.right.width > 10 ? c.xd : 1200);
     }
 }
 
 // The profile mode's keys over one frame of an empty room.
 TEST_F(FaceScreens, ProfileKeysCentreTheHeadAndSwitchTheDisplay) {
     std::filesystem::copy_file(robotest::cascadePath("haarcascade_profileface.xml"), "haarcascade_profileface.xml");
-    facetest::writeCameraRecording(1, {background()});
-    facetest::writeCameraRecording(2, {background()});
+    facetest::writeCameraRecording(1, {background()}), facetest::writeCameraRecording(2, {background()});
     const struct {
         char key;
         int displayBefore, displayAfter;
@@ -97,11 +137,8 @@ TEST_F(FaceScreens, ProfileKeysCentreTheHeadAndSwitchTheDisplay) {
     } cases[] = {{'s', 1, 1, true}, {'e', 1, 0, false}, {'e', 0, 1, false}, {'x', 1, 1, false}};
     for (const auto& c : cases) {
         centreHead();
-        servo_xk = servo_xd = 1000;
-        servo_yk = servo_yd = 2000;
-        servo_xksen = servo_xdsen = 1000;
-        ekranorezimas = c.displayBefore;
-        keyPressed = c.key;
+        servo_xk = servo_xd = servo_xksen = servo_xdsen = 1000, servo_yk = servo_yd = 2000;
+        ekranorezimas = c.displayBefore, keyPressed = c.key;
         platform::scriptKeys("m");
         VeidoProfilis();
         EXPECT_EQ(ekranorezimas, c.displayAfter) << c.key;
@@ -179,6 +216,91 @@ TEST_F(FaceScreens, ModesThatCannotGoOnSayWhyAndEndTheProgram) {
         EXPECT_EQ(ended.status, 1) << c.screen;
         robotest::expectScreen(c.screen, ended.screen);
     }
+}
+
+// Face profile following end to end: ORL faces turned a little to the side as
+// camera pictures, the profile cascade, the servo-controller simulator and
+// recorded speech. ORL picture s3/4 shows its profile to the cascade as it is,
+// s3/1 only in the mirror image.
+const char* const kCallOut = "eSpeak.exe -v lv+m4 eeyyyy......kuuorr...jiuuuuoszzs";
+const char* const kTurnRight = "eSpeak.exe -v de+m4   atszyiszuook....deaschinean";
+const char* const kTurnLeft = "eSpeak.exe -v lv+m4   atszyiszuook....kayirean";
+
+class ProfileMode : public facetest::FaceModeTest {
+protected:
+    void SetUp() override {
+        FaceModeTest::SetUp();
+        ekranorezimas = 1;
+        std::filesystem::copy_file(robotest::cascadePath("haarcascade_profileface.xml"), "haarcascade_profileface.xml");
+    }
+};
+
+TEST_F(ProfileMode, FaceTurnedTheOtherWayIsFoundInTheMirrorAndBoxedInTheFrame) {
+    const cv::Mat frame = face(3, 1);
+    facetest::writeCameraRecording(1, {frame}), facetest::writeCameraRecording(2, {frame});
+    platform::scriptKeys("  m");
+    VeidoProfilis();
+
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4  proo`fiyliysz"), 1);
+    EXPECT_EQ(text(46), "      Desine veido puse");
+    EXPECT_EQ(spoken(kTurnRight), 0) << "three frames within 3 s of the start: no hint yet";
+    // The box is drawn where the face is in the frame, not in the mirror image.
+    cv::Mat mirrored = frame.clone();
+    stretchToFullRange(mirrored);
+    cv::flip(mirrored, mirrored, 1);
+    cv::CascadeClassifier cascade("haarcascade_profileface.xml");
+    const cv::Rect r = detectFaceInImage(mirrored, cascade);
+    ASSERT_GT(r.width, 10);
+    // Both cameras see the same face, so the distance is measured.
+    EXPECT_EQ(text(48), cv::format("      Atstumas(cm) : %d.000000", 320 * 30 / (r.width + 1)));
+    const cv::Mat shown = ui::lastShown("Desine");
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.at<cv::Vec3b>(r.y + r.height / 2, 320 - r.x), cv::Vec3b(0, 255, 0));
+    EXPECT_EQ(ui::showCount("Kaire"), 3);
+}
+
+TEST_F(ProfileMode, TurnHintIsSpokenAtMostEveryThreeSeconds) {
+    facetest::writeCameraRecording(1, {face(3, 4)});
+    cameraWithoutFrames(2);
+    ASSERT_GT(missingCameraPauseMs(), 3000) << "no left frames: each frame takes longer than 3 s";
+    platform::scriptKeys("  m");
+    VeidoProfilis();
+    EXPECT_EQ(spoken(kTurnLeft), 3);
+    EXPECT_EQ(spoken(kTurnRight), 0);
+    EXPECT_EQ(text(46), "      Kaire veido puse");
+    EXPECT_EQ(text(48), "") << "no left face, no distance";
+}
+
+TEST_F(ProfileMode, NobodySeenLooksAroundAfterFifteenSecondsThenEverySeven) {
+    robotest::Ssc32Simulator simulator(dir.path());
+    connectServos(simulator);
+    facetest::writeCameraRecording(1, {background()});
+    cameraWithoutFrames(2);
+    const long long frameMs = missingCameraPauseMs();
+    ASSERT_GT(frameMs, 7500);
+    ASSERT_LT(frameMs, 15000);
+    // Frames about frameMs apart: the first look-around in the third frame (after
+    // 15 s), then one in every later frame (7 s each).
+    platform::scriptKeys("        m");
+    VeidoProfilis();
+    EXPECT_EQ(spoken(kCallOut), 9 - 2);
+    EXPECT_EQ(text(46), "");
+    // Each look-around sends the head somewhere at random with the search speeds.
+    simulator.waitForLines(3 * 9);
+    const facetest::Lines commands = servoCommands(simulator);
+    EXPECT_TRUE(std::any_of(commands.begin(), commands.end(), [](const std::string& c) {
+        return c.rfind("#7 ", 0) == 0 && c.rfind("#7 P1400 ", 0) != 0 && c.find(" S300 |") != std::string::npos;
+    }));
+}
+
+TEST_F(ProfileMode, KeyMBeforeTheStartEndsTheModeAtOnce) {
+    facetest::writeCameraRecording(1, {face(3, 4)});
+    keyPressed = 'm';
+    const long long start = platform::nowMs();
+    VeidoProfilis();
+    EXPECT_EQ(platform::nowMs(), start);
+    EXPECT_EQ(ui::showCount("Desine"), 0);
+    EXPECT_EQ(keyPressed.load(), 'm');
 }
 
 }  // namespace

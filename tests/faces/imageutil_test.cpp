@@ -1,10 +1,14 @@
-// The picture helpers every vision mode shares.
+// The picture helpers every vision mode shares, and the two eyes: recordings
+// standing in for cameras, and a missing camera. (A crop of a 16-bit picture and a
+// resize of nothing end the program: see the exit-crop and exit-resize screens.)
 
 #include <gtest/gtest.h>
 
 #include <opencv2/imgproc.hpp>
 
+#include "faces/camera/camera.h"
 #include "faces/camera/imageutil.h"
+#include "platform/clock.h"
 #include "tests/faces/face_test_support.h"
 #include "tests/support/robot_test.h"
 
@@ -14,37 +18,26 @@ class PictureHelpers : public robotest::RobotTest {};
 
 cv::Mat randomPicture(cv::Size size, int type, int seed) {
     cv::Mat picture(size, type);
-    cv::RNG rng(seed);
-    rng.fill(picture, cv::RNG::UNIFORM, 0, 256);
+    cv::RNG(seed).fill(picture, cv::RNG::UNIFORM, 0, 256);
     return picture;
 }
 
-TEST_F(PictureHelpers, FloatPictureIsStretchedToTheFullGreyRange) {
-    cv::Mat ramp(1, 5, CV_32F);
-    for (int i = 0; i < 5; ++i) ramp.at<float>(0, i) = -2.0f + static_cast<float>(i);
-    const cv::Mat grey = convertFloatImageToUcharImage(ramp);
+TEST_F(PictureHelpers, FloatPictureIsStretchedToTheFullGreyRangeAndColourTurnsGrey) {
+    const cv::Mat grey = convertFloatImageToUcharImage((cv::Mat_<float>(1, 5) << -2, -1, 0, 1, 2));
     ASSERT_EQ(grey.type(), CV_8UC1);
-    EXPECT_EQ(grey.at<uchar>(0, 0), 0);
-    EXPECT_EQ(grey.at<uchar>(0, 2), 128);
-    EXPECT_EQ(grey.at<uchar>(0, 4), 255);
-
+    const cv::Mat expected = (cv::Mat_<uchar>(1, 5) << 0, 64, 128, 191, 255);
+    EXPECT_EQ(cv::norm(grey, expected, cv::NORM_INF), 0) << grey;
     // A flat picture has nothing to stretch: every pixel maps to black.
-    const cv::Mat flat = convertFloatImageToUcharImage(cv::Mat(3, 4, CV_32F, cv::Scalar(7.0)));
-    EXPECT_EQ(cv::countNonZero(flat), 0);
+    EXPECT_EQ(cv::countNonZero(convertFloatImageToUcharImage(cv::Mat(3, 4, CV_32F, cv::Scalar(7.0)))), 0);
     EXPECT_TRUE(convertFloatImageToUcharImage(cv::Mat()).empty());
-}
 
-TEST_F(PictureHelpers, OnlyThreeChannelPicturesTurnGrey) {
-    const cv::Mat colour(2, 2, CV_8UC3, cv::Scalar(10, 20, 30));
-    const cv::Mat grey = convertImageToGreyscale(colour);
-    ASSERT_EQ(grey.type(), CV_8UC1);
-    EXPECT_EQ(grey.at<uchar>(0, 0), cv::saturate_cast<uchar>(0.114 * 10 + 0.587 * 20 + 0.299 * 30));
-
-    cv::Mat four(2, 2, CV_8UC4, cv::Scalar(1, 2, 3, 4));
+    const cv::Mat fromColour = convertImageToGreyscale(cv::Mat(2, 2, CV_8UC3, cv::Scalar(10, 20, 30)));
+    ASSERT_EQ(fromColour.type(), CV_8UC1);
+    EXPECT_EQ(fromColour.at<uchar>(0, 0), cv::saturate_cast<uchar>(0.114 * 10 + 0.587 * 20 + 0.299 * 30));
+    cv::Mat four(2, 2, CV_8UC4, cv::Scalar(1, 2, 3, 4));  // only three channels turn grey
     const cv::Mat same = convertImageToGreyscale(four);
-    EXPECT_EQ(same.type(), CV_8UC4);
     four.setTo(cv::Scalar(0));
-    EXPECT_EQ(same.at<cv::Vec4b>(1, 1), cv::Vec4b(1, 2, 3, 4));  // a copy, not a view
+    EXPECT_EQ(same.at<cv::Vec4b>(1, 1), cv::Vec4b(1, 2, 3, 4)) << "a copy, not a view";
 }
 
 TEST_F(PictureHelpers, CropCopiesTheRegionAndClipsItToThePicture) {
@@ -54,71 +47,87 @@ TEST_F(PictureHelpers, CropCopiesTheRegionAndClipsItToThePicture) {
     EXPECT_EQ(cv::norm(region, picture(cv::Rect(5, 6, 10, 8)), cv::NORM_INF), 0);
     picture.setTo(cv::Scalar(0));
     EXPECT_GT(cv::countNonZero(region.reshape(1)), 0);
-
     EXPECT_EQ(cropImage(picture, cv::Rect(35, 25, 10, 10)).size(), cv::Size(5, 5));
     EXPECT_TRUE(cropImage(picture, cv::Rect(50, 50, 5, 5)).empty());
 }
 
-TEST_F(PictureHelpers, CropOfA16BitPictureEndsTheProgram) {
-    const cv::Mat deep(10, 10, CV_16U, cv::Scalar(1));
-    EXPECT_EQ(robotest::programEndStatus([&] { cropImage(deep, cv::Rect(0, 0, 2, 2)); }), 1);
-    EXPECT_NE(row(36).find("KLAIDA cropImage: Nezinomas vaizdo gylis 16 given in cropImage()"), std::string::npos);
-}
-
-TEST_F(PictureHelpers, ResizeIsBilinearOnlyWhenBothSidesGrow) {
+// Bilinear only when both sides grow; a region is resized as the whole picture.
+TEST_F(PictureHelpers, ResizeMethodFollowsTheGrowth) {
     const cv::Mat source = randomPicture(cv::Size(100, 80), CV_8UC1, 2);
-    auto resizedWith = [&](cv::Size size, int method) {
-        cv::Mat out;
-        cv::resize(source, out, size, 0, 0, method);
-        return out;
-    };
-    const cv::Mat grown = resizeImage(source, 120, 90);
-    EXPECT_EQ(cv::norm(grown, resizedWith({120, 90}, cv::INTER_LINEAR), cv::NORM_INF), 0);
-    EXPECT_GT(cv::norm(grown, resizedWith({120, 90}, cv::INTER_AREA), cv::NORM_INF), 0);
-    const cv::Mat wider = resizeImage(source, 120, 80);
-    EXPECT_EQ(cv::norm(wider, resizedWith({120, 80}, cv::INTER_AREA), cv::NORM_INF), 0);
-    EXPECT_GT(cv::norm(wider, resizedWith({120, 80}, cv::INTER_LINEAR), cv::NORM_INF), 0);
-}
-
-TEST_F(PictureHelpers, ResizeOfARegionResizesTheWholePicture) {
-    const cv::Mat whole = randomPicture(cv::Size(60, 40), CV_8UC1, 3);
-    const cv::Mat region = whole(cv::Rect(10, 10, 20, 20));
-    cv::Mat expected;
-    cv::resize(whole, expected, cv::Size(30, 20), 0, 0, cv::INTER_AREA);
-    EXPECT_EQ(cv::norm(resizeImage(region, 30, 20), expected, cv::NORM_INF), 0);
-}
-
-TEST_F(PictureHelpers, ResizeToNothingOrOfNothingEndsTheProgram) {
-    const cv::Mat picture(10, 10, CV_8U, cv::Scalar(1));
-    EXPECT_EQ(robotest::programEndStatus([&] { resizeImage(picture, 0, 10); }), 1);
-    EXPECT_NE(screen().find("KLAIDA: resizeImage: Blogas paveikslelio"), std::string::npos);
-    EXPECT_NE(screen().find("dydis 0x10"), std::string::npos);  // the box wraps the line there
-    EXPECT_EQ(robotest::programEndStatus([&] { resizeImage(cv::Mat(), 10, 10); }), 1);
+    const struct {
+        cv::Mat from;
+        cv::Size to;
+        int method, other;
+        cv::Mat reference;
+    } cases[] = {{source, {120, 90}, cv::INTER_LINEAR, cv::INTER_AREA, source},
+                 {source, {120, 80}, cv::INTER_AREA, cv::INTER_LINEAR, source},
+                 {source(cv::Rect(10, 10, 20, 20)), {30, 20}, cv::INTER_AREA, cv::INTER_LINEAR, source}};
+    for (const auto& c : cases) {
+        cv::Mat expected, other;
+        cv::resize(c.reference, expected, c.to, 0, 0, c.method);
+        cv::resize(c.reference, other, c.to, 0, 0, c.other);
+        const cv::Mat resized = resizeImage(c.from, c.to.width, c.to.height);
+        EXPECT_EQ(cv::norm(resized, expected, cv::NORM_INF), 0) << c.to;
+        EXPECT_GT(cv::norm(resized, other, cv::NORM_INF), 0) << c.to;
+    }
+    EXPECT_EQ(robotest::programEndStatus([&] { resizeImage(source, 0, 10); }), 1);
+    EXPECT_NE(screen().find("dydis 0x10"), std::string::npos);
 }
 
 TEST_F(PictureHelpers, FaceDetectorTakesTheLargestFaceAndTimesItself) {
-    const std::string cascadeFile =
-        std::string(std::getenv("ROBOTAS_CASCADES") ? std::getenv("ROBOTAS_CASCADES")
-                                                    : "/usr/share/opencv4/haarcascades") +
-        "/haarcascade_frontalface_alt.xml";
-    cv::CascadeClassifier cascade(cascadeFile);
+    cv::CascadeClassifier cascade(robotest::cascadePath("haarcascade_frontalface_alt.xml"));
     ASSERT_FALSE(cascade.empty());
-
     detectfacetime = -5;
-    const cv::Rect none = detectFaceInImage(cv::Mat(240, 320, CV_8UC3, cv::Scalar(90, 90, 90)), cascade);
-    EXPECT_EQ(none, cv::Rect(-1, -1, -1, -1));
+    EXPECT_EQ(detectFaceInImage(cv::Mat(240, 320, CV_8UC3, cv::Scalar::all(90)), cascade), cv::Rect(-1, -1, -1, -1));
     EXPECT_GE(detectfacetime, 0);
-
     // A small face on the left, a big one on the right.
-    cv::Mat scene(300, 480, CV_8UC3, cv::Scalar(150, 150, 150));
-    facetest::faceOnBackground(facetest::orlPicture(3, 1), 1.2, cv::Size(160, 200))
-        .copyTo(scene(cv::Rect(10, 50, 160, 200)));
-    facetest::faceOnBackground(facetest::orlPicture(4, 1), 2.4, cv::Size(260, 290))
-        .copyTo(scene(cv::Rect(210, 5, 260, 290)));
+    cv::Mat scene(300, 480, CV_8UC3, cv::Scalar::all(150));
+    facetest::faceOnBackground(facetest::orlPicture(3, 1), 1.2, cv::Size(160, 200)).copyTo(scene(cv::Rect(10, 50, 160, 200)));
+    facetest::faceOnBackground(facetest::orlPicture(4, 1), 2.4, cv::Size(260, 290)).copyTo(scene(cv::Rect(210, 5, 260, 290)));
     const cv::Rect face = detectFaceInImage(scene, cascade);
     ASSERT_TRUE(faceFound(face));
     EXPECT_GT(face.x, 210);
     EXPECT_GT(face.width, 100);
+}
+
+class Cameras : public robotest::RobotTest {
+protected:
+    void TearDown() override {
+        releaseCameras();
+        kamera1 = 1;
+        RobotTest::TearDown();
+    }
+    robotest::ScopedWorkDir dir;
+};
+
+cv::Mat frameOf(int value) { return cv::Mat(24, 32, CV_8UC3, cv::Scalar::all(value)); }
+int valueOf(const cv::Mat& frame) { return frame.empty() ? -1 : frame.at<cv::Vec3b>(0, 0)[0]; }
+
+TEST_F(Cameras, RecordingPlaysInALoopAndOpensAgainFromTheStart) {
+    facetest::writeCameraRecording(2, {frameOf(10), frameOf(20), frameOf(30)});
+    std::vector<int> seen;
+    for (int i = 0; i < 5; ++i) seen.push_back(valueOf(getCameraFrame1(i == 0 ? 2 : 5)));  // 5 is ignored once open
+    EXPECT_EQ(seen, (std::vector<int>{10, 20, 30, 10, 20}));
+    EXPECT_TRUE(camera1.isOpened());
+    EXPECT_FALSE(camera.isOpened());
+
+    kamera1 = 3;
+    facetest::writeCameraRecording(3, {frameOf(40), frameOf(50)});
+    EXPECT_EQ(valueOf(getCameraFrame()), 40);
+    releaseRightCamera();
+    EXPECT_FALSE(camera.isOpened());
+    EXPECT_EQ(valueOf(getCameraFrame()), 40);
+}
+
+TEST_F(Cameras, MissingCameraWarnsPausesAndIsTriedAgain) {
+    kamera1 = 97;  // neither ./video97 nor a video device 97
+    const long long start = platform::nowMs();
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(getCameraFrame().empty());
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Nera prisijungimo prie kameros ar video srauto.\n"), std::string::npos);
+    EXPECT_GE(platform::nowMs() - start, 4000);  // the warning's blinking, 2 s after it, 2 s for the stream
+    facetest::writeCameraRecording(97, {frameOf(60)});  // a recording appearing later is found
+    EXPECT_EQ(valueOf(getCameraFrame()), 60);
 }
 
 }  // namespace
