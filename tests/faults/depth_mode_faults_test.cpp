@@ -1,6 +1,5 @@
-// Faults the depth mode must survive while it steers the head over the Aloe
-// pair: a recording cut short or taken away, the servo controller pulled out
-// and plugged back. The mode goes on and still ends on m.
+// Faults the depth mode survives while it steers the head over the Aloe pair:
+// a recording cut short or taken away, the servo controller pulled out and back.
 
 #include <gtest/gtest.h>
 
@@ -43,16 +42,11 @@ cv::Mat aloe(const std::string& side) { return cv::imread(robotest::testData("st
 class DepthModeFaults : public robotest::RobotTest {
 protected:
     void SetUp() override {
-        RobotTest::SetUp();
-        cport_nr = 1, bdrate = 115200, kamera1 = 1, kamera2 = 2;
-        servo_x = kServoCentreX, servo_y = kServoCentreY;
-        robotest::writeTestReprojectionMatrix();
+        RobotTest::SetUp(), robotest::writeTestReprojectionMatrix();
+        cport_nr = 1, bdrate = 115200, kamera1 = 1, kamera2 = 2, servo_x = kServoCentreX, servo_y = kServoCentreY;
     }
     void TearDown() override { CloseComport(cport_nr), releaseCameras(), RobotTest::TearDown(); }
-    static void recordAloe() {
-        facetest::writeCameraRecording(1, {aloe("R")});
-        facetest::writeCameraRecording(2, {aloe("L")});
-    }
+    static void recordAloe() { facetest::writeCameraRecording(1, {aloe("R")}), facetest::writeCameraRecording(2, {aloe("L")}); }
     static int panCommands(const robotest::Ssc32Simulator& simulator) {
         int count = 0;
         for (const std::string& line : simulator.lines()) count += line.rfind("#7 P", 0) == 0;
@@ -76,7 +70,7 @@ void writeCutVideo(const std::string& path, const cv::Mat& frame) {
 TEST_F(DepthModeFaults, CutVideoFilePlaysAgainFromItsStart) {
     writeCutVideo("video1", aloe("R"));
     writeCutVideo("video2", aloe("L"));
-    platform::scriptKeys(std::string(11, ' ') + "m");
+    platform::scriptKeys("           m");
     testing::internal::CaptureStderr();
     stereoBM();
     EXPECT_EQ(testing::internal::GetCapturedStderr().find("Nera prisijungimo"), std::string::npos) << "no frame was missing";
