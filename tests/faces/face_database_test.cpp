@@ -1,17 +1,19 @@
-// facedata.xml: the robot's own reader gives back, bit for bit, what
-// cv::FileStorage writes and reads, and refuses damaged files as a whole, leaving
-// the loaded database as it was; what a missing or odd database does.
+// The face database: facedata.xml, the eigenface arithmetic, training lists and the offline tool.
 
 #include <gtest/gtest.h>
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/face.hpp>
 
 #include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <random>
+#include <numeric>
+#include <string>
+#include <regex>
 
 #include "faces/eigenfaces.h"
 #include "faces/storage_reader.h"
@@ -20,6 +22,9 @@
 
 namespace {
 
+// facedata.xml: the robot's own reader gives back, bit for bit, what
+// cv::FileStorage writes and reads, and refuses damaged files as a whole, leaving
+// the loaded database as it was; what a missing or odd database does.
 using facetest::readText;
 using facetest::writeText;
 
@@ -378,6 +383,224 @@ TEST_F(FaceDatabaseReader, RecognitionReportCountsRightAnswers) {
     EXPECT_GE(detectiontime, 0.0f);
     EXPECT_NE(row(36).find("TOTAL ACCURACY: 66% out of 3 tests."), std::string::npos) << screen();
     EXPECT_NE(row(37).find("TOTAL TIME: "), std::string::npos);
+}
+
+// The eigenface arithmetic: unit eigenfaces, faithful projections, the nearest
+// neighbour and its confidence, the eigenface pictures, and recognition quality.
+class Eigenfaces : public robotest::RobotTest {
+protected:
+    void train(const std::vector<int>& persons, int firstPicture, int lastPicture) {
+        facetest::writeText("train.txt", facetest::trainingList(persons, firstPicture, lastPicture));
+        ASSERT_EQ(learn("train.txt"), 1);
+    }
+    robotest::ScopedWorkDir dir;
+};
+
+// Orthonormal eigenfaces with descending eigenvalues summing to one; a training
+// picture rebuilt from its projection, and its own nearest neighbour.
+TEST_F(Eigenfaces, EigenfacesRebuildTheTrainingPicturesTheyAreMadeOf) {
+    train({3, 4, 5}, 1, 4);
+    ASSERT_EQ(nEigens, 11);
+    ASSERT_EQ(eigenVectArr.size(), 11u);
+    for (int i = 0; i < nEigens; ++i)
+        for (int j = 0; j < nEigens; ++j) EXPECT_NEAR(eigenVectArr[i].dot(eigenVectArr[j]), i == j, 1e-4) << i << "," << j;
+    EXPECT_NEAR(cv::sum(eigenValMat)[0], 1.0, 1e-5);
+    for (int k = 1; k < nEigens; ++k) EXPECT_GE(eigenValMat.at<float>(0, k - 1), eigenValMat.at<float>(0, k));
+    EXPECT_GT(eigenValMat.at<float>(0, nEigens - 1), 0.0f);
+    // The average is the plain mean of the training pictures.
+    cv::Mat sum = cv::Mat::zeros(pAvgTrainImg.size(), CV_32F), original;
+    for (const cv::Mat& picture : faceImgArr) cv::accumulate(picture, sum);
+    EXPECT_LT(cv::norm(sum / nTrainFaces, pAvgTrainImg, cv::NORM_INF), 1e-3);
+    cv::Mat rebuilt = pAvgTrainImg.clone();
+    for (int k = 0; k < nEigens; ++k) rebuilt += projectedTrainFaceMat.at<float>(7, k) * eigenVectArr[k];
+    faceImgArr[7].convertTo(original, CV_32F);
+    EXPECT_LT(cv::norm(rebuilt, original, cv::NORM_INF), 0.5);
+
+    std::vector<float> projection(nEigens);
+    ASSERT_TRUE(projectFace(faceImgArr[5], projection.data()));
+    float confidence = 0.0f;
+    EXPECT_EQ(findNearestNeighbor(projection.data(), &confidence), 5);
+    EXPECT_FLOAT_EQ(confidence, 1.0f);
+    // A picture of another size is refused rather than read out of bounds.
+    EXPECT_FALSE(projectFace(cv::Mat(20, 20, CV_8U, cv::Scalar(1)), projection.data()));
+}
+
+TEST_F(Eigenfaces, TiesGoToTheEarlierPictureAndConfidenceFallsWithDistance) {
+    nTrainFaces = 3;
+    nEigens = 2;
+    projectedTrainFaceMat = (cv::Mat_<float>(3, 2) << 10, 0, 0, 10, -10, 0);
+    const float test[] = {0, 0};
+    float confidence = 0.0f;
+    EXPECT_EQ(findNearestNeighbor(test, &confidence), 0);
+    // RMS difference per element: sqrt(100 / 6).
+    EXPECT_NEAR(confidence, 1.0 - std::sqrt(100.0 / 6.0) / 255.0, 1e-6);
+    const float nearThird[] = {-9, 0};
+    EXPECT_EQ(findNearestNeighbor(nearThird, &confidence), 2);
+
+    nTrainFaces = 0;
+    EXPECT_EQ(findNearestNeighbor(test, &confidence), -1);
+}
+
+// Eight eigenfaces a row, always one row more than nEigens / 8.
+TEST_F(Eigenfaces, EigenfaceCanvasHasEightColumns) {
+    for (int count : {17, 16, 3}) {
+        nEigens = count;
+        pAvgTrainImg = cv::Mat(90, 120, CV_32F, cv::Scalar(100.5));
+        eigenVectArr.assign(count, cv::Mat());
+        cv::RNG rng(count);
+        for (cv::Mat& vector : eigenVectArr) rng.fill(vector = cv::Mat(90, 120, CV_32F), cv::RNG::UNIFORM, -1.0, 1.0);
+        storeEigenfaceImages();
+        EXPECT_EQ(cv::imread("out_eigenfaces.bmp", cv::IMREAD_UNCHANGED).size(),
+                  cv::Size(std::min(count, 8) * 120, (count / 8 + 1) * 90)) << count;
+        EXPECT_EQ(noofegineface, count);
+        const cv::Mat average = cv::imread("out_averageImage.bmp", cv::IMREAD_GRAYSCALE);
+        ASSERT_EQ(average.size(), cv::Size(120, 90));
+        EXPECT_EQ(average.at<uchar>(0, 0), 100);  // plain conversion, no stretching
+    }
+    // The stretched eigenface fills 0..255 in its cell.
+    const cv::Mat canvas = cv::imread("out_eigenfaces.bmp", cv::IMREAD_GRAYSCALE);
+    double low = 0, high = 0;
+    cv::minMaxLoc(canvas(cv::Rect(120, 0, 120, 90)), &low, &high);
+    EXPECT_EQ(low, 0);
+    EXPECT_EQ(high, 255);
+}
+
+// Five pictures of each person train, the other five test: the robot's database
+// recognises at least as many as OpenCV's eigenface recogniser on the same split.
+TEST_F(Eigenfaces, RecognisesUnseenPicturesAtLeastAsWellAsOpenCV) {
+    const std::vector<int> persons{3, 4, 5, 6, 7, 8};
+    train(persons, 1, 5);
+
+    std::vector<cv::Mat> trainPictures;
+    std::vector<int> labels;
+    for (std::size_t k = 0; k < persons.size() * 5; ++k) {
+        trainPictures.push_back(facetest::orlPicture(persons[k / 5], static_cast<int>(k % 5) + 1));
+        labels.push_back(static_cast<int>(k / 5) + 1);
+    }
+    auto reference = cv::face::EigenFaceRecognizer::create();
+    reference->train(trainPictures, labels);
+
+    cv::Mat trainPersonNumMat;
+    ASSERT_EQ(loadTrainingData(trainPersonNumMat), 1);
+    std::vector<float> projection(nEigens);
+    int ours = 0, theirs = 0;
+    for (std::size_t k = 0; k < persons.size(); ++k) {
+        for (int i = 6; i <= 10; ++i) {
+            const cv::Mat picture = facetest::orlPicture(persons[k], i);
+            ASSERT_TRUE(projectFace(picture, projection.data()));
+            float confidence = 0.0f;
+            const int nearest = findNearestNeighbor(projection.data(), &confidence);
+            ours += trainPersonNumMat.at<int>(0, nearest) == static_cast<int>(k) + 1;
+            theirs += reference->predict(picture) == static_cast<int>(k) + 1;
+        }
+    }
+    EXPECT_GE(ours, theirs);
+    EXPECT_GE(ours, 27);  // of 30
+}
+
+// Reading training lists: who is who, and what a bad list does; robotas-faces,
+// the offline face database tool over the robot's own functions.
+using Names = std::vector<std::string>;
+
+class FaceList : public robotest::RobotTest {
+protected:
+    void SetUp() override {
+        RobotTest::SetUp();
+        facetest::copyPicture(3, 1, "data/a.pgm");
+        facetest::copyPicture(3, 2, "data/b.pgm");
+        facetest::copyPicture(4, 1, "data/c.pgm");
+        cv::imwrite("data/small.pgm", cv::Mat(50, 40, CV_8U, cv::Scalar(9)));
+    }
+    robotest::ScopedWorkDir dir;
+};
+
+TEST_F(FaceList, ListsAreReadLineByLineAndBadLinesReported) {
+    const std::string longName(3000, 'V'), folder(200, 'f');
+    const std::string deep = "data/" + folder + "/" + folder + "/" + folder + "/" + std::string(200, 'p') + ".pgm";
+    facetest::copyPicture(3, 1, deep);
+    const struct {
+        std::string list;
+        int loaded;
+        Names names;
+        std::vector<std::string> errors;
+    } lists[] = {
+        // The first number names every person below it; later entries rename nobody.
+        {"3 Ona data/c.pgm\n2 Petras data/a.pgm\n5 Ieva data/b.pgm\n3 Kazys data/c.pgm\n", 4,
+         {"Ona", "Ona", "Ona", "Ieva", "Ieva"}, {}},
+        {"\n1 Jonas data/a.pgm\n   \nJonas 1 data/a.pgm\n0 Nobody data/a.pgm\n-2 Minus data/a.pgm\n2x Ona data/b.pgm\n"
+         "1 Jonas\n1 Jonas data/b.pgm", 2, {"Jonas"},
+         {"Bloga eilute 1 ", "Bloga eilute 3 ", "Bloga eilute 4 ", "Bloga eilute 5 ", "Bloga eilute 6 ", "Bloga eilute 7 ", "Bloga eilute 8 "}},
+        {"\n\n \n", 0, {}, {}},
+        {"1 " + longName + " " + deep + "\n1 " + longName + " " + deep + "\n", 2, {longName}, {}},
+        {"1 Jonas data/a.pgm\n1 Jonas data/missing.pgm\n", 0, {}, {"Negaliu atidaryti paveikslelio data/missing.pgm\n"}},
+    };
+    for (const auto& l : lists) {
+        writeText("list.txt", l.list);
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(loadFaceImgArray("list.txt"), l.loaded) << l.list.substr(0, 80);
+        const std::string errors = testing::internal::GetCapturedStderr();
+        if (l.loaded) { EXPECT_EQ(personNames, l.names) << l.list.substr(0, 80); }
+        if (l.loaded || l.errors.empty()) { EXPECT_EQ(nPersons, static_cast<int>(l.names.size())) << l.list.substr(0, 80); }
+        for (const std::string& error : l.errors) EXPECT_NE(errors.find(error), std::string::npos) << error;
+    }
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(loadFaceImgArray("nothing.txt"), 0);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Negaliu atidaryti failo nothing.txt\n"), std::string::npos);
+}
+
+TEST_F(FaceList, LearningTakesTwoPicturesOfOneSizeAndKeepsTheOldDatabaseOtherwise) {
+    writeText("train.txt", "1 Jonas data/a.pgm\n1 Jonas data/b.pgm\n2 Ona data/c.pgm\n");
+    ASSERT_EQ(learn("train.txt"), 1);
+    EXPECT_EQ(personNames, (Names{"Jonas", "Ona"}));
+    EXPECT_EQ(nTrainFaces, 3);
+    EXPECT_EQ(nEigens, 2);
+    EXPECT_EQ(personNumTruthMat.at<int>(0, 2), 2);
+
+    writeText("facedata.xml", "old database");
+    writeText("one.txt", "1 Jonas data/a.pgm\n");
+    writeText("sizes.txt", "1 Jonas data/a.pgm\n2 Ona data/small.pgm\n");
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(learn("one.txt"), 0);
+    EXPECT_EQ(learn("sizes.txt"), 0);
+    const std::string errors = testing::internal::GetCapturedStderr();
+    EXPECT_NE(errors.find("Reikalingi 2 ar daugiau veidu DB\nIvedamas failas sudaro 1\n"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("data/small.pgm dydis 40x50"), std::string::npos) << errors;
+    EXPECT_EQ(facetest::readText("facedata.xml"), "old database");
+}
+
+using robotest::runProgram;
+
+TEST(FaceTool, LearnsAListAndReportsTheAccuracyOfAnother) {
+    robotest::ScopedWorkDir dir;
+    facetest::writeText("train.txt", facetest::trainingList({3, 4, 5, 6}, 1, 5));
+    std::string test;
+    for (int person = 3; person <= 6; ++person) {
+        for (int i = 6; i <= 10; ++i) {
+            const std::string picture = cv::format("test/%d_%d.pgm", person, i);
+            facetest::copyPicture(person, i, picture);
+            test += cv::format("%d s%d %s\n", person - 2, person, picture.c_str());
+        }
+    }
+    facetest::writeText("test.txt", test);
+    EXPECT_EQ(runProgram("robotas-faces", {"learn", "train.txt"}).status, 0);
+    // Into a file the report is plain lines, one fact each, nothing drawn over another.
+    const robotest::ProgramRun report = runProgram("robotas-faces", {"test", "test.txt"});
+    EXPECT_EQ(report.status, 0);
+    EXPECT_EQ(report.out.find('\x1b'), std::string::npos);
+    std::smatch match;
+    ASSERT_TRUE(std::regex_search(report.out, match,
+                                  std::regex("\nTOTAL ACCURACY: ([0-9]+)% out of 20 tests\\.\nTOTAL TIME: [0-9.]+ms average\\.\n$")))
+        << report.out;
+    EXPECT_GE(std::stoi(match[1]), 85);
+    EXPECT_EQ(report.out.rfind("20 Ivestu veidu testas\nApytiksliai = 1, Truth = 1 (Correct). Panasumas = ", 0), 0u);
+
+    facetest::writeText("one.txt", facetest::trainingList({3}, 1, 1));
+    std::filesystem::remove("facedata.xml");
+    EXPECT_EQ(runProgram("robotas-faces", {"learn", "one.txt"}).status, 1);
+    const robotest::ProgramRun withoutDatabase = runProgram("robotas-faces", {"test", "one.txt"});
+    EXPECT_EQ(withoutDatabase.status, 1);
+    EXPECT_EQ(withoutDatabase.err, "robotas-faces: Negaliu atidaryti DB failo 'facedata.xml'.\n");
+    EXPECT_EQ(runProgram("robotas-faces", {"teach", "one.txt"}).status, 2);
 }
 
 }  // namespace
