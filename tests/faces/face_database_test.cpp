@@ -130,7 +130,6 @@ TEST(StorageReader, OnlyTheWritersSpellingsOfNumbersAreRead) {
     }
 }
 
-// Comments and spacing between elements are skipped; a bottom-left picture is turned top row first.
 TEST(StorageReader, CommentsSpacingAndBottomLeftPictures) {
     const std::string xml =
         "\n <?xml version=\"1.0\"?><!-- robotas -->\n<opencv_storage><!-- a <b> -->\n"
@@ -396,8 +395,6 @@ protected:
     robotest::ScopedWorkDir dir;
 };
 
-// Orthonormal eigenfaces with descending eigenvalues summing to one; a training
-// picture rebuilt from its projection, and its own nearest neighbour.
 TEST_F(Eigenfaces, EigenfacesRebuildTheTrainingPicturesTheyAreMadeOf) {
     train({3, 4, 5}, 1, 4);
     ASSERT_EQ(nEigens, 11);
@@ -441,7 +438,6 @@ TEST_F(Eigenfaces, TiesGoToTheEarlierPictureAndConfidenceFallsWithDistance) {
     EXPECT_EQ(findNearestNeighbor(test, &confidence), -1);
 }
 
-// Eight eigenfaces a row, always one row more than nEigens / 8.
 TEST_F(Eigenfaces, EigenfaceCanvasHasEightColumns) {
     for (int count : {17, 16, 3}) {
         nEigens = count;

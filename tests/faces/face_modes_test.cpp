@@ -207,7 +207,6 @@ TEST_F(FaceScreens, ProfileSteeringFollowsBothFacesMirroredOrNot) {
     }
 }
 
-// The profile mode's keys over one frame of an empty room.
 TEST_F(FaceScreens, ProfileKeysCentreTheHeadAndSwitchTheDisplay) {
     std::filesystem::copy_file(robotest::cascadePath("haarcascade_profileface.xml"), "haarcascade_profileface.xml");
     facetest::writeCameraRecording(1, {background()}), facetest::writeCameraRecording(2, {background()});
@@ -616,7 +615,6 @@ TEST_F(FaceRecognitionMode, RecognitionRunsEveryFrameOnlyInDisplayModeTwo) {
     }
 }
 
-// The steps of one frame on their own.
 class FaceRecognitionSteps : public FaceRecognitionMode {};
 
 TEST_F(FaceRecognitionSteps, DistanceIsShownOnlyForFacesOfAboutTheSameWidth) {
