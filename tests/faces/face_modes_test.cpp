@@ -50,6 +50,7 @@ protected:
         naujasVeidas = senasVeidas = std::string(20, ' ');
         shownImg.release(), shownImg1.release();
         platform::seedRand15(7);
+        copyFaceCascade();
     }
     void TearDown() override {
         CloseComport(cport_nr);
@@ -161,10 +162,6 @@ TEST(HeadSteering, EachCamerasPairTurnsTowardsItsFaceInThePlainAndTheMirrorImage
 
 class FaceScreens : public facetest::FaceModeTest {
 protected:
-    void SetUp() override {
-        FaceModeTest::SetUp();
-        facetest::copyFaceCascade();
-    }
     // Persons 3 and 4 as "1_Ona" and "2_Petras", learnt from the pictures the camera shows.
     static void learnOnaAndPetras() {
         facetest::writeText("train.txt", facetest::trainingList({3, 4}, 1, 5));
@@ -392,10 +389,6 @@ const char* const kWhoAreYou = "eSpeak.exe -v lv+m4 kaasz....tuuu ";
 
 class FaceRecognitionMode : public facetest::FaceModeTest {
 protected:
-    void SetUp() override {
-        FaceModeTest::SetUp();
-        facetest::copyFaceCascade();
-    }
 
     // Persons 3 and 4 (pictures 1..5) as enrolment stores them: the face the
     // camera pipeline cuts out of the frame, equalised, under names with an ID in front.
