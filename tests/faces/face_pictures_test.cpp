@@ -156,10 +156,7 @@ protected:
         for (int i = 1; i <= 10; ++i) frames.push_back(facetest::faceOnBackground(facetest::orlPicture(6, i)));
         facetest::writeCameraRecording(1, frames);
     }
-    void TearDown() override {
-        releaseCameras();
-        RobotTest::TearDown();
-    }
+    void TearDown() override { releaseCameras(), RobotTest::TearDown(); }
     // The fields of a record file, 256 bytes each, as text.
     static std::vector<std::string> fields(const std::string& file) {
         const std::string record = readText(file);
@@ -178,18 +175,13 @@ TEST_F(Enrolment, NewPersonIsCapturedListedAndLearnt) {
     platform::scriptKeys("1\rn12\rJonas\r4455\r12345678\r12345678\ry." + frames(12) + "t\x1b");
     ivedimasiscam();
 
-    // Every frame showed the face, so every frame after the registration was captured.
-    std::istringstream added(readText("train.txt"));
-    std::string line;
-    int newLines = 0, lastPicture = 0;
-    while (std::getline(added, line)) {
-        if (line.rfind("3 12_Jonas data/3_12_Jonas", 0) != 0) continue;
-        ++newLines;
-        EXPECT_EQ(line, "3 12_Jonas data/3_12_Jonas" + std::to_string(newLines) + ".pgm");
-        lastPicture = newLines;
-    }
+    // Every frame showed the face, so every frame after the registration was captured and listed.
+    const std::string list = readText("train.txt");
+    int newLines = 0;
+    while (list.find(cv::format("\n3 12_Jonas data/3_12_Jonas%d.pgm\n", newLines + 1)) != std::string::npos) ++newLines;
     EXPECT_GE(newLines, 10);
-    const cv::Mat picture = cv::imread("data/3_12_Jonas" + std::to_string(lastPicture) + ".pgm", cv::IMREAD_UNCHANGED);
+    EXPECT_EQ(lineCount(list), 10 + newLines) << list;
+    const cv::Mat picture = cv::imread(cv::format("data/3_12_Jonas%d.pgm", newLines), cv::IMREAD_UNCHANGED);
     ASSERT_FALSE(picture.empty());
     EXPECT_EQ(picture.size(), cv::Size(92, 112));  // the database's face size
     EXPECT_EQ(picture.type(), CV_8UC1);
