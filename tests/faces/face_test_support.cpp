@@ -3,10 +3,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "tests/support/robot_test.h"
 
@@ -24,10 +22,7 @@ void copyPicture(int person, int picture, const std::string& to) {
     std::filesystem::copy_file(orl(person, picture), target, std::filesystem::copy_options::overwrite_existing);
 }
 
-void writeText(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
+void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 std::string readText(const std::string& path) { return robotest::readFile(path); }
 
@@ -52,10 +47,7 @@ void writeCameraRecording(int index, const std::vector<cv::Mat>& frames) {
 }
 
 void copyFaceCascade() {
-    const char* folder = std::getenv("ROBOTAS_CASCADES");
-    const std::string from = std::string(folder ? folder : "/usr/share/opencv4/haarcascades") +
-                             "/haarcascade_frontalface_alt.xml";
-    std::filesystem::copy_file(from, "haarcascade_frontalface_alt.xml",
+    std::filesystem::copy_file(robotest::cascadePath("haarcascade_frontalface_alt.xml"), "haarcascade_frontalface_alt.xml",
                                std::filesystem::copy_options::overwrite_existing);
 }
 

@@ -1,30 +1,41 @@
+// The shell: start-up, shutdown, the robot-mode loop and the menus, with every
+// mode and device replaced by a recording hook.
+
 #include "shell/menu.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core/version.hpp>
 
-#include <string>
-#include <vector>
-
+#include "faces/camera/camera.h"
 #include "platform/clock.h"
 #include "platform/keys.h"
+#include "platform/runner.h"
 #include "platform/terminal.h"
+#include "platform/ui.h"
 #include "shell/console/f_graph.h"
 #include "shell/menu_input.h"
 #include "shell/modes.h"
+#include "shell/startup.h"
+#include "speech/speech.h"
 #include "tests/support/robot_test.h"
 
 namespace {
 
 std::vector<std::string> ran;  // the modes the menus called, in order
 
-class Menus : public robotest::RobotTest {
+// Every mode and device as the program has it, again after the test.
+class StartUp : public robotest::RobotTest {
+protected:
+    void SetUp() override { RobotTest::SetUp(), robotModes() = RobotModes{}; }
+    void TearDown() override { robotModes() = RobotModes{}, RobotTest::TearDown(); }
+};
+
+class Menus : public StartUp {
 protected:
     void SetUp() override {
-        RobotTest::SetUp();
+        StartUp::SetUp();
         ran.clear();
         RobotModes& m = robotModes();
-        m = RobotModes{};
         for (auto [mode, name] : {std::pair{&m.ivedimasiscam, "ivedimasiscam"}, {&m.VeidoAtpazinimas, "VeidoAtpazinimas"},
                                   {&m.VeidoProfilis, "VeidoProfilis"}, {&m.objsekimas, "objsekimas"},
                                   {&m.daikto_isskyrimas, "daikto_isskyrimas"}, {&m.PazistamiDaiktai, "PazistamiDaiktai"},
@@ -39,20 +50,9 @@ protected:
         m.connectRecogniser = [] { ran.push_back("reinitialise"); return 1; };  // only the re-initialisation connects
         readFaceStatistics = [] {
             ran.push_back("statistics");
-            FaceStatistics stats;
-            stats.noofegineface = 7;
-            stats.nooftraingimage = 12;
-            stats.confi = 0.5f;
-            stats.accuracy = 85;
-            stats.detectiontime = 3.25f;
-            stats.detectfacetime = 9;
-            return stats;
+            return FaceStatistics{7, 12, 0.5f, 85, 3.25f, 9};
         };
         MenuInput::instance().discardLine();
-    }
-    void TearDown() override {
-        robotModes() = RobotModes{};
-        RobotTest::TearDown();
     }
 
     // Virtual ms the main menu takes on the typed lines until the shutdown.
@@ -66,6 +66,85 @@ protected:
     }
 };
 
+TEST_F(StartUp, WithoutDevicesReportsTheMissingRecogniserAndSpeaks) {
+    long long serialDone = -1, boardStarted = -2;
+    robotModes().startSerialAndServos = [&] { serialDone = platform::nowMs(); };
+    robotModes().startBoard = [&] { boardStarted = platform::nowMs(); };
+    const robotest::ScreenFilm film;
+    sysinitas();
+    EXPECT_EQ(boardStarted, serialDone);  // the board's start makes its own 100 ms pause
+    robotest::expectScreen("startup-without-devices", film.text());
+    EXPECT_EQ(platform::recordedCommands(),
+              (std::vector<std::string>{"eSpeak.exe -v en+m4  ashsh", "eSpeak.exe -v lv+m4  ee`szu....rroobootasz"}));
+}
+
+TEST_F(StartUp, ConnectedRecogniserIsReportedGreenAndPaused) {
+    bool paused = false;
+    robotModes().connectRecogniser = [] { return 5; };
+    robotModes().pauseRecogniser = [&] { paused = true; };
+    sysinitas();
+    EXPECT_EQ(prisijungimas, 5);
+    EXPECT_TRUE(paused);
+    robotest::expectScreen("startup-recogniser-connected");
+}
+
+TEST_F(StartUp, ShutdownParksSaysFarewellAndExitsWithStatusOne) {
+    std::vector<std::string> steps;
+    robotModes().parkHead = [&] { steps.push_back("park"); };
+    robotModes().disconnectRecogniser = [&] { steps.push_back("disconnect"); };
+    robotModes().closeBoard = [&] { steps.push_back("board"); };
+    robotModes().closeSerialPort = [&] { steps.push_back("port"); };
+    ui::namedWindow("Desine");
+    const robotest::ScreenFilm film;
+    EXPECT_EQ(robotest::programEndStatus(meniupabaiga), 1);
+    EXPECT_EQ(steps, (std::vector<std::string>{"park", "disconnect", "board", "port"}));
+    EXPECT_FALSE(ui::windowExists("Desine"));
+    robotest::expectScreen("shutdown", film.text());
+    const std::vector<std::string> said = platform::recordedCommands();
+    EXPECT_EQ(said.empty() ? "" : said.back(), "eSpeak.exe -v lv+m4 viyszo....gearroo");
+}
+
+TEST_F(StartUp, ReinitialisationLetsTheOldConnectionsGoBeforeConnectingAgain) {
+    std::vector<std::string> steps;
+    prisijungimas = 7;
+    robotModes().closeSerialPort = [&] { steps.push_back("port"); };
+    robotModes().closeBoard = [&] { steps.push_back("board"); };
+    robotModes().disconnectRecogniser = [&] { steps.push_back("die"); };  // must not be sent: it ends the recogniser
+    robotModes().dropRecogniserConnection = [&] { steps.push_back("drop"); };
+    robotModes().connectRecogniser = [&] { return steps.push_back("connect"), 8; };
+    robotModes().startSerialAndServos = [&] { steps.push_back("serial"); };
+    const long long start = platform::nowMs();
+    const robotest::ScreenFilm film;
+    perkrautiInterfeisus();
+    EXPECT_EQ(steps, (std::vector<std::string>{"port", "board", "drop", "connect", "serial"}));
+    EXPECT_EQ(prisijungimas, 8);
+    EXPECT_GE(platform::nowMs() - start, 10000);
+    robotest::expectScreen("reinitialisation", film.text());
+}
+
+TEST_F(StartUp, RobotModeLoopRunsTheChosenModesAndOpensTheMenuOnZero) {
+    std::vector<int> answers{1, 11, 3, 2, 0};
+    std::size_t next = 0;
+    std::vector<std::string> ran;
+    robotModes().DialogasRobRezimas = [&] { return answers.at(next++); };
+    bool windowsOpen = false;
+    robotModes().PazistamiVeidai = [&] {
+        ran.push_back("veidai");
+        windowsOpen = ui::windowExists("Desine") && ui::windowPosition("Kaire") == cv::Point(plotis + 5, 10);
+    };
+    robotModes().Klaidziojimas = [&] { ran.push_back("klaidziojimas"); };
+    robotModes().PazistamiDaiktai = [&] {
+        ran.push_back("daiktai");
+        keyPressed = 'm';  // the operator leaves the mode with m: the menu is next
+    };
+    platform::scriptKeys("9\n");
+    EXPECT_EQ(robotest::programEndStatus(robotasMain), 1);
+    EXPECT_EQ(ran, (std::vector<std::string>{"veidai", "klaidziojimas", "daiktai"}));
+    EXPECT_EQ(next, 4u);  // the menu came after the object search; 0 was never asked
+    EXPECT_EQ(ekranorezimas, 2);
+    EXPECT_TRUE(windowsOpen);
+}
+
 // Every entry of every menu: the keys after the main menu's number, what it
 // calls, and how long it shows its screen. Each walk goes back with 0 and ends with 9.
 TEST_F(Menus, EveryEntryCallsItsMode) {
@@ -75,28 +154,19 @@ TEST_F(Menus, EveryEntryCallsItsMode) {
         std::vector<std::string> calls;
         long long viewingMs;
     } entries[] = {
-        {"1\n", {"ivedimasiscam"}, 0},
-        {"2\n1\n0\n", {"VeidoAtpazinimas"}, 0},
-        {"2\n2\n0\n", {"VeidoProfilis"}, 0},
-        {"2\n3\n0\n", {"objsekimas"}, 0},
-        {"2\n4\n0\n", {"judesys 1000 0"}, 0},
-        {"2\n5\n0\n", {"daikto_isskyrimas"}, 0},
-        {"2\n6\n0\n", {"PazistamiDaiktai"}, 0},
-        {"2\n7\n0\n", {"trekingas 1"}, 0},
-        {"2\n8\n0\n", {"judesys1 1000"}, 0},
-        {"3\n1\n0\n", {"stereoBM"}, 0},
-        {"3\n2\n0\n", {"stereoGC"}, 0},
-        {"3\n3\n4\n5\n6\n7\n8\n-3\n0\n", {}, 0},
-        {"4\n", {}, 0},
+        {"1\n", {"ivedimasiscam"}, 0}, {"4\n", {}, 0}, {"7\n", {"statistics"}, 10000}, {"8\n", {}, 10000},
+        {"2\n1\n0\n", {"VeidoAtpazinimas"}, 0}, {"2\n2\n0\n", {"VeidoProfilis"}, 0}, {"2\n3\n0\n", {"objsekimas"}, 0},
+        {"2\n4\n0\n", {"judesys 1000 0"}, 0}, {"2\n5\n0\n", {"daikto_isskyrimas"}, 0}, {"2\n6\n0\n", {"PazistamiDaiktai"}, 0},
+        {"2\n7\n0\n", {"trekingas 1"}, 0}, {"2\n8\n0\n", {"judesys1 1000"}, 0},
+        {"3\n1\n0\n", {"stereoBM"}, 0}, {"3\n2\n0\n", {"stereoGC"}, 0}, {"3\n3\n4\n5\n6\n7\n8\n-3\n0\n", {}, 0},
         {"5\n1\n", {"DialogasRobRezimas"}, 0},  // the dialogue's 0 goes back to the main menu
         {"5\n2\n3\n4\n5\n6\n7\n8\n0\n", {}, 0},
-        {"6\n1\n0\n", {"kamkalibr"}, 0},
-        {"6\n2\n3\n4\n0\n", {}, 0},
-        {"6\n5\n0\n", {"ssc32inDemo"}, 0},
-        {"6\n6\n0\n", {"KalboaAtpazinimas_demo"}, 0},
-        {"6\n7\n0\n", {"eproaktyv"}, 0},
-        {"7\n", {"statistics"}, 10000},
-        {"8\n", {}, 10000},
+        {"6\n1\n0\n", {"kamkalibr"}, 0}, {"6\n2\n3\n4\n0\n", {}, 0}, {"6\n5\n0\n", {"ssc32inDemo"}, 0},
+        {"6\n6\n0\n", {"KalboaAtpazinimas_demo"}, 0}, {"6\n7\n0\n", {"eproaktyv"}, 0},
+        // Nine in a sub-menu ends the program: the 1 after it is never read.
+        {"2\n9\n1\n", {}, 0}, {"3\n9\n1\n", {}, 0}, {"5\n9\n1\n", {}, 0}, {"6\n9\n1\n", {}, 0},
+        // A line holds more than one number, read one after the other; a sign is allowed.
+        {"2 1\n0\n", {"VeidoAtpazinimas"}, 0}, {"+2\n+1\n0\n", {"VeidoAtpazinimas"}, 0},
     };
     for (const auto& entry : entries) {
         ran.clear();
@@ -106,12 +176,6 @@ TEST_F(Menus, EveryEntryCallsItsMode) {
     ran.clear();
     EXPECT_GE(runMainMenu("6\n8\n0\n9\n") - shutdownMs, 10000);  // re-initialisation shows its screen 10 s
     EXPECT_EQ(ran, std::vector<std::string>{"reinitialise"});
-    // Nine in a sub-menu ends the program: the 1 after it is never read.
-    for (const char* subMenu : {"2", "3", "5", "6"}) {
-        ran.clear();
-        runMainMenu(subMenu + std::string("\n9\n1\n"));
-        EXPECT_EQ(ran, std::vector<std::string>{}) << subMenu;
-    }
 }
 
 TEST_F(Menus, DialogueEntryStaysOnlyWhenTheDialogueAnswersOne) {
@@ -173,23 +237,6 @@ TEST_F(Menus, EndOfInputEndsTheProgramInsteadOfSpinning) {
     platform::Terminal::instance().reset();
     runMainMenu("\x04" "4\n");  // Ctrl-D on an empty line ends the input there
     EXPECT_EQ(platform::Terminal::instance().bellCount(), 0);
-}
-
-TEST(MenuInputParsing, ReadsNumbersLikeAFormattedStream) {
-    platform::scriptKeys("  12 7\n+5x\n-0\n");
-    MenuInput& input = MenuInput::instance();
-    input.discardLine();
-    int value = 0;
-    for (int expected : {12, 7, 5}) {  // the rest of a line is read next
-        ASSERT_EQ(input.readInt(value), MenuInput::Result::Number);
-        EXPECT_EQ(value, expected);
-    }
-    EXPECT_EQ(input.readInt(value), MenuInput::Result::NotANumber);  // "x" stays until discarded
-    input.discardLine();
-    ASSERT_EQ(input.readInt(value), MenuInput::Result::Number);
-    EXPECT_EQ(value, 0);
-    EXPECT_EQ(input.readInt(value), MenuInput::Result::EndOfInput);
-    platform::useTerminalKeys();
 }
 
 }  // namespace

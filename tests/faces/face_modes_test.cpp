@@ -1,0 +1,648 @@
+// The live face modes (recognition, profile following, head steering, panels,
+// the messages the modes end with) over picture folders as the two cameras,
+// the shared motion variables at the centre, recorded speech, and the servo
+// controller simulator on COM2 when a test connects it. A camera folder without
+// pictures is a camera that gives no frame: its getter reports and pauses, which
+// makes a frame several seconds of virtual time and lets the time rules run.
+
+#include <gtest/gtest.h>
+
+#include <opencv2/objdetect.hpp>
+#include <opencv2/imgcodecs.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+#include <cmath>
+#include <iomanip>
+
+#include "faces/camera/camera.h"
+#include "faces/camera/imageutil.h"
+#include "faces/eigenfaces.h"
+#include "faces/ivedimas.h"
+#include "faces/profilis.h"
+#include "faces/veido_atpazinimas.h"
+#include "hardware/hardware.h"
+#include "hardware/servo.h"
+#include "hardware/steering.h"
+#include "platform/clock.h"
+#include "platform/keys.h"
+#include "platform/runner.h"
+#include "platform/terminal.h"
+#include "platform/ui.h"
+#include "shell/console/f_graph.h"
+#include "tests/faces/face_test_support.h"
+#include "tests/support/robot_test.h"
+#include "tests/support/ssc32_peer.h"
+
+namespace facetest {
+
+using Lines = std::vector<std::string>;
+
+class FaceModeTest : public robotest::RobotTest {
+protected:
+    void SetUp() override {
+        RobotTest::SetUp();
+        centreHead();
+        kamera1 = 1, kamera2 = 2, cport_nr = 1, bdrate = 115200, ekranorezimas = 2, keyPressed = kKeyMenuRead;
+        naujasVeidas = senasVeidas = std::string(20, ' ');
+        shownImg.release(), shownImg1.release();
+        platform::seedRand15(7);
+        copyFaceCascade();
+    }
+    void TearDown() override {
+        CloseComport(cport_nr);
+        releaseCameras();
+        RobotTest::TearDown();
+    }
+
+    // The head at the centre with the speeds the robot starts with.
+    static void centreHead() {
+        centreAllServoVariables();
+        servo_greitisX = 400;
+        servo_greitisY = 300;
+    }
+    static cv::Mat face(int person, int picture) { return faceOnBackground(orlPicture(person, picture)); }
+    static cv::Mat background() { return cv::Mat(240, 320, CV_8UC3, cv::Scalar::all(150)); }
+    static void cameraWithoutFrames(int index) { std::filesystem::create_directories("video" + std::to_string(index)); }
+    // Virtual time one frame of the left camera takes when it gives none.
+    static long long missingCameraPauseMs() {
+        const long long start = platform::nowMs();
+        EXPECT_TRUE(getCameraFrame1(2).empty());
+        releaseLeftCamera();
+        return platform::nowMs() - start;
+    }
+
+    static int spoken(const std::string& commandLine) {
+        const Lines commands = platform::recordedCommands();
+        return static_cast<int>(std::count(commands.begin(), commands.end(), commandLine));
+    }
+    // Console row y without its trailing blanks.
+    static std::string text(int y) { return row(y).erase(row(y).find_last_not_of(' ') + 1); }
+
+    // Opens COM2 on the simulator; the mode's mechanics steps then reach the wire.
+    void connectServos(robotest::Ssc32Simulator& simulator) {
+        ASSERT_TRUE(simulator.running()) << "robotas-ssc32sim did not start";
+        ASSERT_EQ(OpenComport(cport_nr, bdrate), 0);
+    }
+    static Lines servoCommands(const robotest::Ssc32Simulator& simulator) {
+        Lines servo = simulator.lines();
+        servo.erase(std::remove_if(servo.begin(), servo.end(), [](const std::string& l) { return l.rfind("#", 0) != 0; }), servo.end());
+        return servo;
+    }
+
+    robotest::ScopedWorkDir dir;
+};
+
+}  // namespace facetest
+
+namespace {
+
+
+using facetest::Lines;
+
+TEST(FaceThreshold, OnlyConfidencesAboveTheDouble093AreKnown) {
+    const struct {
+        float confidence;
+        bool known;
+    } cases[] = {{0.93f, true},  // as a float 0.93 lies a little above the double 0.93
+                 {std::nextafter(0.93f, 0.0f), false}, {std::nextafter(0.93f, 1.0f), true},
+                 {0.9f, false}, {1.0f, true}, {0.0f, false}};
+    for (const auto& c : cases) EXPECT_EQ(isKnownFace(c.confidence), c.known) << std::setprecision(9) << c.confidence;
+}
+
+// One frame's turn of a camera's servo pair towards its face, each row from k pan
+// 1400 tilt 1850 (last followed pan 1340) and d pan 1500 tilt 1700 (1200).
+struct FaceTurn {
+    const char* what;
+    bool leftPair;
+    cv::Rect left, right;
+    bool mirrored;
+    cv::Size picture;
+    int pan, tilt;  // the pair's targets afterwards
+    bool followed;
+};
+
+TEST(HeadSteering, EachCamerasPairTurnsTowardsItsFaceInThePlainAndTheMirrorImages) {
+    const cv::Rect none(-1, -1, -1, -1), centred(150, 50, 20, 100);
+    const cv::Rect high(100, 49, 20, 100), highRight(169, 49, 20, 100);  // 21 px above, 31 px apart
+    const cv::Rect low(100, 130, 20, 40), lowRight(231, 130, 20, 40);    // 30 px below, -31 px apart
+    const cv::Size small(320, 240);
+    const FaceTurn turns[] = {
+        {"k without a face takes d's tilt", true, none, centred, false, small, 1420, 1700, false},
+        {"d without a face takes k's tilt", false, centred, none, false, small, 1300, 1850, false},
+        {"k on both dead bands' edges", true, {100, 50, 20, 100}, {170, 50, 20, 100}, false, small, 1400, 1850, true},
+        {"k just beyond both", true, high, highRight, false, small, 1400 + 3 + 220 / 12, 1850 - 5 - 4, true},
+        {"k mirrored", true, high, highRight, true, small, 1400 - 5 - 220 / 8, 1841, true},
+        {"k, face low", true, low, lowRight, false, small, 1368, 1850 + 5 + 13, true},
+        {"k, face low, mirrored", true, low, lowRight, true, small, 1421, 1868, true},
+        {"d just beyond both", false, high, highRight, false, small, 1500 + 5 + 169 / 8, 1700 - 9, true},
+        {"d mirrored", false, high, highRight, true, small, 1500 - 3 - 169 / 12, 1691, true},
+        {"d, face low", false, low, lowRight, false, small, 1500 - 3 - 231 / 12, 1700 + 18, true},
+        {"d, face low, mirrored", false, low, lowRight, true, small, 1500 + 5 + 231 / 8, 1718, true},
+        {"d, far edge on the left face", false, low, {160, 100, 60, 40}, false, small, 1525, 1700, true},
+        {"d, far edge on the left face, mirrored", false, low, {160, 100, 60, 40}, true, small, 1525, 1700, true},
+        {"k in a larger picture", true, centred, centred, false, {640, 480}, 1400 + 3 + 490 / 12, 1840, true},
+    };
+    for (const FaceTurn& turn : turns) {
+        servo_xk = 1400, servo_yk = 1850, servo_xksen = 1340;
+        servo_xd = 1500, servo_yd = 1700, servo_xdsen = 1200;
+        const steering::FacePair faces{turn.left, turn.right, turn.mirrored};
+        const bool followed = turn.leftPair ? steering::followWithLeftPair(faces, turn.picture)
+                                            : steering::followWithRightPair(faces, turn.picture);
+        EXPECT_EQ(followed, turn.followed) << turn.what;
+        EXPECT_EQ(turn.leftPair ? servo_xk : servo_xd, turn.pan) << turn.what;
+        EXPECT_EQ(turn.leftPair ? servo_yk : servo_yd, turn.tilt) << turn.what;
+        const int lastFollowedPan = turn.leftPair ? servo_xksen : servo_xdsen;
+        EXPECT_EQ(lastFollowedPan, followed ? turn.pan : turn.leftPair ? 1340 : 1200) << turn.what;
+    }
+}
+
+class FaceScreens : public facetest::FaceModeTest {
+protected:
+    // Persons 3 and 4 as "1_Ona" and "2_Petras", learnt from the pictures the camera shows.
+    static void learnOnaAndPetras() {
+        facetest::writeText("train.txt", facetest::trainingList({3, 4}, 1, 5));
+        ASSERT_EQ(learn("train.txt"), 1);
+    }
+};
+
+// One frame's profile steering from the same start: k pair (1400, 1850), d pair
+// (1500, 1700), remembered pans 1300 and 1200. A face is wider than 10 pixels.
+TEST_F(FaceScreens, ProfileSteeringFollowsBothFacesMirroredOrNot) {
+    const cv::Rect none(-1, -1, -1, -1);
+    const struct {
+        cv::Rect left, right;
+        bool mirrored;
+        int xk, yk, xd, yd, speedX, speedY;
+    } cases[] = {
+        {{100, 20, 40, 40}, {100, 20, 40, 40}, false, 1421, 1843, 1517, 1693, 360, 300},  // high: tilt down
+        {{100, 20, 40, 40}, {100, 20, 40, 40}, true, 1368, 1843, 1489, 1693, 360, 300},   // pans inverted
+        {{250, 150, 40, 60}, {20, 150, 40, 60}, false, 1400, 1870, 1500, 1720, 440, 230},  // low: tilt up
+        {{150, 80, 40, 40}, {150, 120, 40, 40}, false, 1400, 1850, 1500, 1700, 310, 200},  // 20 px: no move
+        {{200, 100, 40, 40}, {150, 100, 40, 40}, false, 1380, 1850, 1485, 1700, 310, 220},
+        {{200, 100, 40, 40}, {150, 100, 40, 40}, true, 1413, 1850, 1523, 1700, 310, 220},
+        {{100, 20, 40, 40}, none, false, 1421, 1843, 1310, 1843, 360, 300},  // d copies k
+        {none, none, false, 1400, 1700, 1300, 1700, 400, 300},               // k copies d
+        {{100, 20, 10, 40}, {100, 20, 10, 40}, false, 1400, 1700, 1300, 1700, 400, 300},
+    };
+    plotis = 320;
+    aukstis = 240;
+    for (const auto& c : cases) {
+        centreHead();
+        servo_xd = 1500, servo_yd = 1700, servo_xksen = 1300, servo_xdsen = 1200;
+        const steering::FacePair faces{c.left, c.right, c.mirrored};
+        EXPECT_EQ(followLeftProfile(faces), c.left.width > 10);
+        EXPECT_EQ(followRightProfile(faces), c.right.width > 10);
+        EXPECT_EQ((std::vector<int>{servo_xk, servo_yk, servo_xd, servo_yd, servo_greitisX, servo_greitisY}),
+                  (std::vector<int>{c.xk, c.yk, c.xd, c.yd, c.speedX, c.speedY}))
+            << c.left << " " << c.right << (c.mirrored ? " mirrored" : "");
+        EXPECT_EQ(servo_xksen, c.left.width > 10 ? c.xk : 1300);
+        EXPECT_EQ(servo_xdsen, c.right.width > 10 ? c.xd : 1200);
+    }
+}
+
+TEST_F(FaceScreens, ProfileKeysCentreTheHeadAndSwitchTheDisplay) {
+    std::filesystem::copy_file(robotest::cascadePath("haarcascade_profileface.xml"), "haarcascade_profileface.xml");
+    facetest::writeCameraRecording(1, {background()}), facetest::writeCameraRecording(2, {background()});
+    const struct {
+        char key;
+        int displayBefore, displayAfter;
+        bool centred;
+    } cases[] = {{'s', 1, 1, true}, {'e', 1, 0, false}, {'e', 0, 1, false}, {'x', 1, 1, false}};
+    for (const auto& c : cases) {
+        centreHead();
+        servo_xk = servo_xd = servo_xksen = servo_xdsen = 1000, servo_yk = servo_yd = 2000;
+        ekranorezimas = c.displayBefore, keyPressed = c.key;
+        platform::scriptKeys("m");
+        VeidoProfilis();
+        EXPECT_EQ(ekranorezimas, c.displayAfter) << c.key;
+        EXPECT_EQ(servo_xk == 1400 && servo_yk == 1850 && servo_xd == 1400 && servo_yd == 1850, c.centred) << c.key;
+        EXPECT_EQ(servo_greitisX == 300 && servo_greitisY == 200, c.centred) << c.key;
+    }
+}
+
+TEST_F(FaceScreens, PanelsShowTheirKeys) {
+    learnOnaAndPetras();
+    std::filesystem::copy_file(robotest::cascadePath("haarcascade_profileface.xml"), "haarcascade_profileface.xml");
+    keyPressed = 'm';
+    VeidoAtpazinimas();
+    robotest::expectScreen("recognition-help");
+    platform::Terminal::instance().reset();
+    keyPressed = 'm';
+    VeidoProfilis();
+    robotest::expectScreen("profile-help");
+}
+
+TEST_F(FaceScreens, CamerasThatGiveNothingAreReportedOnRows40And41) {
+    cameraWithoutFrames(1);
+    cameraWithoutFrames(2);
+    const robotest::ScreenFilm film;
+    EXPECT_TRUE(getCameraFrame().empty());
+    EXPECT_TRUE(getCameraFrame1(2).empty());
+    robotest::expectScreen("camera-missing", film.text());
+}
+
+// The password asked three times, never the same twice; then Esc.
+TEST_F(FaceScreens, ThreeMismatchedPasswordsAreWarnedAbout) {
+    learnOnaAndPetras();
+    platform::scriptKeys(std::string("1\r") + "n" + "12\r" + "Jonas\r" + "4455\r" + "11111111\r" + "22222222\r" +
+                         "33333333\r" + "44444444\r" + "55555555\r" + "66666666\r" + "n" + "\x1b");
+    const robotest::ScreenFilm film;
+    kamera1 = 1;
+    cameraWithoutFrames(1);
+    ivedimasiscam();
+    robotest::expectScreen("enrolment-passwords-refused", film.text());
+}
+
+// The messages a mode leaves when it cannot go on; the program ends with status 1.
+TEST_F(FaceScreens, ModesThatCannotGoOnSayWhyAndEndTheProgram) {
+    learnOnaAndPetras();
+    const struct {
+        const char* screen;
+        std::function<void()> call;
+    } cases[] = {
+        {"exit-crop", [] { cropImage(cv::Mat(4, 4, CV_16U), cv::Rect(0, 0, 2, 2)); }},
+        {"exit-resize", [] { resizeImage(cv::Mat(), 92, 112); }},
+        {"exit-retraining", [] {
+             std::filesystem::remove("train.txt");
+             std::filesystem::remove("facedata.xml");
+             retrainOnline();
+         }},
+        {"exit-recognition-without-database", [] {
+             std::filesystem::remove("facedata.xml");
+             VeidoAtpazinimas();
+         }},
+        {"exit-enrolment-without-id-file", [] {
+             facetest::writeText("FaceRec", "");
+             platform::scriptKeys("1\rn12\r");
+             ivedimasiscam();
+         }},
+        {"exit-enrolment-without-cascade", [] {
+             std::filesystem::remove("haarcascade_frontalface_alt.xml");
+             platform::scriptKeys("1\r");
+             ivedimasiscam();
+         }},
+    };
+    for (const auto& c : cases) {
+        platform::Terminal::instance().reset();
+        countLine = 7;
+        const robotest::EndedProgram ended = robotest::runToProgramEnd(c.call);
+        EXPECT_EQ(ended.status, 1) << c.screen;
+        robotest::expectScreen(c.screen, ended.screen);
+    }
+}
+
+// Face profile following end to end: ORL faces turned a little to the side as
+// camera pictures, the profile cascade, the servo-controller simulator and
+// recorded speech. ORL picture s3/4 shows its profile to the cascade as it is,
+// s3/1 only in the mirror image.
+const char* const kCallOut = "eSpeak.exe -v lv+m4 eeyyyy......kuuorr...jiuuuuoszzs";
+const char* const kTurnRight = "eSpeak.exe -v de+m4   atszyiszuook....deaschinean";
+const char* const kTurnLeft = "eSpeak.exe -v lv+m4   atszyiszuook....kayirean";
+
+class ProfileMode : public facetest::FaceModeTest {
+protected:
+    void SetUp() override {
+        FaceModeTest::SetUp();
+        ekranorezimas = 1;
+        std::filesystem::copy_file(robotest::cascadePath("haarcascade_profileface.xml"), "haarcascade_profileface.xml");
+    }
+};
+
+TEST_F(ProfileMode, FaceTurnedTheOtherWayIsFoundInTheMirrorAndBoxedInTheFrame) {
+    const cv::Mat frame = face(3, 1);
+    facetest::writeCameraRecording(1, {frame}), facetest::writeCameraRecording(2, {frame});
+    platform::scriptKeys("  m");
+    VeidoProfilis();
+
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4  proo`fiyliysz"), 1);
+    EXPECT_EQ(text(46), "      Desine veido puse");
+    EXPECT_EQ(spoken(kTurnRight), 0) << "three frames within 3 s of the start: no hint yet";
+    // The box is drawn where the face is in the frame, not in the mirror image.
+    cv::Mat mirrored = frame.clone();
+    stretchToFullRange(mirrored);
+    cv::flip(mirrored, mirrored, 1);
+    cv::CascadeClassifier cascade("haarcascade_profileface.xml");
+    const cv::Rect r = detectFaceInImage(mirrored, cascade);
+    ASSERT_GT(r.width, 10);
+    // Both cameras see the same face, so the distance is measured.
+    EXPECT_EQ(text(48), cv::format("      Atstumas(cm) : %d.000000", 320 * 30 / (r.width + 1)));
+    const cv::Mat shown = ui::lastShown("Desine");
+    ASSERT_FALSE(shown.empty());
+    EXPECT_EQ(shown.at<cv::Vec3b>(r.y + r.height / 2, 320 - r.x), cv::Vec3b(0, 255, 0));
+    EXPECT_EQ(ui::showCount("Kaire"), 3);
+}
+
+TEST_F(ProfileMode, TurnHintIsSpokenAtMostEveryThreeSeconds) {
+    facetest::writeCameraRecording(1, {face(3, 4)});
+    cameraWithoutFrames(2);
+    ASSERT_GT(missingCameraPauseMs(), 3000) << "no left frames: each frame takes longer than 3 s";
+    platform::scriptKeys("  m");
+    VeidoProfilis();
+    EXPECT_EQ(spoken(kTurnLeft), 3);
+    EXPECT_EQ(spoken(kTurnRight), 0);
+    EXPECT_EQ(text(46), "      Kaire veido puse");
+    EXPECT_EQ(text(48), "") << "no left face, no distance";
+}
+
+TEST_F(ProfileMode, NobodySeenLooksAroundAfterFifteenSecondsThenEverySeven) {
+    robotest::Ssc32Simulator simulator(dir.path());
+    connectServos(simulator);
+    facetest::writeCameraRecording(1, {background()});
+    cameraWithoutFrames(2);
+    const long long frameMs = missingCameraPauseMs();
+    ASSERT_GT(frameMs, 7500);
+    ASSERT_LT(frameMs, 15000);
+    // Frames about frameMs apart: the first look-around in the third frame (after
+    // 15 s), then one in every later frame (7 s each).
+    platform::scriptKeys("        m");
+    VeidoProfilis();
+    EXPECT_EQ(spoken(kCallOut), 9 - 2);
+    EXPECT_EQ(text(46), "");
+    // Each look-around sends the head somewhere at random with the search speeds.
+    simulator.waitForLines(3 * 9);
+    const facetest::Lines commands = servoCommands(simulator);
+    EXPECT_TRUE(std::any_of(commands.begin(), commands.end(), [](const std::string& c) {
+        return c.rfind("#7 ", 0) == 0 && c.rfind("#7 P1400 ", 0) != 0 && c.find(" S300 |") != std::string::npos;
+    }));
+}
+
+TEST_F(ProfileMode, KeyMBeforeTheStartEndsTheModeAtOnce) {
+    facetest::writeCameraRecording(1, {face(3, 4)});
+    keyPressed = 'm';
+    const long long start = platform::nowMs();
+    VeidoProfilis();
+    EXPECT_EQ(platform::nowMs(), start);
+    EXPECT_EQ(ui::showCount("Desine"), 0);
+    EXPECT_EQ(keyPressed.load(), 'm');
+}
+
+// Live face recognition end to end; a left camera without frames makes each frame
+// last more than 7 s of virtual time, which lets the 7-s and 15-s rules run.
+
+
+
+const char* const kWhoAreYou = "eSpeak.exe -v lv+m4 kaasz....tuuu ";
+
+class FaceRecognitionMode : public facetest::FaceModeTest {
+protected:
+
+    // Persons 3 and 4 (pictures 1..5) as enrolment stores them: the face the
+    // camera pipeline cuts out of the frame, equalised, under names with an ID in front.
+    static void learnPersons(const std::string& name3, const std::string& name4) {
+        cv::CascadeClassifier cascade("haarcascade_frontalface_alt.xml");
+        std::string list;
+        std::filesystem::create_directories("data");
+        for (int k = 0; k < 10; ++k) {
+            const int person = 3 + k % 2, picture = 1 + k / 2;
+            cv::Mat frame = face(person, picture), equalised;
+            stretchToFullRange(frame);
+            const cv::Mat grey = convertImageToGreyscale(frame);
+            const cv::Rect found = detectFaceInImage(grey, cascade);
+            ASSERT_GT(found.width, 10) << "person " << person << " picture " << picture;
+            cv::equalizeHist(resizeImage(cropImage(grey, found), 92, 112), equalised);
+            const std::string file = cv::format("data/%d_%d.pgm", person, picture);
+            cv::imwrite(file, equalised);
+            list += std::to_string(person - 2) + " " + (person == 3 ? name3 : name4) + " " + file + "\n";
+        }
+        facetest::writeText("train.txt", list);
+        ASSERT_EQ(learn("train.txt"), 1);
+    }
+    // The mode over the scripted keys, one a frame.
+    static void run(const std::string& keys) {
+        platform::scriptKeys(keys);
+        VeidoAtpazinimas();
+    }
+    static void recordBoth(const cv::Mat& frame) {
+        facetest::writeCameraRecording(1, {frame});
+        facetest::writeCameraRecording(2, {frame});
+    }
+
+    // The servo commands once the log ends with the given ones (the simulator logs
+    // a little after the robot wrote), or as they are after a bounded wait.
+    static Lines servoCommandsEndingWith(const robotest::Ssc32Simulator& simulator, const Lines& tail) {
+        Lines commands = servoCommands(simulator);
+        for (int attempt = 0; attempt < 200 && !(commands.size() >= tail.size() && std::equal(tail.begin(), tail.end(), commands.end() - tail.size())); ++attempt)
+            simulator.waitForLines(simulator.lines().size() + 1, 10), commands = servoCommands(simulator);
+        return commands;
+    }
+};
+
+TEST_F(FaceRecognitionMode, KnownPersonIsGreetedOnceWithTheIdBlankedAndShown) {
+    learnPersons("7_Jonas", "12_Aleksandras_Kazimieras");
+    recordBoth(face(3, 1));
+    run("    m");
+
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4  eiyyyy.........kaasz.......eszyy"), 1);
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4   _Jonas"), 1) << "five frames of the same person, one greeting";
+    EXPECT_EQ(spoken(kWhoAreYou), 0);
+    EXPECT_EQ(text(47), "      7_Jonas");
+    EXPECT_EQ(text(44).substr(6), "Panasumas(%) : 100.000000%");
+    EXPECT_EQ(senasVeidas, "7_Jonas");
+    EXPECT_EQ(ui::showCount("Desine"), 5);
+    EXPECT_EQ(keyPressed & 0xFF, 'm');
+    EXPECT_FALSE(camera.isOpened()) << "the mode releases its cameras";
+
+    // Somebody else comes: greeted at once, a long name whole.
+    platform::clearRecordedCommands();
+    recordBoth(face(4, 1));
+    keyPressed = kKeyMenuRead;
+    run("  m");
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4    _Aleksandras_Kazimieras"), 1);
+    EXPECT_EQ(text(47), "      12_Aleksandras_Kazimieras");
+}
+
+TEST_F(FaceRecognitionMode, UnknownFaceIsAskedOnceOverQuickFrames) {
+    learnPersons("1_Ona", "2_Petras");
+    recordBoth(face(8, 1));
+    run("    m");  // five frames within a few milliseconds
+    EXPECT_EQ(spoken(kWhoAreYou), 1);
+    EXPECT_EQ(senasVeidas, "nepazistu");
+
+    // Asked again after 7 s: the GreetingMemory steps below.
+}
+
+TEST_F(FaceRecognitionMode, HeadTurnsTowardsTheFaceAsBothCamerasSeeIt) {
+    robotest::Ssc32Simulator simulator(dir.path());
+    connectServos(simulator);
+    learnPersons("1_Ona", "2_Petras");
+    // The face sits low and to the left of both pictures.
+    cv::Mat small;
+    cv::resize(facetest::orlPicture(5, 1), small, cv::Size(), 1.4, 1.4);
+    cv::Mat frame(240, 320, CV_8U, cv::Scalar(150));
+    small.copyTo(frame(cv::Rect(8, 240 - small.rows - 4, small.cols, small.rows)));
+    cv::cvtColor(frame, frame, cv::COLOR_GRAY2BGR);
+    cv::CascadeClassifier cascade("haarcascade_frontalface_alt.xml");
+    cv::Mat seen = frame.clone();  // the mode looks at the contrast-stretched frame
+    stretchToFullRange(seen);
+    const cv::Rect f = detectFaceInImage(seen, cascade);
+    ASSERT_GT(f.width, 10);
+    recordBoth(frame);
+    run(" m");
+
+    // Both cameras see the same face: each pair moves by its own formula.
+    ASSERT_LT(120 - f.height / 2 - f.y, -20) << "the face must be low enough to tilt";
+    ASSERT_GT(320 - 2 * f.x - f.width, 30) << "and far enough left to pan";
+    const int xk = 1400 + 3 + (320 - f.x) / 12;
+    const int xd = 1400 + 5 + f.x / 8;
+    const int y = 1850 + 5 + f.y / 10;
+    const int speedY = std::min(f.y / 2 + 500, 600);
+    const Lines expected = {"#7 P1400 S400 |", "#0 P1850 S300 |",
+                            "#7 P" + std::to_string((xk + xd) / 2) + " S600 |",
+                            "#0 P" + std::to_string(y) + " S" + std::to_string(speedY) + " |"};
+    simulator.waitForLines(6);
+    EXPECT_EQ(servoCommands(simulator), expected);
+    // The second frame moved both pairs once more.
+    EXPECT_EQ(servo_xksen, 1400 + 2 * (xk - 1400));
+    EXPECT_EQ(servo_xdsen, 1400 + 2 * (xd - 1400));
+}
+
+TEST_F(FaceRecognitionMode, KeySCentresEveryPairWithTheCentringSpeeds) {
+    robotest::Ssc32Simulator simulator(dir.path());
+    connectServos(simulator);
+    learnPersons("1_Ona", "2_Petras");
+    recordBoth(background());
+    servo_xk = 1000, servo_xd = 1100, servo_yk = 2000, servo_xksen = 900;
+    keyPressed = 's';
+    run("m");
+    simulator.waitForLines(5);
+    const Lines commands = servoCommands(simulator);
+    ASSERT_GE(commands.size(), 2u);
+    // The speeds 700 and 500 are sent as the controller's limits allow.
+    EXPECT_EQ(Lines(commands.begin(), commands.begin() + 2), (Lines{"#7 P1400 S600 |", "#0 P1850 S500 |"}));
+    for (auto* pan : {&servo_x, &servo_xk, &servo_xd, &servo_xksen, &servo_xdsen}) EXPECT_EQ(*pan, 1400);
+    for (auto* tilt : {&servo_y, &servo_yk, &servo_yd, &servo_yksen, &servo_ydsen}) EXPECT_EQ(*tilt, 1850);
+}
+
+TEST_F(FaceRecognitionMode, NobodySeenCallsOutWatchesForMotionAndGivesUpAtTheSixthTimeOut) {
+    robotest::Ssc32Simulator simulator(dir.path());
+    connectServos(simulator);
+    learnPersons("1_Ona", "2_Petras");
+    facetest::writeCameraRecording(1, {background()});
+    cameraWithoutFrames(2);
+    ASSERT_GT(missingCameraPauseMs(), 7000);
+    const long long start = platform::nowMs();
+    VeidoAtpazinimas();  // no keys: only the search ends it
+    const long long elapsed = platform::nowMs() - start;
+
+    EXPECT_EQ(spoken(kCallOut), 6);
+    EXPECT_EQ(text(56), "   paieskos_skaitliukas= 5");
+    // 15 s before the first call-out, 13 s before each later one, and five motion
+    // watches of 10 s in between.
+    EXPECT_GE(elapsed, 15000 + 5 * 13000 + 5 * 10000);
+    const Lines centred = {"#7 P1400 S600 |", "#0 P1850 S500 |"};
+    const Lines commands = servoCommandsEndingWith(simulator, centred);
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(Lines(commands.end() - 2, commands.end()), centred);
+    // The third and later searches look around: the head went elsewhere first.
+    EXPECT_TRUE(std::any_of(commands.begin(), commands.end(),
+                            [](const std::string& c) { return c.rfind("#7 P1400 ", 0) != 0 && c[1] == '7'; }));
+    EXPECT_EQ(senasVeidas, "    ");
+}
+
+TEST_F(FaceRecognitionMode, KeyMDuringTheMotionWatchEndsTheModeToo) {
+    learnPersons("1_Ona", "2_Petras");
+    facetest::writeCameraRecording(1, {background()});
+    cameraWithoutFrames(2);
+    ASSERT_GT(missingCameraPauseMs(), 7500);
+    // Two frames (about 0 and 9 s), the third starts the search; m in the watch.
+    run("  m");
+    EXPECT_EQ(spoken(kCallOut), 1);
+    EXPECT_EQ(keyPressed & 0xFF, 'm');
+}
+
+TEST_F(FaceRecognitionMode, DisplayKeysSwitchTheWindowsOffAndOn) {
+    learnPersons("1_Ona", "2_Petras");
+    recordBoth(face(3, 2));
+    keyPressed = 'n';
+    run("  e m");
+    // The notice, then nothing while off; e shows the next two frames again.
+    EXPECT_EQ(ekranorezimas, 1);
+    EXPECT_EQ(ui::showCount("Desine"), 1 + 2);
+    EXPECT_EQ(ui::showCount("Kaire"), 1 + 2);
+}
+
+TEST_F(FaceRecognitionMode, CameraWithoutFramesIsSkippedWhileTheOtherIsFollowed) {
+    learnPersons("1_Ona", "2_Petras");
+    facetest::writeCameraRecording(1, {face(3, 1)});
+    cameraWithoutFrames(2);
+    run(" m");
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4   _Ona"), 1);
+    EXPECT_EQ(ui::showCount("Kaire"), 0);
+}
+
+// Without the database: the exit-recognition-without-database screen.
+TEST_F(FaceRecognitionMode, MissingCascadeEndsTheProgram) {
+    learnPersons("1_Ona", "2_Petras");
+    std::filesystem::remove("haarcascade_frontalface_alt.xml");
+    EXPECT_EQ(robotest::programEndStatus(VeidoAtpazinimas), 1);
+}
+
+// Ona in the first frame, Petras in the others, 40 ms apart: the display mode 2
+// recognises every frame, the others one frame in 500 ms.
+TEST_F(FaceRecognitionMode, RecognitionRunsEveryFrameOnlyInDisplayModeTwo) {
+    learnPersons("1_Ona", "2_Petras");
+    std::vector<cv::Mat> frames(14, face(4, 1));
+    frames[0] = face(3, 1);
+    facetest::writeCameraRecording(1, frames);
+    facetest::writeCameraRecording(2, frames);
+    const std::string ona = greetingCommand("1_Ona"), petras = greetingCommand("2_Petras");
+    const struct {
+        int display, frames;
+        Lines greetings;
+    } cases[] = {{2, 2, {ona, petras}}, {1, 13, {ona}}, {1, 14, {ona, petras}}, {0, 14, {ona, petras}}};
+    for (const auto& c : cases) {
+        platform::clearRecordedCommands();
+        senasVeidas = std::string(20, ' ');
+        ekranorezimas = c.display;
+        keyPressed = kKeyMenuRead;
+        platform::scriptKeys(std::string(static_cast<std::size_t>(c.frames - 1), ' ') + "m");
+        VeidoAtpazinimas();
+        Lines greetings;
+        for (const std::string& command : platform::recordedCommands())
+            if (command == ona || command == petras) greetings.push_back(command);
+        EXPECT_EQ(greetings, c.greetings) << "display " << c.display << ", " << c.frames << " frames";
+    }
+}
+
+class FaceRecognitionSteps : public FaceRecognitionMode {};
+
+TEST_F(FaceRecognitionSteps, DistanceIsShownOnlyForFacesOfAboutTheSameWidth) {
+    for (const auto& [other, shown] : {std::pair{98, true}, {105, false}, {96, true}}) {
+        gf.printAt(1, 48, "%60s", "");
+        showFaceDistance(100, other);
+        EXPECT_EQ(text(48), shown ? "      Atstumas(cm) : 95.000000" : "") << other;
+    }
+}
+
+TEST_F(FaceRecognitionSteps, GreetingMemoryAsksUnknownFacesEverySevenSecondsAndGreetsNewcomersAtOnce) {
+    Greeting greeting;
+    greeting.greetTime = -100000;
+    askUnknownPerson(greeting, "1_Ona", 0);
+    askUnknownPerson(greeting, "1_Ona", 7000);  // exactly 7 s: not yet
+    EXPECT_EQ(spoken(kWhoAreYou), 1);
+    EXPECT_EQ(naujasVeidas, "Nezinomas");
+    askUnknownPerson(greeting, "1_Ona", 7001);
+    EXPECT_EQ(spoken(kWhoAreYou), 2);
+
+    greetKnownPerson(greeting, "1_Ona", 7100);  // right after the question
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4   _Ona"), 1);
+    // Within 3 s of a greeting an uncertain look keeps the name, and is not asked.
+    askUnknownPerson(greeting, "1_Ona", 9000);
+    EXPECT_EQ(naujasVeidas, "1_Ona");
+    EXPECT_EQ(spoken(kWhoAreYou), 2);
+    greetKnownPerson(greeting, "1_Ona", 9100);
+    EXPECT_EQ(spoken("eSpeak.exe -v lv+m4   _Ona"), 1);
+}
+
+TEST_F(FaceRecognitionSteps, SpokenNameLosesOnlyItsIdDigitsAndReachesTheSynthesiserWhole) {
+    EXPECT_EQ(greetingCommand("123_Ona2"), "eSpeak.exe -v lv+m4     _Ona2");
+    const auto argv = platform::commandLineToArgv(greetingCommand("5_Ona; rm -rf x"));
+    ASSERT_FALSE(argv.empty());
+    EXPECT_EQ(argv.back(), "_Ona; rm -rf x");
+}
+
+}  // namespace

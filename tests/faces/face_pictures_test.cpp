@@ -1,0 +1,245 @@
+// Pictures and cameras, and the enrolment of a new person from the right camera.
+
+#include <gtest/gtest.h>
+
+#include <opencv2/imgproc.hpp>
+#include <opencv2/imgcodecs.hpp>
+
+#include <filesystem>
+#include <sstream>
+
+#include "faces/camera/camera.h"
+#include "faces/camera/imageutil.h"
+#include "faces/eigenfaces.h"
+#include "faces/ivedimas.h"
+#include "platform/clock.h"
+#include "platform/keys.h"
+#include "tests/faces/face_test_support.h"
+#include "tests/support/robot_test.h"
+
+namespace {
+
+// The picture helpers every vision mode shares, and the two eyes: recordings
+// standing in for cameras, and a missing camera. (A crop of a 16-bit picture and a
+// resize of nothing end the program: see the exit-crop and exit-resize screens.)
+class PictureHelpers : public robotest::RobotTest {};
+
+cv::Mat randomPicture(cv::Size size, int type, int seed) {
+    cv::Mat picture(size, type);
+    cv::RNG(seed).fill(picture, cv::RNG::UNIFORM, 0, 256);
+    return picture;
+}
+
+TEST_F(PictureHelpers, FloatPictureIsStretchedToTheFullGreyRangeAndColourTurnsGrey) {
+    const cv::Mat grey = convertFloatImageToUcharImage((cv::Mat_<float>(1, 5) << -2, -1, 0, 1, 2));
+    ASSERT_EQ(grey.type(), CV_8UC1);
+    const cv::Mat expected = (cv::Mat_<uchar>(1, 5) << 0, 64, 128, 191, 255);
+    EXPECT_EQ(cv::norm(grey, expected, cv::NORM_INF), 0) << grey;
+    // A flat picture has nothing to stretch: every pixel maps to black.
+    EXPECT_EQ(cv::countNonZero(convertFloatImageToUcharImage(cv::Mat(3, 4, CV_32F, cv::Scalar(7.0)))), 0);
+    EXPECT_TRUE(convertFloatImageToUcharImage(cv::Mat()).empty());
+
+    const cv::Mat fromColour = convertImageToGreyscale(cv::Mat(2, 2, CV_8UC3, cv::Scalar(10, 20, 30)));
+    ASSERT_EQ(fromColour.type(), CV_8UC1);
+    EXPECT_EQ(fromColour.at<uchar>(0, 0), cv::saturate_cast<uchar>(0.114 * 10 + 0.587 * 20 + 0.299 * 30));
+    cv::Mat four(2, 2, CV_8UC4, cv::Scalar(1, 2, 3, 4));  // only three channels turn grey
+    const cv::Mat same = convertImageToGreyscale(four);
+    four.setTo(cv::Scalar(0));
+    EXPECT_EQ(same.at<cv::Vec4b>(1, 1), cv::Vec4b(1, 2, 3, 4)) << "a copy, not a view";
+}
+
+TEST_F(PictureHelpers, CropCopiesTheRegionAndClipsItToThePicture) {
+    cv::Mat picture = randomPicture(cv::Size(40, 30), CV_8UC3, 1);
+    const cv::Mat region = cropImage(picture, cv::Rect(5, 6, 10, 8));
+    ASSERT_EQ(region.size(), cv::Size(10, 8));
+    EXPECT_EQ(cv::norm(region, picture(cv::Rect(5, 6, 10, 8)), cv::NORM_INF), 0);
+    picture.setTo(cv::Scalar(0));
+    EXPECT_GT(cv::countNonZero(region.reshape(1)), 0);
+    EXPECT_EQ(cropImage(picture, cv::Rect(35, 25, 10, 10)).size(), cv::Size(5, 5));
+    EXPECT_TRUE(cropImage(picture, cv::Rect(50, 50, 5, 5)).empty());
+}
+
+// Bilinear only when both sides grow; a region is resized as the whole picture.
+TEST_F(PictureHelpers, ResizeMethodFollowsTheGrowth) {
+    const cv::Mat source = randomPicture(cv::Size(100, 80), CV_8UC1, 2);
+    const struct {
+        cv::Mat from;
+        cv::Size to;
+        int method, other;
+        cv::Mat reference;
+    } cases[] = {{source, {120, 90}, cv::INTER_LINEAR, cv::INTER_AREA, source},
+                 {source, {120, 80}, cv::INTER_AREA, cv::INTER_LINEAR, source},
+                 {source(cv::Rect(10, 10, 20, 20)), {30, 20}, cv::INTER_AREA, cv::INTER_LINEAR, source}};
+    for (const auto& c : cases) {
+        cv::Mat expected, other;
+        cv::resize(c.reference, expected, c.to, 0, 0, c.method);
+        cv::resize(c.reference, other, c.to, 0, 0, c.other);
+        const cv::Mat resized = resizeImage(c.from, c.to.width, c.to.height);
+        EXPECT_EQ(cv::norm(resized, expected, cv::NORM_INF), 0) << c.to;
+        EXPECT_GT(cv::norm(resized, other, cv::NORM_INF), 0) << c.to;
+    }
+    EXPECT_EQ(robotest::programEndStatus([&] { resizeImage(source, 0, 10); }), 1);
+    EXPECT_NE(screen().find("dydis 0x10"), std::string::npos);
+}
+
+TEST_F(PictureHelpers, FaceDetectorTakesTheLargestFaceAndTimesItself) {
+    cv::CascadeClassifier cascade(robotest::cascadePath("haarcascade_frontalface_alt.xml"));
+    ASSERT_FALSE(cascade.empty());
+    detectfacetime = -5;
+    EXPECT_EQ(detectFaceInImage(cv::Mat(240, 320, CV_8UC3, cv::Scalar::all(90)), cascade), cv::Rect(-1, -1, -1, -1));
+    EXPECT_GE(detectfacetime, 0);
+    // A small face on the left, a big one on the right.
+    cv::Mat scene(300, 480, CV_8UC3, cv::Scalar::all(150));
+    facetest::faceOnBackground(facetest::orlPicture(3, 1), 1.2, cv::Size(160, 200)).copyTo(scene(cv::Rect(10, 50, 160, 200)));
+    facetest::faceOnBackground(facetest::orlPicture(4, 1), 2.4, cv::Size(260, 290)).copyTo(scene(cv::Rect(210, 5, 260, 290)));
+    const cv::Rect face = detectFaceInImage(scene, cascade);
+    ASSERT_TRUE(faceFound(face));
+    EXPECT_GT(face.x, 210);
+    EXPECT_GT(face.width, 100);
+}
+
+class Cameras : public robotest::RobotTest {
+protected:
+    void TearDown() override {
+        releaseCameras();
+        kamera1 = 1;
+        RobotTest::TearDown();
+    }
+    robotest::ScopedWorkDir dir;
+};
+
+cv::Mat frameOf(int value) { return cv::Mat(24, 32, CV_8UC3, cv::Scalar::all(value)); }
+int valueOf(const cv::Mat& frame) { return frame.empty() ? -1 : frame.at<cv::Vec3b>(0, 0)[0]; }
+
+TEST_F(Cameras, RecordingPlaysInALoopAndOpensAgainFromTheStart) {
+    facetest::writeCameraRecording(2, {frameOf(10), frameOf(20), frameOf(30)});
+    std::vector<int> seen;
+    for (int i = 0; i < 5; ++i) seen.push_back(valueOf(getCameraFrame1(i == 0 ? 2 : 5)));  // 5 is ignored once open
+    EXPECT_EQ(seen, (std::vector<int>{10, 20, 30, 10, 20}));
+    EXPECT_TRUE(camera1.isOpened());
+    EXPECT_FALSE(camera.isOpened());
+
+    kamera1 = 3;
+    facetest::writeCameraRecording(3, {frameOf(40), frameOf(50)});
+    EXPECT_EQ(valueOf(getCameraFrame()), 40);
+    releaseRightCamera();
+    EXPECT_FALSE(camera.isOpened());
+    EXPECT_EQ(valueOf(getCameraFrame()), 40);
+}
+
+TEST_F(Cameras, MissingCameraWarnsPausesAndIsTriedAgain) {
+    kamera1 = 97;  // neither ./video97 nor a video device 97
+    const long long start = platform::nowMs();
+    testing::internal::CaptureStderr();
+    EXPECT_TRUE(getCameraFrame().empty());
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Nera prisijungimo prie kameros ar video srauto.\n"), std::string::npos);
+    EXPECT_GE(platform::nowMs() - start, 4000);  // the warning's blinking, 2 s after it, 2 s for the stream
+    facetest::writeCameraRecording(97, {frameOf(60)});  // a recording appearing later is found
+    EXPECT_EQ(valueOf(getCameraFrame()), 60);
+}
+
+// Enrolment of a new person from the right camera, end to end: typed answers and
+// keys from a script, a recording of one ORL person as the camera.
+using facetest::readText;
+using facetest::writeText;
+
+class Enrolment : public robotest::RobotTest {
+protected:
+    void SetUp() override {
+        RobotTest::SetUp();
+        kamera1 = 1;
+        facetest::copyFaceCascade();
+        // The robot already knows persons 3 and 4; person 6 sits before the right camera.
+        writeText("train.txt", facetest::trainingList({3, 4}, 1, 5));
+        ASSERT_EQ(learn("train.txt"), 1);
+        std::vector<cv::Mat> frames;
+        for (int i = 1; i <= 10; ++i) frames.push_back(facetest::faceOnBackground(facetest::orlPicture(6, i)));
+        facetest::writeCameraRecording(1, frames);
+    }
+    void TearDown() override { releaseCameras(), RobotTest::TearDown(); }
+    // The fields of a record file, 256 bytes each, as text.
+    static std::vector<std::string> fields(const std::string& file) {
+        const std::string record = readText(file);
+        std::vector<std::string> texts;
+        for (std::size_t at = 0; at < record.size(); at += 256) texts.emplace_back(record.c_str() + at);
+        return texts;
+    }
+    static int lineCount(const std::string& text) { return static_cast<int>(std::count(text.begin(), text.end(), '\n')); }
+    robotest::ScopedWorkDir dir;
+};
+
+// Keys the mode reads per frame: one at the keyboard check, one in the window's wait.
+std::string frames(int count) { return std::string(2 * static_cast<std::size_t>(count), '.'); }
+
+TEST_F(Enrolment, NewPersonIsCapturedListedAndLearnt) {
+    platform::scriptKeys("1\rn12\rJonas\r4455\r12345678\r12345678\ry." + frames(12) + "t\x1b");
+    ivedimasiscam();
+
+    // Every frame showed the face, so every frame after the registration was captured and listed.
+    const std::string list = readText("train.txt");
+    int newLines = 0;
+    while (list.find(cv::format("\n3 12_Jonas data/3_12_Jonas%d.pgm\n", newLines + 1)) != std::string::npos) ++newLines;
+    EXPECT_GE(newLines, 10);
+    EXPECT_EQ(lineCount(list), 10 + newLines) << list;
+    const cv::Mat picture = cv::imread(cv::format("data/3_12_Jonas%d.pgm", newLines), cv::IMREAD_UNCHANGED);
+    ASSERT_FALSE(picture.empty());
+    EXPECT_EQ(picture.size(), cv::Size(92, 112));  // the database's face size
+    EXPECT_EQ(picture.type(), CV_8UC1);
+
+    EXPECT_EQ(nPersons, 3);
+    EXPECT_EQ(personNames.back(), "12_Jonas");
+    EXPECT_EQ(nTrainFaces, 10 + newLines);
+
+    EXPECT_EQ(fields("FaceRec/allinone.TXT"), (std::vector<std::string>{"12"}));
+    EXPECT_EQ(fields("NewUserFolder/12.TXT"), (std::vector<std::string>{"12", "Jonas", "4455", "12345678"}));
+    EXPECT_FALSE(camera.isOpened());
+    EXPECT_NE(screen().find("Jusu veidas patalpintas i DB"), std::string::npos);
+}
+
+TEST_F(Enrolment, DialogueRefusesUnsafeAndKnownIdsAndRepeatsBadPasswords) {
+    std::filesystem::create_directory("FaceRec");
+    writeText("FaceRec/allinone.TXT", "7" + std::string(255, '\0'));
+
+    platform::scriptKeys("1\rn../../etc\r7\r13\rOna Maria\rOna\rc-1\r12345678\r87654321\rabcdefghXYZ\rabcdefgh\rY.\x1b");
+    ivedimasiscam();
+
+    EXPECT_EQ(fields("FaceRec/allinone.TXT"), (std::vector<std::string>{"7", "13"}));
+    // Keys after the eighth of the password are dropped.
+    EXPECT_EQ(fields("NewUserFolder/13.TXT"), (std::vector<std::string>{"13", "Ona", "c-1", "abcdefgh"}));
+    EXPECT_FALSE(std::filesystem::exists("NewUserFolder/7.TXT"));
+    EXPECT_EQ(lineCount(readText("train.txt")), 10);  // Esc before t: nothing listed
+}
+
+TEST_F(Enrolment, TWithoutRegistrationRetrainsAsIsAndAnsweringNoKeepsOnlyTheIdRecord) {
+    platform::scriptKeys("1\rtn21\rIeva\r1\r11111111\r11111111\rn\x1b");
+    ivedimasiscam();
+    EXPECT_EQ(nPersons, 2);
+    EXPECT_EQ(lineCount(readText("train.txt")), 10);
+    EXPECT_EQ(fields("FaceRec/allinone.TXT"), (std::vector<std::string>{"21"}));
+    EXPECT_EQ(readText("NewUserFolder/21.TXT"), "");
+    EXPECT_TRUE(std::filesystem::exists("data/3_21_Ieva1.pgm"));  // capturing had begun
+}
+
+// A folder in the ID file's place does not give way to root (a file in its
+// folder's place: the exit-enrolment-without-id-file screen).
+TEST_F(Enrolment, IdFileThatCannotBeReadEndsTheProgramWithStatusOne) {
+    std::filesystem::create_directories("FaceRec/allinone.TXT");
+    platform::scriptKeys("1\rn12\r");
+    EXPECT_EQ(robotest::programEndStatus(ivedimasiscam), 1);
+    EXPECT_EQ(row(40).find("Negaliu atidaryti failo"), 6u);
+}
+
+TEST_F(Enrolment, UnreadInstructionsLeaveAtOnce) {
+    platform::scriptKeys("0\r");
+    ivedimasiscam();
+    EXPECT_NE(screen().find("Perskaitykite atidziai instrukcija"), std::string::npos);
+    EXPECT_FALSE(std::filesystem::exists("FaceRec"));
+}
+
+TEST(EnrolmentAnswers, OnlyFileNameSafeWordsAreAccepted) {
+    EXPECT_TRUE(isSafeAnswer("12_Jonas-2") && isSafeAnswer(std::string(64, 'a')));
+    for (const std::string& bad : std::vector<std::string>{"", "../x", "a b", "a/b", "a.b", "x;rm", "\xc4\x85", std::string(65, 'a')})
+        EXPECT_FALSE(isSafeAnswer(bad)) << bad;
+}
+
+}  // namespace
