@@ -125,7 +125,7 @@ TEST_F(StartUp, ReinitialisationLetsTheOldConnectionsGoBeforeConnectingAgain) {
 TEST_F(StartUp, RobotModeLoopRunsTheChosenModesAndOpensTheMenuOnZero) {
     std::vector<int> answers{1, 11, 3, 2, 0};
     std::size_t next = 0;
-    std::vector<std::string> ran;
+    ran.clear();
     robotModes().DialogasRobRezimas = [&] { return answers.at(next++); };
     bool windowsOpen = false;
     robotModes().PazistamiVeidai = [&] {
