@@ -11,10 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <fstream>
 #include <memory>
-#include <string>
-#include <vector>
 
 #include "platform/clock.h"
 #include "platform/keys.h"
@@ -38,6 +35,7 @@ protected:
         if (prisijungimas > 1) close(prisijungimas);
         prisijungimas = 0;
         keyPressed = 0;
+        std::strcpy(recognisedWord(), "");
         peer_.reset();
         RobotTest::TearDown();
     }
@@ -124,22 +122,6 @@ TEST_F(VoiceDialogue, GreetingWaitsForSveikasAndGreetsBack) {
             EXPECT_EQ(heard, (Lines{"PAUSE", "STATUS", "RESUME", "PAUSE", "RESUME", "PAUSE", "DIE"}));
         }
     }
-}
-
-TEST_F(VoiceDialogue, GrammarUploadReachesTheRecogniserWhole) {
-    robotest::ScopedWorkDir folder;
-    std::ofstream("robot.dfa") << "0 1 1 0 0\nRESUME\n";  // grammar lines are never taken for commands
-    std::ofstream("robot.dict") << "0\t[KAS]\tk a s\n";
-    startRecogniser("");
-    EXPECT_EQ(komanda_add_grammar(prisijungimas, "robot"), 0);
-    komanda_get_status(prisijungimas);
-    do_output(prisijungimas);  // the status reply of the start
-    do_output(prisijungimas);  // the grammar receipt
-    char line[kRecogniserLineSize];
-    ASSERT_NE(do_receive(prisijungimas, line, sizeof line), nullptr);
-    EXPECT_STREQ(line, "<SYSINFO PROCESS=\"SLEEP\"/>");  // still paused
-    EXPECT_EQ(endRecogniser(), (Lines{"PAUSE", "STATUS", "ADDGRAM robot", "0 1 1 0 0", "RESUME", "DFAEND",
-                                      "0\t[KAS]\tk a s", "DICEND", "STATUS", "DIE"}));
 }
 
 TEST_F(VoiceDialogue, WithoutRecogniserTheDialoguesReturnAtOnceAndTheDemoAdvisesStartingIt) {
