@@ -23,15 +23,23 @@ void runOneStep() {
     EXPECT_FALSE(mechanikaRunning());
 }
 
-TEST_F(MechanicsStep, TwoStepsInARowSendTheSameCommandsAndFlipTheFlag) {
+// With a direction set, the steps also pulse the chassis: the first lowers both
+// pins, the next (the input query's 3 ms later) raises them again.
+TEST_F(MechanicsStep, TwoStepsInARowSendTheSameCommandsFlipTheFlagAndPulseTheChassis) {
     Ssc32Simulator simulator(dir(), "COM2", "1110");
     ASSERT_TRUE(openSimulatorPort(simulator));
+    auto board = std::make_shared<platform::SimulatedBoard>();
+    platform::useBoard(board);
+    RB0 = RB2 = 1;
+    vazDR = 1;
     const int flagBefore = daviklisePD;
     runOneStep();
+    EXPECT_EQ(board->calls(), kPinsLow);
     EXPECT_EQ(daviklisePD, 1 - flagBefore);
     EXPECT_EQ(text(58).substr(3), "Daviklis eProDas= " + std::to_string(1 - flagBefore));
     EXPECT_EQ(text(59).substr(3), "Daviklis SSC32  = 128");
     runOneStep();
+    EXPECT_EQ(board->level(1, 0) + board->level(1, 2) + RB0 + RB2, 4);
     EXPECT_EQ(daviklisePD, flagBefore);
     EXPECT_EQ(simulator.waitForLines(6), (Lines{"#7 P1400 S400 |", "#0 P1850 S300 |", "A B C D", "#7 P1400 S400 |",
                                                 "#0 P1850 S300 |", "A B C D"}));
@@ -57,17 +65,6 @@ TEST_F(MechanicsStep, ModeWritingTargetsWhileTheStepRunsLosesNothing) {
         if (line.rfind("#7", 0) == 0) {
             EXPECT_TRUE(allowedPan.count(line)) << line;
         }
-}
-
-TEST_F(MechanicsStep, StepsPulseTheChassisWhenADirectionIsSet) {
-    auto board = std::make_shared<platform::SimulatedBoard>();
-    platform::useBoard(board);
-    RB0 = RB2 = 1;
-    vazDR = 1;
-    runOneStep();  // lowers both pins; the pulse has not lasted 1 ms yet
-    EXPECT_EQ(board->calls(), kPinsLow);
-    runOneStep();  // the input query's 3 ms have passed: both pins go high again
-    EXPECT_EQ(board->level(1, 0) + board->level(1, 2) + RB0 + RB2, 4);
 }
 
 TEST_F(MechanicsStep, ChassisPulseLastsItsDurationAndOnlyDirectionOneDrives) {
