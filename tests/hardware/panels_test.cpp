@@ -99,15 +99,10 @@ TEST_F(BoardPanel, ServoPanelHeadKeysMoveByTenUntilTheLimitAndCentreAtFullSpeed)
     platform::scriptKeys(",,,qsm");
     ssc32inDemo();
     EXPECT_EQ(servo_x, 1400);
-    Lines expected;
-    for (const char* pass : {"710 S400 |/1850 S300", "700 S400 |/1850 S300", "700 S400 |/1850 S300",
-                             "700 S400 |/1840 S300", "1400 S600 |/1850 S500"}) {
-        const std::string both = pass;
-        expected.push_back("#7 P" + both.substr(0, both.find('/')));
-        expected.push_back("#0 P" + both.substr(both.find('/') + 1) + " |");
-        expected.push_back("A B C D");
-    }
-    EXPECT_EQ(simulator.waitForLines(15), expected);
+    EXPECT_EQ(simulator.waitForLines(15),
+              (Lines{"#7 P710 S400 |", "#0 P1850 S300 |", "A B C D", "#7 P700 S400 |", "#0 P1850 S300 |", "A B C D",
+                     "#7 P700 S400 |", "#0 P1850 S300 |", "A B C D", "#7 P700 S400 |", "#0 P1840 S300 |", "A B C D",
+                     "#7 P1400 S600 |", "#0 P1850 S500 |", "A B C D"}));
     EXPECT_EQ(daviklisSSC, 128);
     EXPECT_EQ(servo_greitisX, 600);
 }

@@ -6,8 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
 #include <fstream>
 #include <sstream>
 
@@ -74,16 +72,13 @@ std::size_t PtyPeer::send(const std::string& bytes) {
 
 std::string PtyPeer::receive(std::size_t count, int timeoutMs) {
     std::string out;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (ok() && out.size() < count) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    waitUntil([&] {
         pollfd watch{terminal_.master(), POLLIN, 0};
-        if (::poll(&watch, 1, static_cast<int>(std::max<long long>(0, left.count()))) <= 0) break;
         char buffer[512];
-        const ssize_t got = ::read(terminal_.master(), buffer, sizeof buffer);
-        if (got > 0) out.append(buffer, static_cast<std::size_t>(got));
-        else if (got < 0 && errno != EAGAIN && errno != EINTR) break;
-    }
+        for (ssize_t got = 1; ok() && out.size() < count && got > 0 && ::poll(&watch, 1, 0) > 0;)
+            if ((got = ::read(terminal_.master(), buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<std::size_t>(got));
+        return !ok() || out.size() >= count;
+    }, timeoutMs);
     return out;
 }
 
