@@ -5,10 +5,10 @@
 
 #include <string>
 
-#include "hardware/hardware.h"
-#include "platform/board.h"
-#include "hardware/servo.h"
 #include "hardware/eprodas.h"
+#include "hardware/hardware.h"
+#include "hardware/servo.h"
+#include "platform/board.h"
 #include "tests/support/robot_test.h"
 #include "tests/support/ssc32_peer.h"
 
@@ -20,14 +20,9 @@ protected:
         RobotTest::SetUp();
         workDir_ = std::make_unique<robotest::ScopedWorkDir>();
         centreAllServoVariables();
-        servo_greitisX = 400;
-        servo_greitisY = 300;
-        daviklisSSC = 0;
-        vazDR = 0;
+        servo_greitisX = 400, servo_greitisY = 300, daviklisSSC = 0, vazDR = 0, StatuseProDas = 0;
         for (int pin = 0; pin < 8; ++pin) cachedPinLevel(pin) = 0;
-        StatuseProDas = 0;
-        cport_nr = 1;
-        bdrate = 115200;
+        cport_nr = 1, bdrate = 115200;
         platform::useBoard(nullptr);
     }
     void TearDown() override {
@@ -37,21 +32,10 @@ protected:
         RobotTest::TearDown();
     }
     const std::string& dir() const { return workDir_->path(); }
-
-    // Console row y without its trailing blanks.
-    static std::string text(int y) {
-        std::string line = row(y);
-        line.erase(line.find_last_not_of(' ') + 1);
-        return line;
-    }
-
-    // Opens COM2 on a started simulator; false (with a test failure) when it is not there.
+    // COM2 on a started simulator; false (with a test failure) when it is not there.
     bool openSimulatorPort(robotest::Ssc32Simulator& simulator) {
         EXPECT_TRUE(simulator.running()) << "robotas-ssc32sim did not start";
-        if (!simulator.running()) return false;
-        const int opened = OpenComport(1, 115200);
-        EXPECT_EQ(opened, 0);
-        return opened == 0;
+        return simulator.running() && OpenComport(1, 115200) == 0;
     }
 
 private:

@@ -3,18 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <set>
-#include <vector>
 
 #include "platform/clock.h"
 #include "tests/hardware/hardware_fixture.h"
 
 namespace {
 
-using hwtest::HardwareTest;
 using robotest::Ssc32Simulator;
 using Lines = std::vector<std::string>;
+using MechanicsStep = hwtest::HardwareTest;
 
-class MechanicsStep : public HardwareTest {};
+const Lines kPinsLow = {"ConfigurePinAsOutput(0,1,0,0)", "ConfigurePinAsOutput(0,1,2,0)"};
+const Lines kPinsHigh = {"ConfigurePinAsOutput(0,1,0,1)", "ConfigurePinAsOutput(0,1,2,1)"};
 
 void runOneStep() {
     ASSERT_TRUE(startMechanika());
@@ -23,20 +23,26 @@ void runOneStep() {
     EXPECT_FALSE(mechanikaRunning());
 }
 
-TEST_F(MechanicsStep, TwoStepsInARowSendTheSameCommandsAndFlipTheFlag) {
+// With a direction set, the steps also pulse the chassis: the first lowers both
+// pins, the next (the input query's 3 ms later) raises them again.
+TEST_F(MechanicsStep, TwoStepsInARowSendTheSameCommandsFlipTheFlagAndPulseTheChassis) {
     Ssc32Simulator simulator(dir(), "COM2", "1110");
     ASSERT_TRUE(openSimulatorPort(simulator));
+    auto board = std::make_shared<platform::SimulatedBoard>();
+    platform::useBoard(board);
+    RB0 = RB2 = 1;
+    vazDR = 1;
     const int flagBefore = daviklisePD;
     runOneStep();
+    EXPECT_EQ(board->calls(), kPinsLow);
     EXPECT_EQ(daviklisePD, 1 - flagBefore);
     EXPECT_EQ(text(58).substr(3), "Daviklis eProDas= " + std::to_string(1 - flagBefore));
     EXPECT_EQ(text(59).substr(3), "Daviklis SSC32  = 128");
     runOneStep();
+    EXPECT_EQ(board->level(1, 0) + board->level(1, 2) + RB0 + RB2, 4);
     EXPECT_EQ(daviklisePD, flagBefore);
-    const Lines step = {"#7 P1400 S400 |", "#0 P1850 S300 |", "A B C D"};
-    Lines both = step;
-    both.insert(both.end(), step.begin(), step.end());
-    EXPECT_EQ(simulator.waitForLines(6), both);
+    EXPECT_EQ(simulator.waitForLines(6), (Lines{"#7 P1400 S400 |", "#0 P1850 S300 |", "A B C D", "#7 P1400 S400 |",
+                                                "#0 P1850 S300 |", "A B C D"}));
 }
 
 // A mode that goes on writing targets while the step runs: every value the step
@@ -48,14 +54,9 @@ TEST_F(MechanicsStep, ModeWritingTargetsWhileTheStepRunsLosesNothing) {
         servo_x = 5000;   // out of range: the step clamps it
         servo_xk = 9000;  // out of range: the step clamps it unless the mode writes first
         ASSERT_TRUE(startMechanika());
-        for (int value = 1000; value <= 1100; ++value) {
-            servo_xk = value;
-            servo_x = value;
-            servo_greitisX = 300;
-        }
+        for (int value = 1000; value <= 1100; ++value) servo_xk = value, servo_x = value, servo_greitisX = 300;
         joinMechanika();
-        EXPECT_EQ(servo_xk, 1100) << "round " << round;
-        EXPECT_EQ(servo_x, 1100) << "round " << round;
+        EXPECT_EQ(servo_xk * 10000 + servo_x, 1100 * 10000 + 1100) << "round " << round;
     }
     std::set<std::string> allowedPan = {"#7 P2100 S400 |", "#7 P2100 S300 |"};
     for (int value = 1000; value <= 1100; ++value)
@@ -66,66 +67,30 @@ TEST_F(MechanicsStep, ModeWritingTargetsWhileTheStepRunsLosesNothing) {
         }
 }
 
-TEST_F(MechanicsStep, StepsPulseTheChassisWhenADirectionIsSet) {
+TEST_F(MechanicsStep, ChassisPulseLastsItsDurationAndOnlyDirectionOneDrives) {
     auto board = std::make_shared<platform::SimulatedBoard>();
     platform::useBoard(board);
-    RB0 = 1;
-    RB2 = 1;
-    vazDR = 1;
-    runOneStep();  // lowers both pins; the pulse has not lasted 1 ms yet
-    EXPECT_EQ(board->calls(), (Lines{"ConfigurePinAsOutput(0,1,0,0)", "ConfigurePinAsOutput(0,1,2,0)"}));
-    runOneStep();  // the input query's 3 ms have passed: both pins go high again
-    EXPECT_EQ(board->level(1, 0), 1);
-    EXPECT_EQ(board->level(1, 2), 1);
-    EXPECT_EQ(RB0, 1);
-    EXPECT_EQ(RB2, 1);
-}
-
-class ChassisDrive : public HardwareTest {
-protected:
-    void SetUp() override {
-        HardwareTest::SetUp();
-        platform::useBoard(board);
-    }
-    std::shared_ptr<platform::SimulatedBoard> board = std::make_shared<platform::SimulatedBoard>();
-};
-
-TEST_F(ChassisDrive, PulseLastsAtLeastItsDuration) {
-    RB0 = 1;
-    RB2 = 1;
-    EXPECT_EQ(vaziuokle(1, 5), 1);
-    EXPECT_EQ(board->calls(), (Lines{"ConfigurePinAsOutput(0,1,0,0)", "ConfigurePinAsOutput(0,1,2,0)"}));
-    EXPECT_EQ(RB0, 0);
-    board->clearCalls();
-    platform::advanceMs(4);
-    vaziuokle(1, 5);
-    EXPECT_TRUE(board->calls().empty());
-    platform::advanceMs(1);
-    vaziuokle(1, 5);
-    EXPECT_EQ(board->calls(), (Lines{"ConfigurePinAsOutput(0,1,0,1)", "ConfigurePinAsOutput(0,1,2,1)"}));
-    EXPECT_EQ(RB0, 1);
-    EXPECT_EQ(RB2, 1);
-    EXPECT_EQ(chassis::Status, 0);
-}
-
-TEST_F(ChassisDrive, LowPinsWithAnOldPulseRiseAtOnce) {
-    RB0 = 1;
-    RB2 = 1;
-    vaziuokle(1, 1);
-    platform::advanceMs(10);
-    vaziuokle(1, 1);
-    board->clearCalls();
-    RB0 = 0;  // the board panel lowered both meanwhile
-    RB2 = 0;
-    vaziuokle(1, 1);
-    EXPECT_EQ(board->calls(), (Lines{"ConfigurePinAsOutput(0,1,0,1)", "ConfigurePinAsOutput(0,1,2,1)"}));
-}
-
-TEST_F(ChassisDrive, OtherDirectionsAndMissingBoardChangeNothingHarmful) {
-    RB0 = 1;
+    RB0 = RB2 = 1;
     EXPECT_EQ(vaziuokle(0, 1), 0);
     EXPECT_EQ(vaziuokle(2, 1), 2);
     EXPECT_TRUE(board->calls().empty());
+    const struct {
+        int advanceMs, rb0, rb2;  // RB0 and RB2 set before the call (-1: left as they are)
+        Lines calls;
+        int rb0After;
+    } steps[] = {
+        {0, -1, -1, kPinsLow, 0}, {4, -1, -1, {}, 0}, {1, -1, -1, kPinsHigh, 1},
+        {10, 0, 0, kPinsHigh, 1},  // low pins with an old pulse (the board panel lowered them) rise at once
+    };
+    for (const auto& step : steps) {
+        platform::advanceMs(step.advanceMs);
+        if (step.rb0 >= 0) RB0 = step.rb0, RB2 = step.rb2;
+        board->clearCalls();
+        EXPECT_EQ(vaziuokle(1, 5), 1) << step.advanceMs;
+        EXPECT_EQ(board->calls(), step.calls) << step.advanceMs;
+        EXPECT_EQ(RB0 * 10 + RB2, step.rb0After * 11) << step.advanceMs;
+    }
+    EXPECT_EQ(chassis::Status, 0);
 
     platform::useBoard(nullptr);  // no board: the call fails, the cached level still changes
     vaziuokle(1, 1);

@@ -5,11 +5,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
-#include <vector>
+#include <thread>
 
 #include "platform/clock.h"
 #include "platform/keys.h"
@@ -29,11 +30,9 @@ void RobotTest::SetUp() {
     countLine = 7;  // the text boxes start at their top
     platform::useVirtualTime(true);
     ui::setHeadless(true);
-    ui::destroyAllWindows();
     platform::recordCommands(true);
     platform::clearRecordedCommands();
-    platform::useTerminalKeys();
-    platform::scriptKeys("");
+    RobotTest::TearDown();  // the same keys and windows as after a test
 }
 
 void RobotTest::TearDown() {
@@ -43,6 +42,10 @@ void RobotTest::TearDown() {
 }
 
 std::string RobotTest::row(int y) { return platform::Terminal::instance().rowText(y - 1); }
+std::string RobotTest::text(int y) {
+    std::string line = row(y);
+    return line.erase(line.find_last_not_of(' ') + 1);
+}
 std::string RobotTest::screen() { return platform::Terminal::instance().screenText(); }
 unsigned short RobotTest::attrAt(int x, int y) { return platform::Terminal::instance().attrAt(x - 1, y - 1); }
 unsigned char RobotTest::charAt(int x, int y) { return platform::Terminal::instance().charAt(x - 1, y - 1); }
@@ -80,23 +83,20 @@ std::string ScreenFilm::text() const {
 }
 
 namespace {
-int endedScreenOut = -1;
-const ScreenFilm* endedFilm = nullptr;
-void sendScreen() {
-    const std::string text = endedFilm->text();
-    if (write(endedScreenOut, text.data(), text.size()) < 0) _exit(3);
-    close(endedScreenOut);
+int exitStatus(pid_t child) {
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+std::string endedScreenPath;
+const ScreenFilm* endedFilm = nullptr;
+void sendScreen() { std::ofstream(endedScreenPath, std::ios::binary) << endedFilm->text(); }
 }  // namespace
 
 EndedProgram runToProgramEnd(const std::function<void()>& call) {
-    int ends[2];
-    EndedProgram ended;
-    if (pipe(ends) != 0) return ended;
+    endedScreenPath = (std::filesystem::temp_directory_path() / ("robotas-ended-" + std::to_string(getpid()))).string();
     const pid_t child = fork();
     if (child == 0) {
-        close(ends[0]);
-        endedScreenOut = ends[1];
         static const ScreenFilm film;
         endedFilm = &film;
         std::atexit(sendScreen);
@@ -107,13 +107,8 @@ EndedProgram runToProgramEnd(const std::function<void()>& call) {
         }
         std::exit(0);
     }
-    close(ends[1]);
-    char chunk[4096];
-    for (ssize_t got; (got = read(ends[0], chunk, sizeof chunk)) > 0;) ended.screen.append(chunk, static_cast<std::size_t>(got));
-    close(ends[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    ended.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    EndedProgram ended{exitStatus(child), readFile(endedScreenPath)};
+    std::remove(endedScreenPath.c_str());
     return ended;
 }
 
@@ -127,30 +122,23 @@ ScopedWorkDir::ScopedWorkDir() {
 }
 
 ScopedWorkDir::~ScopedWorkDir() {
-    namespace fs = std::filesystem;
-    std::error_code ignored;
-    fs::current_path(previous_, ignored);
-    fs::remove_all(path_, ignored);
+    std::error_code ignored;  // a test that fails half-way may have left either
+    std::filesystem::current_path(previous_, ignored);
+    std::filesystem::remove_all(path_, ignored);
 }
 
 namespace {
-
 // An environment variable overrides the path the build compiled in.
 std::string configuredPath(const char* variable, const char* built) {
     const char* value = std::getenv(variable);
     return value && *value ? value : built;
 }
-
 }  // namespace
 
 std::string testData(const std::string& relative) {
     return configuredPath("ROBOTAS_TESTDATA", ROBOTAS_TESTDATA_DIR) + "/" + relative;
 }
-
-std::string programPath(const std::string& name) {
-    return configuredPath("ROBOTAS_BIN", ROBOTAS_BIN_DIR) + "/" + name;
-}
-
+std::string programPath(const std::string& name) { return configuredPath("ROBOTAS_BIN", ROBOTAS_BIN_DIR) + "/" + name; }
 std::string cascadePath(const std::string& name) {
     return configuredPath("ROBOTAS_CASCADES", ROBOTAS_CASCADE_DIR) + "/" + name;
 }
@@ -162,30 +150,42 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
-ProgramRun runProgram(const std::string& name, const std::vector<std::string>& arguments) {
-    std::vector<std::string> words{programPath(name)};
-    words.insert(words.end(), arguments.begin(), arguments.end());
+int spawnProgram(const std::string& name, std::vector<std::string> arguments, int outFd, int errFd) {
+    arguments.insert(arguments.begin(), programPath(name));
     std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
+    for (std::string& word : arguments) argv.push_back(word.data());
     argv.push_back(nullptr);
-
-    // The output goes to files beside the test's own, so a long report cannot
-    // fill a pipe that nobody reads yet.
-    const std::string outPath = ".program-out.txt", errPath = ".program-err.txt";
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
     posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&files, STDERR_FILENO, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t child = 0;
+    if (outFd >= 0) posix_spawn_file_actions_adddup2(&files, outFd, STDOUT_FILENO);
+    if (errFd >= 0) posix_spawn_file_actions_adddup2(&files, errFd, STDERR_FILENO);
+    pid_t child = -1;
     const int started = posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&files);
+    return started == 0 ? child : -1;
+}
 
+bool waitUntil(const std::function<bool()>& check, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!check()) {
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+ProgramRun runProgram(const std::string& name, const std::vector<std::string>& arguments) {
+    // The output goes to files beside the test's own, so a long report cannot
+    // fill a pipe that nobody reads yet.
+    const std::string outPath = ".program-out.txt", errPath = ".program-err.txt";
+    const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const pid_t child = spawnProgram(name, arguments, out, err);
+    close(out);
+    close(err);
     ProgramRun run;
-    if (started != 0) return run;
-    int status = 0;
-    waitpid(child, &status, 0);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    run.status = exitStatus(child);
     run.out = readFile(outPath);
     run.err = readFile(errPath);
     std::remove(outPath.c_str());

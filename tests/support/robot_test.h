@@ -28,11 +28,9 @@ class RobotTest : public ::testing::Test {
 protected:
     void SetUp() override;
     void TearDown() override;
-
-    // The text of console row y (1-based), code-page box bytes shown as + = |.
-    static std::string row(int y);
-    // All console rows, one line each.
-    static std::string screen();
+    static std::string row(int y);  // console row y (1-based), code-page box bytes shown as + = |
+    static std::string text(int y);  // row y without its trailing blanks
+    static std::string screen();    // all rows, one line each
     static unsigned short attrAt(int x, int y);
     static unsigned char charAt(int x, int y);
 };
@@ -67,26 +65,25 @@ public:
     const std::string& path() const { return path_; }
 
 private:
-    std::string path_;
-    std::string previous_;
+    std::string path_, previous_;
 };
 
-// Paths of the test data: tests/data (small copies in the repository).
-std::string testData(const std::string& relative);
-// A built program of the project (bin folder), e.g. "robotas".
-std::string programPath(const std::string& name);
+std::string testData(const std::string& relative);  // tests/data (small copies in the repository)
+std::string programPath(const std::string& name);   // a built program of the project, e.g. "robotas"
+std::string cascadePath(const std::string& name);   // a Haar cascade of the system's vision data
+std::string readFile(const std::string& path);      // empty when it cannot be read
+
+// Starts a built program, standard input from /dev/null, standard output (error)
+// on outFd (errFd) unless -1. Its pid, or -1.
+int spawnProgram(const std::string& name, std::vector<std::string> arguments, int outFd = -1, int errFd = -1);
+// Checks every millisecond of real time until check holds or timeoutMs pass.
+bool waitUntil(const std::function<bool()>& check, int timeoutMs);
+
 // A built program run to its end in the current folder.
 struct ProgramRun {
     int status = -1;  // exit status; -1 when it could not start or was killed
-    std::string out;  // what it wrote to standard output
-    std::string err;  // and to standard error
+    std::string out, err;
 };
 ProgramRun runProgram(const std::string& name, const std::vector<std::string>& arguments);
-
-// The whole content of a file (empty when it cannot be read).
-std::string readFile(const std::string& path);
-
-// A Haar cascade file of the system's vision data, e.g. "haarcascade_frontalface_alt.xml".
-std::string cascadePath(const std::string& name);
 
 }  // namespace robotest

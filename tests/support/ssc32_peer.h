@@ -1,12 +1,7 @@
 #pragma once
-// Peers for the robot's serial port in tests.
-//
-// Ssc32Simulator starts the robotas-ssc32sim program (from ROBOTAS_BIN) in a
-// folder, waits until it has linked its pseudo-terminal there as COM<n>, and
-// reads back the command lines it logged. kill() pulls the plug.
-//
-// PtyPeer is a pseudo-terminal held by the test itself: the test writes what the
-// device says and reads exactly the bytes the robot put on the wire.
+// Peers for the robot's serial port: Ssc32Simulator runs robotas-ssc32sim linked
+// as dir/COM<n> and reads back the command lines it logged; PtyPeer is a
+// pseudo-terminal the test holds itself, seeing exactly the bytes on the wire.
 
 #include <sys/types.h>
 
@@ -19,46 +14,31 @@ namespace robotest {
 
 class Ssc32Simulator {
 public:
-    // Starts the simulator with its link dir/linkName; inputs is its "A B C D" answer.
+    // inputs: the "A B C D" answer (any bytes; setInputs changes it for the next query).
     explicit Ssc32Simulator(const std::string& dir, const std::string& linkName = "COM2",
                             const std::string& inputs = "1111");
     ~Ssc32Simulator();
     Ssc32Simulator(const Ssc32Simulator&) = delete;
-    Ssc32Simulator& operator=(const Ssc32Simulator&) = delete;
-
     bool running() const { return pid_ > 0; }
-    // Changes the answer to "A B C D" (any bytes; the next query sees it).
     void setInputs(const std::string& reply);
-    // Command lines logged so far.
     std::vector<std::string> lines() const;
-    // Waits (a bounded real time) until at least count lines are logged; returns them.
+    // Waits a bounded real time until at least count lines are logged.
     std::vector<std::string> waitForLines(std::size_t count, int timeoutMs = 3000) const;
-    // The servo state file: lines "#<ch> P<pw> S<spd>".
-    std::string state() const;
-    // Ends the simulator at once, as if the controller were unplugged.
-    void kill();
+    void kill();                // as if the controller were unplugged
 
 private:
-    std::string dir_;
-    std::string logPath_;
-    std::string controlPath_;
-    std::string statePath_;
+    std::string dir_, logPath_, controlPath_, statePath_;
     pid_t pid_ = -1;
 };
 
 class PtyPeer {
 public:
-    // Opens a pseudo-terminal and links it as dir/linkName.
     explicit PtyPeer(const std::string& dir, const std::string& linkName = "COM2");
     bool ok() const { return terminal_.isOpen(); }
-    // Bytes the device sends to the robot; returns how many went out.
-    std::size_t send(const std::string& bytes);
-    // Bytes the robot sent, waiting a bounded real time until count have arrived.
+    std::size_t send(const std::string& bytes);  // what the device says; how many bytes went
+    // The robot's bytes, waiting a bounded real time until count have arrived.
     std::string receive(std::size_t count, int timeoutMs = 2000);
-    // Everything already arrived, without waiting.
-    std::string receiveAvailable();
-    // Closes the device end (the far side of the line goes away).
-    void close();
+    void close();  // the far side of the line goes away
 
 private:
     platform::PseudoTerminal terminal_;
