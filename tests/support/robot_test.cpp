@@ -88,15 +88,26 @@ int exitStatus(pid_t child) {
     return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string endedScreenPath;
+// A pipe, not a file: a test may limit the size of the files the call writes.
+int endedScreenOut = -1;
 const ScreenFilm* endedFilm = nullptr;
-void sendScreen() { std::ofstream(endedScreenPath, std::ios::binary) << endedFilm->text(); }
+void sendScreen() {
+    const std::string text = endedFilm->text();
+    for (std::size_t sent = 0; sent < text.size();) {
+        const ssize_t n = write(endedScreenOut, text.data() + sent, text.size() - sent);
+        if (n <= 0) return;
+        sent += static_cast<std::size_t>(n);
+    }
+}
 }  // namespace
 
 EndedProgram runToProgramEnd(const std::function<void()>& call) {
-    endedScreenPath = (std::filesystem::temp_directory_path() / ("robotas-ended-" + std::to_string(getpid()))).string();
+    int ends[2];
+    if (pipe(ends) != 0) return {-1, ""};
     const pid_t child = fork();
     if (child == 0) {
+        close(ends[0]);
+        endedScreenOut = ends[1];
         static const ScreenFilm film;
         endedFilm = &film;
         std::atexit(sendScreen);
@@ -107,9 +118,12 @@ EndedProgram runToProgramEnd(const std::function<void()>& call) {
         }
         std::exit(0);
     }
-    EndedProgram ended{exitStatus(child), readFile(endedScreenPath)};
-    std::remove(endedScreenPath.c_str());
-    return ended;
+    close(ends[1]);
+    std::string screen;
+    char chunk[4096];
+    for (ssize_t got; (got = read(ends[0], chunk, sizeof chunk)) > 0;) screen.append(chunk, static_cast<std::size_t>(got));
+    close(ends[0]);
+    return {exitStatus(child), screen};
 }
 
 ScopedWorkDir::ScopedWorkDir() {
