@@ -36,6 +36,7 @@ std::string repeated(const std::string& piece, int times) {
 
 bool sameBits(const cv::Mat& a, const cv::Mat& b) {
     if (a.size() != b.size() || a.type() != b.type()) return false;
+    if (a.empty()) return true;
     const cv::Mat x = a.isContinuous() ? a : a.clone(), y = b.isContinuous() ? b : b.clone();
     return std::memcmp(x.data, y.data, x.total() * x.elemSize()) == 0;
 }

@@ -14,7 +14,10 @@
 
 namespace robotest {
 
-// The peer says "listening" once its port is bound.
+// The peer says "listening" once its port is bound. The wait only guards against
+// a peer that never starts: a sanitizer build on a busy machine takes seconds.
+constexpr int kStartTimeoutMs = 30000;
+
 HearPeer::HearPeer(const std::string& script) {
     folder_ = (std::filesystem::temp_directory_path() / "robotas-hear-XXXXXX").string();
     if (!mkdtemp(folder_.data())) std::abort();
@@ -25,7 +28,7 @@ HearPeer::HearPeer(const std::string& script) {
     close(out);
     if (pid_ < 0) startOutput_ = "cannot start " + programPath("robotas-hear");
     auto said = [&] { return (startOutput_ = readFile(outPath)).find("listening") != std::string::npos; };
-    listening_ = pid_ > 0 && waitUntil([&] { return said() || (exited_ = waitpid(pid_, nullptr, WNOHANG) == pid_); }, 5000) && said();
+    listening_ = pid_ > 0 && waitUntil([&] { return said() || (exited_ = waitpid(pid_, nullptr, WNOHANG) == pid_); }, kStartTimeoutMs) && said();
 }
 
 bool HearPeer::waitForExit(int timeoutMs) {
