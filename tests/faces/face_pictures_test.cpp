@@ -6,7 +6,6 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <filesystem>
-#include <sstream>
 
 #include "faces/camera/camera.h"
 #include "faces/camera/imageutil.h"
@@ -220,20 +219,17 @@ TEST_F(Enrolment, TWithoutRegistrationRetrainsAsIsAndAnsweringNoKeepsOnlyTheIdRe
     EXPECT_TRUE(std::filesystem::exists("data/3_21_Ieva1.pgm"));  // capturing had begun
 }
 
-// A folder in the ID file's place does not give way to root (a file in its
-// folder's place: the exit-enrolment-without-id-file screen).
-TEST_F(Enrolment, IdFileThatCannotBeReadEndsTheProgramWithStatusOne) {
-    std::filesystem::create_directories("FaceRec/allinone.TXT");
-    platform::scriptKeys("1\rn12\r");
-    EXPECT_EQ(robotest::programEndStatus(ivedimasiscam), 1);
-    EXPECT_EQ(row(40).find("Negaliu atidaryti failo"), 6u);
-}
-
-TEST_F(Enrolment, UnreadInstructionsLeaveAtOnce) {
+// Unread instructions leave at once. A folder in the ID file's place does not give
+// way to root (a file in its folder's place: the exit-enrolment-without-id-file screen).
+TEST_F(Enrolment, UnreadInstructionsLeaveAtOnceAndAnIdFileThatCannotBeReadEndsTheProgram) {
     platform::scriptKeys("0\r");
     ivedimasiscam();
     EXPECT_NE(screen().find("Perskaitykite atidziai instrukcija"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists("FaceRec"));
+    std::filesystem::create_directories("FaceRec/allinone.TXT");
+    platform::scriptKeys("1\rn12\r");
+    EXPECT_EQ(robotest::programEndStatus(ivedimasiscam), 1);
+    EXPECT_EQ(row(40).find("Negaliu atidaryti failo"), 6u);
 }
 
 TEST(EnrolmentAnswers, OnlyFileNameSafeWordsAreAccepted) {
