@@ -90,6 +90,45 @@ protected:
         servo.erase(std::remove_if(servo.begin(), servo.end(), [](const std::string& l) { return l.rfind("#", 0) != 0; }), servo.end());
         return servo;
     }
+    // Persons 3 and 4 (pictures 1..5) as enrolment stores them: the face the
+    // camera pipeline cuts out of the frame, equalised, under names with an ID in front.
+    static void learnPersons(const std::string& name3 = "1_Ona", const std::string& name4 = "2_Petras") {
+        cv::CascadeClassifier cascade("haarcascade_frontalface_alt.xml");
+        std::string list;
+        std::filesystem::create_directories("data");
+        for (int k = 0; k < 10; ++k) {
+            const int person = 3 + k % 2, picture = 1 + k / 2;
+            cv::Mat frame = face(person, picture), equalised;
+            stretchToFullRange(frame);
+            const cv::Mat grey = convertImageToGreyscale(frame);
+            const cv::Rect found = detectFaceInImage(grey, cascade);
+            ASSERT_GT(found.width, 10) << "person " << person << " picture " << picture;
+            cv::equalizeHist(resizeImage(cropImage(grey, found), 92, 112), equalised);
+            const std::string file = cv::format("data/%d_%d.pgm", person, picture);
+            cv::imwrite(file, equalised);
+            list += std::to_string(person - 2) + " " + (person == 3 ? name3 : name4) + " " + file + "\n";
+        }
+        writeText("train.txt", list);
+        ASSERT_EQ(learn("train.txt"), 1);
+    }
+    // The mode over the scripted keys, one a frame.
+    static void run(const std::string& keys) {
+        platform::scriptKeys(keys);
+        VeidoAtpazinimas();
+    }
+    static void recordBoth(const cv::Mat& frame) {
+        writeCameraRecording(1, {frame});
+        writeCameraRecording(2, {frame});
+    }
+
+    // The servo commands once the log ends with the given ones (the simulator logs
+    // a little after the robot wrote), or as they are after a bounded wait.
+    static Lines servoCommandsEndingWith(const robotest::Ssc32Simulator& simulator, const Lines& tail) {
+        Lines commands = servoCommands(simulator);
+        for (int attempt = 0; attempt < 200 && !(commands.size() >= tail.size() && std::equal(tail.begin(), tail.end(), commands.end() - tail.size())); ++attempt)
+            simulator.waitForLines(simulator.lines().size() + 1, 10), commands = servoCommands(simulator);
+        return commands;
+    }
 
     robotest::ScopedWorkDir dir;
 };
@@ -157,14 +196,7 @@ TEST(HeadSteering, EachCamerasPairTurnsTowardsItsFaceInThePlainAndTheMirrorImage
     }
 }
 
-class FaceScreens : public facetest::FaceModeTest {
-protected:
-    // Persons 3 and 4 as "1_Ona" and "2_Petras", learnt from the pictures the camera shows.
-    static void learnOnaAndPetras() {
-        facetest::writeText("train.txt", facetest::trainingList({3, 4}, 1, 5));
-        ASSERT_EQ(learn("train.txt"), 1);
-    }
-};
+using FaceScreens = facetest::FaceModeTest;
 
 // One frame's profile steering from the same start: k pair (1400, 1850), d pair
 // (1500, 1700), remembered pans 1300 and 1200. A face is wider than 10 pixels.
@@ -223,7 +255,7 @@ TEST_F(FaceScreens, ProfileKeysCentreTheHeadAndSwitchTheDisplay) {
 
 // m before the start: the panel, no frame (a camera without frames would pause), m kept.
 TEST_F(FaceScreens, PanelsShowTheirKeysAndMBeforeTheStartEndsTheModeAtOnce) {
-    learnOnaAndPetras();
+    learnPersons();
     std::filesystem::copy_file(robotest::cascadePath("haarcascade_profileface.xml"), "haarcascade_profileface.xml");
     const long long start = platform::nowMs();
     for (const auto& [mode, screen] : {std::pair{VeidoAtpazinimas, "recognition-help"}, {VeidoProfilis, "profile-help"}}) {
@@ -248,7 +280,7 @@ TEST_F(FaceScreens, CamerasThatGiveNothingAreReportedOnRows40And41) {
 
 // The password asked three times, never the same twice; then Esc.
 TEST_F(FaceScreens, ThreeMismatchedPasswordsAreWarnedAbout) {
-    learnOnaAndPetras();
+    learnPersons();
     platform::scriptKeys(std::string("1\r") + "n" + "12\r" + "Jonas\r" + "4455\r" + "11111111\r" + "22222222\r" +
                          "33333333\r" + "44444444\r" + "55555555\r" + "66666666\r" + "n" + "\x1b");
     const robotest::ScreenFilm film;
@@ -260,7 +292,7 @@ TEST_F(FaceScreens, ThreeMismatchedPasswordsAreWarnedAbout) {
 
 // The messages a mode leaves when it cannot go on; the program ends with status 1.
 TEST_F(FaceScreens, ModesThatCannotGoOnSayWhyAndEndTheProgram) {
-    learnOnaAndPetras();
+    learnPersons();
     const struct {
         const char* screen;
         std::function<void()> call;
@@ -373,48 +405,7 @@ TEST_F(ProfileMode, NobodySeenLooksAroundAfterFifteenSecondsThenEverySevenAndTur
 // last more than 7 s of virtual time, which lets the 7-s and 15-s rules run.
 const char* const kWhoAreYou = "eSpeak.exe -v lv+m4 kaasz....tuuu ";
 
-class FaceRecognitionMode : public facetest::FaceModeTest {
-protected:
-    // Persons 3 and 4 (pictures 1..5) as enrolment stores them: the face the
-    // camera pipeline cuts out of the frame, equalised, under names with an ID in front.
-    static void learnPersons(const std::string& name3, const std::string& name4) {
-        cv::CascadeClassifier cascade("haarcascade_frontalface_alt.xml");
-        std::string list;
-        std::filesystem::create_directories("data");
-        for (int k = 0; k < 10; ++k) {
-            const int person = 3 + k % 2, picture = 1 + k / 2;
-            cv::Mat frame = face(person, picture), equalised;
-            stretchToFullRange(frame);
-            const cv::Mat grey = convertImageToGreyscale(frame);
-            const cv::Rect found = detectFaceInImage(grey, cascade);
-            ASSERT_GT(found.width, 10) << "person " << person << " picture " << picture;
-            cv::equalizeHist(resizeImage(cropImage(grey, found), 92, 112), equalised);
-            const std::string file = cv::format("data/%d_%d.pgm", person, picture);
-            cv::imwrite(file, equalised);
-            list += std::to_string(person - 2) + " " + (person == 3 ? name3 : name4) + " " + file + "\n";
-        }
-        facetest::writeText("train.txt", list);
-        ASSERT_EQ(learn("train.txt"), 1);
-    }
-    // The mode over the scripted keys, one a frame.
-    static void run(const std::string& keys) {
-        platform::scriptKeys(keys);
-        VeidoAtpazinimas();
-    }
-    static void recordBoth(const cv::Mat& frame) {
-        facetest::writeCameraRecording(1, {frame});
-        facetest::writeCameraRecording(2, {frame});
-    }
-
-    // The servo commands once the log ends with the given ones (the simulator logs
-    // a little after the robot wrote), or as they are after a bounded wait.
-    static Lines servoCommandsEndingWith(const robotest::Ssc32Simulator& simulator, const Lines& tail) {
-        Lines commands = servoCommands(simulator);
-        for (int attempt = 0; attempt < 200 && !(commands.size() >= tail.size() && std::equal(tail.begin(), tail.end(), commands.end() - tail.size())); ++attempt)
-            simulator.waitForLines(simulator.lines().size() + 1, 10), commands = servoCommands(simulator);
-        return commands;
-    }
-};
+using FaceRecognitionMode = facetest::FaceModeTest;
 
 TEST_F(FaceRecognitionMode, KnownPersonIsGreetedOnceWithTheIdBlankedAndShown) {
     learnPersons("7_Jonas", "12_Aleksandras_Kazimieras");
@@ -447,10 +438,10 @@ TEST_F(FaceRecognitionMode, KnownPersonIsGreetedOnceWithTheIdBlankedAndShown) {
     EXPECT_EQ(senasVeidas, "nepazistu");
 }
 
-TEST_F(FaceRecognitionMode, HeadTurnsTowardsTheFaceAsBothCamerasSeeIt) {
+TEST_F(FaceRecognitionMode, HeadTurnsTowardsTheFaceAsBothCamerasSeeItAndKeySCentresEveryPair) {
     robotest::Ssc32Simulator simulator(dir.path());
     connectServos(simulator);
-    learnPersons("1_Ona", "2_Petras");
+    learnPersons();
     // The face sits low and to the left of both pictures.
     cv::Mat small;
     cv::resize(facetest::orlPicture(5, 1), small, cv::Size(), 1.4, 1.4);
@@ -480,21 +471,17 @@ TEST_F(FaceRecognitionMode, HeadTurnsTowardsTheFaceAsBothCamerasSeeIt) {
     // The second frame moved both pairs once more.
     EXPECT_EQ(servo_xksen, 1400 + 2 * (xk - 1400));
     EXPECT_EQ(servo_xdsen, 1400 + 2 * (xd - 1400));
-}
 
-TEST_F(FaceRecognitionMode, KeySCentresEveryPairWithTheCentringSpeeds) {
-    robotest::Ssc32Simulator simulator(dir.path());
-    connectServos(simulator);
-    learnPersons("1_Ona", "2_Petras");
+    centreHead();
     recordBoth(background());
     servo_xk = 1000, servo_xd = 1100, servo_yk = 2000, servo_xksen = 900;
     keyPressed = 's';
     run("m");
-    simulator.waitForLines(5);
+    simulator.waitForLines(6 + 2);
     const Lines commands = servoCommands(simulator);
-    ASSERT_GE(commands.size(), 2u);
+    ASSERT_GE(commands.size(), 6u);
     // The speeds 700 and 500 are sent as the controller's limits allow.
-    EXPECT_EQ(Lines(commands.begin(), commands.begin() + 2), (Lines{"#7 P1400 S600 |", "#0 P1850 S500 |"}));
+    EXPECT_EQ(Lines(commands.begin() + 4, commands.begin() + 6), (Lines{"#7 P1400 S600 |", "#0 P1850 S500 |"}));
     for (auto* pan : {&servo_x, &servo_xk, &servo_xd, &servo_xksen, &servo_xdsen}) EXPECT_EQ(*pan, 1400);
     for (auto* tilt : {&servo_y, &servo_yk, &servo_yd, &servo_yksen, &servo_ydsen}) EXPECT_EQ(*tilt, 1850);
 }
@@ -502,7 +489,7 @@ TEST_F(FaceRecognitionMode, KeySCentresEveryPairWithTheCentringSpeeds) {
 TEST_F(FaceRecognitionMode, NobodySeenCallsOutWatchesForMotionAndGivesUpAtTheSixthTimeOut) {
     robotest::Ssc32Simulator simulator(dir.path());
     connectServos(simulator);
-    learnPersons("1_Ona", "2_Petras");
+    learnPersons();
     facetest::writeCameraRecording(1, {background()});
     cameraWithoutFrames(2);
     ASSERT_GT(missingCameraPauseMs(), 7500);
@@ -540,7 +527,7 @@ TEST_F(FaceRecognitionMode, NobodySeenCallsOutWatchesForMotionAndGivesUpAtTheSix
 }
 
 TEST_F(FaceRecognitionMode, DisplayKeysSwitchTheWindowsOffAndOn) {
-    learnPersons("1_Ona", "2_Petras");
+    learnPersons();
     recordBoth(face(3, 2));
     keyPressed = 'n';
     run("  e m");
@@ -552,7 +539,7 @@ TEST_F(FaceRecognitionMode, DisplayKeysSwitchTheWindowsOffAndOn) {
 
 // Without the database: the exit-recognition-without-database screen.
 TEST_F(FaceRecognitionMode, MissingCascadeEndsTheProgram) {
-    learnPersons("1_Ona", "2_Petras");
+    learnPersons();
     std::filesystem::remove("haarcascade_frontalface_alt.xml");
     EXPECT_EQ(robotest::programEndStatus(VeidoAtpazinimas), 1);
 }
@@ -560,7 +547,7 @@ TEST_F(FaceRecognitionMode, MissingCascadeEndsTheProgram) {
 // Ona in the first frame, Petras in the others, 40 ms apart: the display mode 2
 // recognises every frame, the others one frame in 500 ms.
 TEST_F(FaceRecognitionMode, RecognitionRunsEveryFrameOnlyInDisplayModeTwo) {
-    learnPersons("1_Ona", "2_Petras");
+    learnPersons();
     std::vector<cv::Mat> frames(14, face(4, 1));
     frames[0] = face(3, 1);
     facetest::writeCameraRecording(1, frames);
