@@ -475,7 +475,7 @@ protected:
     robotest::ScopedWorkDir dir;
 };
 
-TEST_F(FaceList, ListsAreReadLineByLineAndBadLinesReported) {
+TEST_F(FaceList, ListsAreReadLineByLineBadLinesReportedAndOnlyFitListsLearnt) {
     const std::string longName(3000, 'V'), folder(200, 'f');
     const std::string deep = "data/" + folder + "/" + folder + "/" + folder + "/" + std::string(200, 'p') + ".pgm";
     facetest::copyPicture(3, 1, deep);
@@ -507,9 +507,8 @@ TEST_F(FaceList, ListsAreReadLineByLineAndBadLinesReported) {
     testing::internal::CaptureStderr();
     EXPECT_EQ(loadFaceImgArray("nothing.txt"), 0);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Negaliu atidaryti failo nothing.txt\n"), std::string::npos);
-}
 
-TEST_F(FaceList, LearningTakesTwoPicturesOfOneSizeAndKeepsTheOldDatabaseOtherwise) {
+    // Learning takes two pictures of one size and keeps the old database otherwise.
     writeText("train.txt", "1 Jonas data/a.pgm\n1 Jonas data/b.pgm\n2 Ona data/c.pgm\n");
     ASSERT_EQ(learn("train.txt"), 1);
     EXPECT_EQ(personNames, (Names{"Jonas", "Ona"}));
