@@ -18,7 +18,6 @@
 #include <random>
 #include <set>
 #include <sstream>
-#include <thread>
 
 #include "tests/support/robot_test.h"
 #include "tests/support/ssc32_peer.h"
@@ -46,15 +45,6 @@ void writeAll(int to, const std::string& bytes) {
     ASSERT_EQ(write(to, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
 }
 
-bool waitUntil(const std::function<bool()>& done, int timeoutMs, const std::function<void()>& meanwhile = [] {}) {
-    for (const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs); !done();
-         std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
-        if (Clock::now() > deadline) return false;
-        meanwhile();
-    }
-    return true;
-}
-
 // What the terminal shows: text, cursor moves and erasing replayed onto a grid
 // of cells; a character beyond ASCII (the console's box lines) takes one cell as '?'.
 class ScreenModel {
@@ -74,8 +64,6 @@ public:
             else if (c == '\x1b') escape_ = 1;
             else if (c == '\r') x_ = 0;
             else if (c == '\n') y_ = std::min(y_ + 1, rows() - 1);
-            else if (c == '\b') x_ = std::max(x_ - 1, 0);
-            else if (c == '\t') x_ = std::min((x_ / 8 + 1) * 8, kColumns - 1);
             else if (byte >= 0x20 && (byte & 0xC0) != 0x80) put(byte < 0x80 ? c : '?');
         }
     }
@@ -96,10 +84,9 @@ private:
         const std::size_t semicolon = parameters_.find(';');
         const int second = semicolon == std::string::npos ? 0 : std::atoi(parameters_.c_str() + semicolon + 1);
         std::string& line = cells_[static_cast<std::size_t>(y_)];
-        if (final == 'H' || final == 'f') y_ = std::clamp(first - 1, 0, rows() - 1), x_ = std::clamp(second - 1, 0, kColumns - 1);
+        if (final == 'H') y_ = std::clamp(first - 1, 0, rows() - 1), x_ = std::clamp(second - 1, 0, kColumns - 1);
         else if (final == 'J' && first == 2) std::fill(cells_.begin(), cells_.end(), std::string(kColumns, ' '));
         else if (final == 'K' && first == 0) line.replace(static_cast<std::size_t>(x_), std::string::npos, static_cast<std::size_t>(kColumns - x_), ' ');
-        else if (final == 'K' && first == 2) line.assign(kColumns, ' ');
     }
     std::vector<std::string> cells_;
     std::string parameters_;
@@ -127,7 +114,7 @@ public:
         if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
     }
     static bool listening() {
-        return waitUntil([] { return robotest::readFile("recogniser.out").find("listening") != std::string::npos; }, 5000);
+        return robotest::waitUntil([] { return robotest::readFile("recogniser.out").find("listening") != std::string::npos; }, 5000);
     }
     void say(const std::string& words) { writeAll(input_, words + "\n"); }
 
@@ -158,7 +145,7 @@ public:
         close(terminal_);
     }
     bool waitFor(const std::function<bool()>& done, int timeoutMs = kStepTimeoutMs) {
-        return waitUntil(done, timeoutMs, [&] { readOutput(); });
+        return robotest::waitUntil([&] { return readOutput(), done(); }, timeoutMs);
     }
     bool waitForScreen(const std::string& text, int timeoutMs = kStepTimeoutMs) {
         return waitFor([&] { return screen().find(text) != std::string::npos; }, timeoutMs);

@@ -6,7 +6,6 @@
 #include <opencv2/imgcodecs.hpp>
 
 #include <filesystem>
-#include <sstream>
 
 #include "faces/camera/camera.h"
 #include "faces/camera/imageutil.h"
@@ -30,7 +29,7 @@ cv::Mat randomPicture(cv::Size size, int type, int seed) {
     return picture;
 }
 
-TEST_F(PictureHelpers, FloatPictureIsStretchedToTheFullGreyRangeAndColourTurnsGrey) {
+TEST_F(PictureHelpers, FloatPictureIsStretchedColourTurnsGreyAndCropsAreClippedCopies) {
     const cv::Mat grey = convertFloatImageToUcharImage((cv::Mat_<float>(1, 5) << -2, -1, 0, 1, 2));
     ASSERT_EQ(grey.type(), CV_8UC1);
     const cv::Mat expected = (cv::Mat_<uchar>(1, 5) << 0, 64, 128, 191, 255);
@@ -46,9 +45,8 @@ TEST_F(PictureHelpers, FloatPictureIsStretchedToTheFullGreyRangeAndColourTurnsGr
     const cv::Mat same = convertImageToGreyscale(four);
     four.setTo(cv::Scalar(0));
     EXPECT_EQ(same.at<cv::Vec4b>(1, 1), cv::Vec4b(1, 2, 3, 4)) << "a copy, not a view";
-}
 
-TEST_F(PictureHelpers, CropCopiesTheRegionAndClipsItToThePicture) {
+    // A crop copies the region and clips it to the picture.
     cv::Mat picture = randomPicture(cv::Size(40, 30), CV_8UC3, 1);
     const cv::Mat region = cropImage(picture, cv::Rect(5, 6, 10, 8));
     ASSERT_EQ(region.size(), cv::Size(10, 8));
@@ -111,7 +109,7 @@ protected:
 cv::Mat frameOf(int value) { return cv::Mat(24, 32, CV_8UC3, cv::Scalar::all(value)); }
 int valueOf(const cv::Mat& frame) { return frame.empty() ? -1 : frame.at<cv::Vec3b>(0, 0)[0]; }
 
-TEST_F(Cameras, RecordingPlaysInALoopAndOpensAgainFromTheStart) {
+TEST_F(Cameras, RecordingPlaysInALoopAndOpensAgainFromTheStartAndAMissingCameraWarnsPausesAndIsTriedAgain) {
     facetest::writeCameraRecording(2, {frameOf(10), frameOf(20), frameOf(30)});
     std::vector<int> seen;
     for (int i = 0; i < 5; ++i) seen.push_back(valueOf(getCameraFrame1(i == 0 ? 2 : 5)));  // 5 is ignored once open
@@ -125,9 +123,8 @@ TEST_F(Cameras, RecordingPlaysInALoopAndOpensAgainFromTheStart) {
     releaseRightCamera();
     EXPECT_FALSE(camera.isOpened());
     EXPECT_EQ(valueOf(getCameraFrame()), 40);
-}
 
-TEST_F(Cameras, MissingCameraWarnsPausesAndIsTriedAgain) {
+    releaseRightCamera();
     kamera1 = 97;  // neither ./video97 nor a video device 97
     const long long start = platform::nowMs();
     testing::internal::CaptureStderr();
@@ -220,20 +217,17 @@ TEST_F(Enrolment, TWithoutRegistrationRetrainsAsIsAndAnsweringNoKeepsOnlyTheIdRe
     EXPECT_TRUE(std::filesystem::exists("data/3_21_Ieva1.pgm"));  // capturing had begun
 }
 
-// A folder in the ID file's place does not give way to root (a file in its
-// folder's place: the exit-enrolment-without-id-file screen).
-TEST_F(Enrolment, IdFileThatCannotBeReadEndsTheProgramWithStatusOne) {
-    std::filesystem::create_directories("FaceRec/allinone.TXT");
-    platform::scriptKeys("1\rn12\r");
-    EXPECT_EQ(robotest::programEndStatus(ivedimasiscam), 1);
-    EXPECT_EQ(row(40).find("Negaliu atidaryti failo"), 6u);
-}
-
-TEST_F(Enrolment, UnreadInstructionsLeaveAtOnce) {
+// Unread instructions leave at once. A folder in the ID file's place does not give
+// way to root (a file in its folder's place: the exit-enrolment-without-id-file screen).
+TEST_F(Enrolment, UnreadInstructionsLeaveAtOnceAndAnIdFileThatCannotBeReadEndsTheProgram) {
     platform::scriptKeys("0\r");
     ivedimasiscam();
     EXPECT_NE(screen().find("Perskaitykite atidziai instrukcija"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists("FaceRec"));
+    std::filesystem::create_directories("FaceRec/allinone.TXT");
+    platform::scriptKeys("1\rn12\r");
+    EXPECT_EQ(robotest::programEndStatus(ivedimasiscam), 1);
+    EXPECT_EQ(row(40).find("Negaliu atidaryti failo"), 6u);
 }
 
 TEST(EnrolmentAnswers, OnlyFileNameSafeWordsAreAccepted) {
