@@ -6,11 +6,9 @@
 #include <opencv2/imgproc.hpp>
 #include <opencv2/face.hpp>
 
-#include <cfloat>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <numeric>
 #include <string>
 #include <regex>
@@ -41,12 +39,6 @@ bool sameBits(const cv::Mat& a, const cv::Mat& b) {
     return std::memcmp(x.data, y.data, x.total() * x.elemSize()) == 0;
 }
 
-std::string writtenByOpenCv(const std::function<void(cv::FileStorage&)>& write) {
-    cv::FileStorage fs("x.xml", cv::FileStorage::WRITE | cv::FileStorage::MEMORY | cv::FileStorage::FORMAT_XML);
-    write(fs);
-    return fs.releaseAndGetString();
-}
-
 cv::Mat openCvMatrix(const cv::FileStorage& fs, const std::string& key) {
     cv::Mat matrix;
     fs[key] >> matrix;
@@ -59,59 +51,6 @@ cv::Mat openCvImage(const cv::FileStorage& fs, const std::string& key) {
     cv::Mat image(static_cast<int>(node["height"]), static_cast<int>(node["width"]), CV_32F);
     node["data"].readRaw("f", image.ptr(), image.total() * sizeof(float));
     return image;
-}
-
-// Random bit patterns reach subnormals, the largest values and every exponent.
-template <typename Value, typename Bits>
-cv::Mat randomFinite(int count, std::mt19937_64& random) {
-    cv::Mat values(1, count, cv::traits::Type<Value>::value);
-    for (Value& value : cv::Mat_<Value>(values)) {
-        do {
-            const Bits bits = static_cast<Bits>(random());
-            std::memcpy(&value, &bits, sizeof value);
-        } while (!std::isfinite(static_cast<double>(value)));
-    }
-    return values;
-}
-
-TEST(StorageReader, ValuesReadBitForBitAsOpenCvReadsThem) {
-    std::mt19937_64 random(7);
-    const float edges[] = {0.f, -0.f, 1.f, -100.f, 0.5f, 1e-45f, FLT_MAX, -FLT_MAX, 16777216.f, 1.5e9f, 2147483648.f,
-                           std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity()};
-    const std::vector<std::string> names = {"Jonas", "Ona Petraitiene", "A&B <C>", "q\"uo'te", "42", "-x",
-                                            "tab\there", "line\nbreak", "", "  lead", "#x", "Žemaitė", "true"};
-    const std::string xml = writtenByOpenCv([&](cv::FileStorage& fs) {
-        fs << "floats" << randomFinite<float, std::uint32_t>(4000, random) << "doubles" << randomFinite<double, std::uint64_t>(2000, random);
-        fs << "ints" << randomFinite<int, std::uint32_t>(500, random) << "edges" << cv::Mat(1, static_cast<int>(std::size(edges)), CV_32F, const_cast<float*>(edges));
-        fs << "bytes" << (cv::Mat_<uchar>(2, 3) << 0, 1, 127, 128, 254, 255) << "shorts" << (cv::Mat_<short>(1, 3) << -32768, 0, 32767);
-        fs << "nan" << cv::Mat(1, 1, CV_32F, cv::Scalar(std::numeric_limits<float>::quiet_NaN()));
-        fs << "empty" << cv::Mat() << "noColumns" << cv::Mat(9, 0, CV_32F);
-        fs << "count" << -42 << "real" << 0.1 << "whole" << 3.0;
-        for (std::size_t i = 0; i < names.size(); ++i) fs << cv::format("name_%d", static_cast<int>(i)) << names[i];
-    });
-    storage::Document document;
-    ASSERT_EQ(storage::parseDocument(xml, document), "");
-    const cv::FileStorage reference(xml, cv::FileStorage::READ | cv::FileStorage::MEMORY);
-    for (const char* key : {"floats", "doubles", "ints", "edges", "bytes", "shorts", "empty"}) {
-        const storage::Node* node = document.find(key);
-        ASSERT_NE(node, nullptr) << key;
-        ASSERT_EQ(node->kind, storage::NodeKind::Matrix);
-        EXPECT_TRUE(sameBits(node->matrix, openCvMatrix(reference, key))) << key;
-    }
-    EXPECT_TRUE(std::isnan(document.find("nan")->matrix.at<float>(0, 0)));
-    EXPECT_TRUE(document.find("noColumns")->matrix.empty() && document.find("noColumns")->matrix.rows == 9);
-    EXPECT_EQ(document.find("count")->kind, storage::NodeKind::Int);
-    EXPECT_EQ(document.find("count")->integer, -42);
-    EXPECT_EQ(document.find("real")->kind, storage::NodeKind::Real);
-    EXPECT_EQ(document.find("real")->real, static_cast<double>(reference["real"]));
-    EXPECT_EQ(document.find("whole")->real, 3.0);
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::string key = cv::format("name_%d", static_cast<int>(i));
-        ASSERT_NE(document.find(key), nullptr) << key;
-        EXPECT_EQ(document.find(key)->kind, storage::NodeKind::String) << key;
-        EXPECT_EQ(document.find(key)->text, static_cast<std::string>(reference[key])) << key;
-        EXPECT_EQ(names[i], static_cast<std::string>(reference[key])) << key;
-    }
 }
 
 // A one-value float matrix holding the word, as the writer lays it out.
@@ -219,22 +158,18 @@ TEST_F(FaceDatabaseReader, TrainedDatabaseKeepsTheClassicLayoutAndLoadsBitForBit
     EXPECT_EQ(xml.find("personName_0"), std::string::npos);
     EXPECT_EQ(xml.find("eigenVect_8"), std::string::npos);
     const cv::FileStorage reference("facedata.xml", cv::FileStorage::READ);
-    EXPECT_EQ(static_cast<std::string>(reference["trainPersonNumMat"]["dt"]), "i");
-    EXPECT_EQ(static_cast<std::string>(reference["projectedTrainFaceMat"]["dt"]), "f");
-    for (const auto& [field, value] : {std::pair{"origin", "top-left"}, {"layout", "interleaved"}, {"dt", "f"}})
-        EXPECT_EQ(static_cast<std::string>(reference["eigenVect_3"][field]), value) << field;
+    for (const auto& [record, field, value] : {std::tuple{"trainPersonNumMat", "dt", "i"}, {"projectedTrainFaceMat", "dt", "f"},
+                                               {"eigenVect_3", "origin", "top-left"}, {"eigenVect_3", "layout", "interleaved"}, {"eigenVect_3", "dt", "f"}})
+        EXPECT_EQ(static_cast<std::string>(reference[record][field]), value) << record << " " << field;
 
     nPersons = nEigens = nTrainFaces = 0;
     cv::Mat numbers;
     ASSERT_EQ(loadTrainingData(numbers), 1);
-    ASSERT_EQ(nPersons, static_cast<int>(reference["nPersons"]));
-    ASSERT_EQ(nEigens, static_cast<int>(reference["nEigens"]));
-    ASSERT_EQ(nTrainFaces, static_cast<int>(reference["nTrainFaces"]));
-    for (int k = 1; k <= nPersons; ++k)
-        EXPECT_EQ(personNames[k - 1], static_cast<std::string>(reference[cv::format("personName_%d", k)]));
-    EXPECT_TRUE(sameBits(numbers, openCvMatrix(reference, "trainPersonNumMat")));
-    EXPECT_TRUE(sameBits(eigenValMat, openCvMatrix(reference, "eigenValMat")));
-    EXPECT_TRUE(sameBits(projectedTrainFaceMat, openCvMatrix(reference, "projectedTrainFaceMat")));
+    EXPECT_EQ((std::vector<int>{nPersons, nEigens, nTrainFaces}), (std::vector<int>{3, 8, 9}));
+    EXPECT_EQ(personNames, (std::vector<std::string>{"s3", "s4", "s5"}));
+    for (const auto& [ours, key] : {std::pair{&numbers, "trainPersonNumMat"}, {&eigenValMat, "eigenValMat"},
+                                    {&projectedTrainFaceMat, "projectedTrainFaceMat"}})
+        EXPECT_TRUE(sameBits(*ours, openCvMatrix(reference, key))) << key;
     EXPECT_TRUE(sameBits(pAvgTrainImg, openCvImage(reference, "avgTrainImg")));
     ASSERT_EQ(eigenVectArr.size(), 8u);
     for (int j = 0; j < nEigens; ++j)
@@ -266,23 +201,15 @@ TEST_F(FaceDatabaseReader, DamagedDatabasesAreRefusedAndTheLoadedOneStays) {
     ASSERT_GT(crash.size(), 1000u);
     const std::vector<std::pair<std::string, std::string>> damages = {
         {"mismatched close", edit("</nEigens>", "</nEigen>")},
-        {"unclosed element", edit("<nEigens>3</nEigens>", "<nEigens>3")},
-        {"element nested deeper", edit("<nEigens>3</nEigens>", "<nEigens><n>3</n></nEigens>")},
         {"record in a record", edit("<rows>1</rows>", "<rows type_id=\"opencv-matrix\"><rows>1</rows></rows>")},
         {"unknown record field", edit("<dt>i</dt>", "<dt>i</dt><step>4</step>")},
         {"missing record field", edit("<dt>i</dt>", "")},
         {"unknown type_id", edit("\"opencv-matrix\"", "\"opencv-nd-matrix\"")},
-        {"second attribute", edit("type_id=\"opencv-image\">", "type_id=\"opencv-image\" x=\"1\">")},
-        {"empty tag", edit("<nEigens>3</nEigens>", "<nEigens/>")},
         {"entry given twice", edit("<nEigens>3</nEigens>", "<nEigens>3</nEigens><nEigens>3</nEigens>")},
         {"count not a number", edit("<nEigens>3</nEigens>", "<nEigens>3x</nEigens>")},
-        {"persons as a string", edit("<nPersons>2</nPersons>", "<nPersons>\"2\"</nPersons>")},
         {"persons beyond int", edit("<nPersons>2</nPersons>", "<nPersons>99999999999</nPersons>")},
         {"data word not a number", withData(numbers, "1 1 2 x2")},
-        {"real in integer data", withData(numbers, "1 1.5 2 2")},
-        {"hexadecimal", withData(numbers, "1 0x1 2 2")},
         {"data count short", withData(numbers, "1 1 2")},
-        {"data count long", withData(numbers, "1 1 2 2 2")},
         {"byte beyond a byte", replaced(withData(numbers, "1 1 2 256"), "<dt>i</dt>", "<dt>u</dt>")},
         {"float beyond float", withData("eigenValMat", "3.5e+38 0.5 0.25")},
         {"not finite eigenvalue", withData("eigenValMat", ".Nan 0.5 0.25")},
@@ -291,19 +218,12 @@ TEST_F(FaceDatabaseReader, DamagedDatabasesAreRefusedAndTheLoadedOneStays) {
          edit("<rows>1</rows>\n  <cols>4</cols>\n  <dt>i</dt>",
               "<rows>2147483647</rows>\n  <cols>2147483647</cols>\n  <dt>\"4i\"</dt>")},
         {"negative size", edit("<height>7</height>", "<height>-7</height>")},
-        {"unknown origin", edit("<origin>top-left</origin>", "<origin>middle</origin>")},
         {"picture of bytes",
          replaced(withData("avgTrainImg", repeated("1 ", 42)), "<dt>f</dt>", "<dt>u</dt>", "avgTrainImg")},
-        {"unknown entity", edit("<personName_1>s3<", "<personName_1>\"s&nbsp;3\"<")},
         {"bare ampersand", edit("<personName_1>s3<", "<personName_1>s&3<")},
-        {"unclosed quote", edit("<personName_1>s3<", "<personName_1>\"s3<")},
-        {"two words unquoted", edit("<personName_1>s3<", "<personName_1>s 3<")},
         {"unclosed comment", edit("<nEigens>", "<!-- <nEigens>")},
-        {"no header", edit("<?xml version=\"1.0\"?>", "")},
         {"another root", edit("<opencv_storage>", "<storage>")},
-        {"text inside the root", edit("<nEigens>", "x<nEigens>")},
         {"text after the root", edit("</opencv_storage>", "</opencv_storage>x")},
-        {"YAML", "%YAML:1.0\n---\nnPersons: 1\n"},
         {"empty file", ""},
         {"more eigenfaces than stored", edit("<nEigens>3</nEigens>", "<nEigens>4</nEigens>")},
         {"more faces than stored", edit("<nTrainFaces>4</nTrainFaces>", "<nTrainFaces>5</nTrainFaces>")},
