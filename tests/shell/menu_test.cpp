@@ -28,6 +28,8 @@ class StartUp : public robotest::RobotTest {
 protected:
     void SetUp() override { RobotTest::SetUp(), robotModes() = RobotModes{}; }
     void TearDown() override { robotModes() = RobotModes{}, RobotTest::TearDown(); }
+    std::function<void()> step(const char* name) { return [this, name] { steps.push_back(name); }; }
+    std::vector<std::string> steps;  // the start-up's and shutdown's calls, in order
 };
 
 class Menus : public StartUp {
@@ -89,11 +91,8 @@ TEST_F(StartUp, ConnectedRecogniserIsReportedGreenAndPaused) {
 }
 
 TEST_F(StartUp, ShutdownParksSaysFarewellAndExitsWithStatusOne) {
-    std::vector<std::string> steps;
-    robotModes().parkHead = [&] { steps.push_back("park"); };
-    robotModes().disconnectRecogniser = [&] { steps.push_back("disconnect"); };
-    robotModes().closeBoard = [&] { steps.push_back("board"); };
-    robotModes().closeSerialPort = [&] { steps.push_back("port"); };
+    RobotModes& m = robotModes();
+    m.parkHead = step("park"), m.disconnectRecogniser = step("disconnect"), m.closeBoard = step("board"), m.closeSerialPort = step("port");
     ui::namedWindow("Desine");
     const robotest::ScreenFilm film;
     EXPECT_EQ(robotest::programEndStatus(meniupabaiga), 1);
@@ -105,14 +104,12 @@ TEST_F(StartUp, ShutdownParksSaysFarewellAndExitsWithStatusOne) {
 }
 
 TEST_F(StartUp, ReinitialisationLetsTheOldConnectionsGoBeforeConnectingAgain) {
-    std::vector<std::string> steps;
     prisijungimas = 7;
-    robotModes().closeSerialPort = [&] { steps.push_back("port"); };
-    robotModes().closeBoard = [&] { steps.push_back("board"); };
-    robotModes().disconnectRecogniser = [&] { steps.push_back("die"); };  // must not be sent: it ends the recogniser
-    robotModes().dropRecogniserConnection = [&] { steps.push_back("drop"); };
-    robotModes().connectRecogniser = [&] { return steps.push_back("connect"), 8; };
-    robotModes().startSerialAndServos = [&] { steps.push_back("serial"); };
+    RobotModes& m = robotModes();
+    m.closeSerialPort = step("port"), m.closeBoard = step("board"), m.dropRecogniserConnection = step("drop");
+    m.disconnectRecogniser = step("die");  // must not be sent: it ends the recogniser
+    m.connectRecogniser = [&] { return steps.push_back("connect"), 8; };
+    m.startSerialAndServos = step("serial");
     const long long start = platform::nowMs();
     const robotest::ScreenFilm film;
     perkrautiInterfeisus();
@@ -149,11 +146,7 @@ TEST_F(StartUp, RobotModeLoopRunsTheChosenModesAndOpensTheMenuOnZero) {
 // calls, and how long it shows its screen. Each walk goes back with 0 and ends with 9.
 TEST_F(Menus, EveryEntryCallsItsMode) {
     const long long shutdownMs = runMainMenu("9\n");
-    const struct {
-        const char* keys;
-        std::vector<std::string> calls;
-        long long viewingMs;
-    } entries[] = {
+    const struct { const char* keys; std::vector<std::string> calls; long long viewingMs; } entries[] = {
         {"1\n", {"ivedimasiscam"}, 0}, {"4\n", {}, 0}, {"7\n", {"statistics"}, 10000}, {"8\n", {}, 10000},
         {"2\n1\n0\n", {"VeidoAtpazinimas"}, 0}, {"2\n2\n0\n", {"VeidoProfilis"}, 0}, {"2\n3\n0\n", {"objsekimas"}, 0},
         {"2\n4\n0\n", {"judesys 1000 0"}, 0}, {"2\n5\n0\n", {"daikto_isskyrimas"}, 0}, {"2\n6\n0\n", {"PazistamiDaiktai"}, 0},
@@ -188,11 +181,7 @@ TEST_F(Menus, DialogueEntryStaysOnlyWhenTheDialogueAnswersOne) {
 
 // The screens as the operator reads them, with the typed number that ends each.
 TEST_F(Menus, ScreensMatchTheStoredOnes) {
-    const struct {
-        const char* name;
-        const char* typed;
-        std::function<void()> show;
-    } screens[] = {
+    const struct { const char* name; const char* typed; std::function<void()> show; } screens[] = {
         {"menu-main", "3\n", [] { EXPECT_EQ(meniu(), 3u); }},
         {"menu-robot", "3\n", [] { EXPECT_EQ(meniurobrez(), 3); }},
         {"menu-stereo", "3\n", [] { EXPECT_EQ(meniuStereo(), 3); }},
