@@ -14,7 +14,7 @@
 include(GNUInstallDirs)
 
 set(ROBOTAS_PROGRAMS robotas robotas-ssc32sim robotas-hear robotas-faces robotas-calibrate
-    robotas-stereo robotas-find robotas-blobs robotas-demo-data)
+    robotas-stereo robotas-find robotas-blobs robotas-demo-data robotas-sim)
 foreach(program ${ROBOTAS_PROGRAMS})
   if(TARGET ${program})
     install(TARGETS ${program} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -9,6 +9,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -127,7 +128,10 @@ long readSerial(int fd, unsigned char* buf, std::size_t size) {
     }
 }
 
-long writeSerial(int fd, const unsigned char* buf, std::size_t size, int timeoutMs) {
+namespace {
+std::atomic<SerialWriteObserver> writeObserver{nullptr};
+
+long writeAll(int fd, const unsigned char* buf, std::size_t size, int timeoutMs) {
     if (fd < 0) return -1;
     const long long deadline = realMs() + timeoutMs;
     std::size_t done = 0;
@@ -152,6 +156,16 @@ long writeSerial(int fd, const unsigned char* buf, std::size_t size, int timeout
         }
     }
     return static_cast<long>(done);
+}
+}  // namespace
+
+void observeSerialWrites(SerialWriteObserver observer) { writeObserver = observer; }
+
+long writeSerial(int fd, const unsigned char* buf, std::size_t size, int timeoutMs) {
+    const long written = writeAll(fd, buf, size, timeoutMs);
+    const SerialWriteObserver observer = writeObserver.load();
+    if (observer && written == static_cast<long>(size)) observer(buf, size);
+    return written;
 }
 
 bool waitSerialReadable(int fd, int timeoutMs) {

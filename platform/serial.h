@@ -36,6 +36,12 @@ long readSerial(int fd, unsigned char* buf, std::size_t size);
 // or ETIMEDOUT when it stayed full.
 long writeSerial(int fd, const unsigned char* buf, std::size_t size, int timeoutMs = 500);
 
+// Called with every block of bytes a serial port has taken whole, on the writing
+// thread: a simulated head moves with the commands its controller was sent.
+// Set once, before any port is written; null: nobody is told.
+using SerialWriteObserver = void (*)(const unsigned char* bytes, std::size_t size);
+void observeSerialWrites(SerialWriteObserver observer);
+
 // Waits up to timeoutMs of real time for bytes to arrive; true when a read would
 // not wait (bytes are waiting, or the device has gone).
 bool waitSerialReadable(int fd, int timeoutMs);

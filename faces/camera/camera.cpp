@@ -4,13 +4,16 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/clock.h"
 #include "platform/datafiles.h"
 #include "platform/devices.h"
+#include "platform/serial.h"
 #include "platform/ui.h"
+#include "faces/camera/scene.h"
 #include "shell/console/f_graph.h"
 
 int kamera1 = 1;
@@ -37,13 +40,47 @@ struct Eye {
     const char* missingText;
     int warningRow;
     std::string source;  // file or picture folder; empty for a video device
+    std::shared_ptr<scene::Scene> scene;  // when the source is a scene file
+    int index = 0;
     cv::Mat frame;
     double frameIntervalMs = 0;  // 0: a real camera, which keeps its own pace
     double nextFrameDueMs = 0;
 };
 
-Eye rightEye{camera, "Nera desined kameros", 40, {}, {}};
-Eye leftEye{camera1, "Nera kaires kameros", 41, {}, {}};
+Eye rightEye{camera, "Nera desined kameros", 40, {}, {}, 0, {}};
+Eye leftEye{camera1, "Nera kaires kameros", 41, {}, {}, 0, {}};
+
+// The simulated head moves with every command a servo controller took.
+void moveSimulatedHead(const unsigned char* bytes, std::size_t size) {
+    scene::robotHead().take(std::string(bytes, bytes + size), platform::nowMs());
+}
+const bool headFollowsTheSerialLine = (platform::observeSerialWrites(moveSimulatedHead), true);
+
+bool opened(const Eye& eye) { return eye.capture.isOpened() || eye.scene; }
+
+bool openScene(Eye& eye) {
+    auto loaded = std::make_shared<scene::Scene>();
+    const std::string fault = scene::load(eye.source, *loaded);
+    if (!fault.empty()) {
+        std::fprintf(stderr, "%s\n", fault.c_str());
+        return false;
+    }
+    eye.scene = loaded;
+    scene::startOf(eye.source, platform::nowMs());
+    return true;
+}
+
+// The view of the scene from where the head is now, and its log line.
+void renderScene(Eye& eye) {
+    const scene::Scene& s = *eye.scene;
+    const long long now = platform::nowMs();
+    const scene::HeadAngles head = scene::headAngles(s, scene::robotHead().pulse(s.panChannel, s.panCentre, now),
+                                                     scene::robotHead().pulse(s.tiltChannel, s.tiltCentre, now));
+    const long long sceneMs = now - scene::startOf(s.path, now);
+    std::vector<scene::Seen> seen;
+    eye.frame = scene::view(s, head, sceneMs / 1000.0, cv::Size(plotis, aukstis), &seen);
+    if (!s.logPath.empty()) platform::appendToFile(s.logPath, scene::logLine(sceneMs, eye.index, eye.frame.size(), head, seen));
+}
 
 // The first picture of a folder of numbered pictures; OpenCV plays the sequence
 // from the number in its name onwards.
@@ -65,7 +102,7 @@ bool openSource(Eye& eye) {
 // pace: a video file at its own frame rate, a picture folder at 25 a second.
 double recordingFrameIntervalMs(Eye& eye) {
     double fps = kPictureFolderFps;
-    if (!platform::isDirectory(eye.source)) {
+    if (!platform::isDirectory(eye.source) && !eye.scene) {
         const double fileFps = eye.capture.get(cv::CAP_PROP_FPS);
         if (fileFps >= 1.0 && fileFps <= kMaxRecordingFps) fps = fileFps;
     }
@@ -86,6 +123,8 @@ void waitForFrameDue(Eye& eye) {
 void open(Eye& eye, int index) {
     const std::string local = platform::cameraFilePath(index);
     eye.source.clear();
+    eye.scene.reset();
+    eye.index = index;
     eye.frameIntervalMs = 0;
     if (local.empty()) {
         eye.capture.open(index, cv::CAP_V4L2);
@@ -93,12 +132,12 @@ void open(Eye& eye, int index) {
         eye.capture.open(local, cv::CAP_V4L2);
     } else {
         eye.source = local;
-        if (openSource(eye)) {
+        if (scene::isSceneFile(local) ? openScene(eye) : openSource(eye)) {
             eye.frameIntervalMs = recordingFrameIntervalMs(eye);
             eye.nextFrameDueMs = static_cast<double>(platform::nowMs());
         }
     }
-    if (!eye.capture.isOpened()) {
+    if (!opened(eye)) {
         gf.gotoxy(7, eye.warningRow);
         gf.warning(eye.missingText);
         platform::sleepMs(kNoCameraPauseMs);
@@ -108,8 +147,9 @@ void open(Eye& eye, int index) {
 }
 
 bool grab(Eye& eye) {
-    if (!eye.capture.isOpened()) return false;
+    if (!opened(eye)) return false;
     waitForFrameDue(eye);
+    if (eye.scene) return renderScene(eye), true;
     if (eye.capture.read(eye.frame) && !eye.frame.empty()) return true;
     if (eye.source.empty()) return false;
     // A recording stands in for the camera: play it again from its start.
@@ -118,7 +158,7 @@ bool grab(Eye& eye) {
 }
 
 cv::Mat frameOf(Eye& eye, int index) {
-    if (!eye.capture.isOpened()) open(eye, index);
+    if (!opened(eye)) open(eye, index);
     if (!grab(eye)) {
         std::fputs("Nera prisijungimo prie kameros ar video srauto.\n", stderr);
         platform::sleepMs(kNoCameraPauseMs);
@@ -131,6 +171,7 @@ void release(Eye& eye) {
     eye.capture.release();
     eye.frame.release();
     eye.source.clear();
+    eye.scene.reset();
     eye.frameIntervalMs = 0;
 }
 

@@ -36,6 +36,8 @@
 #include "tests/faces/face_test_support.h"
 #include "tests/support/robot_test.h"
 #include "tests/support/ssc32_peer.h"
+#include "faces/camera/scene.h"
+#include "tools/sim/report.h"
 
 namespace facetest {
 
@@ -567,6 +569,60 @@ TEST_F(FaceRecognitionMode, SpokenNameLosesOnlyItsIdDigitsAndReachesTheSynthesis
     const auto argv = platform::commandLineToArgv(greetingCommand("5_Ona; rm -rf x"));
     ASSERT_FALSE(argv.empty());
     EXPECT_EQ(argv.back(), "_Ona; rm -rf x");
+}
+
+// The head in a scene: both cameras see one wide picture through a head that
+// turns as the servo controller drives it; the scene's log measures the following.
+class FollowingInAScene : public facetest::FaceModeTest {
+protected:
+    void SetUp() override {
+        FaceModeTest::SetUp();
+        scene::restart();
+        cv::Mat wide(700, 1200, CV_8UC3);
+        for (int x = 0; x < wide.cols; ++x) wide.col(x).setTo(cv::Scalar::all(120 + 60 * x / wide.cols));
+        cv::imwrite("wide.png", wide);
+        cv::imwrite("person.png", facetest::orlPicture(3, 1));
+    }
+    // The right camera looks a degree right of the head, the left one a degree left.
+    static void writeScene(const std::string& targets) {
+        for (const auto& [index, yaw] : {std::pair{1, 1}, {2, -1}})
+            facetest::writeText("video" + std::to_string(index), "robotas-scene\npicture wide.png 120\ncamera 50 " + std::to_string(yaw) +
+                                                                  "\npan 7 1400\ntilt 0 1850\nus-per-degree 10\nlog scene.log\n" + targets);
+    }
+    static sim::Figures figures() {
+        sim::Figures out;
+        std::string why;
+        EXPECT_TRUE(sim::figuresOf(facetest::readText("scene.log"), 1, out, why)) << why;
+        return out;
+    }
+};
+
+// The current steering's figures with a margin: a gain far too strong swings past
+// the person, one far too weak is slow to centre them.
+TEST_F(FollowingInAScene, FaceModeCentresAPersonStandingStillOrWalkingAcross) {
+    robotest::Ssc32Simulator simulator(dir.path());
+    connectServos(simulator);
+    learnPersons();
+    const struct { const char* person; int frames; double centredWithinS, nearShare; } cases[] = {
+        {"person person.png 20 15 -6 15 -6 0\n", 150, 0.5, 0.93},   // standing right of and below the centre
+        {"person person.png 20 -20 -4 25 2 6\n", 250, 0.6, 0.93},   // walking across at 6 degrees a second
+    };
+    for (const auto& c : cases) {
+        scene::restart(), centreHead();
+        std::filesystem::remove("scene.log");
+        writeScene(c.person);
+        keyPressed = kKeyMenuRead;
+        run(std::string(static_cast<std::size_t>(c.frames), ' ') + "m");
+        const sim::Figures f = figures();
+        ASSERT_EQ(f.targets.size(), 1u) << c.person;
+        const sim::TargetFigures& person = f.targets[0];
+        EXPECT_EQ(person.appearedS, 0) << c.person;
+        EXPECT_GE(person.centredAfterS, 0) << c.person;
+        EXPECT_LE(person.centredAfterS, c.centredWithinS) << c.person;
+        EXPECT_GE(person.nearShare, c.nearShare) << c.person;
+        EXPECT_LE(person.overshoots, 2) << c.person;
+        EXPECT_LE(f.panTravel, 90) << c.person;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "faces/camera/camera.h"
 #include "faces/camera/imageutil.h"
+#include "faces/camera/scene.h"
 #include "faces/eigenfaces.h"
 #include "faces/ivedimas.h"
 #include "platform/clock.h"
@@ -234,6 +235,56 @@ TEST(EnrolmentAnswers, OnlyFileNameSafeWordsAreAccepted) {
     EXPECT_TRUE(isSafeAnswer("12_Jonas-2") && isSafeAnswer(std::string(64, 'a')));
     for (const std::string& bad : std::vector<std::string>{"", "../x", "a b", "a/b", "a.b", "x;rm", "\xc4\x85", std::string(65, 'a')})
         EXPECT_FALSE(isSafeAnswer(bad)) << bad;
+}
+
+}  // namespace
+
+namespace {
+
+// The simulated head: a servo's first command puts it there; later ones move it
+// at the commanded speed from where it is.
+TEST(SimulatedHead, ServosMoveAtTheCommandedSpeedFromWhereTheyAre) {
+    scene::Head head;
+    head.take("#7 P1400 S400 #0 P1850 S300 |\r#7 P1600 S100 #0 P20", 0);  // the second line ends later
+    EXPECT_EQ(head.pulse(7, 0, 1000), 1400);
+    EXPECT_EQ(head.pulse(5, 700, 1000), 700);  // never commanded: where it idles
+    head.take("00 S0 |\r", 1000);             // 1400 -> 1600 at 100 a second; speed 0: at once
+    EXPECT_EQ(head.pulse(7, 0, 1250), 1425);
+    head.take("#7 P1400 S200 |\r", 1500);     // back from 1450 at 200 a second
+    head.take("#0 P0 S0 |\r", 2000);          // switched off: stays
+    EXPECT_EQ((std::vector<double>{head.pulse(7, 0, 1600), head.pulse(7, 0, 9000), head.pulse(0, 0, 9000)}),
+              (std::vector<double>{1430, 1400, 2000}));
+}
+
+// Where the log says a target is, the picture shows it, wherever the head looks;
+// more pan turns the head left, more tilt looks down.
+TEST(SceneCamera, TargetsAreDrawnWhereTheyAreSaidToBeSeen) {
+    scene::Scene s;
+    s.wide = cv::Mat(600, 1000, CV_8UC3, cv::Scalar::all(128));
+    scene::Target ball;
+    ball.name = "ball1", ball.width = 3;
+    cv::RNG random(5);
+    int inside = 0;
+    for (int i = 0; i < 30; ++i) {
+        ball.from = ball.to = {random.uniform(-30.0, 30.0), random.uniform(-15.0, 15.0)};
+        s.targets = {ball};
+        const scene::HeadAngles head{random.uniform(-25.0, 25.0), random.uniform(-12.0, 12.0)};
+        std::vector<scene::Seen> seen;
+        const cv::Mat picture = scene::view(s, head, 0, {320, 240}, &seen);
+        cv::Mat red;
+        cv::inRange(picture, cv::Scalar(0, 0, 200), cv::Scalar(60, 60, 255), red);
+        const cv::Moments m = cv::moments(red, true);
+        if (seen.empty() || !cv::Rect(12, 12, 296, 216).contains(seen[0].at)) continue;  // the ball cut by the edge
+        ++inside;
+        EXPECT_LT(cv::norm(seen[0].at - cv::Point2d(m.m10 / m.m00, m.m01 / m.m00)), 1.0) << i;
+    }
+    EXPECT_GE(inside, 10);
+    ball.from = ball.to = {-10, -5};  // left and below
+    s.targets = {ball};
+    std::vector<scene::Seen> seen;
+    scene::view(s, scene::headAngles(s, 1500, 1900), 0, {320, 240}, &seen);
+    ASSERT_EQ(seen.size(), 1u);
+    EXPECT_LT(cv::norm(seen[0].at - cv::Point2d(160, 120)), 0.5) << seen[0].at;
 }
 
 }  // namespace

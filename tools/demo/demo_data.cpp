@@ -1,4 +1,4 @@
-// robotas-demo-data --samples DIR --cascade FILE --out DIR [--only faces|objects|stereo]
+// robotas-demo-data --samples DIR --cascade FILE --out DIR [--only faces|objects|stereo|scene]
 //                   [--crossing FRAMES] [--pictures N]
 //
 // Makes what the demo robot sees and knows, from the small sample pictures of
@@ -8,6 +8,10 @@
 //   objects-right.avi, objects-left.avi the empty street, then a cookie box held
 //                                       in front of it and moved about
 //   stereo-right.avi, stereo-left.avi   a rectified stereo pair (Aloe)
+//   scene-right.txt, scene-left.txt     scene cameras: the street as a wide picture
+//                                       (scene-street.png) and the known person
+//                                       (scene-person.png) walking across it; the
+//                                       head turns the cameras; both log to scene.log
 //   data/<n>_<ID>_<name><i>.pgm, train.txt
 //                                       face pictures of a few persons as the
 //                                       enrolment mode keeps them (found by the
@@ -65,7 +69,7 @@ struct Options {
 };
 
 int usage() {
-    std::fputs("usage: robotas-demo-data --samples DIR --cascade FILE --out DIR [--only faces|objects|stereo]\n"
+    std::fputs("usage: robotas-demo-data --samples DIR --cascade FILE --out DIR [--only faces|objects|stereo|scene]\n"
                "                         [--crossing FRAMES] [--pictures N]\n",
                stderr);
     return 2;
@@ -85,7 +89,7 @@ bool parseOptions(int argc, char** argv, Options& options) {
         if (option == "--samples") options.samples = value;
         else if (option == "--cascade") options.cascade = value;
         else if (option == "--out") options.out = value;
-        else if (option == "--only" && (value == "faces" || value == "objects" || value == "stereo")) options.only = value;
+        else if (option == "--only" && (value == "faces" || value == "objects" || value == "stereo" || value == "scene")) options.only = value;
         else if (option == "--crossing" && parseCount(value, kMinCrossingFrames, kMaxCrossingFrames, options.crossingFrames)) continue;
         else if (option == "--pictures" && parseCount(value, 1, kFacePictures, options.pictures)) continue;
         else return false;
@@ -299,6 +303,24 @@ bool makeStereoRecordings(const Options& options) {
     return true;
 }
 
+// The street four times as large, 100 degrees across; the person (who the face
+// database knows) walks across it and back at 4 degrees a second, from 2 s on.
+bool makeScene(const Options& options, const cv::Mat& streetPicture) {
+    cv::Mat wide;
+    cv::resize(streetPicture, wide, cv::Size(), 4, 4, cv::INTER_CUBIC);
+    const cv::Mat person = readColour(options.samples + "/faces/" + kPersons[0].folder + "/1.pgm");
+    if (person.empty() || !cv::imwrite(options.out + "/scene-street.png", wide) ||
+        !cv::imwrite(options.out + "/scene-person.png", person))
+        return false;
+    for (const auto& [camera, yaw] : {std::pair{"right", 1}, {"left", -1}}) {
+        std::ofstream(options.out + "/scene-" + camera + ".txt")
+            << "robotas-scene\n# The " << camera << " camera on the robot's head, a degree " << (yaw > 0 ? "right" : "left")
+            << " of its direction.\npicture scene-street.png 100\ncamera 50 " << yaw
+            << "\npan 7 1400\ntilt 0 1850\nus-per-degree 10\nperson scene-person.png 18 -25 -4 25 -4 4 2\nlog scene.log\n";
+    }
+    return true;
+}
+
 }  // namespace
 
 // The face library ends the program by throwing ProgramEnd after its message.
@@ -317,7 +339,8 @@ int main(int argc, char** argv) try {
     const bool made = (!wanted(options, "faces") ||
                        (makeFaceRecordings(options, street) && makeFaceDatabasePictures(options, street, cascade))) &&
                       (!wanted(options, "objects") || makeObjectRecordings(options, street)) &&
-                      (!wanted(options, "stereo") || makeStereoRecordings(options));
+                      (!wanted(options, "stereo") || makeStereoRecordings(options)) &&
+                      (!wanted(options, "scene") || makeScene(options, streetPicture));
     if (!made) {
         std::fprintf(stderr, "robotas-demo-data: could not make the demo data in %s\n", options.out.c_str());
         return 1;

@@ -14,7 +14,9 @@
 //                      when it exists (read at every query; may be any bytes;
 //                      an empty file: no answer)
 //   A, B, C or D alone that input's character
-//   QP <ch>            the channel's pulse width / 10 as one byte
+//   QP <ch>            the channel's pulse width / 10 as one byte, where the
+//                      servo is now: it moves towards each commanded width at
+//                      the command's speed (S, microseconds a second)
 //   #<ch> P<pw> S<spd> moves are kept per channel; --state FILE holds them
 //                      as lines "#<ch> P<pw> S<spd>"
 // Ends on SIGTERM or SIGINT (and with its parent under --exit-with-parent),
@@ -35,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "faces/camera/scene.h"
+#include "platform/clock.h"
 #include "platform/pseudo_terminal.h"
 
 namespace {
@@ -204,8 +208,10 @@ private:
             if (index < state.size()) reply(std::string(1, state[index]));
         } else if (parts.size() == 2 && parts[0] == "QP") {
             const int channel = std::atoi(parts[1].c_str());
-            reply(std::string(1, static_cast<char>(servos_[channel].position / 10 & 0xFF)));
+            const int now = static_cast<int>(head_.pulse(channel, 0, platform::realNowMs()));
+            reply(std::string(1, static_cast<char>(now / 10 & 0xFF)));
         } else if (!parts.empty() && parts[0][0] == '#') {
+            head_.take(command + "\r", platform::realNowMs());
             moveServos(parts);
         }
     }
@@ -242,6 +248,7 @@ private:
     int logFd_ = -1;
     std::string line_;
     std::map<int, Servo> servos_;
+    scene::Head head_;  // where the servos are on their way to the commanded widths
 };
 
 }  // namespace
