@@ -27,6 +27,7 @@
 #include "hardware/hardware.h"
 #include "hardware/servo.h"
 #include "hardware/steering.h"
+#include "objects/objects.h"
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/runner.h"
@@ -589,10 +590,10 @@ protected:
             facetest::writeText("video" + std::to_string(index), "robotas-scene\npicture wide.png 120\ncamera 50 " + std::to_string(yaw) +
                                                                   "\npan 7 1400\ntilt 0 1850\nus-per-degree 10\nlog scene.log\n" + targets);
     }
-    static sim::Figures figures() {
+    static sim::Figures figures(int camera = 1) {
         sim::Figures out;
         std::string why;
-        EXPECT_TRUE(sim::figuresOf(facetest::readText("scene.log"), 1, out, why)) << why;
+        EXPECT_TRUE(sim::figuresOf(facetest::readText("scene.log"), camera, out, why)) << why;
         return out;
     }
 };
@@ -622,6 +623,30 @@ TEST_F(FollowingInAScene, FaceModeCentresAPersonStandingStillOrWalkingAcross) {
         EXPECT_GE(person.nearShare, c.nearShare) << c.person;
         EXPECT_LE(person.overshoots, 2) << c.person;
         EXPECT_LE(f.panTravel, 90) << c.person;
+    }
+}
+
+// The object search stops within its dead band of 30 px; the motion watch turns
+// at most every 1.5 s after its first 3 s, to a ball rolling slowly on the right.
+TEST_F(FollowingInAScene, ObjectSearchAndMotionWatchTurnTheHeadToTheirTarget) {
+    robotest::Ssc32Simulator simulator(dir.path());
+    connectServos(simulator);
+    cv::imwrite("box.png", cv::imread(robotest::testData("objects/box.png")));
+    const struct { const char* target; std::function<void()> mode; double nearShare, panFrom, panTo; } cases[] = {
+        {"object box.png 30 14 -6 14 -6 0\n", [] { platform::scriptKeys(std::string(60, ' ') + "m"), daiktas(1, "box.png"); }, 0.7, 10, 16},
+        {"ball 6 15 -5 20 -5 2 3\n", [] { platform::scriptKeys(std::string(200, ' ') + "m"), judesys(1000, 0); }, 0.3, 12, 25},
+    };
+    for (const auto& c : cases) {
+        scene::restart(), centreHead();
+        std::filesystem::remove("scene.log");
+        writeScene(c.target);
+        keyPressed = kKeyMenuRead;
+        c.mode();
+        const sim::Figures f = figures(2);
+        ASSERT_EQ(f.targets.size(), 1u) << c.target;
+        EXPECT_GE(f.targets[0].nearShare, c.nearShare) << c.target;
+        EXPECT_GE(f.panTravel, c.panFrom) << c.target;
+        EXPECT_LE(f.panTravel, c.panTo) << c.target;
     }
 }
 
