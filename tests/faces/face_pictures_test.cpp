@@ -287,4 +287,24 @@ TEST(SceneCamera, TargetsAreDrawnWhereTheyAreSaidToBeSeen) {
     EXPECT_LT(cv::norm(seen[0].at - cv::Point2d(160, 120)), 0.5) << seen[0].at;
 }
 
+TEST(SceneCamera, SceneFilesThatCannotBeUsedSayWhichLineAndWhy) {
+    robotest::ScopedWorkDir dir;
+    cv::imwrite("wide.png", cv::Mat(20, 40, CV_8UC3, cv::Scalar::all(9)));
+    const std::pair<std::string, std::string> files[] = {
+        {"camera 50\n", "scene: no picture line"},
+        {"picture wide.png 190\n", "scene:2: picture FILE DEGREES (below 170)"},
+        {"picture gone.png 90\n", "scene:2: cannot read the picture gone.png"},
+        {"picture wide.png 90\nball 5 0 0 10 0 -1\n", "scene:3: ball WIDTH FROM_RIGHT FROM_UP TO_RIGHT TO_UP SPEED [APPEARS]"},
+        {"picture wide.png 90\nzoom 2\n", "scene:3: unknown word zoom"},
+        {"picture wide.png 90  # a comment\n\nball 5 0 0 10 0 1 2\n", ""},
+    };
+    for (const auto& [text, fault] : files) {
+        facetest::writeText("scene", "robotas-scene\n" + text);
+        scene::Scene s;
+        EXPECT_TRUE(scene::isSceneFile("scene"));
+        EXPECT_EQ(scene::load("scene", s), fault) << text;
+    }
+    EXPECT_FALSE(scene::isSceneFile("wide.png"));
+}
+
 }  // namespace
