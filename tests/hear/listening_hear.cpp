@@ -6,11 +6,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <thread>
 
 #include "platform/socket.h"
 #include "speech/client1.h"
@@ -20,12 +18,6 @@ extern char** environ;
 
 namespace heartest {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-int msLeft(Clock::time_point deadline) {
-    return static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count());
-}
 
 // A file of this test process's own in the temporary folder.
 std::string scratch(const std::string& name) {
@@ -59,55 +51,35 @@ ListeningHear::ListeningHear(const std::vector<std::string>& arguments) : output
     close(ends[0]);
     input_ = ends[1];
     signal(SIGPIPE, SIG_IGN);  // writing to a recogniser that has ended must fail, not end the test
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(10);
-    while (pid_ > 0 && (output_ = robotest::readFile(outputPath_)).find("listening on") == std::string::npos &&
-           msLeft(deadline) > 0 && waitForExit(2) == -1) {
-    }
-    output_ = robotest::readFile(outputPath_);
-    listening_ = pid_ > 0 && output_.find("listening on") != std::string::npos;
+    const auto said = [&] { return (output_ = robotest::readFile(outputPath_)).find("listening on") != std::string::npos; };
+    listening_ = pid_ > 0 && robotest::waitUntil([&] { return said() || (waitForExit(0), pid_ < 0); }, 10000) && said();
 }
 
 bool ListeningHear::play(const hear::Samples& samples) {
-    if (input_ < 0) return false;
-    return write(input_, samples.data(), samples.size() * 2) == static_cast<ssize_t>(samples.size() * 2);
-}
-
-void ListeningHear::endSound() {
-    if (input_ >= 0) close(input_);
-    input_ = -1;
+    return input_ >= 0 && write(input_, samples.data(), samples.size() * 2) == static_cast<ssize_t>(samples.size() * 2);
 }
 
 int ListeningHear::waitForExit(int timeoutMs) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (int status = 0; pid_ > 0; std::this_thread::sleep_for(std::chrono::milliseconds(2))) {
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        } else if (msLeft(deadline) <= 0) {
-            return -1;
-        }
-    }
-    return status_;
+    int status = 0;
+    if (pid_ > 0 && robotest::waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs))
+        pid_ = -1, status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return pid_ > 0 ? -1 : status_;
 }
 
 ListeningHear::~ListeningHear() {
-    endSound();
-    if (pid_ > 0) {
-        kill(pid_, SIGTERM);
-        waitpid(pid_, nullptr, 0);
-    }
+    if (input_ >= 0) close(input_);
+    if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
     std::remove(outputPath_.c_str());
 }
 
 hear::Samples spoken(const std::string& voice, const std::string& text) {
-    const std::string wav = scratch("spoken.wav");
-    const pid_t pid = start({"espeak-ng", "-v", voice, "-w", wav, "--", text}, -1, scratch("espeak.out"));
+    const std::string wav = scratch("spoken.wav"), out = scratch("espeak.out");
+    const pid_t pid = start({"espeak-ng", "-v", voice, "-w", wav, "--", text}, -1, out);
     if (pid > 0) waitpid(pid, nullptr, 0);
     hear::Samples samples;
     std::string why;
     hear::parseWav(robotest::readFile(wav), samples, why);
-    std::remove(wav.c_str());
-    std::remove(scratch("espeak.out").c_str());
+    std::remove(wav.c_str()), std::remove(out.c_str());
     return samples;
 }
 
@@ -138,24 +110,20 @@ RobotEar::~RobotEar() {
 
 std::string RobotEar::nextWord(int timeoutMs) {
     recognisedWord()[0] = '\0';
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (recognisedWord()[0] == '\0' && msLeft(deadline) > 0) {
-        if (platform::waitReadable(sd_, msLeft(deadline)) != 1) break;
-        do_output(sd_);
-    }
+    robotest::waitUntil([&] {
+        if (platform::waitReadable(sd_, 0) == 1) do_output(sd_);
+        return recognisedWord()[0] != '\0';
+    }, timeoutMs);
     return recognisedWord();
 }
 
 bool RobotEar::waitForLine(const std::string& prefix, int timeoutMs, std::vector<std::string>* seen) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     char line[kRecogniserLineSize];
-    while (msLeft(deadline) > 0) {
-        if (platform::waitReadable(sd_, msLeft(deadline)) != 1) return false;
-        if (!do_receive(sd_, line, kRecogniserLineSize)) return false;
+    return robotest::waitUntil([&] {
+        if (platform::waitReadable(sd_, 0) != 1 || !do_receive(sd_, line, kRecogniserLineSize)) return false;
         if (seen) seen->push_back(line);
-        if (std::strncmp(line, prefix.c_str(), prefix.size()) == 0) return true;
-    }
-    return false;
+        return std::strncmp(line, prefix.c_str(), prefix.size()) == 0;
+    }, timeoutMs);
 }
 
 }  // namespace heartest

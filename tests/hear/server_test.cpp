@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/socket.h"
 #include "speech/client1.h"
 #include "tests/hear/listening_hear.h"
 #include "tests/support/robot_test.h"
@@ -14,6 +13,7 @@ namespace {
 
 using heartest::ListeningHear;
 using heartest::RobotEar;
+using heartest::silence;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 // The sanitizers' builds of robotas-hear compare a long word with the word
@@ -23,30 +23,18 @@ constexpr int kWordTimeoutMs = 30000;
 constexpr int kWordTimeoutMs = 8000;
 #endif
 
-// More silence than a pipe holds: once it is written, the recogniser has
-// taken (and judged) all the sound before it.
-constexpr double kFlushSeconds = 4.5;
-
-class HearServer : public ::testing::Test {
-protected:
-    hear::Samples word(const std::string& voice, const std::string& text) {
-        hear::Samples samples = heartest::spoken(voice, text);
-        EXPECT_FALSE(samples.empty()) << "espeak-ng did not speak " << text;
-        return samples;
-    }
-    robotest::ScopedWorkDir dir_;
-};
-
-hear::Samples joined(std::initializer_list<hear::Samples> parts) {
-    hear::Samples all;
-    for (const hear::Samples& part : parts) all.insert(all.end(), part.begin(), part.end());
+// Silence, a word spoken in this voice, silence.
+hear::Samples said(double before, const std::string& voice, const std::string& text, double after) {
+    hear::Samples all = silence(before), word = heartest::spoken(voice, text), rest = silence(after);
+    EXPECT_FALSE(word.empty()) << "espeak-ng did not speak " << text;
+    all.insert(all.end(), word.begin(), word.end());
+    all.insert(all.end(), rest.begin(), rest.end());
     return all;
 }
 
-TEST_F(HearServer, AWavOfASpokenWordReachesTheRobotAsItsWordLine) {
-    // espeak-ng speaks at 22050 Hz: the file is converted on the way in.
-    const hear::Samples sveikas = word("lt+m3", "sveikas");
-    std::ofstream("sveikas.wav", std::ios::binary) << heartest::wavBytes(joined({heartest::silence(0.5), sveikas}), 16000, 1);
+TEST(HearServer, AWavOfASpokenWordReachesTheRobotAsItsWordLine) {
+    robotest::ScopedWorkDir dir;
+    std::ofstream("sveikas.wav", std::ios::binary) << heartest::wavBytes(said(0.5, "lt+m3", "sveikas", 0), 16000, 1);
     ListeningHear recogniser({"--wav", "sveikas.wav", "--speed", "8"});
     ASSERT_TRUE(recogniser.listening()) << recogniser.output();
     RobotEar robot;
@@ -59,7 +47,8 @@ TEST_F(HearServer, AWavOfASpokenWordReachesTheRobotAsItsWordLine) {
 // One recogniser through a whole session: words heard while paused are dropped,
 // a word outside the grammar is rejected, and clients that come and go or send
 // their commands in pieces do not stick it.
-TEST_F(HearServer, PausedWordsAreDroppedUnknownWordsRejectedAndUnrulyClientsDoNotStickIt) {
+TEST(HearServer, PausedWordsAreDroppedUnknownWordsRejectedAndUnrulyClientsDoNotStickIt) {
+    robotest::ScopedWorkDir dir;
     ListeningHear recogniser({"--pcm"});
     ASSERT_TRUE(recogniser.listening()) << recogniser.output();
     {
@@ -68,12 +57,13 @@ TEST_F(HearServer, PausedWordsAreDroppedUnknownWordsRejectedAndUnrulyClientsDoNo
         komanda_pause_recog(robot.socket());
         komanda_get_status(robot.socket());
         ASSERT_TRUE(robot.waitForLine("<SYSINFO PROCESS=\"SLEEP\"", kWordTimeoutMs));
-        ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), word("lt", "sveikas"), heartest::silence(kFlushSeconds)})));
+        // More silence after it than a pipe holds: once written, the word has been judged.
+        ASSERT_TRUE(recogniser.play(said(0.5, "lt", "sveikas", 4.5)));
         komanda_resume_recog(robot.socket());
         ASSERT_TRUE(robot.waitForLine("<INPUT STATUS=\"LISTEN\"", kWordTimeoutMs));
-        ASSERT_TRUE(recogniser.play(joined({heartest::silence(1.0), word("lt", "surask"), heartest::silence(1.0)})));
+        ASSERT_TRUE(recogniser.play(said(1.0, "lt", "surask", 1.0)));
         EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "SURASK");
-        ASSERT_TRUE(recogniser.play(joined({heartest::silence(0.5), word("lt", "kompiuteris"), heartest::silence(1.0)})));
+        ASSERT_TRUE(recogniser.play(said(0.5, "lt", "kompiuteris", 1.0)));
         std::vector<std::string> lines;
         ASSERT_TRUE(robot.waitForLine("<RECOG", kWordTimeoutMs, &lines));
         EXPECT_EQ(lines.back(), "<RECOGFAIL/>");
@@ -85,9 +75,7 @@ TEST_F(HearServer, PausedWordsAreDroppedUnknownWordsRejectedAndUnrulyClientsDoNo
     }
     RobotEar robot;
     ASSERT_TRUE(robot.connected());
-    do_send(robot.socket(), "STA");
-    do_send(robot.socket(), "TUS\r");
-    do_send(robot.socket(), "\nVERSION\r\n");
+    for (const char* piece : {"STA", "TUS\r", "\nVERSION\r\n"}) do_send(robot.socket(), piece);
     // A new client finds recognition running, whatever the last one left.
     EXPECT_TRUE(robot.waitForLine("<SYSINFO PROCESS=\"ACTIVE\"", kWordTimeoutMs));
     EXPECT_TRUE(robot.waitForLine("<ENGINEINFO TYPE=\"robotas-hear\"", kWordTimeoutMs));
