@@ -26,9 +26,8 @@ Features surf(const cv::Mat& picture, const SurfParams& params = cvSURFParams(50
 }
 
 TEST(Surf, PicturesWithoutTextureGiveNoPoints) {
-    const cv::Mat pictures[] = {cv::Mat(), cv::Mat(1, 1, CV_8UC1, cv::Scalar(7)), cv::Mat(480, 640, CV_8UC1, cv::Scalar(128)),
-                                cv::Mat(30, 2000, CV_8UC1, cv::Scalar(0)), cv::Mat(5, 5, CV_8UC3, cv::Scalar(1, 2, 3))};
-    for (const cv::Mat& picture : pictures) {
+    for (const cv::Mat& picture : {cv::Mat(), cv::Mat(1, 1, CV_8UC1, cv::Scalar(7)), cv::Mat(480, 640, CV_8UC1, cv::Scalar(128)),
+                                   cv::Mat(30, 2000, CV_8UC1, cv::Scalar(0)), cv::Mat(5, 5, CV_8UC3, cv::Scalar(1, 2, 3))}) {
         const Features f = surf(picture);
         EXPECT_TRUE(f.points.empty() && f.descriptors.rows == 0 && f.descriptors.cols == 128) << picture.size;
     }
@@ -48,12 +47,8 @@ Fingerprint fingerprint(const char* picture, int extended) {
     Fingerprint sums{picture, extended, static_cast<int>(f.points.size()), 0, 0, 0, 0, 0, 0, 0};
     for (int i = 0; i < sums.count; ++i) {
         const SurfPoint& p = f.points[i];
-        sums.sizes += p.size;
-        sums.laplacians += p.laplacian;
-        sums.x += p.pt.x;
-        sums.y += p.pt.y;
-        sums.cosDir += std::cos(p.dir * CV_PI / 180);
-        sums.sinDir += std::sin(p.dir * CV_PI / 180);
+        sums.sizes += p.size, sums.laplacians += p.laplacian, sums.x += p.pt.x, sums.y += p.pt.y;
+        sums.cosDir += std::cos(p.dir * CV_PI / 180), sums.sinDir += std::sin(p.dir * CV_PI / 180);
         for (int k = 0; k < f.descriptors.cols; ++k) sums.descriptors += f.descriptors.at<float>(i, k) * ((i + 3 * k) % 7 + 1);
     }
     return sums;
@@ -72,9 +67,7 @@ TEST(Surf, FindsTheSamePointsAndDescriptorsAsRecorded) {
         ::testing::Message actual;
         actual << std::setprecision(10) << got.count << ", " << got.sizes << ", " << got.laplacians << ", " << got.x << ", " << got.y << ", "
                << got.cosDir << ", " << got.sinDir << ", " << got.descriptors;
-        ASSERT_EQ(got.count, want.count) << actual;
-        EXPECT_EQ(got.sizes, want.sizes) << actual;
-        EXPECT_EQ(got.laplacians, want.laplacians) << actual;
+        EXPECT_EQ(cv::Vec3i(got.count, got.sizes, got.laplacians), cv::Vec3i(want.count, want.sizes, want.laplacians)) << actual;
         for (auto field : {&Fingerprint::x, &Fingerprint::y, &Fingerprint::cosDir, &Fingerprint::sinDir, &Fingerprint::descriptors})
             EXPECT_NEAR(got.*field, want.*field, 1e-2) << actual;
     }
@@ -98,16 +91,6 @@ TEST(ObjectSearch, GraffitiUnderViewpointChangeMatchesTheTrueHomography) {
     double error = 0;  // the mean distance of the picture's corners taken there
     for (int i = 0; i < 4; ++i) error += cv::norm(found[i] - expected[i]) / 4;
     EXPECT_LT(error, 5.0);
-}
-
-// Pictures without key points find nothing: see the find tool's test.
-TEST(ObjectSearch, TheSamePictureIsFoundInPlace) {
-    const cv::Mat box = objtest::loadPicture("box.png", cv::IMREAD_GRAYSCALE);
-    const Features object = surf(box);
-    const cv::Point corners[4] = {{0, 0}, {box.cols, 0}, {box.cols, box.rows}, {0, box.rows}};
-    cv::Point found[4];
-    ASSERT_EQ(locatePlanarObject(object.points, object.descriptors, object.points, object.descriptors, corners, found), 1);
-    for (int i = 0; i < 4; ++i) EXPECT_LE(cv::norm(found[i] - corners[i]), 1.5);
 }
 
 }  // namespace
