@@ -9,40 +9,34 @@
 
 namespace {
 
+using hwtest::Lines;
 using robotest::Ssc32Simulator;
-using Lines = std::vector<std::string>;
 using MechanicsStep = hwtest::HardwareTest;
 
 const Lines kPinsLow = {"ConfigurePinAsOutput(0,1,0,0)", "ConfigurePinAsOutput(0,1,2,0)"};
 const Lines kPinsHigh = {"ConfigurePinAsOutput(0,1,0,1)", "ConfigurePinAsOutput(0,1,2,1)"};
-
-void runOneStep() {
-    ASSERT_TRUE(startMechanika());
-    EXPECT_FALSE(startMechanika()) << "a second step while one runs";
-    joinMechanika();
-    EXPECT_FALSE(mechanikaRunning());
-}
 
 // With a direction set, the steps also pulse the chassis: the first lowers both
 // pins, the next (the input query's 3 ms later) raises them again.
 TEST_F(MechanicsStep, TwoStepsInARowSendTheSameCommandsFlipTheFlagAndPulseTheChassis) {
     Ssc32Simulator simulator(dir(), "COM2", "1110");
     ASSERT_TRUE(openSimulatorPort(simulator));
-    auto board = std::make_shared<platform::SimulatedBoard>();
     platform::useBoard(board);
-    RB0 = RB2 = 1;
-    vazDR = 1;
+    RB0 = RB2 = vazDR = 1;
     const int flagBefore = daviklisePD;
-    runOneStep();
-    EXPECT_EQ(board->calls(), kPinsLow);
-    EXPECT_EQ(daviklisePD, 1 - flagBefore);
-    EXPECT_EQ(text(58).substr(3), "Daviklis eProDas= " + std::to_string(1 - flagBefore));
-    EXPECT_EQ(text(59).substr(3), "Daviklis SSC32  = 128");
-    runOneStep();
+    for (int step = 1; step <= 2; ++step) {
+        ASSERT_TRUE(startMechanika());
+        EXPECT_FALSE(startMechanika()) << "a second step while one runs";
+        joinMechanika();
+        EXPECT_FALSE(mechanikaRunning());
+        EXPECT_EQ(daviklisePD, step == 1 ? 1 - flagBefore : flagBefore);
+        if (step > 1) break;
+        EXPECT_EQ(board->calls(), kPinsLow);
+        EXPECT_EQ(text(58).substr(3) + "/" + text(59).substr(3), "Daviklis eProDas= " + std::to_string(1 - flagBefore) + "/Daviklis SSC32  = 128");
+    }
     EXPECT_EQ(board->level(1, 0) + board->level(1, 2) + RB0 + RB2, 4);
-    EXPECT_EQ(daviklisePD, flagBefore);
-    EXPECT_EQ(simulator.waitForLines(6), (Lines{"#7 P1400 S400 |", "#0 P1850 S300 |", "A B C D", "#7 P1400 S400 |",
-                                                "#0 P1850 S300 |", "A B C D"}));
+    EXPECT_EQ(simulator.waitForLines(6),
+              (Lines{"#7 P1400 S400 |", "#0 P1850 S300 |", "A B C D", "#7 P1400 S400 |", "#0 P1850 S300 |", "A B C D"}));
 }
 
 // A mode that goes on writing targets while the step runs: every value the step
@@ -62,17 +56,13 @@ TEST_F(MechanicsStep, ModeWritingTargetsWhileTheStepRunsLosesNothing) {
     for (int value = 1000; value <= 1100; ++value)
         for (int speed : {300, 400}) allowedPan.insert("#7 P" + std::to_string(value) + " S" + std::to_string(speed) + " |");
     for (const std::string& line : simulator.waitForLines(60))
-        if (line.rfind("#7", 0) == 0) {
-            EXPECT_TRUE(allowedPan.count(line)) << line;
-        }
+        if (line.rfind("#7", 0) == 0) EXPECT_TRUE(allowedPan.count(line)) << line;
 }
 
 TEST_F(MechanicsStep, ChassisPulseLastsItsDurationAndOnlyDirectionOneDrives) {
-    auto board = std::make_shared<platform::SimulatedBoard>();
     platform::useBoard(board);
     RB0 = RB2 = 1;
-    EXPECT_EQ(vaziuokle(0, 1), 0);
-    EXPECT_EQ(vaziuokle(2, 1), 2);
+    EXPECT_EQ(vaziuokle(0, 1) * 10 + vaziuokle(2, 1), 2);
     EXPECT_TRUE(board->calls().empty());
     const struct {
         int advanceMs, rb0, rb2;  // RB0 and RB2 set before the call (-1: left as they are)
@@ -91,11 +81,9 @@ TEST_F(MechanicsStep, ChassisPulseLastsItsDurationAndOnlyDirectionOneDrives) {
         EXPECT_EQ(RB0 * 10 + RB2, step.rb0After * 11) << step.advanceMs;
     }
     EXPECT_EQ(chassis::Status, 0);
-
     platform::useBoard(nullptr);  // no board: the call fails, the cached level still changes
     vaziuokle(1, 1);
-    EXPECT_EQ(RB0, 0);
-    EXPECT_EQ(chassis::Status, platform::kNoBoardStatus);
+    EXPECT_EQ(RB0 * 1000 + chassis::Status, platform::kNoBoardStatus);
     lptout(lptportas, 0x55);  // no parallel port here: silently nothing
     lptout(12345, 0x55);
 }

@@ -9,8 +9,7 @@
 
 namespace {
 
-using robotest::Ssc32Simulator;
-using Lines = std::vector<std::string>;
+using hwtest::Lines;
 
 class BoardPanel : public hwtest::HardwareTest {
 protected:
@@ -19,7 +18,6 @@ protected:
         platform::useBoard(board);
         board->openHandle();
     }
-    std::shared_ptr<platform::SimulatedBoard> board = std::make_shared<platform::SimulatedBoard>();
 };
 
 // One key -> its effect on the board panel: the pin calls, the row it writes, the head.
@@ -80,9 +78,8 @@ TEST_F(BoardPanel, PortsEAndDAreShownAsDigitsAndLamps) {
     platform::scriptKeys("xxm");
     eproaktyv();
     robotest::expectScreen("board-panel");
-    const int lamps[][3] = {{40, 40, 64}, {20, 40, 96}, {22, 50, 64}, {40, 50, 96}};  // bits 3 2 1 0 of port E
+    const int lamps[][3] = {{40, 40, 64}, {20, 40, 96}, {22, 50, 64}, {40, 50, 96}, {29, 52, 32}};  // bits 3 2 1 0 of port E, then PRIEKIS
     for (const auto& lamp : lamps) EXPECT_EQ(attrAt(lamp[0], lamp[1]), lamp[2]) << lamp[0] << "," << lamp[1];
-    EXPECT_EQ(attrAt(29, 52), 32);
     EXPECT_EQ(eProInputE, 5);
 }
 
@@ -91,54 +88,43 @@ TEST_F(BoardPanel, ServoPanelHeadKeysMoveByTenUntilTheLimitAndCentreAtFullSpeed)
     ssc32inDemo();
     EXPECT_EQ(servo_x * 10000 + servo_y, 1410 * 10000 + 1860);
     robotest::expectScreen("servo-panel");
-
-    Ssc32Simulator simulator(dir(), "COM2", "1110");
+    robotest::Ssc32Simulator simulator(dir(), "COM2", "1110");
     ASSERT_TRUE(openSimulatorPort(simulator));
     centreAllServoVariables();
     servo_x = 720;
     platform::scriptKeys(",,,qsm");
     ssc32inDemo();
-    EXPECT_EQ(servo_x, 1400);
+    EXPECT_EQ(cv::Vec3i(servo_x, daviklisSSC, servo_greitisX), cv::Vec3i(1400, 128, 600));
     EXPECT_EQ(simulator.waitForLines(15),
               (Lines{"#7 P710 S400 |", "#0 P1850 S300 |", "A B C D", "#7 P700 S400 |", "#0 P1850 S300 |", "A B C D",
                      "#7 P700 S400 |", "#0 P1850 S300 |", "A B C D", "#7 P700 S400 |", "#0 P1840 S300 |", "A B C D",
                      "#7 P1400 S600 |", "#0 P1850 S500 |", "A B C D"}));
-    EXPECT_EQ(daviklisSSC, 128);
-    EXPECT_EQ(servo_greitisX, 600);
 }
 
-using BoardStartUp = BoardPanel;
-
-TEST_F(BoardStartUp, OpensInitialisesAndLeavesPortBAsInputs) {
+TEST_F(BoardPanel, StartUpOpensInitialisesAndLeavesPortBAsInputs) {
     Lines opened = {"OpenHandle()", "Initialize(0)"}, initialised = opened;
     for (int pin = 0; pin < 8; ++pin) initialised.push_back("ConfigurePinAsOutput(0,1," + std::to_string(pin) + ",1)");
     for (int pin = 0; pin < 4; ++pin) initialised.push_back("ConfigurePinAsInput(0,4," + std::to_string(pin) + ")");
     for (int pin = 0; pin < 8; ++pin) initialised.push_back("ConfigurePinAsInput(0,1," + std::to_string(pin) + ")");
+    const std::string present = "Prijungtas 'eProDas', USB vaziuokles valdiklis/32/", failed = "'eProdas' valdiklio inicializacijos KLAIDA/192";
     const struct {
         bool present;
         int initStatus;
         Lines calls;
-        const char *row46, *row48;
-        int attr;
+        std::string shown;  // rows 46 and 48 with their colours
     } cases[] = {
-        {true, 0, initialised, "Prijungtas 'eProDas', USB vaziuokles valdiklis", "'eProDas' valdiklis inicializavosi", 32},
-        {true, 3, opened, "Prijungtas 'eProDas', USB vaziuokles valdiklis", "'eProdas' valdiklio inicializacijos KLAIDA", 192},
-        {false, 0, {}, "Neprijungtas 'eProDas', USB vaziuokles valdiklis", "'eProdas' valdiklio inicializacijos KLAIDA", 192},
+        {true, 0, initialised, present + "'eProDas' valdiklis inicializavosi/32"},
+        {true, 3, opened, present + failed},
+        {false, 0, {}, "Neprijungtas 'eProDas', USB vaziuokles valdiklis/192/" + failed},
     };
     for (const auto& c : cases) {
         board = std::make_shared<platform::SimulatedBoard>();
         board->setInitializeStatus(c.initStatus);
         platform::useBoard(c.present ? board : nullptr);
         sysinitasBoard();
-        EXPECT_EQ(text(46).substr(3), c.row46);
-        EXPECT_EQ(text(48).substr(3), c.row48);
-        EXPECT_EQ(attrAt(4, 48), c.attr) << c.row48;
-        EXPECT_EQ(attrAt(4, 46), c.present ? 32 : 192) << c.row46;
-        EXPECT_EQ(board->calls(), c.calls) << c.row48;
-        EXPECT_EQ(StatuseProDas != 0, c.attr == 192) << c.row48;
-        if (c.initStatus) {
-            EXPECT_EQ(StatuseProDas, c.initStatus);
-        }
+        EXPECT_EQ(text(46).substr(3) + "/" + std::to_string(attrAt(4, 46)) + "/" + text(48).substr(3) + "/" + std::to_string(attrAt(4, 48)), c.shown);
+        EXPECT_EQ(board->calls(), c.calls) << c.shown;
+        EXPECT_EQ(StatuseProDas, c.present ? c.initStatus : platform::kNoBoardStatus) << c.shown;
     }
     for (int pin = 0; pin < 8; ++pin) EXPECT_FALSE(board->isOutput(1, pin));
 }

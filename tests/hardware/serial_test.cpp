@@ -22,12 +22,9 @@ TEST_F(SerialPort, RefusalsAreReportedAndLeaveThePortClosed) {
     const struct {
         int port, rate;
         const char* said;
-    } refusals[] = {{16, 115200, "illegal comport number"},
-                    {-1, 115200, "illegal comport number"},
-                    {1, 14400, "Blogas COM porto greitis"},
-                    {1, 230400, "Blogas COM porto greitis"},  // the line could, the robot does not
-                    {2, 115200, "Negaliu atidaryti COM porto"},
-                    {3, 115200, "unable to set comport dcb settings"}};
+    } refusals[] = {{16, 115200, "illegal comport number"},     {-1, 115200, "illegal comport number"},
+                    {1, 14400, "Blogas COM porto greitis"},     {1, 230400, "Blogas COM porto greitis"},  // the line could, the robot does not
+                    {2, 115200, "Negaliu atidaryti COM porto"}, {3, 115200, "unable to set comport dcb settings"}};
     for (const auto& r : refusals) {
         EXPECT_EQ(OpenComport(r.port, r.rate), 1) << r.said;
         EXPECT_NE(screen().find(r.said), std::string::npos) << r.said;
@@ -45,19 +42,17 @@ TEST_F(SerialPort, RefusalsAreReportedAndLeaveThePortClosed) {
 }
 
 TEST_F(SerialPort, ExactBytesGoOnTheWireUntilTheDeviceVanishes) {
-    auto peer = std::make_unique<PtyPeer>(dir());
+    PtyPeer peer(dir());
     ASSERT_EQ(OpenComport(1, 115200), 0);
     cprintft(1, "");
-    EXPECT_EQ(peer->receive(1, 0), "");
+    EXPECT_EQ(peer.receive(1, 0), "");
     cprintft(1, "#7 P1400 S400 |");
-    EXPECT_EQ(peer->receive(15), "#7 P1400 S400 |");
     SendByte(1, 13);
-    EXPECT_EQ(peer->receive(1), "\r");
     unsigned char bytes[] = {0, 255, 13, 10};
     EXPECT_EQ(SendBuf(1, bytes, 4), 4);
-    EXPECT_EQ(peer->receive(4), std::string("\0\xff\r\n", 4));  // raw: no translation of CR or LF
+    EXPECT_EQ(peer.receive(20), std::string("#7 P1400 S400 |\r\0\xff\r\n", 20));  // raw: no translation of CR or LF
     // The device goes: the port closes and later commands go nowhere.
-    peer->close();
+    peer.close();
     EXPECT_EQ(PollComport(1, bytes, sizeof bytes), 0);
     sendCommand(1, "#7 P1400 S400 |");
     EXPECT_FALSE(ComportOpen(1));
@@ -72,11 +67,9 @@ TEST_F(SerialPort, LongInputIsReadOverSeveralPollsWithoutLossOrOverrun) {
     EXPECT_EQ(PollComport(1, buffer, sizeof buffer) + PollComport(1, buffer, 0) + PollComport(1, buffer, -5), 0);
     const std::string sent(6000, 'z');
     std::thread device([&] {
-        for (std::size_t accepted = 0; accepted < sent.size();) {
-            const std::size_t put = peer.send(sent.substr(accepted));
-            accepted += put;
-            if (put == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
+        for (std::size_t accepted = 0; accepted < sent.size();)
+            if (const std::size_t put = peer.send(sent.substr(accepted)); put > 0) accepted += put;
+            else std::this_thread::sleep_for(std::chrono::milliseconds(1));
     });
     std::size_t total = 0;
     robotest::waitUntil([&] {
@@ -108,8 +101,7 @@ TEST_F(SerialPort, CommandsFromTwoThreadsNeverInterleaveOnTheWire) {
         ASSERT_TRUE(line == pan || line == tilt) << "mixed command: " << line;
         (line == pan ? pans : tilts)++;
     }
-    EXPECT_EQ(pans, kCommandsEach);
-    EXPECT_EQ(tilts, kCommandsEach);
+    EXPECT_EQ(pans * 1000 + tilts, kCommandsEach * 1001);
 }
 
 }  // namespace
