@@ -20,7 +20,7 @@
 
 namespace {
 
-class RecogniserDies : public robotest::RobotTest {};
+using RecogniserDies = robotest::RobotTest;
 
 TEST_F(RecogniserDies, WholeMessageIsActedOnAndTheHalfOneIsNotAWord) {
     const std::string said = "<RECOGOUT>\n  <SHYPO RANK=\"1\" SCORE=\"-1200.5\">\n"
@@ -36,11 +36,9 @@ TEST_F(RecogniserDies, WholeMessageIsActedOnAndTheHalfOneIsNotAWord) {
     }
     close(ends[1]);
     int status = 0;
-    ASSERT_EQ(waitpid(recogniser, &status, 0), recogniser);
-    ASSERT_TRUE(WIFSIGNALED(status));
+    ASSERT_TRUE(waitpid(recogniser, &status, 0) == recogniser && WIFSIGNALED(status));
     std::strcpy(recognisedWord(), "TYLA");
-    keyPressed = 0;
-    prisijungimas = ends[0];
+    keyPressed = 0, prisijungimas = ends[0];
     EXPECT_EQ(DialogasRobRezimas(), 2) << "SURASK, said before the recogniser died, chooses object search";
     EXPECT_EQ(std::string(recognisedWord()).find("PIRM"), std::string::npos) << recognisedWord();
 

@@ -109,7 +109,7 @@ TEST_F(VoiceDialogue, GreetingWaitsForSveikasAndGreetsBack) {
         EXPECT_EQ(attrAt(2, 52) * 1000 + attrAt(2, 56), 96 * 1000 + 72);
         EXPECT_STREQ(recognisedWord(), "+");
         const Lines heard = endRecogniser();  // the recogniser is paused again after each utterance
-        if (*c.before == '\0') EXPECT_EQ(heard, kOneUtterance);
+        EXPECT_TRUE(*c.before || heard == kOneUtterance) << c.script;
     }
 }
 
