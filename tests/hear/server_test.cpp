@@ -1,18 +1,23 @@
 // robotas-hear listening on port 10500, heard through the robot's own
 // recogniser client, with words spoken by espeak-ng.
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
 #include <fstream>
 
 #include <gtest/gtest.h>
 
+#include "platform/socket.h"
 #include "speech/client1.h"
-#include "tests/hear/listening_hear.h"
+#include "tests/hear/hear_sound.h"
 #include "tests/support/robot_test.h"
 
 namespace {
 
-using heartest::ListeningHear;
-using heartest::RobotEar;
 using heartest::silence;
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
@@ -22,6 +27,69 @@ constexpr int kWordTimeoutMs = 30000;
 #else
 constexpr int kWordTimeoutMs = 8000;
 #endif
+
+// robotas-hear in a listening mode, in the test's folder, its standard input a
+// pipe (the sound of --pcm).
+class ListeningHear {
+public:
+    explicit ListeningHear(std::vector<std::string> arguments) {
+        int ends[2];
+        if (pipe2(ends, O_CLOEXEC) != 0) return;
+        arguments.insert(arguments.begin(), robotest::programPath("robotas-hear"));
+        pid_ = heartest::start(arguments, ends[0], "hear.out");
+        close(ends[0]);
+        input_ = ends[1];
+        signal(SIGPIPE, SIG_IGN);  // writing to a recogniser that has ended must fail, not end the test
+        listening_ = pid_ > 0 && robotest::waitUntil([&] { return said() || (waitForExit(0), pid_ < 0); }, 10000) && said();
+    }
+    ~ListeningHear() {
+        close(input_);
+        if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
+    }
+    bool listening() const { return listening_; }
+    std::string output() const { return robotest::readFile("hear.out"); }
+    bool play(const hear::Samples& samples) {  // raw PCM to its standard input
+        return write(input_, samples.data(), samples.size() * 2) == static_cast<ssize_t>(samples.size() * 2);
+    }
+    int waitForExit(int timeoutMs) {  // its exit status, or -1 while it runs
+        int status = 0;
+        if (pid_ > 0 && robotest::waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs))
+            pid_ = -1, status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return pid_ > 0 ? -1 : status_;
+    }
+
+private:
+    bool said() const { return output().find("listening on") != std::string::npos; }
+    pid_t pid_ = -1;
+    int input_ = -1, status_ = -1;
+    bool listening_ = false;
+};
+
+// The robot's recogniser client on port 10500.
+struct RobotEar {
+    RobotEar() : sd(do_connect("localhost", 10500)) {}
+    ~RobotEar() {
+        if (sd > 1) platform::closeSocket(sd);
+    }
+    std::string nextWord(int timeoutMs) {  // the word of the next result that brings one, or ""
+        recognisedWord()[0] = '\0';
+        robotest::waitUntil([&] {
+            if (platform::waitReadable(sd, 0) == 1) do_output(sd);
+            return recognisedWord()[0] != '\0';
+        }, timeoutMs);
+        return recognisedWord();
+    }
+    // Reads lines until one starts with prefix; false after timeoutMs.
+    bool waitForLine(const std::string& prefix, int timeoutMs, std::vector<std::string>* seen = nullptr) {
+        char line[kRecogniserLineSize];
+        return robotest::waitUntil([&] {
+            if (platform::waitReadable(sd, 0) != 1 || !do_receive(sd, line, kRecogniserLineSize)) return false;
+            if (seen) seen->push_back(line);
+            return std::strncmp(line, prefix.c_str(), prefix.size()) == 0;
+        }, timeoutMs);
+    }
+    const int sd;
+};
 
 // Silence, a word spoken in this voice, silence.
 hear::Samples said(double before, const std::string& voice, const std::string& text, double after) {
@@ -38,9 +106,9 @@ TEST(HearServer, AWavOfASpokenWordReachesTheRobotAsItsWordLine) {
     ListeningHear recogniser({"--wav", "sveikas.wav", "--speed", "8"});
     ASSERT_TRUE(recogniser.listening()) << recogniser.output();
     RobotEar robot;
-    ASSERT_TRUE(robot.connected());
+    ASSERT_TRUE(robot.sd > 1);
     EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "SVEIKAS");
-    komanda_die(robot.socket());
+    komanda_die(robot.sd);
     EXPECT_EQ(recogniser.waitForExit(3000), 0);
 }
 
@@ -53,13 +121,13 @@ TEST(HearServer, PausedWordsAreDroppedUnknownWordsRejectedAndUnrulyClientsDoNotS
     ASSERT_TRUE(recogniser.listening()) << recogniser.output();
     {
         RobotEar robot;
-        ASSERT_TRUE(robot.connected());
-        komanda_pause_recog(robot.socket());
-        komanda_get_status(robot.socket());
+        ASSERT_TRUE(robot.sd > 1);
+        komanda_pause_recog(robot.sd);
+        komanda_get_status(robot.sd);
         ASSERT_TRUE(robot.waitForLine("<SYSINFO PROCESS=\"SLEEP\"", kWordTimeoutMs));
         // More silence after it than a pipe holds: once written, the word has been judged.
         ASSERT_TRUE(recogniser.play(said(0.5, "lt", "sveikas", 4.5)));
-        komanda_resume_recog(robot.socket());
+        komanda_resume_recog(robot.sd);
         ASSERT_TRUE(robot.waitForLine("<INPUT STATUS=\"LISTEN\"", kWordTimeoutMs));
         ASSERT_TRUE(recogniser.play(said(1.0, "lt", "surask", 1.0)));
         EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "SURASK");
@@ -70,18 +138,18 @@ TEST(HearServer, PausedWordsAreDroppedUnknownWordsRejectedAndUnrulyClientsDoNotS
     }
     for (int i = 0; i < 20; ++i) {
         RobotEar passer;
-        ASSERT_TRUE(passer.connected()) << "connection " << i;
-        if (i % 2) do_send(passer.socket(), "PAU");  // gone in the middle of a command
+        ASSERT_TRUE(passer.sd > 1) << "connection " << i;
+        if (i % 2) do_send(passer.sd, "PAU");  // gone in the middle of a command
     }
     RobotEar robot;
-    ASSERT_TRUE(robot.connected());
-    for (const char* piece : {"STA", "TUS\r", "\nVERSION\r\n"}) do_send(robot.socket(), piece);
+    ASSERT_TRUE(robot.sd > 1);
+    for (const char* piece : {"STA", "TUS\r", "\nVERSION\r\n"}) do_send(robot.sd, piece);
     // A new client finds recognition running, whatever the last one left.
     EXPECT_TRUE(robot.waitForLine("<SYSINFO PROCESS=\"ACTIVE\"", kWordTimeoutMs));
     EXPECT_TRUE(robot.waitForLine("<ENGINEINFO TYPE=\"robotas-hear\"", kWordTimeoutMs));
-    do_send(robot.socket(), "DEACTIVATEGRAM\n5\n");
+    do_send(robot.sd, "DEACTIVATEGRAM\n5\n");
     EXPECT_TRUE(robot.waitForLine("<GRAMMAR STATUS=\"ERROR\"", kWordTimeoutMs));
-    komanda_die(robot.socket());
+    komanda_die(robot.sd);
     EXPECT_EQ(recogniser.waitForExit(3000), 0);
 }
 
