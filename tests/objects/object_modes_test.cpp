@@ -1,16 +1,25 @@
+// The robot's object modes on recorded frames, with the servo-controller
+// simulator, scripted keys and virtual time: the object search and extraction,
+// the motion history and the motion watch, point tracking and ball following.
+
 #include "objects/object_modes.h"
 
 #include <gtest/gtest.h>
 #include <opencv2/core/utility.hpp>
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
+#include <opencv2/videoio.hpp>
 
 #include <algorithm>
 #include <filesystem>
+#include <random>
 
 #include "faces/camera/camera.h"
+#include "hardware/hardware.h"
 #include "hardware/rs232.h"
 #include "hardware/servo.h"
+#include "objects/judesys.h"
+#include "objects/tracking_modes.h"
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/runner.h"
@@ -214,6 +223,251 @@ TEST(ObjectSearchSteps, OutlineShapeDecidesWhetherItIsTheObjectAndTheHeadMovesOn
         objectmodes::turnHeadTowards(m, 480);
         EXPECT_EQ(cv::Vec4i(servo_xd, servo_yd, servo_greitisX, servo_greitisY), step.after) << step.first;
         EXPECT_EQ(cv::Point(servo_x, servo_y), cv::Point(servo_xd, servo_yd)) << step.first;
+    }
+}
+
+int pixelsOf(const cv::Mat& picture, const cv::Scalar& colour) {
+    cv::Mat same;
+    cv::inRange(picture, colour, colour, same);
+    return cv::countNonZero(same);
+}
+
+using MotionHistory = robotest::RobotTest;
+
+TEST_F(MotionHistory, NewFrameSizeStartsTheHistoryAfresh) {
+    cv::Mat noise(120, 160, CV_8UC3), picture(120, 160, CV_8UC3);
+    for (int i = 0; i < 2; ++i) cv::randu(noise, 0, 255), update_mhi(noise, picture, 30);
+    // A still bright picture of another size: the first three calls compare it with
+    // the emptied ring and see it all moving; the fourth compares it with itself.
+    const cv::Mat still(240, 320, CV_8UC3, cv::Scalar::all(200));
+    picture = cv::Mat::zeros(240, 320, CV_8UC3);
+    for (int call = 1; call <= 4; ++call) {
+        platform::advanceMs(1100);  // older motion fades out completely
+        update_mhi(still, picture, 30);
+        ASSERT_EQ(picture.size(), still.size());
+        double brightestBlue = 0;
+        cv::minMaxIdx(picture.reshape(1, int(picture.total())).col(0), nullptr, &brightestBlue);
+        const int drawn = pixelsOf(picture, cv::Scalar(255, 255, 255));  // whole-frame motion
+        EXPECT_EQ(brightestBlue, call <= 3 ? 255 : 0) << "call " << call;
+        EXPECT_TRUE(call <= 3 ? drawn > 100 : drawn == 0) << drawn << " drawn at call " << call;
+    }
+}
+
+TEST_F(MotionHistory, WalkingPeopleGiveMovingSegmentsAndAStillSceneNone) {
+    cv::VideoCapture video(robotest::testData("motion/vtest_320x240.avi"));
+    std::vector<cv::Mat> frames;
+    for (cv::Mat frame; video.read(frame);) frames.push_back(frame.clone());
+    ASSERT_GE(frames.size(), 20u);
+    const cv::Scalar red(0, 0, 255);
+    cv::Mat picture = cv::Mat::zeros(frames[0].size(), CV_8UC3);
+    int framesWithSegments = 0;
+    for (const cv::Mat& frame : frames) {
+        platform::advanceMs(200);
+        update_mhi(frame, picture, 30);
+        framesWithSegments += pixelsOf(picture, red) > 50;
+    }
+    EXPECT_GT(framesWithSegments, static_cast<int>(frames.size()) / 2);
+    for (int i = 0; i < 8; ++i) platform::advanceMs(200), update_mhi(frames.back(), picture, 30);
+    EXPECT_EQ(pixelsOf(picture, red), 0) << "a still scene has no moving segment";
+}
+
+// The motion watch on the left camera. A block that blinks on and off stays
+// moving against the running average, so it is seen in every frame.
+class MotionWatch : public robotest::RobotTest {
+protected:
+    void SetUp() override {
+        RobotTest::SetUp();
+        centreAllServoVariables();
+        servo_greitisX = 400, servo_greitisY = 300, kamera2 = 2, cport_nr = 1, ekranorezimas = 1, keyPressed = kKeyMenuRead;
+    }
+    void TearDown() override {
+        CloseComport(cport_nr);
+        releaseCameras();
+        RobotTest::TearDown();
+    }
+    // Frames of the left camera (bitmaps: the quickest to read).
+    static void leftCamera(const std::vector<cv::Mat>& frames) {
+        std::filesystem::remove_all("video2");
+        std::filesystem::create_directories("video2");
+        for (std::size_t i = 0; i < frames.size(); ++i) cv::imwrite(cv::format("video2/frame%03d.bmp", int(i + 1)), frames[i]);
+    }
+    robotest::ScopedWorkDir dir;
+};
+
+// A bright block over columns first..last, rows 110..129, then the empty scene;
+// the watch's time limit -> the first pan command sent, and the head after it.
+// The block's box grows by 8 pixels each side: columns 171..190 give a box
+// centre of 181, 21 pixels right of the middle; its top is 18 rows above the
+// middle: no tilt.
+TEST_F(MotionWatch, HeadStaysStillForThreeSecondsThenTurnsPastTwentyPixelsOnly) {
+    const int move = 5 + 181 / 4;
+    const struct {
+        int first, last;
+        long timeLimit;
+        std::string pan;
+        int servoX;
+    } runs[] = {{171, 190, 2900, "", 1400},
+                {171, 190, 3100, "#7 P" + std::to_string(1400 - move) + " S305 |", 1400 - move},
+                {170, 189, 3100, "#7 P1400 S305 |", 1400}};  // box centre 180: 20 pixels off the middle
+    for (const auto& run : runs) {
+        centreAllServoVariables(), servo_greitisX = 400, servo_greitisY = 300, keyPressed = kKeyMenuRead;
+        robotest::Ssc32Simulator simulator(dir.path());
+        ASSERT_TRUE(simulator.running() && OpenComport(cport_nr, 115200) == 0);
+        cv::Mat on(240, 320, CV_8UC3, cv::Scalar::all(20));
+        on(cv::Rect(run.first, 110, run.last - run.first + 1, 20)).setTo(cv::Scalar::all(220));
+        leftCamera({on, cv::Mat(240, 320, CV_8UC3, cv::Scalar::all(20))});
+        judesys(1000, run.timeLimit);
+        releaseCameras();
+        CloseComport(cport_nr);
+        std::string pan;
+        for (const std::string& line : simulator.waitForLines(1, run.pan.empty() ? 0 : 2000))
+            if (pan.empty() && line.rfind("#7 ", 0) == 0) pan = line;
+        EXPECT_EQ(pan, run.pan) << run.timeLimit;
+        std::filesystem::remove("ssc32sim.log");  // the next controller starts a log of its own
+        EXPECT_EQ(cv::Vec3i(servo_x, servo_xd, servo_y), cv::Vec3i(run.servoX, run.servoX, 1850)) << run.first << " " << run.timeLimit;
+    }
+    keyPressed = 'm';  // m pressed before: it ends at once
+    const long long start = platform::nowMs();
+    judesys(25, 10000);
+    EXPECT_EQ(platform::nowMs(), start);
+    EXPECT_FALSE(camera1.isOpened()) << "no frame was taken";
+}
+
+TEST_F(MotionWatch, EndsAfterMoreMovesToTheRightThanAsked) {
+    std::vector<cv::Mat> frames;
+    for (int step = 0; step < 8; ++step) {
+        frames.emplace_back(240, 320, CV_8UC3, cv::Scalar::all(20));
+        frames.back()(cv::Rect(20 + 30 * step, 100, 20, 30)).setTo(cv::Scalar::all(220));
+    }
+    leftCamera(frames);
+    platform::scriptKeys(std::string(40, ' ') + "m");  // only a safety net
+    judesys(3, 0);
+    EXPECT_NE(keyPressed & 0xFF, 'm') << "the fourth move to the right ends the watch";
+    EXPECT_LE(ui::showCount("Kaire"), 8) << "within one sweep of the block";
+}
+
+// Smooth random blotches: plenty of corners that survive the mode's erosion.
+cv::Mat texturedFrame(unsigned seed) {
+    std::mt19937 random(seed);
+    cv::Mat blocks(30, 40, CV_8UC1), grey, colour;
+    for (uchar& block : cv::Mat_<uchar>(blocks)) block = uchar(random() % 200 + 20);
+    cv::resize(blocks, grey, cv::Size(640, 480), 0, 0, cv::INTER_NEAREST);
+    cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
+    return colour;
+}
+
+class PointTracking : public robotest::RobotTest {
+protected:
+    void SetUp() override {
+        RobotTest::SetUp();
+        plotis = 640, aukstis = 480, servo_xk = 1400, servo_yk = 1850;
+    }
+};
+
+TEST_F(PointTracking, CornersPickedByRFollowTheSceneFromFrameToFrame) {
+    PointTracker tracker;
+    const cv::Mat first = texturedFrame(1);
+    tracker.processFrame(first);
+    EXPECT_TRUE(tracker.points().empty()) << "no points before a click or r";
+    tracker.key('r');
+    tracker.processFrame(first);
+    const std::vector<cv::Point2f> before = tracker.points();
+    ASSERT_TRUE(before.size() > 50u && before.size() <= size_t(PointTracker::kMaxPoints)) << before.size();
+    cv::Mat moved;
+    cv::warpAffine(first, moved, cv::Matx23d(1, 0, 3, 0, 1, 2), first.size(), cv::INTER_LINEAR, cv::BORDER_REPLICATE);
+    tracker.processFrame(moved);
+    const std::vector<cv::Point2f>& after = tracker.points();
+    ASSERT_GT(after.size(), before.size() / 2);
+    size_t followed = 0;  // points found again 3 right and 2 down
+    for (const cv::Point2f& p : after)
+        followed += std::any_of(before.begin(), before.end(), [&](cv::Point2f b) { return cv::norm(p - b - cv::Point2f(3, 2)) < 0.3; });
+    EXPECT_GT(followed, after.size() / 2);
+    // Each kept point is a green dot on the shown picture.
+    EXPECT_EQ(tracker.image().at<cv::Vec3b>(cv::Point(cvRound(after[0].x), cvRound(after[0].y))), cv::Vec3b(0, 255, 0));
+}
+
+TEST_F(PointTracking, AClickAddsAPointOrDropsTheOneNearItAndNightModeShowsOnlyTheDots) {
+    PointTracker tracker;
+    const cv::Mat frame = texturedFrame(2);
+    const auto clicked = [&](int x, int y) {  // the points after a click and a frame
+        tracker.click(x, y);
+        tracker.processFrame(frame);
+        return tracker.points().size();
+    };
+    tracker.click(100, 100);  // no picture yet: nothing to click on
+    tracker.processFrame(frame);
+    EXPECT_TRUE(tracker.points().empty());
+    ASSERT_EQ(clicked(200, 160), 1u);
+    const cv::Point2f kept = tracker.points()[0];
+    EXPECT_LT(cv::norm(kept - cv::Point2f(200, 160)), 15) << "refined within its window";
+    EXPECT_EQ(clicked(cvRound(kept.x) + 12, cvRound(kept.y)), 2u);  // far from it: a second point
+    ASSERT_EQ(clicked(cvRound(kept.x) + 2, cvRound(kept.y) + 2), 1u);  // within 5 pixels: dropped
+    EXPECT_GT(cv::norm(tracker.points()[0] - kept), 5);
+    tracker.key('c');
+    EXPECT_TRUE(tracker.points().empty());
+    ASSERT_EQ(clicked(300, 300), 1u);  // after c a click starts a new list
+    tracker.key('n');  // night mode shows only the dots
+    tracker.processFrame(frame);
+    cv::Mat green, black;
+    cv::inRange(tracker.image(), cv::Scalar(0, 255, 0), cv::Scalar(0, 255, 0), green);
+    cv::inRange(tracker.image(), cv::Scalar::all(0), cv::Scalar::all(0), black);
+    EXPECT_GT(cv::countNonZero(green), 20);
+    EXPECT_EQ(cv::countNonZero(green) + cv::countNonZero(black), int(tracker.image().total())) << "every lit pixel is part of the dot";
+    EXPECT_FALSE(tracker.key('m'));
+}
+
+TEST_F(PointTracking, HeadFollowsAPointOutsideTheDeadBands) {
+    const struct {
+        cv::Point point;
+        int xk, yk, speedX, speedY;  // after it, one after another; servo_x and servo_y follow the targets
+    } steps[] = {{{320, 280}, 1400, 1850, 20, 20},                   // 40 below the centre: inside both bands
+                 {{320, 281}, 1400, 1863, 20, 20},                   // 41 below: 1850 + 281 / 25 + 2
+                 {{100, 240}, 1407, 1863, 23, 20},                   // 220 left: 1400 + 100 / 20 + 2, 220 / 70 + 20
+                 {{600, 100}, 1407 - 30 - 2, 1863 - 4 - 2, 24, 22}};  // right and above: both targets go back
+    for (const auto& step : steps) {
+        steerHeadTowards(step.point);
+        EXPECT_EQ(cv::Vec4i(servo_xk, servo_yk, servo_greitisX, servo_greitisY), cv::Vec4i(step.xk, step.yk, step.speedX, step.speedY)) << step.point;
+        EXPECT_EQ(cv::Point(servo_x, servo_y), cv::Point(servo_xk, servo_yk)) << step.point;
+    }
+}
+
+TEST_F(PointTracking, ModeTracksTheLeftCameraUntilM) {
+    robotest::ScopedWorkDir dir;
+    std::filesystem::create_directories("video" + std::to_string(kamera2));
+    cv::imwrite("video" + std::to_string(kamera2) + "/frame001.png", texturedFrame(4));
+    platform::scriptKeys("rxm");
+    EXPECT_EQ(trekingas(1, nullptr), 0);
+    EXPECT_GT(pointTracker().points().size(), 50u);
+    EXPECT_NE(screen().find("- auto tasku sekimas"), std::string::npos) << screen();
+    EXPECT_EQ(plotis, 640);
+    EXPECT_FALSE(ui::windowExists("Sekam") || camera1.isOpened());
+    pointTracker().key('c');
+}
+
+cv::Mat ballFrame(cv::Point centre, int ballRadius) {
+    cv::Mat frame(480, 640, CV_8UC3, cv::Scalar(90, 100, 110));
+    cv::circle(frame, centre, ballRadius, cv::Scalar(30, 40, 200), -1);
+    return frame;
+}
+
+TEST(BallFollowing, RedMeansRAboveOneAndAHalfGreenAndTwiceBlueAndABallIsRingedButNotSmallRedSpotsOrTheEdgeRows) {
+    // 151 is above 1.5 x 100 and 2 x 75, 150 is not; 151 is not above 2 x 76.
+    for (auto [pixel, red] : {std::pair{cv::Vec3b(75, 100, 151), true}, {cv::Vec3b(75, 100, 150), false},
+                              {cv::Vec3b(76, 10, 151), false}, {cv::Vec3b(0, 0, 0), false}})
+        EXPECT_EQ(isRedPixel(pixel), red) << pixel;
+    // Outlines count their corner points only: a disc needs a radius of
+    // about 80 pixels before its outline has 200 of them.
+    cv::Mat frame = ballFrame({300, 200}, 90);
+    FindBall(frame);
+    EXPECT_LE(cv::norm(cv::Vec3f(ball::center.x - 300, ball::center.y - 200, ball::radius - 90), cv::NORM_INF), 2);
+    EXPECT_EQ(frame.at<cv::Vec3b>(200, 300 + int(ball::radius)), cv::Vec3b(0, 0, 255));
+    cv::Mat small = ballFrame({300, 200}, 40), edge = ballFrame({-100, -100}, 10);
+    edge(cv::Rect(0, 0, 640, 4)).setTo(cv::Scalar(30, 40, 200));  // red, but in the top rows
+    for (cv::Mat* noBall : {&small, &edge}) {
+        const cv::Mat before = noBall->clone();
+        FindBall(*noBall);
+        EXPECT_EQ(ball::center.x, -1.f);
+        EXPECT_EQ(cv::norm(*noBall, before, cv::NORM_INF), 0) << "nothing drawn";
     }
 }
 
