@@ -37,6 +37,8 @@ bool spoke(const std::string& line) {
     return std::find(said.begin(), said.end(), line) != said.end();
 }
 
+// The modes' shared variables at their start values, the left camera (video2)
+// playing picture files in a folder of the test's own, the port closed after.
 class ObjectModes : public robotest::RobotTest {
 protected:
     void SetUp() override {
@@ -45,23 +47,27 @@ protected:
         // checker when the vision work runs on this thread alone.
         cv::setNumThreads(0);
         centreAllServoVariables();
-        prisijungimas = -1;
-        ekranorezimas = 2;
+        servo_greitisX = 400, servo_greitisY = 300, kamera2 = 2, cport_nr = 1, prisijungimas = -1, ekranorezimas = 2;
+        plotis = aukstis = 0, keyPressed = kKeyMenuRead;  // the modes take the frame's size
     }
     void TearDown() override {
+        CloseComport(cport_nr);
         releaseCameras();
         cv::setNumThreads(-1);
         RobotTest::TearDown();
     }
-    // The left camera plays these frames (in a loop) from the working directory.
-    static void recordLeftCamera(const std::vector<cv::Mat>& frames) {
-        std::filesystem::create_directories("video" + std::to_string(kamera2));
-        for (size_t i = 0; i < frames.size(); ++i)
-            ASSERT_TRUE(cv::imwrite(cv::format("video%d/frame%03d.png", static_cast<int>(kamera2), int(i + 1)), frames[i]));
+    // The left camera's frames, played in a loop (bitmaps: the quickest to read).
+    static void leftCamera(const std::vector<cv::Mat>& frames) {
+        std::filesystem::remove_all("video2");
+        std::filesystem::create_directories("video2");
+        for (std::size_t i = 0; i < frames.size(); ++i) ASSERT_TRUE(cv::imwrite(cv::format("video2/frame%03d.bmp", int(i + 1)), frames[i]));
     }
     static bool shows(int y, const std::string& text) { return row(y).find(text) != std::string::npos; }
-    robotest::ScopedWorkDir dir_;
+    robotest::ScopedWorkDir dir;
 };
+using MotionHistory = ObjectModes;
+using MotionWatch = ObjectModes;
+using PointTracking = ObjectModes;
 
 // The street at camera size, and the same street with the box standing on it.
 struct StreetScene {
@@ -80,12 +86,12 @@ StreetScene streetScene() {
 }
 
 TEST_F(ObjectModes, SearchFindsTheBoxAndTurnsTheHeadTowardsIt) {
-    robotest::Ssc32Simulator simulator(dir_.path());
+    robotest::Ssc32Simulator simulator(dir.path());
     ASSERT_TRUE(simulator.running());
     ASSERT_EQ(OpenComport(cport_nr, bdrate), 0);
     cv::Mat frame;
     cv::resize(objtest::loadPicture("box_in_scene.png", cv::IMREAD_COLOR), frame, cv::Size(640, 480));
-    recordLeftCamera({frame, frame});
+    leftCamera({frame, frame});
     platform::scriptKeys("xm");
     ASSERT_EQ(daiktas(1, robotest::testData("objects/box.png").c_str()), 0);
     CloseComport(cport_nr);
@@ -112,7 +118,7 @@ TEST_F(ObjectModes, SearchWithoutAnObjectPictureGivesUpAndWithoutTheObjectInView
     EXPECT_EQ(daiktas(3, nullptr) + daiktas(1, nullptr), -2);
     EXPECT_FALSE(ui::windowExists("Paieska"));
     const cv::Mat wall(480, 640, CV_8UC3, cv::Scalar(120, 130, 140));  // nothing to find on it
-    recordLeftCamera({wall, wall});
+    leftCamera({wall, wall});
     servo_xd = servo_x = 1000;
     platform::scriptKeys("xsm");
     ASSERT_EQ(daiktas(1, robotest::testData("objects/box.png").c_str()), 0);
@@ -122,7 +128,7 @@ TEST_F(ObjectModes, SearchWithoutAnObjectPictureGivesUpAndWithoutTheObjectInView
 
 TEST_F(ObjectModes, ExtractionCutsTheObjectOutOfTheCameraPicture) {
     const StreetScene s = streetScene();
-    recordLeftCamera({objtest::withNoise(s.empty, 3, 1), objtest::withNoise(s.empty, 3, 2), objtest::withNoise(s.withBox, 3, 3),
+    leftCamera({objtest::withNoise(s.empty, 3, 1), objtest::withNoise(s.empty, 3, 2), objtest::withNoise(s.withBox, 3, 3),
                       objtest::withNoise(s.withBox, 3, 4), objtest::withNoise(s.withBox, 3, 5)});
     platform::scriptKeys("fdm");
     const cv::Mat object = daikto_isskyrimas();
@@ -139,7 +145,7 @@ TEST_F(ObjectModes, ExtractionCutsTheObjectOutOfTheCameraPicture) {
 }
 
 TEST_F(ObjectModes, ExtractionKeysMoveTheHeadAndWithoutABackgroundItSaysSoAndGivesABlankPicture) {
-    recordLeftCamera({streetScene().withBox});
+    leftCamera({streetScene().withBox});
     platform::scriptKeys(",,.qaadm");
     const cv::Mat object = daikto_isskyrimas();
     EXPECT_EQ(cv::Point(servo_x, servo_y), cv::Point(kServoCentreX - 10, kServoCentreY + 10));
@@ -232,8 +238,6 @@ int pixelsOf(const cv::Mat& picture, const cv::Scalar& colour) {
     return cv::countNonZero(same);
 }
 
-using MotionHistory = robotest::RobotTest;
-
 TEST_F(MotionHistory, NewFrameSizeStartsTheHistoryAfresh) {
     cv::Mat noise(120, 160, CV_8UC3), picture(120, 160, CV_8UC3);
     for (int i = 0; i < 2; ++i) cv::randu(noise, 0, 255), update_mhi(noise, picture, 30);
@@ -273,33 +277,13 @@ TEST_F(MotionHistory, WalkingPeopleGiveMovingSegmentsAndAStillSceneNone) {
 
 // The motion watch on the left camera. A block that blinks on and off stays
 // moving against the running average, so it is seen in every frame.
-class MotionWatch : public robotest::RobotTest {
-protected:
-    void SetUp() override {
-        RobotTest::SetUp();
-        centreAllServoVariables();
-        servo_greitisX = 400, servo_greitisY = 300, kamera2 = 2, cport_nr = 1, ekranorezimas = 1, keyPressed = kKeyMenuRead;
-    }
-    void TearDown() override {
-        CloseComport(cport_nr);
-        releaseCameras();
-        RobotTest::TearDown();
-    }
-    // Frames of the left camera (bitmaps: the quickest to read).
-    static void leftCamera(const std::vector<cv::Mat>& frames) {
-        std::filesystem::remove_all("video2");
-        std::filesystem::create_directories("video2");
-        for (std::size_t i = 0; i < frames.size(); ++i) cv::imwrite(cv::format("video2/frame%03d.bmp", int(i + 1)), frames[i]);
-    }
-    robotest::ScopedWorkDir dir;
-};
-
 // A bright block over columns first..last, rows 110..129, then the empty scene;
 // the watch's time limit -> the first pan command sent, and the head after it.
 // The block's box grows by 8 pixels each side: columns 171..190 give a box
 // centre of 181, 21 pixels right of the middle; its top is 18 rows above the
 // middle: no tilt.
 TEST_F(MotionWatch, HeadStaysStillForThreeSecondsThenTurnsPastTwentyPixelsOnly) {
+    ekranorezimas = 1;
     const int move = 5 + 181 / 4;
     const struct {
         int first, last;
@@ -334,6 +318,7 @@ TEST_F(MotionWatch, HeadStaysStillForThreeSecondsThenTurnsPastTwentyPixelsOnly) 
 }
 
 TEST_F(MotionWatch, EndsAfterMoreMovesToTheRightThanAsked) {
+    ekranorezimas = 1;
     std::vector<cv::Mat> frames;
     for (int step = 0; step < 8; ++step) {
         frames.emplace_back(240, 320, CV_8UC3, cv::Scalar::all(20));
@@ -355,14 +340,6 @@ cv::Mat texturedFrame(unsigned seed) {
     cv::cvtColor(grey, colour, cv::COLOR_GRAY2BGR);
     return colour;
 }
-
-class PointTracking : public robotest::RobotTest {
-protected:
-    void SetUp() override {
-        RobotTest::SetUp();
-        plotis = 640, aukstis = 480, servo_xk = 1400, servo_yk = 1850;
-    }
-};
 
 TEST_F(PointTracking, CornersPickedByRFollowTheSceneFromFrameToFrame) {
     PointTracker tracker;
@@ -417,6 +394,7 @@ TEST_F(PointTracking, AClickAddsAPointOrDropsTheOneNearItAndNightModeShowsOnlyTh
 }
 
 TEST_F(PointTracking, HeadFollowsAPointOutsideTheDeadBands) {
+    plotis = 640, aukstis = 480;
     const struct {
         cv::Point point;
         int xk, yk, speedX, speedY;  // after it, one after another; servo_x and servo_y follow the targets
@@ -432,9 +410,7 @@ TEST_F(PointTracking, HeadFollowsAPointOutsideTheDeadBands) {
 }
 
 TEST_F(PointTracking, ModeTracksTheLeftCameraUntilM) {
-    robotest::ScopedWorkDir dir;
-    std::filesystem::create_directories("video" + std::to_string(kamera2));
-    cv::imwrite("video" + std::to_string(kamera2) + "/frame001.png", texturedFrame(4));
+    leftCamera({texturedFrame(4)});
     platform::scriptKeys("rxm");
     EXPECT_EQ(trekingas(1, nullptr), 0);
     EXPECT_GT(pointTracker().points().size(), 50u);
