@@ -66,12 +66,10 @@ TEST_F(SerialPort, RefusalsAreReportedAndLeaveThePortClosed) {
     PtyPeer peer(dir(), "COM2");
     ASSERT_EQ(symlink("/dev/robotas-no-such-port", "COM3"), 0);
     std::ofstream("COM4") << "not a serial line";
-    const struct {
-        int port, rate;
-        const char* said;
-    } refusals[] = {{16, 115200, "illegal comport number"},     {-1, 115200, "illegal comport number"},
-                    {1, 14400, "Blogas COM porto greitis"},     {1, 230400, "Blogas COM porto greitis"},  // the line could, the robot does not
-                    {2, 115200, "Negaliu atidaryti COM porto"}, {3, 115200, "unable to set comport dcb settings"}};
+    const struct { int port, rate; const char* said; } refusals[] = {
+        {16, 115200, "illegal comport number"},     {-1, 115200, "illegal comport number"},
+        {1, 14400, "Blogas COM porto greitis"},     {1, 230400, "Blogas COM porto greitis"},  // the line could, the robot does not
+        {2, 115200, "Negaliu atidaryti COM porto"}, {3, 115200, "unable to set comport dcb settings"}};
     for (const auto& r : refusals) {
         EXPECT_EQ(OpenComport(r.port, r.rate), 1) << r.said;
         EXPECT_NE(screen().find(r.said), std::string::npos) << r.said;
@@ -88,28 +86,26 @@ TEST_F(SerialPort, RefusalsAreReportedAndLeaveThePortClosed) {
     }
 }
 
-TEST_F(SerialPort, ExactBytesGoOnTheWireUntilTheDeviceVanishes) {
+// Whole commands from two threads, long input over several polls, exact bytes;
+// then the device vanishes.
+TEST_F(SerialPort, TheWireCarriesWholeCommandsLongInputAndExactBytesUntilTheDeviceVanishes) {
     PtyPeer peer(dir());
     ASSERT_EQ(OpenComport(1, 115200), 0);
-    cprintft(1, "");
-    EXPECT_EQ(peer.receive(1, 0), "");
-    cprintft(1, "#7 P1400 S400 |");
-    SendByte(1, 13);
-    unsigned char bytes[] = {0, 255, 13, 10};
-    EXPECT_EQ(SendBuf(1, bytes, 4), 4);
-    EXPECT_EQ(peer.receive(20), std::string("#7 P1400 S400 |\r\0\xff\r\n", 20));  // raw: no translation of CR or LF
-    // The device goes: the port closes and later commands go nowhere.
-    peer.close();
-    EXPECT_EQ(PollComport(1, bytes, sizeof bytes), 0);
-    sendCommand(1, "#7 P1400 S400 |");
-    EXPECT_FALSE(ComportOpen(1));
-    EXPECT_EQ(SendByte(1, 13) + IsCTSEnabled(1), 0);
-    CloseComport(1);  // closing a port that already went is harmless
-}
+    constexpr int kCommandsEach = 150;
+    const std::string pan = "#7 P1400 S400 |", tilt = "#0 P1850 S300 |";
+    auto sender = [&](const std::string& text) {
+        for (int i = 0; i < kCommandsEach; ++i) sendCommand(1, text.c_str());
+    };
+    std::thread a(sender, pan), b(sender, tilt);
+    std::istringstream wire(peer.receive(2 * kCommandsEach * (pan.size() + 1), 5000));
+    a.join(), b.join();
+    int pans = 0, tilts = 0;
+    for (std::string line; std::getline(wire, line, '\r');) {
+        ASSERT_TRUE(line == pan || line == tilt) << "mixed command: " << line;
+        (line == pan ? pans : tilts)++;
+    }
+    EXPECT_EQ(pans * 1000 + tilts, kCommandsEach * 1001);
 
-TEST_F(SerialPort, LongInputIsReadOverSeveralPollsWithoutLossOrOverrun) {
-    PtyPeer peer(dir());
-    ASSERT_EQ(OpenComport(1, 115200), 0);
     unsigned char buffer[10000];
     EXPECT_EQ(PollComport(1, buffer, sizeof buffer) + PollComport(1, buffer, 0) + PollComport(1, buffer, -5), 0);
     const std::string sent(6000, 'z');
@@ -129,36 +125,27 @@ TEST_F(SerialPort, LongInputIsReadOverSeveralPollsWithoutLossOrOverrun) {
     }, 3000);
     device.join();
     EXPECT_EQ(total, sent.size());
-}
 
-TEST_F(SerialPort, CommandsFromTwoThreadsNeverInterleaveOnTheWire) {
-    PtyPeer peer(dir());
-    ASSERT_EQ(OpenComport(1, 115200), 0);
-    constexpr int kCommandsEach = 150;
-    const std::string pan = "#7 P1400 S400 |", tilt = "#0 P1850 S300 |";
-    auto sender = [&](const std::string& text) {
-        for (int i = 0; i < kCommandsEach; ++i) sendCommand(1, text.c_str());
-    };
-    std::thread a(sender, pan), b(sender, tilt);
-    std::istringstream wire(peer.receive(2 * kCommandsEach * (pan.size() + 1), 5000));
-    a.join();
-    b.join();
-    int pans = 0, tilts = 0;
-    for (std::string line; std::getline(wire, line, '\r');) {
-        ASSERT_TRUE(line == pan || line == tilt) << "mixed command: " << line;
-        (line == pan ? pans : tilts)++;
-    }
-    EXPECT_EQ(pans * 1000 + tilts, kCommandsEach * 1001);
+    cprintft(1, "");
+    EXPECT_EQ(peer.receive(1, 0), "");
+    cprintft(1, "#7 P1400 S400 |");
+    SendByte(1, 13);
+    unsigned char bytes[] = {0, 255, 13, 10};
+    EXPECT_EQ(SendBuf(1, bytes, 4), 4);
+    EXPECT_EQ(peer.receive(20), std::string("#7 P1400 S400 |\r\0\xff\r\n", 20));  // raw: no translation of CR or LF
+    peer.close();  // the port closes and later commands go nowhere
+    EXPECT_EQ(PollComport(1, bytes, sizeof bytes), 0);
+    sendCommand(1, "#7 P1400 S400 |");
+    EXPECT_FALSE(ComportOpen(1));
+    EXPECT_EQ(SendByte(1, 13) + IsCTSEnabled(1), 0);
+    CloseComport(1);  // closing a port that already went is harmless
 }
 
 // Positions and speeds -> the commands shown on rows 50..53 and sent, pan first.
 TEST_F(ServoController, HeadCommandsAreClampedShownAndSentPanFirst) {
     Ssc32Simulator simulator(dir());
     ASSERT_TRUE(openSimulatorPort(simulator));
-    const struct {
-        int x, y, speedX, speedY;
-        Lines sent;
-    } cases[] = {
+    const struct { int x, y, speedX, speedY; Lines sent; } cases[] = {
         {2500, 1850, 400, 300, {"#7 P2100 S400 |", "#0 P1850 S300 |"}},
         {1400, 1000, 100, 5, {"#7 P1400 S200 |", "#0 P1300 S20 |"}},  // no tail of the longer command before
         {1400, 1000, 700, 700, {"#7 P1400 S600 |", "#0 P1300 S600 |"}},
@@ -179,11 +166,8 @@ TEST_F(ServoController, InputRepliesDecodeIntoTheMaskWithinTheWaitInRealTime) {
     Ssc32Simulator simulator(dir(), "COM2", "1110");
     ASSERT_TRUE(openSimulatorPort(simulator));
     // Each reply in A B C D order ('0' active) after the mask left before it.
-    const struct {
-        std::string reply;
-        unsigned char before, mask;
-        const char* shown;  // console row 55 from column 4 ("": not looked at)
-    } cases[] = {
+    // shown: console row 55 from column 4 ("": not looked at)
+    const struct { std::string reply; unsigned char before, mask; const char* shown; } cases[] = {
         {"1110", 0, 128, "A B C D : 1110     'SSC32' atsakymas: 4 baitai."},  // only D
         {"0000", 128, 240, ""},
         {"0111", 0, 1, ""},    // only A
@@ -335,11 +319,8 @@ TEST_F(MechanicsStep, ChassisPulseLastsItsDurationAndOnlyDirectionOneDrives) {
     RB0 = RB2 = 1;
     EXPECT_EQ(vaziuokle(0, 1) * 10 + vaziuokle(2, 1), 2);
     EXPECT_TRUE(board->calls().empty());
-    const struct {
-        int advanceMs, rb0, rb2;  // RB0 and RB2 set before the call (-1: left as they are)
-        Lines calls;
-        int rb0After;
-    } steps[] = {
+    // rb0, rb2: RB0 and RB2 set before the call (-1: left as they are)
+    const struct { int advanceMs, rb0, rb2; Lines calls; int rb0After; } steps[] = {
         {0, -1, -1, kPinsLow, 0}, {4, -1, -1, {}, 0}, {1, -1, -1, kPinsHigh, 1},
         {10, 0, 0, kPinsHigh, 1},  // low pins with an old pulse (the board panel lowered them) rise at once
     };
@@ -361,15 +342,9 @@ TEST_F(MechanicsStep, ChassisPulseLastsItsDurationAndOnlyDirectionOneDrives) {
 
 // One key -> its effect on the board panel: the pin calls, the row it writes, the head.
 TEST_F(BoardPanel, EveryKeyHasItsEffect) {
-    const struct {
-        const char* keys;
-        int statusBefore, pinStatus;
-        Lines pinCalls;  // the ConfigurePinAsOutput calls
-        int y;
-        const char* rowText;  // row y from column 2
-        int servoX;
-        long long minMs;
-    } keys[] = {
+    // pinCalls: the ConfigurePinAsOutput calls; rowText: row y from column 2
+    const struct { const char* keys; int statusBefore, pinStatus; Lines pinCalls; int y; const char* rowText; int servoX;
+                   long long minMs; } keys[] = {
         {"33m", 0, 0, {"(0,1,3,1)", "(0,1,3,0)"}, 33, "RB3 = 0 ", 1400, 0},  // each press toggles
         {"5m", 0, 0, {"(0,1,5,1)"}, 35, "RB5 = 1 ", 1400, 0},
         // a failed pin-7 call ends the panel
@@ -448,12 +423,8 @@ TEST_F(BoardPanel, StartUpOpensInitialisesAndLeavesPortBAsInputs) {
     for (int pin = 0; pin < 4; ++pin) initialised.push_back("ConfigurePinAsInput(0,4," + std::to_string(pin) + ")");
     for (int pin = 0; pin < 8; ++pin) initialised.push_back("ConfigurePinAsInput(0,1," + std::to_string(pin) + ")");
     const std::string present = "Prijungtas 'eProDas', USB vaziuokles valdiklis/32/", failed = "'eProdas' valdiklio inicializacijos KLAIDA/192";
-    const struct {
-        bool present;
-        int initStatus;
-        Lines calls;
-        std::string shown;  // rows 46 and 48 with their colours
-    } cases[] = {
+    // shown: rows 46 and 48 with their colours
+    const struct { bool present; int initStatus; Lines calls; std::string shown; } cases[] = {
         {true, 0, initialised, present + "'eProDas' valdiklis inicializavosi/32"},
         {true, 3, opened, present + failed},
         {false, 0, {}, "Neprijungtas 'eProDas', USB vaziuokles valdiklis/192/" + failed},

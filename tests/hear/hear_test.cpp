@@ -296,12 +296,9 @@ TEST(HearRobotTemplates, CommandWordsAreHeardOtherWordsAreNotEvenInNoiseAsLoudAs
     const std::unique_ptr<hear::Decoder> decoder = hear::Decoder::open(options, why);
     ASSERT_TRUE(decoder) << why;
     const std::vector<std::string> none;
-    const struct {
-        const char *voice, *text;
-        std::vector<std::string> words;
-        const char* lastMatch;
-    } utterances[] = {{"lt+m3", "sveikas", {"SVEIKAS"}, "SVEIKAS"}, {"lt+m3", "pirmyn", {"PIRMYN"}, "PIRMYN"},
-                      {"lt+f2", "kas", {"KAS"}, "KAS"}, {"lt+m3", "vakaras", none, nullptr}, {"lt+f2", "obuolys", none, ""}};
+    const struct { const char *voice, *text; std::vector<std::string> words; const char* lastMatch; } utterances[] = {
+        {"lt+m3", "sveikas", {"SVEIKAS"}, "SVEIKAS"}, {"lt+m3", "pirmyn", {"PIRMYN"}, "PIRMYN"},
+        {"lt+f2", "kas", {"KAS"}, "KAS"}, {"lt+m3", "vakaras", none, nullptr}, {"lt+f2", "obuolys", none, ""}};
     for (const auto& u : utterances) {
         EXPECT_EQ(heard(*decoder, u.voice, u.text, 18), u.words) << u.text;
         EXPECT_EQ(u.lastMatch ? decoder->lastMatch().word : "", u.lastMatch ? u.lastMatch : "") << u.text;  // "": no template near enough

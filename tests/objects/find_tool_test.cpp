@@ -58,14 +58,12 @@ TEST(FindTool, FindsTheBoxDrawsTheSearchPictureFindsNothingWithoutKeyPointsAndRe
         EXPECT_FALSE(cv::imread("found.png").empty());
     }
     std::ofstream("notes.txt") << "not a picture\n";
-    const struct {
-        std::vector<std::string> arguments;
-        int status;
-        std::string said;  // on standard error
-    } refused[] = {{{"nowhere.png", scene, "--out", "search.png"}, 1, "cannot read picture nowhere.png: No such file or directory\n"},
-                   {{box, "notes.txt", "--out", "search.png"}, 1, "cannot read picture notes.txt: not a picture\n"},
-                   {{box}, 2, ""}, {{box, scene, "--out"}, 2, ""}, {{box, scene, scene}, 2, ""},
-                   {{box, scene, "--out", "no/such/folder/x.png"}, 1, ""}};
+    // said: on standard error
+    const struct { std::vector<std::string> arguments; int status; std::string said; } refused[] = {
+        {{"nowhere.png", scene, "--out", "search.png"}, 1, "cannot read picture nowhere.png: No such file or directory\n"},
+        {{box, "notes.txt", "--out", "search.png"}, 1, "cannot read picture notes.txt: not a picture\n"},
+        {{box}, 2, ""}, {{box, scene, "--out"}, 2, ""}, {{box, scene, scene}, 2, ""},
+        {{box, scene, "--out", "no/such/folder/x.png"}, 1, ""}};
     for (const auto& r : refused) {
         const robotest::ProgramRun refusal = robotest::runProgram("robotas-find", r.arguments);
         EXPECT_EQ(refusal.status, r.status) << r.arguments.back();

@@ -70,10 +70,7 @@ using MotionWatch = ObjectModes;
 using PointTracking = ObjectModes;
 
 // The street at camera size, and the same street with the box standing on it.
-struct StreetScene {
-    cv::Mat empty, withBox;
-    cv::Rect box{250, 200, 160, 110};
-};
+struct StreetScene { cv::Mat empty, withBox; cv::Rect box{250, 200, 160, 110}; };
 
 StreetScene streetScene() {
     StreetScene s;
@@ -164,12 +161,9 @@ TEST_F(ObjectModes, VoiceDrivenExtractionTakesTheBackgroundAtFourSecondsAndTheOb
     // only reached with the 3 s the spoken request takes after the background.
     prisijungimas = 7;
     const long long again = platform::nowMs();
-    const struct {
-        int advanceMs, keyBefore;
-        bool ended;
-        int key;
-    } steps[] = {{4000, -1, false, -1}, {1, -1, false, 'f'}, {10000 - 7001, -1, false, -1}, {1, -1, true, 'd'},
-                 {0, 'm', false, 'm'}};  // the operator's m ends the run whatever the clock says
+    const struct { int advanceMs, keyBefore; bool ended; int key; } steps[] = {
+        {4000, -1, false, -1}, {1, -1, false, 'f'}, {10000 - 7001, -1, false, -1}, {1, -1, true, 'd'},
+        {0, 'm', false, 'm'}};  // the operator's m ends the run whatever the clock says
     for (const auto& step : steps) {
         platform::advanceMs(step.advanceMs);
         keyPressed = step.keyBefore;
@@ -216,13 +210,10 @@ TEST(ObjectSearchSteps, OutlineShapeDecidesWhetherItIsTheObjectAndTheHeadMovesOn
     plotis = 640, aukstis = 480;
     // The outline's first corner -> the head's targets and speeds (xd, yd, pan, tilt),
     // with my = |(480 - 50) * -0.5 + y| and mx = |(640 - 50) * 0.5 - x|.
-    const struct {
-        cv::Point first;
-        bool centred;
-        cv::Vec4i after;
-    } steps[] = {{{270, 170}, true, {1400, 1850, 106, 107}},    // 20 above the centre, x centred: my = 45, nothing moves
-                 {{270, 169}, false, {1400, 1841, 106, 107}},   // 21 above: up by my / 15 + 5 = 46 / 15 + 5
-                 {{239, 170}, true, {1408, 1850, 114, 107}}};  // 31 left: mx = 56, pan by mx / 15 + 5, speed mx / 4 + 100
+    const struct { cv::Point first; bool centred; cv::Vec4i after; } steps[] = {
+        {{270, 170}, true, {1400, 1850, 106, 107}},    // 20 above the centre, x centred: my = 45, nothing moves
+        {{270, 169}, false, {1400, 1841, 106, 107}},   // 21 above: up by my / 15 + 5 = 46 / 15 + 5
+        {{239, 170}, true, {1408, 1850, 114, 107}}};  // 31 left: mx = 56, pan by mx / 15 + 5, speed mx / 4 + 100
     for (const auto& step : steps) {
         if (step.centred) centreAllServoVariables();
         m.first = step.first;
@@ -285,14 +276,9 @@ TEST_F(MotionHistory, WalkingPeopleGiveMovingSegmentsAndAStillSceneNone) {
 TEST_F(MotionWatch, HeadStaysStillForThreeSecondsThenTurnsPastTwentyPixelsOnly) {
     ekranorezimas = 1;
     const int move = 5 + 181 / 4;
-    const struct {
-        int first, last;
-        long timeLimit;
-        std::string pan;
-        int servoX;
-    } runs[] = {{171, 190, 2900, "", 1400},
-                {171, 190, 3100, "#7 P" + std::to_string(1400 - move) + " S305 |", 1400 - move},
-                {170, 189, 3100, "#7 P1400 S305 |", 1400}};  // box centre 180: 20 pixels off the middle
+    const struct { int first, last; long timeLimit; std::string pan; int servoX; } runs[] = {
+        {171, 190, 2900, "", 1400}, {171, 190, 3100, "#7 P" + std::to_string(1400 - move) + " S305 |", 1400 - move},
+        {170, 189, 3100, "#7 P1400 S305 |", 1400}};  // box centre 180: 20 pixels off the middle
     for (const auto& run : runs) {
         centreAllServoVariables(), servo_greitisX = 400, servo_greitisY = 300, keyPressed = kKeyMenuRead;
         robotest::Ssc32Simulator simulator(dir.path());
@@ -395,13 +381,12 @@ TEST_F(PointTracking, AClickAddsAPointOrDropsTheOneNearItAndNightModeShowsOnlyTh
 
 TEST_F(PointTracking, HeadFollowsAPointOutsideTheDeadBands) {
     plotis = 640, aukstis = 480;
-    const struct {
-        cv::Point point;
-        int xk, yk, speedX, speedY;  // after it, one after another; servo_x and servo_y follow the targets
-    } steps[] = {{{320, 280}, 1400, 1850, 20, 20},                   // 40 below the centre: inside both bands
-                 {{320, 281}, 1400, 1863, 20, 20},                   // 41 below: 1850 + 281 / 25 + 2
-                 {{100, 240}, 1407, 1863, 23, 20},                   // 220 left: 1400 + 100 / 20 + 2, 220 / 70 + 20
-                 {{600, 100}, 1407 - 30 - 2, 1863 - 4 - 2, 24, 22}};  // right and above: both targets go back
+    // xk, yk, speedX, speedY: after it, one after another; servo_x and servo_y follow the targets
+    const struct { cv::Point point; int xk, yk, speedX, speedY; } steps[] = {
+        {{320, 280}, 1400, 1850, 20, 20},                   // 40 below the centre: inside both bands
+        {{320, 281}, 1400, 1863, 20, 20},                   // 41 below: 1850 + 281 / 25 + 2
+        {{100, 240}, 1407, 1863, 23, 20},                   // 220 left: 1400 + 100 / 20 + 2, 220 / 70 + 20
+        {{600, 100}, 1407 - 30 - 2, 1863 - 4 - 2, 24, 22}};  // right and above: both targets go back
     for (const auto& step : steps) {
         steerHeadTowards(step.point);
         EXPECT_EQ(cv::Vec4i(servo_xk, servo_yk, servo_greitisX, servo_greitisY), cv::Vec4i(step.xk, step.yk, step.speedX, step.speedY)) << step.point;

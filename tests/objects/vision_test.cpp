@@ -91,11 +91,7 @@ TEST(LocatePlanarObject, FourSpreadPairsLocateItThreeOrCollinearOnesDoNot) {
 
 TEST(ProjectCorners, OnlyAnOutlineACameraCanSeeIsLocatedWhereverItLies) {
     const cv::Point corners[4] = {{0, 0}, {100, 0}, {100, 80}, {0, 80}};
-    const struct {
-        const char* what;
-        cv::Matx33d h;
-        int located;
-    } fits[] = {
+    const struct { const char* what; cv::Matx33d h; int located; } fits[] = {
         {"shifted", {1, 0, 5.4, 0, 1, -2.6, 0, 0, 1}, 1},
         {"small, in the far corner of the frame", {0.45, 0, 590, 0, 0.45, 440, 0, 0, 1}, 1},
         {"upside down", {-1, 0, 600, 0, -1, 400, 0, 0, 1}, 1},
@@ -138,12 +134,7 @@ TEST(Surf, PicturesWithoutTextureGiveNoPoints) {
 
 // Sums over everything the extractor gives for a picture: its points, their directions
 // and a position-weighted sum of the descriptors.
-struct Fingerprint {
-    const char* picture;
-    int extended;
-    int count, sizes, laplacians;
-    double x, y, cosDir, sinDir, descriptors;
-};
+struct Fingerprint { const char* picture; int extended; int count, sizes, laplacians; double x, y, cosDir, sinDir, descriptors; };
 
 Fingerprint fingerprint(const char* picture, int extended) {
     const Features f = surf(objtest::loadPicture(picture, cv::IMREAD_GRAYSCALE), cvSURFParams(500, extended));

@@ -74,10 +74,7 @@ TEST(HeadlessWindows, KeepTheLastPictureAndWaitOnTheRobotsClock) {
 
 
 TEST(ProgramRunner, SpeechLineBecomesSynthesiserWithTextAsOneArgument) {
-    const struct {
-        const char* line;
-        Lines argv;
-    } cases[] = {
+    const struct { const char* line; Lines argv; } cases[] = {
         {"eSpeak.exe -v lv+m4  la'ba'sz", {"espeak-ng", "-v", "lv+m4", "--", "la'ba'sz"}},
         {"eSpeak.exe -v lv+m4 viyszo....gearroo", {"espeak-ng", "-v", "lv+m4", "--", "viyszo....gearroo"}},
         // A name typed by a person, with shell characters and a leading dash, stays plain text.
@@ -125,11 +122,7 @@ TEST(DataFiles, WorkingDirectoryFirstThenTheFirstFolderThatHasIt) {
         std::ofstream(file) << "<opencv_storage/>\n";
     mkdir("folder.xml", 0755);
     chmod("locked.xml", 0);
-    const struct {
-        std::string name;
-        Lines folders;
-        std::string found;
-    } cases[] = {
+    const struct { std::string name; Lines folders; std::string found; } cases[] = {
         {"local.xml", {share}, "local.xml"},
         {"cascade.xml", {other + "/missing", share, other}, share + "/cascade.xml"},
         {"profile.xml", {share, other}, other + "/profile.xml"},

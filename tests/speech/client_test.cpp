@@ -48,11 +48,8 @@ protected:
 // A line in a buffer of its size (400 unless given), the word before it, the word after it.
 TEST_F(RecogniserClient, OnlyWholeWordLinesChangeTheWordAndGarbageNeverBreaksTheWordBuffer) {
     const std::string longer = wordLine("A_MUCH_LONGER_WORD_THAN_THE_NEXT");
-    const struct {
-        std::string line;
-        const char *before, *after;  // after nullptr: the 250 letters
-        int size = 400;
-    } cases[] = {
+    // after nullptr: the 250 letters
+    const struct { std::string line; const char *before, *after; int size = 400; } cases[] = {
         {wordLine("LABAS"), "", "LABAS"},
         {wordLine("<s>"), "KAS", "KAS"},          // silence marker
         {"  " + wordLine("NAMO"), "KAS", "KAS"},  // six spaces: '=' is not at 15
@@ -92,12 +89,7 @@ TEST_F(RecogniserClient, OnlyWholeWordLinesChangeTheWordAndGarbageNeverBreaksThe
 TEST_F(RecogniserClient, MessagesEndAtTheDotLineAndKeepTheirLastWord) {
     std::string garbage;
     for (int i = 1; i <= 1000; ++i) garbage += i % 200 == 0 ? '\n' : static_cast<char>((i * 37) % 256 == '\n' ? 0 : (i * 37) % 256);
-    const struct {
-        std::string sends;
-        bool closes;
-        int loop;
-        const char* word;
-    } cases[] = {
+    const struct { std::string sends; bool closes; int loop; const char* word; } cases[] = {
         // a message without words keeps the word
         {"<RECOGOUT>\n  <SHYPO RANK=\"1\">\n" + wordLine("<s>") + "\n" + wordLine("SVEIKAS") + "\n" + wordLine("PIRMYN") +
              "\n" + wordLine("</s>") + "\n  </SHYPO>\n</RECOGOUT>\n.\n<INPUT STATUS=\"LISTEN\" TIME=\"5\"/>\n.\n",
@@ -131,11 +123,8 @@ TEST_F(RecogniserClient, MessagesEndAtTheDotLineAndKeepTheirLastWord) {
 
 // What the robot does -> exactly what goes to the recogniser, and what the console says.
 TEST_F(RecogniserClient, CommandsGoOutAsTheirExactLines) {
-    const struct {
-        std::function<void(int)> run;
-        std::string sent;
-        const char* said;  // on the console ("": not looked at)
-    } cases[] = {
+    // said: on the console ("": not looked at)
+    const struct { std::function<void(int)> run; std::string sent; const char* said; } cases[] = {
         {[](int sd) {
              komanda_pause_recog(sd), komanda_resume_recog(sd), komanda_terminate_recog(sd), komanda_get_status(sd);
              komanda_get_version(sd), komanda_sync_grammar(sd), komanda_set_input_handler_on_change(sd, "pause");

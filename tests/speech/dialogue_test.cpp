@@ -87,12 +87,8 @@ TEST_F(VoiceDialogue, ConnectAlwaysGoesToPort10500AndTheRecogniserStaysForTheNex
 
 // Script, the word before and keys -> how long the greeting waits, what it shows.
 TEST_F(VoiceDialogue, GreetingWaitsForSveikasAndGreetsBack) {
-    const struct {
-        const char *script, *before;
-        std::string keys;
-        long long ms;       // -1: not looked at
-        const char* shown;  // row 58 ("": not looked at)
-    } cases[] = {
+    // ms -1: not looked at; shown: row 58 ("": not looked at)
+    const struct { const char *script, *before; std::string keys; long long ms; const char* shown; } cases[] = {
         {"wait RESUME\nKAS\nSVEIKAS\n", "", "", 2000 + 500 + 500, " Atpazintas  zodis : SVEIKAS"},
         {"wait RESUME\nstatus\nSVEIKAS\n", "+", "", 500 + 2000 + 500 + 500, ""},  // "+" became "-" once, not again
         {"wait RESUME\nstatus\n", "", kEsc, -1, ""},  // left with Esc after any sound
@@ -133,14 +129,9 @@ TEST_F(VoiceDialogue, WithoutRecogniserTheDialoguesReturnAtOnceAndTheDemoAdvises
 // status is acted on after the next message (CIA): KAS is never taken.
 TEST_F(VoiceDialogue, SpokenWordChoosesTheRobotMode) {
     const char* const again = "eSpeak.exe -v lv+m4 naa...daarr...la'ba'sz";
-    const struct {
-        const char *word, *keys, *reply;
-        int speechMs, mode;
-    } cases[] = {{"KAS", "", "eSpeak.exe -v lv+m4  kaasz", 1000, 1},
-                 {"SURASK", "", "eSpeak.exe -v de+m4  ijeaschkauu", 3000, 2},
-                 {"PIRMYN", "", "eSpeak.exe -v lv+m4  eyjnuu", 1400, 3},
-                 {"SVEIKAS", "", again, 3000, 0},
-                 {"KAS", "xm", again, -1, 0}};
+    const struct { const char *word, *keys, *reply; int speechMs, mode; } cases[] = {
+        {"KAS", "", "eSpeak.exe -v lv+m4  kaasz", 1000, 1}, {"SURASK", "", "eSpeak.exe -v de+m4  ijeaschkauu", 3000, 2},
+        {"PIRMYN", "", "eSpeak.exe -v lv+m4  eyjnuu", 1400, 3}, {"SVEIKAS", "", again, 3000, 0}, {"KAS", "xm", again, -1, 0}};
     for (const auto& c : cases) {
         startRecogniser(std::string("wait RESUME\nCIA\n") + c.word + "\n");
         platform::scriptKeys(c.keys);
@@ -162,12 +153,8 @@ TEST_F(VoiceDialogue, SpokenWordChoosesTheRobotMode) {
 // Script and keys -> what the demonstration answers and the word it shows last.
 TEST_F(VoiceDialogue, DemoAnswersEveryKnownWordEachTimeItComesUnlessAnswersAreOff) {
     const std::string kas = "eSpeak.exe -v lv+m4  kaasz", stop = "eSpeak.exe -v lv+m4 sztooopp";
-    const struct {
-        const char* script;
-        std::string keys;
-        Lines spoken;
-        const char* shown;  // row 46
-    } cases[] = {
+    // shown: row 46
+    const struct { const char* script; std::string keys; Lines spoken; const char* shown; } cases[] = {
         // Messages: status; then 3 for each answered word (status, result, status after
         // the answer), 2 for CIA; Esc comes with the first lone status. CIA is not CHIA: no answer.
         {"wait RESUME\nKAS\nwait RESUME\nKAS\nwait RESUME\nSTOK\nwait RESUME\nSTOP\nwait RESUME\nCIA\nstatus\nstatus\n",
