@@ -50,7 +50,6 @@ protected:
         cport_nr = 1, bdrate = 115200, kamera1 = 1, kamera2 = 2, servo_x = kServoCentreX, servo_y = kServoCentreY;
     }
     void TearDown() override { CloseComport(cport_nr), releaseCameras(), RobotTest::TearDown(); }
-    static void recordAloe() { facetest::writeCameraRecording(1, {aloe("R")}), facetest::writeCameraRecording(2, {aloe("L")}); }
     static long panCommands(const robotest::Ssc32Simulator& simulator) {
         const std::vector<std::string> lines = simulator.lines();
         return std::count_if(lines.begin(), lines.end(), [](const std::string& line) { return line.rfind("#7 P", 0) == 0; });
@@ -59,20 +58,14 @@ protected:
 };
 
 // Three frames whose last is cut off in the middle, as a copy that stopped early leaves it.
-void writeCutVideo(const std::string& path, const cv::Mat& frame) {
-    const std::string file = path + ".avi";  // the writer goes by the extension
-    {
-        cv::VideoWriter writer(file, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, frame.size());
-        ASSERT_TRUE(writer.isOpened());
-        for (int i = 0; i < 3; ++i) writer.write(frame);
-    }
-    fs::resize_file(file, fs::file_size(file) * 4 / 5);
-    fs::rename(file, path);
-}
-
 TEST_F(DepthModeFaults, CutVideoFilePlaysAgainFromItsStart) {
-    writeCutVideo("video1", aloe("R"));
-    writeCutVideo("video2", aloe("L"));
+    for (const auto& [path, side] : {std::pair{"video1", "R"}, {"video2", "L"}}) {
+        const std::string file = path + std::string(".avi");  // the writer goes by the extension
+        cv::VideoWriter writer(file, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, cv::Size(320, 240));
+        ASSERT_TRUE(writer.isOpened());
+        for (int i = 0; i < 3; ++i) writer.write(aloe(side));
+        writer.release(), fs::resize_file(file, fs::file_size(file) * 4 / 5), fs::rename(file, path);
+    }
     platform::scriptKeys("           m");
     testing::internal::CaptureStderr();
     stereoBM();
@@ -84,7 +77,7 @@ TEST_F(DepthModeFaults, CutVideoFilePlaysAgainFromItsStart) {
 // The operator's hand while the mode runs: it pulls the controller out, plugs it
 // back, then takes the pictures away (the folders stay: no video device is tried).
 TEST_F(DepthModeFaults, ModeRunsOnWithoutControllerOrFramesAndStillEndsOnM) {
-    recordAloe();
+    facetest::writeCameraRecording(1, {aloe("R")}), facetest::writeCameraRecording(2, {aloe("L")});
     auto first = std::make_unique<robotest::Ssc32Simulator>(dir.path());
     ASSERT_TRUE(first->running());
     ASSERT_EQ(OpenComport(cport_nr, bdrate), 0);
@@ -95,11 +88,9 @@ TEST_F(DepthModeFaults, ModeRunsOnWithoutControllerOrFramesAndStillEndsOnM) {
         sawCommandsFirst = robotest::waitUntil([&] { return panCommands(*first) >= 3; }, kWaitMs);
         first->kill();
         unlink("COM2");  // the device node goes with the device
-        unlink("ssc32sim.log");
-        shownWhenPulled = ui::showCount(kDepthWindow);
+        unlink("ssc32sim.log"), shownWhenPulled = ui::showCount(kDepthWindow);
         robotest::waitUntil([&] { return ui::showCount(kDepthWindow) >= shownWhenPulled + 5; }, kWaitMs);
-        second = std::make_unique<robotest::Ssc32Simulator>(dir.path());
-        shownWhenBack = ui::showCount(kDepthWindow);
+        second = std::make_unique<robotest::Ssc32Simulator>(dir.path()), shownWhenBack = ui::showCount(kDepthWindow);
         sawCommandsAgain = second->running() && robotest::waitUntil([&] { return panCommands(*second) >= 3; }, kWaitMs) && ComportOpen(cport_nr);
         for (const char* folder : {"video1", "video2"})
             for (const auto& entry : fs::directory_iterator(folder)) fs::remove(entry.path());
@@ -122,8 +113,7 @@ TEST_F(DepthModeFaults, ModeRunsOnWithoutControllerOrFramesAndStillEndsOnM) {
 TEST_F(DepthModeFaults, PortClosedOnPurposeStaysClosedWhenTheDeviceIsThere) {
     robotest::Ssc32Simulator simulator(dir.path());
     ASSERT_EQ(OpenComport(cport_nr, bdrate), 0);
-    CloseComport(cport_nr);
-    sendCommand(cport_nr, "#7 P1500 S400 |");
+    CloseComport(cport_nr), sendCommand(cport_nr, "#7 P1500 S400 |");
     EXPECT_FALSE(ComportOpen(cport_nr));
     EXPECT_TRUE(simulator.waitForLines(1, 300).empty());
 }
@@ -148,8 +138,7 @@ TEST_F(EnrolmentDiskFull, DatabaseAndListStayWholeWhateverTheLimit) {
     for (long limit : {4L * 1024, 64L * 1024, 1024L * 1024, 0L}) {
         SCOPED_TRACE("file size limit " + std::to_string(limit));
         const std::string folder = dir.path() + "-" + std::to_string(limit);
-        fs::copy(dir.path(), folder, fs::copy_options::recursive);
-        fs::current_path(folder);
+        fs::copy(dir.path(), folder, fs::copy_options::recursive), fs::current_path(folder);
         const robotest::EndedProgram ended = robotest::runToProgramEnd([limit] {
             cv::Mat personNumbers;
             loadTrainingData(personNumbers);
@@ -175,8 +164,7 @@ TEST_F(EnrolmentDiskFull, DatabaseAndListStayWholeWhateverTheLimit) {
         EXPECT_TRUE(limit != 0 || (!old && list.size() > oldList.size())) << "without a limit the new person is learnt";
         EXPECT_TRUE(limit == 0 || !old || ended.screen.find("KLAIDA") != std::string::npos)
             << "a refused write is reported:\n" << ended.screen;
-        fs::current_path(dir.path());
-        fs::remove_all(folder);
+        fs::current_path(dir.path()), fs::remove_all(folder);
     }
 }
 
@@ -201,15 +189,13 @@ TEST_F(RecogniserDies, WholeMessageIsActedOnAndTheHalfOneIsNotAWord) {
     close(ends[1]);
     int status = 0;
     ASSERT_TRUE(waitpid(recogniser, &status, 0) == recogniser && WIFSIGNALED(status));
-    std::strcpy(recognisedWord(), "TYLA");
-    keyPressed = 0, prisijungimas = ends[0];
+    std::strcpy(recognisedWord(), "TYLA"), keyPressed = 0, prisijungimas = ends[0];
     EXPECT_EQ(DialogasRobRezimas(), 2) << "SURASK, said before the recogniser died, chooses object search";
     EXPECT_EQ(std::string(recognisedWord()).find("PIRM"), std::string::npos) << recognisedWord();
 
     // Asked again: nothing more will come; the operator's m leads to the menus.
     // Each of the five passes over the closed connection waits instead of spinning.
-    keyPressed = 0;
-    platform::scriptKeys("xxxm");
+    keyPressed = 0, platform::scriptKeys("xxxm");
     const long long asked = platform::nowMs();
     EXPECT_EQ(DialogasRobRezimas(), 0);
     EXPECT_EQ(platform::nowMs() - asked, 1000 + 2000 + 5 * 150 + 3000 + 500 + 500);

@@ -1,7 +1,5 @@
-// The robot's hardware layer: the serial line on a real pseudo-terminal, the
-// servo controller simulator behind it, the mechanics step on its worker
-// thread, the chassis pulse, the board's test panels and start-up, with the
-// simulated board, scripted keys and virtual time.
+// The hardware layer: the serial line on a pseudo-terminal, the servo controller
+// simulator behind it, the mechanics step, the chassis, the board and its panels.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -43,8 +41,7 @@ protected:
     }
     void TearDown() override {
         for (int port = 0; port < kComportCount; ++port) CloseComport(port);
-        platform::useBoard(nullptr);
-        RobotTest::TearDown();
+        platform::useBoard(nullptr), RobotTest::TearDown();
     }
     const std::string& dir() const { return dir_.path(); }
     // COM2 on a started simulator; false (with a test failure) when it is not there.
@@ -128,8 +125,7 @@ TEST_F(SerialPort, TheWireCarriesWholeCommandsLongInputAndExactBytesUntilTheDevi
 
     cprintft(1, "");
     EXPECT_EQ(peer.receive(1, 0), "");
-    cprintft(1, "#7 P1400 S400 |");
-    SendByte(1, 13);
+    cprintft(1, "#7 P1400 S400 |"), SendByte(1, 13);
     unsigned char bytes[] = {0, 255, 13, 10};
     EXPECT_EQ(SendBuf(1, bytes, 4), 4);
     EXPECT_EQ(peer.receive(20), std::string("#7 P1400 S400 |\r\0\xff\r\n", 20));  // raw: no translation of CR or LF
@@ -141,8 +137,9 @@ TEST_F(SerialPort, TheWireCarriesWholeCommandsLongInputAndExactBytesUntilTheDevi
     CloseComport(1);  // closing a port that already went is harmless
 }
 
-// Positions and speeds -> the commands shown on rows 50..53 and sent, pan first.
-TEST_F(ServoController, HeadCommandsAreClampedShownAndSentPanFirst) {
+// Positions and speeds -> the commands shown on rows 50..53 and sent, pan first;
+// then the shutdown centres the head, waits and switches both servos off.
+TEST_F(ServoController, HeadCommandsAreClampedShownAndSentPanFirstAndTheShutdownSwitchesThemOff) {
     Ssc32Simulator simulator(dir());
     ASSERT_TRUE(openSimulatorPort(simulator));
     const struct { int x, y, speedX, speedY; Lines sent; } cases[] = {
@@ -153,13 +150,20 @@ TEST_F(ServoController, HeadCommandsAreClampedShownAndSentPanFirst) {
     Lines sent;
     for (const auto& c : cases) {
         servo_x = c.x, servo_yk = 100, servo_xd = 9000, servo_y = c.y, servo_greitisX = c.speedX, servo_greitisY = c.speedY;
-        akys_servo();
-        sent.insert(sent.end(), c.sent.begin(), c.sent.end());
+        akys_servo(), sent.insert(sent.end(), c.sent.begin(), c.sent.end());
         const std::string shown = "Servo X = " + c.sent[0].substr(4, 4) + "/" + c.sent[0] + "/Servo Y = " + c.sent[1].substr(4, 4) + "/" + c.sent[1];
         EXPECT_EQ(text(50).substr(6) + "/" + text(51).substr(6) + "/" + text(52).substr(6) + "/" + text(53).substr(6), shown);
     }
     EXPECT_EQ(cv::Vec3i(servo_yk, servo_xd, servo_greitisX), cv::Vec3i(1300, 2100, 600));  // the clamped values stay
-    EXPECT_EQ(simulator.waitForLines(6), sent);
+    platform::useBoard(board), servo_x = 800, servo_y = 2000, servo_greitisX = 400, servo_greitisY = 300;
+    const long long before = platform::nowMs();
+    shutdownHead();
+    EXPECT_GE(platform::nowMs() - before, 2000);
+    for (const char* line : {"#7 P1400 S400 |", "#0 P1850 S300 |", "#0 P0 S0 |", "#7 P0 S0 |"}) sent.push_back(line);
+    EXPECT_EQ(simulator.waitForLines(10), sent);
+    closeHardware();
+    EXPECT_FALSE(ComportOpen(1));
+    EXPECT_EQ(board->calls(), (Lines{"CloseHandle()"}));
 }
 
 TEST_F(ServoController, InputRepliesDecodeIntoTheMaskWithinTheWaitInRealTime) {
@@ -180,8 +184,7 @@ TEST_F(ServoController, InputRepliesDecodeIntoTheMaskWithinTheWaitInRealTime) {
         {"", 0, 0, ""},  // no answer: the old reply is not decoded again
     };
     for (const auto& c : cases) {
-        simulator.setInputs(c.reply);
-        daviklisSSC = c.before;
+        simulator.setInputs(c.reply), daviklisSSC = c.before;
         EXPECT_EQ(ssc32in() * 1000 + daviklisSSC, c.mask * 1001) << c.reply;
         EXPECT_EQ(row(55).substr(3, std::strlen(c.shown)), c.shown);  // a longer reply's tail may stay
     }
@@ -189,8 +192,7 @@ TEST_F(ServoController, InputRepliesDecodeIntoTheMaskWithinTheWaitInRealTime) {
     EXPECT_EQ(simulator.waitForLines(10), Lines(10, "A B C D"));
     // Real time: the controller's answer must come within the robot's 3 ms wait.
     // A loaded machine may miss some; a line that loses replies misses them all.
-    simulator.setInputs("1110");
-    platform::useVirtualTime(false);
+    simulator.setInputs("1110"), platform::useVirtualTime(false);
     constexpr int kQueries = 30;
     int answered = 0;
     const auto start = std::chrono::steady_clock::now();
@@ -241,20 +243,6 @@ TEST_F(ServoController, ProbeWithoutTheVersionLeavesTheHeadAlone) {
     }
 }
 
-TEST_F(ServoController, ShutdownCentresWaitsAndSwitchesBothServosOff) {
-    Ssc32Simulator simulator(dir());
-    ASSERT_TRUE(openSimulatorPort(simulator));
-    platform::useBoard(board);
-    servo_x = 800, servo_y = 2000;
-    const long long before = platform::nowMs();
-    shutdownHead();
-    EXPECT_GE(platform::nowMs() - before, 2000);
-    EXPECT_EQ(simulator.waitForLines(4), (Lines{"#7 P1400 S400 |", "#0 P1850 S300 |", "#0 P0 S0 |", "#7 P0 S0 |"}));
-    closeHardware();
-    EXPECT_FALSE(ComportOpen(1));
-    EXPECT_EQ(board->calls(), (Lines{"CloseHandle()"}));
-}
-
 TEST(ServoRandomLook, StaysBetweenTheLimitsAndNeverAboveTheCentre) {
     platform::seedRand15(7);
     int lowestY = 1 << 30, highestY = 0;
@@ -276,8 +264,7 @@ const Lines kPinsHigh = {"ConfigurePinAsOutput(0,1,0,1)", "ConfigurePinAsOutput(
 TEST_F(MechanicsStep, TwoStepsInARowSendTheSameCommandsFlipTheFlagAndPulseTheChassis) {
     Ssc32Simulator simulator(dir(), "COM2", "1110");
     ASSERT_TRUE(openSimulatorPort(simulator));
-    platform::useBoard(board);
-    RB0 = RB2 = vazDR = 1;
+    platform::useBoard(board), RB0 = RB2 = vazDR = 1;
     const int flagBefore = daviklisePD;
     for (int step = 1; step <= 2; ++step) {
         ASSERT_TRUE(startMechanika());
@@ -315,8 +302,7 @@ TEST_F(MechanicsStep, ModeWritingTargetsWhileTheStepRunsLosesNothing) {
 }
 
 TEST_F(MechanicsStep, ChassisPulseLastsItsDurationAndOnlyDirectionOneDrives) {
-    platform::useBoard(board);
-    RB0 = RB2 = 1;
+    platform::useBoard(board), RB0 = RB2 = 1;
     EXPECT_EQ(vaziuokle(0, 1) * 10 + vaziuokle(2, 1), 2);
     EXPECT_TRUE(board->calls().empty());
     // rb0, rb2: RB0 and RB2 set before the call (-1: left as they are)
@@ -352,14 +338,10 @@ TEST_F(BoardPanel, EveryKeyHasItsEffect) {
         // a missing board is shown for two seconds after the first pass, whose head key still ran
         {",", platform::kNoBoardStatus, 0, {}, 44, "     Neprijungtas eProdas valdiklis  klaida : -1", 1390, 2000},
     };
-    platform::useBoard(board);
-    board->openHandle();
+    platform::useBoard(board), board->openHandle();
     for (const auto& k : keys) {
-        centreAllServoVariables();
-        board->clearCalls();
-        StatuseProDas = k.statusBefore;
-        board->setPinStatus(k.pinStatus);
-        platform::scriptKeys(k.keys);
+        centreAllServoVariables(), board->clearCalls(), StatuseProDas = k.statusBefore;
+        board->setPinStatus(k.pinStatus), platform::scriptKeys(k.keys);
         const long long before = platform::nowMs();
         eproaktyv();
         Lines pinCalls;
@@ -388,9 +370,7 @@ public:
 
 TEST_F(BoardPanel, PortsEAndDAreShownAsDigitsAndLamps) {
     auto falling = std::make_shared<FallingInputs>();
-    falling->setInputLevels(4, 12);
-    falling->setInputLevels(3, 200);
-    platform::useBoard(falling);
+    falling->setInputLevels(4, 12), falling->setInputLevels(3, 200), platform::useBoard(falling);
     platform::scriptKeys("xxm");
     eproaktyv();
     robotest::expectScreen("board-panel");
@@ -406,9 +386,7 @@ TEST_F(BoardPanel, ServoPanelHeadKeysMoveByTenUntilTheLimitAndCentreAtFullSpeed)
     robotest::expectScreen("servo-panel");
     robotest::Ssc32Simulator simulator(dir(), "COM2", "1110");
     ASSERT_TRUE(openSimulatorPort(simulator));
-    centreAllServoVariables();
-    servo_x = 720;
-    platform::scriptKeys(",,,qsm");
+    centreAllServoVariables(), servo_x = 720, platform::scriptKeys(",,,qsm");
     ssc32inDemo();
     EXPECT_EQ(cv::Vec3i(servo_x, daviklisSSC, servo_greitisX), cv::Vec3i(1400, 128, 600));
     EXPECT_EQ(simulator.waitForLines(15),
@@ -430,8 +408,7 @@ TEST_F(BoardPanel, StartUpOpensInitialisesAndLeavesPortBAsInputs) {
         {false, 0, {}, "Neprijungtas 'eProDas', USB vaziuokles valdiklis/192/" + failed},
     };
     for (const auto& c : cases) {
-        board = std::make_shared<platform::SimulatedBoard>();
-        board->setInitializeStatus(c.initStatus);
+        board = std::make_shared<platform::SimulatedBoard>(), board->setInitializeStatus(c.initStatus);
         platform::useBoard(c.present ? board : nullptr);
         sysinitasBoard();
         EXPECT_EQ(text(46).substr(3) + "/" + std::to_string(attrAt(4, 46)) + "/" + text(48).substr(3) + "/" + std::to_string(attrAt(4, 48)), c.shown);

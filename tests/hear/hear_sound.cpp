@@ -37,8 +37,7 @@ hear::Samples spoken(const std::string& voice, const std::string& text) {
     if (pid > 0) waitpid(pid, nullptr, 0);
     hear::Samples samples;
     std::string why;
-    hear::parseWav(robotest::readFile(wav), samples, why);
-    std::remove(wav.c_str()), std::remove(out.c_str());
+    hear::parseWav(robotest::readFile(wav), samples, why), std::remove(wav.c_str()), std::remove(out.c_str());
     return samples;
 }
 
@@ -50,13 +49,10 @@ std::string wavBytes(const hear::Samples& samples, int rate, int channels) {
         for (int i = 0; i < count; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
     };
     const unsigned data = static_cast<unsigned>(samples.size() * 2), frame = static_cast<unsigned>(channels * 2);
-    bytes += "RIFF";
-    put(36 + data, 4);
-    bytes += "WAVEfmt ";
+    bytes += "RIFF", put(36 + data, 4), bytes += "WAVEfmt ";
     for (unsigned field : {16u, 1u | unsigned(channels) << 16}) put(field, 4);  // header size, PCM, channels
     for (unsigned field : {unsigned(rate), rate * frame, 16u << 16 | frame}) put(field, 4);  // rates, frame, bits
-    bytes += "data";
-    put(data, 4);
+    bytes += "data", put(data, 4);
     for (std::int16_t sample : samples) put(static_cast<std::uint16_t>(sample), 2);
     return bytes;
 }

@@ -1,8 +1,6 @@
-// The pieces of robotas-hear that need no sound card and no port: reading the
-// robot's command stream, the messages it gets, the sound formats taken, the
-// word templates (warping distance, nearest word, their file, the threshold
-// learned from unknown words), and with the real decoder and espeak-ng,
-// command words heard in a voice the templates lack.
+// The pieces of robotas-hear that need no sound card and no port: the robot's
+// command stream, the messages it gets, the sound taken, the word templates, and
+// with the real decoder and espeak-ng, command words in a voice the templates lack.
 
 #include <unistd.h>
 
@@ -133,8 +131,7 @@ TEST(HearSegmenter, TwoWordsInARoomAreTwoUtterancesWithTheirEdgesKeptClicksAndAS
         hear::Samples voice = tone(hear::kSampleRate, 0.3), pause = hiss(0.8, 300, 5 + word);
         const hear::Samples room = hiss(0.3, 300, 2 + word);
         for (std::size_t i = 0; i < voice.size(); ++i) voice[i] = static_cast<std::int16_t>(voice[i] + room[i]);
-        sound.insert(sound.end(), voice.begin(), voice.end());
-        sound.insert(sound.end(), pause.begin(), pause.end());
+        sound.insert(sound.end(), voice.begin(), voice.end()), sound.insert(sound.end(), pause.begin(), pause.end());
     }
     // 0.3 s of voice, up to 0.25 s before it and the 0.4 s pause that ended it.
     const std::vector<std::size_t> lengths = utteranceLengths(sound);
@@ -201,8 +198,7 @@ TEST(HearTemplates, WarpingForgivesSpeedButNotADifferentWordAndGivingUpEarlyChan
 TEST(HearTemplates, TheNearestWordWinsASpeakerCanBeLeftOutAndTheThresholdLetsTheGivenShareOfUnknownWordsThrough) {
     hear::WordTemplates templates;
     EXPECT_EQ(templates.nearest(word(0, 30)).word, "");
-    templates.add("KAS", "anna", word(0, 30));
-    templates.add("KAS", "jonas", word(0, 45));
+    templates.add("KAS", "anna", word(0, 30)), templates.add("KAS", "jonas", word(0, 45));
     templates.add("SVEIKAS", "anna", word(3, 50));
     templates.add("TU", "jonas", {});  // nothing spoken: no template
     EXPECT_EQ(templates.size(), 3u);
@@ -228,8 +224,7 @@ TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKe
     const std::string path = "robot.templates";
     std::string why;
     hear::WordTemplates templates, loaded;
-    templates.add("KAS", "anna", word(0, 30));
-    templates.add("SVEIKAS", "anna", word(3, 50));
+    templates.add("KAS", "anna", word(0, 30)), templates.add("SVEIKAS", "anna", word(3, 50));
     templates.setThreshold(4.5);
     ASSERT_TRUE(templates.save(path, why) && loaded.load(path, why)) << why;
     EXPECT_EQ(loaded.size(), 2u);
@@ -271,8 +266,7 @@ struct Words : hear::UtteranceListener {
 std::vector<std::string> heard(hear::Decoder& decoder, const std::string& voice, const std::string& text, double snrDb) {
     hear::Samples sound = heartest::silence(0.5);
     const hear::Samples word = heartest::spoken(voice, text);
-    sound.insert(sound.end(), word.begin(), word.end());
-    sound.resize(sound.size() + 8000);
+    sound.insert(sound.end(), word.begin(), word.end()), sound.resize(sound.size() + 8000);
     double speech = 0;
     for (std::int16_t s : word) speech += double(s) * s;
     const double noise = std::sqrt(speech / std::max<std::size_t>(word.size(), 1) / std::pow(10.0, snrDb / 10));
@@ -280,8 +274,7 @@ std::vector<std::string> heard(hear::Decoder& decoder, const std::string& voice,
     std::normal_distribution<double> room(0.0, noise);
     for (std::int16_t& s : sound) s = static_cast<std::int16_t>(std::clamp(s + room(random), -32768.0, 32767.0));
     Words words;
-    decoder.process(sound.data(), static_cast<long>(sound.size()), words);
-    decoder.finish(words);
+    decoder.process(sound.data(), static_cast<long>(sound.size()), words), decoder.finish(words);
     return words.all;
 }
 

@@ -30,39 +30,34 @@ constexpr int kWordTimeoutMs = 8000;
 
 // robotas-hear in a listening mode, in the test's folder, its standard input a
 // pipe (the sound of --pcm).
-class ListeningHear {
-public:
+struct ListeningHear {
     explicit ListeningHear(std::vector<std::string> arguments) {
         int ends[2];
         if (pipe2(ends, O_CLOEXEC) != 0) return;
         arguments.insert(arguments.begin(), robotest::programPath("robotas-hear"));
-        pid_ = heartest::start(arguments, ends[0], "hear.out");
-        close(ends[0]);
-        input_ = ends[1];
+        pid = heartest::start(arguments, ends[0], "hear.out");
+        close(ends[0]), input = ends[1];
         signal(SIGPIPE, SIG_IGN);  // writing to a recogniser that has ended must fail, not end the test
-        listening_ = pid_ > 0 && robotest::waitUntil([&] { return said() || (waitForExit(0), pid_ < 0); }, 10000) && said();
+        listening = pid > 0 && robotest::waitUntil([&] { return said() || (waitForExit(0), pid < 0); }, 10000) && said();
     }
     ~ListeningHear() {
-        close(input_);
-        if (pid_ > 0) kill(pid_, SIGTERM), waitpid(pid_, nullptr, 0);
+        close(input);
+        if (pid > 0) kill(pid, SIGTERM), waitpid(pid, nullptr, 0);
     }
-    bool listening() const { return listening_; }
-    std::string output() const { return robotest::readFile("hear.out"); }
+    static std::string output() { return robotest::readFile("hear.out"); }
+    static bool said() { return output().find("listening on") != std::string::npos; }
     bool play(const hear::Samples& samples) {  // raw PCM to its standard input
-        return write(input_, samples.data(), samples.size() * 2) == static_cast<ssize_t>(samples.size() * 2);
+        return write(input, samples.data(), samples.size() * 2) == static_cast<ssize_t>(samples.size() * 2);
     }
     int waitForExit(int timeoutMs) {  // its exit status, or -1 while it runs
-        int status = 0;
-        if (pid_ > 0 && robotest::waitUntil([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, timeoutMs))
-            pid_ = -1, status_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        return pid_ > 0 ? -1 : status_;
+        int exit = 0;
+        if (pid > 0 && robotest::waitUntil([&] { return waitpid(pid, &exit, WNOHANG) == pid; }, timeoutMs))
+            pid = -1, status = WIFEXITED(exit) ? WEXITSTATUS(exit) : -1;
+        return pid > 0 ? -1 : status;
     }
-
-private:
-    bool said() const { return output().find("listening on") != std::string::npos; }
-    pid_t pid_ = -1;
-    int input_ = -1, status_ = -1;
-    bool listening_ = false;
+    pid_t pid = -1;
+    int input = -1, status = -1;
+    bool listening = false;
 };
 
 // The robot's recogniser client on port 10500.
@@ -95,8 +90,7 @@ struct RobotEar {
 hear::Samples said(double before, const std::string& voice, const std::string& text, double after) {
     hear::Samples all = silence(before), word = heartest::spoken(voice, text), rest = silence(after);
     EXPECT_FALSE(word.empty()) << "espeak-ng did not speak " << text;
-    all.insert(all.end(), word.begin(), word.end());
-    all.insert(all.end(), rest.begin(), rest.end());
+    all.insert(all.end(), word.begin(), word.end()), all.insert(all.end(), rest.begin(), rest.end());
     return all;
 }
 
@@ -104,7 +98,7 @@ TEST(HearServer, AWavOfASpokenWordReachesTheRobotAsItsWordLine) {
     robotest::ScopedWorkDir dir;
     std::ofstream("sveikas.wav", std::ios::binary) << heartest::wavBytes(said(0.5, "lt+m3", "sveikas", 0), 16000, 1);
     ListeningHear recogniser({"--wav", "sveikas.wav", "--speed", "8"});
-    ASSERT_TRUE(recogniser.listening()) << recogniser.output();
+    ASSERT_TRUE(recogniser.listening) << recogniser.output();
     RobotEar robot;
     ASSERT_TRUE(robot.sd > 1);
     EXPECT_EQ(robot.nextWord(kWordTimeoutMs), "SVEIKAS");
@@ -118,12 +112,11 @@ TEST(HearServer, AWavOfASpokenWordReachesTheRobotAsItsWordLine) {
 TEST(HearServer, PausedWordsAreDroppedUnknownWordsRejectedAndUnrulyClientsDoNotStickIt) {
     robotest::ScopedWorkDir dir;
     ListeningHear recogniser({"--pcm"});
-    ASSERT_TRUE(recogniser.listening()) << recogniser.output();
+    ASSERT_TRUE(recogniser.listening) << recogniser.output();
     {
         RobotEar robot;
         ASSERT_TRUE(robot.sd > 1);
-        komanda_pause_recog(robot.sd);
-        komanda_get_status(robot.sd);
+        komanda_pause_recog(robot.sd), komanda_get_status(robot.sd);
         ASSERT_TRUE(robot.waitForLine("<SYSINFO PROCESS=\"SLEEP\"", kWordTimeoutMs));
         // More silence after it than a pipe holds: once written, the word has been judged.
         ASSERT_TRUE(recogniser.play(said(0.5, "lt", "sveikas", 4.5)));

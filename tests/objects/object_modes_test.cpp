@@ -45,21 +45,14 @@ protected:
         RobotTest::SetUp();
         // The modes' own threads (the mechanics step) stand out under the thread
         // checker when the vision work runs on this thread alone.
-        cv::setNumThreads(0);
-        centreAllServoVariables();
+        cv::setNumThreads(0), centreAllServoVariables();
         servo_greitisX = 400, servo_greitisY = 300, kamera2 = 2, cport_nr = 1, prisijungimas = -1, ekranorezimas = 2;
         plotis = aukstis = 0, keyPressed = kKeyMenuRead;  // the modes take the frame's size
     }
-    void TearDown() override {
-        CloseComport(cport_nr);
-        releaseCameras();
-        cv::setNumThreads(-1);
-        RobotTest::TearDown();
-    }
+    void TearDown() override { CloseComport(cport_nr), releaseCameras(), cv::setNumThreads(-1), RobotTest::TearDown(); }
     // The left camera's frames, played in a loop (bitmaps: the quickest to read).
     static void leftCamera(const std::vector<cv::Mat>& frames) {
-        std::filesystem::remove_all("video2");
-        std::filesystem::create_directories("video2");
+        std::filesystem::remove_all("video2"), std::filesystem::create_directories("video2");
         for (std::size_t i = 0; i < frames.size(); ++i) ASSERT_TRUE(cv::imwrite(cv::format("video2/frame%03d.bmp", int(i + 1)), frames[i]));
     }
     static bool shows(int y, const std::string& text) { return row(y).find(text) != std::string::npos; }
@@ -77,8 +70,7 @@ StreetScene streetScene() {
     cv::resize(objtest::loadPicture("street.png", cv::IMREAD_COLOR), s.empty, cv::Size(640, 480));
     cv::Mat box;
     cv::resize(objtest::loadPicture("box.png", cv::IMREAD_COLOR), box, s.box.size(), 0, 0, cv::INTER_AREA);
-    s.withBox = s.empty.clone();
-    box.copyTo(s.withBox(s.box));
+    s.withBox = s.empty.clone(), box.copyTo(s.withBox(s.box));
     return s;
 }
 
@@ -116,8 +108,7 @@ TEST_F(ObjectModes, SearchWithoutAnObjectPictureGivesUpAndWithoutTheObjectInView
     EXPECT_FALSE(ui::windowExists("Paieska"));
     const cv::Mat wall(480, 640, CV_8UC3, cv::Scalar(120, 130, 140));  // nothing to find on it
     leftCamera({wall, wall});
-    servo_xd = servo_x = 1000;
-    platform::scriptKeys("xsm");
+    servo_xd = servo_x = 1000, platform::scriptKeys("xsm");
     ASSERT_EQ(daiktas(1, robotest::testData("objects/box.png").c_str()), 0);
     EXPECT_TRUE(shows(40, "Pavyzdzio descriptoriu: 0") && !shows(45, "EsSantykis")) << screen();  // no outline measured
     EXPECT_EQ(cv::Point(servo_x, servo_xd), cv::Point(kServoCentreX, kServoCentreX));
@@ -153,8 +144,7 @@ TEST_F(ObjectModes, ExtractionKeysMoveTheHeadAndWithoutABackgroundItSaysSoAndGiv
 
 TEST_F(ObjectModes, VoiceDrivenExtractionTakesTheBackgroundAtFourSecondsAndTheObjectAfterTen) {
     const long long start = platform::nowMs();
-    keyPressed = -1;
-    platform::advanceMs(5000);
+    keyPressed = -1, platform::advanceMs(5000);
     EXPECT_FALSE(objectmodes::voiceDrivenKeys(start));  // not connected: the keys stay the operator's
     EXPECT_EQ(keyPressed, -1);
     // Connected: each step moves the clock on, then asks. The object at 10 s is
@@ -165,8 +155,7 @@ TEST_F(ObjectModes, VoiceDrivenExtractionTakesTheBackgroundAtFourSecondsAndTheOb
         {4000, -1, false, -1}, {1, -1, false, 'f'}, {10000 - 7001, -1, false, -1}, {1, -1, true, 'd'},
         {0, 'm', false, 'm'}};  // the operator's m ends the run whatever the clock says
     for (const auto& step : steps) {
-        platform::advanceMs(step.advanceMs);
-        keyPressed = step.keyBefore;
+        platform::advanceMs(step.advanceMs), keyPressed = step.keyBefore;
         EXPECT_EQ(objectmodes::voiceDrivenKeys(again), step.ended) << &step - steps;
         EXPECT_EQ(keyPressed, step.key) << &step - steps;
     }
@@ -216,8 +205,7 @@ TEST(ObjectSearchSteps, OutlineShapeDecidesWhetherItIsTheObjectAndTheHeadMovesOn
         {{239, 170}, true, {1408, 1850, 114, 107}}};  // 31 left: mx = 56, pan by mx / 15 + 5, speed mx / 4 + 100
     for (const auto& step : steps) {
         if (step.centred) centreAllServoVariables();
-        m.first = step.first;
-        objectmodes::turnHeadTowards(m, 480);
+        m.first = step.first, objectmodes::turnHeadTowards(m, 480);
         EXPECT_EQ(cv::Vec4i(servo_xd, servo_yd, servo_greitisX, servo_greitisY), step.after) << step.first;
         EXPECT_EQ(cv::Point(servo_x, servo_y), cv::Point(servo_xd, servo_yd)) << step.first;
     }
@@ -257,9 +245,7 @@ TEST_F(MotionHistory, WalkingPeopleGiveMovingSegmentsAndAStillSceneNone) {
     cv::Mat picture = cv::Mat::zeros(frames[0].size(), CV_8UC3);
     int framesWithSegments = 0;
     for (const cv::Mat& frame : frames) {
-        platform::advanceMs(200);
-        update_mhi(frame, picture, 30);
-        framesWithSegments += pixelsOf(picture, red) > 50;
+        platform::advanceMs(200), update_mhi(frame, picture, 30), framesWithSegments += pixelsOf(picture, red) > 50;
     }
     EXPECT_GT(framesWithSegments, static_cast<int>(frames.size()) / 2);
     for (int i = 0; i < 8; ++i) platform::advanceMs(200), update_mhi(frames.back(), picture, 30);
@@ -287,8 +273,7 @@ TEST_F(MotionWatch, HeadStaysStillForThreeSecondsThenTurnsPastTwentyPixelsOnly) 
         on(cv::Rect(run.first, 110, run.last - run.first + 1, 20)).setTo(cv::Scalar::all(220));
         leftCamera({on, cv::Mat(240, 320, CV_8UC3, cv::Scalar::all(20))});
         judesys(1000, run.timeLimit);
-        releaseCameras();
-        CloseComport(cport_nr);
+        releaseCameras(), CloseComport(cport_nr);
         std::string pan;
         for (const std::string& line : simulator.waitForLines(1, run.pan.empty() ? 0 : 2000))
             if (pan.empty() && line.rfind("#7 ", 0) == 0) pan = line;
@@ -332,8 +317,7 @@ TEST_F(PointTracking, CornersPickedByRFollowTheSceneFromFrameToFrame) {
     const cv::Mat first = texturedFrame(1);
     tracker.processFrame(first);
     EXPECT_TRUE(tracker.points().empty()) << "no points before a click or r";
-    tracker.key('r');
-    tracker.processFrame(first);
+    tracker.key('r'), tracker.processFrame(first);
     const std::vector<cv::Point2f> before = tracker.points();
     ASSERT_TRUE(before.size() > 50u && before.size() <= size_t(PointTracker::kMaxPoints)) << before.size();
     cv::Mat moved;
@@ -353,8 +337,7 @@ TEST_F(PointTracking, AClickAddsAPointOrDropsTheOneNearItAndNightModeShowsOnlyTh
     PointTracker tracker;
     const cv::Mat frame = texturedFrame(2);
     const auto clicked = [&](int x, int y) {  // the points after a click and a frame
-        tracker.click(x, y);
-        tracker.processFrame(frame);
+        tracker.click(x, y), tracker.processFrame(frame);
         return tracker.points().size();
     };
     tracker.click(100, 100);  // no picture yet: nothing to click on

@@ -26,8 +26,7 @@ struct Features {
 
     Features& add(float x, float y, int laplacian, std::vector<float> d) {
         SurfPoint p;
-        p.pt = cv::Point2f(x, y), p.laplacian = laplacian, p.size = 15;
-        points.push_back(p);
+        p.pt = cv::Point2f(x, y), p.laplacian = laplacian, p.size = 15, points.push_back(p);
         descriptors.push_back(cv::Mat(d).reshape(1, 1));
         return *this;
     }
@@ -94,18 +93,12 @@ TEST(ProjectCorners, OnlyAnOutlineACameraCanSeeIsLocatedWhereverItLies) {
     const struct { const char* what; cv::Matx33d h; int located; } fits[] = {
         {"shifted", {1, 0, 5.4, 0, 1, -2.6, 0, 0, 1}, 1},
         {"small, in the far corner of the frame", {0.45, 0, 590, 0, 0.45, 440, 0, 0, 1}, 1},
-        {"upside down", {-1, 0, 600, 0, -1, 400, 0, 0, 1}, 1},
-        {"seen at a slant", {1, 0, 300, 0, 1, 200, 0.003, 0, 1}, 1},
-        {"across the horizon", {1, 0, 0, 0, 1, 0, -0.02, 0, 1}, 0},
-        {"a corner on the horizon", {1, 0, 0, 0, 1, 0, -0.01, 0, 1}, 0},
-        {"a corner near the horizon", {1, 0, 0, 0, 1, 0, -0.0099, 0, 1}, 0},
-        {"behind the camera", {1, 0, 0, 0, 1, 0, 0, 0, -1}, 0},
-        {"beyond any picture", {1, 0, 2e6, 0, 1, 0, 0, 0, 1}, 0},
-        {"squeezed to a line", {1, 0, 300, 0, 1e-4, 200, 0, 0, 1}, 0},
-        {"folded over by its slant", {1, 0, 300, 0, 1, 200, 0, 0.1, 1}, 0},
-        {"sheared flat", {1, 20, 300, 0, 1, 200, 0, 0, 1}, 0},
-        {"mirrored", {-1, 0, 300, 0, 1, 200, 0, 0, 1}, 0},
-        {"a dot", {0.05, 0, 300, 0, 0.05, 200, 0, 0, 1}, 0},
+        {"upside down", {-1, 0, 600, 0, -1, 400, 0, 0, 1}, 1}, {"seen at a slant", {1, 0, 300, 0, 1, 200, 0.003, 0, 1}, 1},
+        {"across the horizon", {1, 0, 0, 0, 1, 0, -0.02, 0, 1}, 0}, {"a corner on the horizon", {1, 0, 0, 0, 1, 0, -0.01, 0, 1}, 0},
+        {"a corner near the horizon", {1, 0, 0, 0, 1, 0, -0.0099, 0, 1}, 0}, {"behind the camera", {1, 0, 0, 0, 1, 0, 0, 0, -1}, 0},
+        {"beyond any picture", {1, 0, 2e6, 0, 1, 0, 0, 0, 1}, 0}, {"squeezed to a line", {1, 0, 300, 0, 1e-4, 200, 0, 0, 1}, 0},
+        {"folded over by its slant", {1, 0, 300, 0, 1, 200, 0, 0.1, 1}, 0}, {"sheared flat", {1, 20, 300, 0, 1, 200, 0, 0, 1}, 0},
+        {"mirrored", {-1, 0, 300, 0, 1, 200, 0, 0, 1}, 0}, {"a dot", {0.05, 0, 300, 0, 0.05, 200, 0, 0, 1}, 0},
         {"rank one", {1, 2, 300, 2, 4, 200, 0, 0, 1}, 0},
     };
     for (const auto& fit : fits) {
@@ -180,8 +173,7 @@ TEST(ObjectSearch, GraffitiUnderViewpointChangeMatchesTheTrueHomography) {
     ASSERT_FALSE(h.empty());
     const std::vector<cv::Point2d> corners = {{0, 0}, {800, 0}, {800, 640}, {0, 640}};
     std::vector<cv::Point2d> found, expected;
-    cv::perspectiveTransform(corners, found, h);
-    cv::perspectiveTransform(corners, expected, truth);
+    cv::perspectiveTransform(corners, found, h), cv::perspectiveTransform(corners, expected, truth);
     double error = 0;  // the mean distance of the picture's corners taken there
     for (int i = 0; i < 4; ++i) error += cv::norm(found[i] - expected[i]) / 4;
     EXPECT_LT(error, 5.0);
@@ -219,10 +211,8 @@ TEST(ForegroundModel, ObjectPutIntoTheSceneIsCutOutWithItsBox) {
 TEST(ForegroundModel, HolesAreFilledUnlessAskedAndRegionsUnderTheMinimumAreaDropped) {
     cv::Mat flat(120, 160, CV_8UC3, cv::Scalar(200, 200, 200)), scene = flat.clone();
     const cv::Rect ring(50, 30, 60, 50), hole(56, 36, 48, 38), tiny(10, 10, 3, 3), small(130, 90, 5, 4);
-    scene(ring).setTo(cv::Scalar(20, 40, 160));
-    scene(hole).setTo(cv::Scalar(200, 200, 200));
-    scene(tiny).setTo(cv::Scalar(0, 0, 0));
-    scene(small).setTo(cv::Scalar(0, 0, 0));
+    scene(ring).setTo(cv::Scalar(20, 40, 160)), scene(hole).setTo(cv::Scalar(200, 200, 200));
+    scene(tiny).setTo(cv::Scalar(0, 0, 0)), scene(small).setTo(cv::Scalar(0, 0, 0));
     for (const bool withoutHoles : {true, false}) {
         FgdParams params;
         params.is_obj_without_holes = withoutHoles;

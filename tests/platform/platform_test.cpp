@@ -21,8 +21,7 @@ using Lines = std::vector<std::string>;
 TEST(RobotClock, VirtualSleepAdvancesAtOnceAndRandomNumbersRepeatWithTheSeed) {
     platform::useVirtualTime(true);
     const long long start = platform::nowMs();
-    platform::sleepMs(15000);
-    platform::advanceMs(5);
+    platform::sleepMs(15000), platform::advanceMs(5);
     EXPECT_EQ(platform::nowMs() - start, 15005);
     platform::useVirtualTime(false);
     const long long real = platform::nowMs();
@@ -35,8 +34,10 @@ TEST(RobotClock, VirtualSleepAdvancesAtOnceAndRandomNumbersRepeatWithTheSeed) {
     for (int value : first) EXPECT_EQ(platform::rand15(), value);
 }
 
-TEST(ScriptedKeys, KeysLinesAndTheEndOfInput) {
-    platform::useTerminalKeys();
+using ScriptedKeys = robotest::RobotTest;
+using HeadlessWindows = robotest::RobotTest;  // virtual time, headless windows
+
+TEST_F(ScriptedKeys, KeysLinesAndTheEndOfInput) {
     platform::scriptKeys("ab12 3\nx");
     EXPECT_EQ(platform::_kbhit(), 1);
     std::string keys{static_cast<char>(platform::_getch()), static_cast<char>(platform::_getche())}, first, last;
@@ -46,14 +47,10 @@ TEST(ScriptedKeys, KeysLinesAndTheEndOfInput) {
     EXPECT_EQ(platform::_getch(), platform::kEndOfInput);
 }
 
-TEST(HeadlessWindows, KeepTheLastPictureAndWaitOnTheRobotsClock) {
-    platform::useVirtualTime(true);
-    ui::setHeadless(true);
-    platform::useTerminalKeys();
+TEST_F(HeadlessWindows, KeepTheLastPictureAndWaitOnTheRobotsClock) {
     ui::namedWindow("Desine");
     cv::Mat picture(24, 32, CV_8UC3, cv::Scalar(1, 2, 3));
-    ui::show("Desine", picture);
-    picture.setTo(cv::Scalar(9, 9, 9));
+    ui::show("Desine", picture), picture.setTo(cv::Scalar(9, 9, 9));
     EXPECT_EQ(ui::lastShown("Desine").at<cv::Vec3b>(0, 0), cv::Vec3b(1, 2, 3));
     EXPECT_EQ(ui::showCount("Desine"), 1);
     platform::scriptKeys("m");
@@ -62,14 +59,11 @@ TEST(HeadlessWindows, KeepTheLastPictureAndWaitOnTheRobotsClock) {
     EXPECT_EQ(platform::nowMs() - start, 30);
     EXPECT_EQ(ui::waitKey(10), -1);
     int value = 3, changed = -1;
-    ui::createTrackbar("SADWindowSize", "Desine", &value, 50, [](int pos, void* data) { *static_cast<int*>(data) = pos; },
-                       &changed);
+    ui::createTrackbar("SADWindowSize", "Desine", &value, 50, [](int pos, void* to) { *static_cast<int*>(to) = pos; }, &changed);
     ui::setTrackbarPos("SADWindowSize", "Desine", 60);
     EXPECT_EQ(value * 100 + changed, 5050);
     ui::destroyAllWindows();
     EXPECT_FALSE(ui::windowExists("Desine"));
-    platform::useTerminalKeys();
-    platform::useVirtualTime(false);
 }
 
 
@@ -86,8 +80,7 @@ TEST(ProgramRunner, SpeechLineBecomesSynthesiserWithTextAsOneArgument) {
 }
 
 TEST(ProgramRunner, RecordingModeKeepsTheLinesAndAMissingProgramFailsQuietly) {
-    platform::recordCommands(true);
-    platform::clearRecordedCommands();
+    platform::recordCommands(true), platform::clearRecordedCommands();
     platform::WinExec("eSpeak.exe -v de+m4  ijeaschkauu", 0);
     EXPECT_EQ(platform::recordedCommands(), (Lines{"eSpeak.exe -v de+m4  ijeaschkauu"}));
     platform::recordCommands(false);
@@ -120,8 +113,7 @@ TEST(DataFiles, WorkingDirectoryFirstThenTheFirstFolderThatHasIt) {
                                     share + "/local.xml", share + "/locked.xml", std::string("locked.xml"), share + "/..cascade.xml",
                                     work.path() + "/prefix/secret.xml", share + "/folder.xml"})
         std::ofstream(file) << "<opencv_storage/>\n";
-    mkdir("folder.xml", 0755);
-    chmod("locked.xml", 0);
+    mkdir("folder.xml", 0755), chmod("locked.xml", 0);
     const struct { std::string name; Lines folders; std::string found; } cases[] = {
         {"local.xml", {share}, "local.xml"},
         {"cascade.xml", {other + "/missing", share, other}, share + "/cascade.xml"},

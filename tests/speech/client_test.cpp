@@ -32,10 +32,7 @@ protected:
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends_), 0);
         std::strcpy(recognisedWord(), "");
     }
-    void TearDown() override {
-        close(ends_[0]), close(ends_[1]);
-        RobotTest::TearDown();
-    }
+    void TearDown() override { close(ends_[0]), close(ends_[1]), RobotTest::TearDown(); }
     std::string sent() {  // everything the client has sent so far
         std::string text;
         char chunk[512];
@@ -111,8 +108,7 @@ TEST_F(RecogniserClient, MessagesEndAtTheDotLineAndKeepTheirLastWord) {
     EXPECT_EQ(robotest::programEndStatus([&] { do_receive(ends_[0], line, sizeof line); }), 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: do_receive: line too long (> 256)\n");
     for (const auto& c : cases) {
-        TearDown();
-        SetUp();
+        TearDown(), SetUp();
         ASSERT_EQ(write(ends_[1], c.sends.data(), c.sends.size()), ssize_t(c.sends.size()));
         if (c.closes) close(ends_[1]), ends_[1] = -1;
         if (c.loop >= 0) command_loop(ends_[0], c.loop);
@@ -123,6 +119,7 @@ TEST_F(RecogniserClient, MessagesEndAtTheDotLineAndKeepTheirLastWord) {
 
 // What the robot does -> exactly what goes to the recogniser, and what the console says.
 TEST_F(RecogniserClient, CommandsGoOutAsTheirExactLines) {
+    const std::string grammar = "0 1 1 0 0\n1 -1 -1 1 0\nDFAEND\n0\t[SVEIKAS]\ts v e i k a s\n1\t[KAS]\tk a sDICEND\n";
     // said: on the console ("": not looked at)
     const struct { std::function<void(int)> run; std::string sent; const char* said; } cases[] = {
         {[](int sd) {
@@ -130,8 +127,7 @@ TEST_F(RecogniserClient, CommandsGoOutAsTheirExactLines) {
              komanda_get_version(sd), komanda_sync_grammar(sd), komanda_set_input_handler_on_change(sd, "pause");
              komanda_activate_grammar(sd, "2"), komanda_delete_grammar(sd, "4,5"), do_sendf(sd, "%s-%d\n", "X", 7);
              do_disconnect(sd);
-         },
-         "PAUSE\nRESUME\nTERMINATE\nSTATUS\nVERSION\nSYNCGRAM\nINPUTONCHANGE\npause\nACTIVATEGRAM\n2\nDELGRAM\n4 5\nX-7\nDIE\n", ""},
+         }, "PAUSE\nRESUME\nTERMINATE\nSTATUS\nVERSION\nSYNCGRAM\nINPUTONCHANGE\npause\nACTIVATEGRAM\n2\nDELGRAM\n4 5\nX-7\nDIE\n", ""},
         {[](int sd) { do_sendf(sd, "%s", std::string(400, 'z').c_str()); }, std::string(255, 'z'), ""},
         {[](int sd) { do_command_line(sd, "deactivategram 1,2,3 ignored\n"); }, "DEACTIVATEGRAM\n1 2 3\n", ""},
         // keyboard commands are whole lower-case words
@@ -139,23 +135,17 @@ TEST_F(RecogniserClient, CommandsGoOutAsTheirExactLines) {
          "RESUME\n", "No such command: [Pause]"},
         {[](int sd) { do_command_line(sd, "pauses\n"); }, "", "No such command: [pauses]"},
         {[](int sd) {
-             for (const char* command : {"activategram", "deactivategram", "deletegram", "addgram", "changegram", "inputparam"})
-                 do_command_line(sd, command);
-         },
-         "", "Command activategram needs an argument"},
-        {[](int sd) {
-             std::ofstream("robot.dfa") << "0 1 1 0 0\n1 -1 -1 1 0\n";  // no dictionary yet
+             for (const char* word : {"activategram", "deactivategram", "deletegram", "addgram", "changegram", "inputparam"}) do_command_line(sd, word);
+         }, "", "Command activategram needs an argument"},
+        {[](int sd) {  // no dictionary yet
+             std::ofstream("robot.dfa") << "0 1 1 0 0\n1 -1 -1 1 0\n";
              EXPECT_EQ(komanda_add_grammar(sd, "robot"), -1);
              do_command_line(sd, "changegram robot");
-         },
-         "", "komanda_change_grammar: No such file or directory"},
-        {[](int sd) {
-             std::ofstream("robot.dict") << "0\t[SVEIKAS]\ts v e i k a s\n1\t[KAS]\tk a s";  // last line without LF
+         }, "", "komanda_change_grammar: No such file or directory"},
+        {[](int sd) {  // the dictionary's last line without LF
+             std::ofstream("robot.dict") << "0\t[SVEIKAS]\ts v e i k a s\n1\t[KAS]\tk a s";
              EXPECT_EQ(komanda_add_grammar(sd, "robot") + komanda_change_grammar(sd, "robot"), 0);
-         },
-         "ADDGRAM robot\n0 1 1 0 0\n1 -1 -1 1 0\nDFAEND\n0\t[SVEIKAS]\ts v e i k a s\n1\t[KAS]\tk a sDICEND\n"
-         "CHANGEGRAM robot\n0 1 1 0 0\n1 -1 -1 1 0\nDFAEND\n0\t[SVEIKAS]\ts v e i k a s\n1\t[KAS]\tk a sDICEND\n",
-         ""},
+         }, "ADDGRAM robot\n" + grammar + "CHANGEGRAM robot\n" + grammar, ""},
         // "CHANGEGRAM " + prefix + LF would not fit 255
         {[](int sd) { EXPECT_EQ(komanda_change_grammar(sd, std::string(244, 'g').c_str()), -1); }, "", "File name too long"},
         {[](int sd) { platform::scriptKeys("pause\r"), command_loop(sd, 0); }, "PAUSE\n", "JULIUS:>>"},
@@ -165,13 +155,11 @@ TEST_F(RecogniserClient, CommandsGoOutAsTheirExactLines) {
              char line[kRecogniserLineSize];
              do_sendf(-1, "RESUME\n");
              EXPECT_EQ(do_receive(0, line, sizeof line), nullptr);
-         },
-         "", "Error: do_sendf: Bad file descriptor"},
+         }, "", "Error: do_sendf: Bad file descriptor"},
     };
     robotest::ScopedWorkDir folder;
     for (const auto& c : cases) {
-        platform::Terminal::instance().reset();
-        c.run(ends_[0]);
+        platform::Terminal::instance().reset(), c.run(ends_[0]);
         EXPECT_EQ(sent(), c.sent) << c.said;
         EXPECT_NE(screen().find(c.said), std::string::npos) << c.said;
     }

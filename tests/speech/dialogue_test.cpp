@@ -34,15 +34,12 @@ protected:
     void TearDown() override {
         if (prisijungimas > 1) close(prisijungimas);
         prisijungimas = keyPressed = 0;
-        std::strcpy(recognisedWord(), "");
-        peer_.reset();
-        RobotTest::TearDown();
+        std::strcpy(recognisedWord(), ""), peer_.reset(), RobotTest::TearDown();
     }
     // A fresh console and speech record, connected as start-up does (connect,
     // pause) to a stand-in running script.
     void startRecogniser(const std::string& script) {
-        TearDown();
-        SetUp();
+        TearDown(), SetUp();
         peer_ = std::make_unique<robotest::HearPeer>(script);
         ASSERT_TRUE(peer_->listening()) << peer_->startOutput();
         prisijungimas = do_connect("localhost", 10500);
@@ -53,9 +50,7 @@ protected:
         komanda_get_status(prisijungimas);
         pollfd watch{prisijungimas, POLLIN, 0};
         ASSERT_EQ(poll(&watch, 1, 3000), 1);
-        std::strcpy(recognisedWord(), "");
-        keyPressed = kKeyMenuRead;
-        start_ = platform::nowMs();
+        std::strcpy(recognisedWord(), ""), keyPressed = kKeyMenuRead, start_ = platform::nowMs();
     }
     Lines endRecogniser() {  // shutdown's disconnect; then everything the stand-in received
         do_disconnect(prisijungimas);
@@ -94,9 +89,7 @@ TEST_F(VoiceDialogue, GreetingWaitsForSveikasAndGreetsBack) {
         {"wait RESUME\nstatus\n", "", kEsc, -1, ""},  // left with Esc after any sound
     };
     for (const auto& c : cases) {
-        startRecogniser(c.script);
-        std::strcpy(recognisedWord(), c.before);
-        platform::scriptKeys(c.keys);
+        startRecogniser(c.script), std::strcpy(recognisedWord(), c.before), platform::scriptKeys(c.keys);
         EXPECT_EQ(Pradzia(), 1);
         EXPECT_EQ(recordedCommands(), Lines{"eSpeak.exe -v lv+m4  la'ba'sz"});
         EXPECT_EQ(c.ms < 0 ? -1 : elapsedMs(), c.ms) << c.script;
@@ -133,8 +126,7 @@ TEST_F(VoiceDialogue, SpokenWordChoosesTheRobotMode) {
         {"KAS", "", "eSpeak.exe -v lv+m4  kaasz", 1000, 1}, {"SURASK", "", "eSpeak.exe -v de+m4  ijeaschkauu", 3000, 2},
         {"PIRMYN", "", "eSpeak.exe -v lv+m4  eyjnuu", 1400, 3}, {"SVEIKAS", "", again, 3000, 0}, {"KAS", "xm", again, -1, 0}};
     for (const auto& c : cases) {
-        startRecogniser(std::string("wait RESUME\nCIA\n") + c.word + "\n");
-        platform::scriptKeys(c.keys);
+        startRecogniser(std::string("wait RESUME\nCIA\n") + c.word + "\n"), platform::scriptKeys(c.keys);
         EXPECT_EQ(DialogasRobRezimas(), c.mode) << c.word << c.keys;
         EXPECT_EQ(recordedCommands(), (Lines{kWhatToDo, c.reply}));
         EXPECT_EQ(text(10), "Isrink roboto darbo rezima:");
@@ -165,8 +157,7 @@ TEST_F(VoiceDialogue, DemoAnswersEveryKnownWordEachTimeItComesUnlessAnswersAreOf
         {"wait RESUME\nKAS\nGERO\nwait RESUME\nstatus\nstatus\n", "dxdxxx" + kEsc, {kas, "eSpeak.exe -v lv+m4  gearo"}, ""},
     };
     for (const auto& c : cases) {
-        startRecogniser(c.script);
-        platform::scriptKeys(c.keys);
+        startRecogniser(c.script), platform::scriptKeys(c.keys);
         KalboaAtpazinimas_demo();
         EXPECT_EQ(recordedCommands(), c.spoken) << c.script;
         EXPECT_EQ(*c.shown ? text(46) : "", c.shown);
@@ -181,8 +172,7 @@ TEST_F(VoiceDialogue, DemoAnswersEveryKnownWordEachTimeItComesUnlessAnswersAreOf
 }
 
 TEST_F(VoiceDialogue, WordMeaningReadsOneMessage) {
-    startRecogniser("wait RESUME\nVIETA\n");
-    std::strcpy(recognisedWord(), "NAMO");
+    startRecogniser("wait RESUME\nVIETA\n"), std::strcpy(recognisedWord(), "NAMO");
     // The single pass reads the status reply, the one message read is the input status.
     EXPECT_STREQ(zodzio_reiksme(), "NAMO");
     EXPECT_TRUE(naujasZodis == recognisedWord() && senasZodis == recognisedWord());
