@@ -50,9 +50,9 @@ struct ListeningHear {
         return write(input, samples.data(), samples.size() * 2) == static_cast<ssize_t>(samples.size() * 2);
     }
     int waitForExit(int timeoutMs) {  // its exit status, or -1 while it runs
-        int exit = 0;
-        if (pid > 0 && robotest::waitUntil([&] { return waitpid(pid, &exit, WNOHANG) == pid; }, timeoutMs))
-            pid = -1, status = WIFEXITED(exit) ? WEXITSTATUS(exit) : -1;
+        int code = 0;
+        if (pid > 0 && robotest::waitUntil([&] { return waitpid(pid, &code, WNOHANG) == pid; }, timeoutMs))
+            pid = -1, status = WIFEXITED(code) ? WEXITSTATUS(code) : -1;
         return pid > 0 ? -1 : status;
     }
     pid_t pid = -1;
