@@ -16,8 +16,7 @@ cv::Mat loadPicture(const std::string& name, int flags) {
 
 cv::Mat withNoise(const cv::Mat& picture, double sigma, uint64_t seed) {
     cv::Mat noise(picture.size(), CV_32FC(picture.channels())), sum, out;
-    cv::RNG(seed).fill(noise, cv::RNG::NORMAL, 0, sigma);
-    picture.convertTo(sum, CV_32F);
+    cv::RNG(seed).fill(noise, cv::RNG::NORMAL, 0, sigma), picture.convertTo(sum, CV_32F);
     cv::Mat(sum + noise).convertTo(out, picture.type());
     return out;
 }

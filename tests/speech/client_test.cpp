@@ -12,8 +12,6 @@
 #include <fstream>
 #include <functional>
 #include <random>
-#include <string>
-#include <utility>
 
 #include "platform/clock.h"
 #include "platform/keys.h"
@@ -34,77 +32,52 @@ protected:
         ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends_), 0);
         std::strcpy(recognisedWord(), "");
     }
-    void TearDown() override {
-        close(ends_[0]);
-        closeRecogniser();
-        RobotTest::TearDown();
-    }
-    int client() const { return ends_[0]; }
-    void recogniserSends(const std::string& text) {
-        ASSERT_EQ(write(ends_[1], text.data(), text.size()), static_cast<ssize_t>(text.size()));
-    }
-    void closeRecogniser() { close(std::exchange(ends_[1], -1)); }
+    void TearDown() override { close(ends_[0]), close(ends_[1]), RobotTest::TearDown(); }
     std::string sent() {  // everything the client has sent so far
         std::string text;
         char chunk[512];
-        for (ssize_t got; (got = recv(ends_[1], chunk, sizeof chunk, MSG_DONTWAIT)) > 0;)
-            text.append(chunk, static_cast<std::size_t>(got));
+        for (ssize_t got; (got = recv(ends_[1], chunk, sizeof chunk, MSG_DONTWAIT)) > 0;) text.append(chunk, std::size_t(got));
         return text;
     }
     int ends_[2] = {-1, -1};
 };
 
-// A line in a fresh buffer, the word before it, the word after it.
-TEST_F(RecogniserClient, OnlyWholeWordLinesChangeTheWord) {
-    const struct {
-        std::string line;
-        const char* before;
-        const char* after;
-    } cases[] = {
+// A line in a buffer of its size (400 unless given), the word before it, the word after it.
+TEST_F(RecogniserClient, OnlyWholeWordLinesChangeTheWordAndGarbageNeverBreaksTheWordBuffer) {
+    const std::string longer = wordLine("A_MUCH_LONGER_WORD_THAN_THE_NEXT");
+    // after nullptr: the 250 letters
+    const struct { std::string line; const char *before, *after; int size = 400; } cases[] = {
         {wordLine("LABAS"), "", "LABAS"},
-        {wordLine("<s>"), "KAS", "KAS"},                 // silence marker
-        {"  " + wordLine("NAMO"), "KAS", "KAS"},         // six spaces: '=' is not at 15
+        {wordLine("<s>"), "KAS", "KAS"},          // silence marker
+        {"  " + wordLine("NAMO"), "KAS", "KAS"},  // six spaces: '=' is not at 15
         {"<INPUT STATUS=\"LISTEN\" TIME=\"1\"/>", "KAS", "KAS"},
-        {wordLine("A"), "KAS", "A"},                     // closing quote right after the first letter
+        {wordLine("A"), "KAS", "A"},  // closing quote right after the first letter
         {"    <WHYPO WORD=\"GERO\"/>", "KAS", "GERO"},
         {"    <WHYPO WORD=\"UNFINISHED", "KAS", ""},
-        {wordLine(""), "KAS", ""},                       // not the text up to the next attribute's quote
-        {wordLine(std::string(250, 'W')), "KAS", nullptr},  // nullptr: the 250 letters
+        {wordLine(""), "KAS", ""},  // not the text up to the next attribute's quote
+        {wordLine(std::string(250, 'W')), "KAS", nullptr},
+        {std::string("    <WHYPO WORD=\"AB\0", 20) + longer.substr(20), "KAS", ""},  // a longer line's bytes never close a word
+        {"    <WHY", "KAS", "KAS", 10},  // small buffers stay inside themselves
     };
     for (const auto& c : cases) {
         std::strcpy(recognisedWord(), c.before);
         std::vector<char> buffer(c.line.begin(), c.line.end());
-        buffer.resize(400, '\0');
-        EXPECT_EQ(std::string(do_deshifre(buffer.data(), static_cast<int>(buffer.size()))),
-                  c.after ? c.after : std::string(250, 'W')) << c.line;
+        buffer.resize(std::size_t(c.size), '\0');
+        EXPECT_EQ(std::string(do_deshifre(buffer.data(), c.size)), c.after ? c.after : std::string(250, 'W')) << c.line;
     }
-    // Bytes left from a longer line in the same buffer never close a word.
-    char buffer[kRecogniserLineSize] = {};
-    std::strcpy(buffer, wordLine("A_MUCH_LONGER_WORD_THAN_THE_NEXT").c_str());
-    std::strcpy(buffer, "    <WHYPO WORD=\"AB");
-    EXPECT_STREQ(do_deshifre(buffer, sizeof buffer), "");
-    char tiny[10] = "    <WHY";  // small buffers stay inside themselves
-    std::strcpy(recognisedWord(), "KAS");
-    EXPECT_STREQ(do_deshifre(tiny, sizeof tiny), "KAS");
     EXPECT_STREQ(do_deshifre(nullptr, 256), "KAS");
-}
-
-// Random bytes, some shaped like word lines: the word stays a terminated
-// string inside its buffer and only word lines change it.
-TEST_F(RecogniserClient, GarbageLinesNeverBreakTheWordBuffer) {
+    // Random bytes, some shaped like word lines: the word stays a terminated
+    // string inside its buffer and only word lines change it.
     std::mt19937 random(7);
     for (int round = 0; round < 2000; ++round) {
-        const int len = 1 + static_cast<int>(random() % 300);
-        std::vector<char> line(static_cast<std::size_t>(len));
+        std::vector<char> line(1 + random() % 300);
         for (char& c : line) c = static_cast<char>(random() % 256);
-        const bool shaped = round % 2 == 0 && len > 18;
+        const bool shaped = round % 2 == 0 && line.size() > 18;
         if (shaped) std::memcpy(line.data(), "    <WHYPO WORD=\"", 17);
         std::strcpy(recognisedWord(), "KEEP");
-        const char* word = do_deshifre(line.data(), len);
-        ASSERT_LT(strnlen(word, kRecogniserLineSize), static_cast<std::size_t>(kRecogniserLineSize));
-        if (!shaped && (len < 4 || std::memcmp(line.data(), "    ", 4) != 0)) {
-            ASSERT_STREQ(word, "KEEP");
-        }
+        const char* word = do_deshifre(line.data(), int(line.size()));
+        ASSERT_LT(strnlen(word, kRecogniserLineSize), std::size_t(kRecogniserLineSize));
+        ASSERT_TRUE(shaped || (line.size() >= 4 && std::memcmp(line.data(), "    ", 4) == 0) || std::strcmp(word, "KEEP") == 0) << word;
     }
 }
 
@@ -113,12 +86,7 @@ TEST_F(RecogniserClient, GarbageLinesNeverBreakTheWordBuffer) {
 TEST_F(RecogniserClient, MessagesEndAtTheDotLineAndKeepTheirLastWord) {
     std::string garbage;
     for (int i = 1; i <= 1000; ++i) garbage += i % 200 == 0 ? '\n' : static_cast<char>((i * 37) % 256 == '\n' ? 0 : (i * 37) % 256);
-    const struct {
-        std::string sends;
-        bool closes;
-        int loop;
-        const char* word;
-    } cases[] = {
+    const struct { std::string sends; bool closes; int loop; const char* word; } cases[] = {
         // a message without words keeps the word
         {"<RECOGOUT>\n  <SHYPO RANK=\"1\">\n" + wordLine("<s>") + "\n" + wordLine("SVEIKAS") + "\n" + wordLine("PIRMYN") +
              "\n" + wordLine("</s>") + "\n  </SHYPO>\n</RECOGOUT>\n.\n<INPUT STATUS=\"LISTEN\" TIME=\"5\"/>\n.\n",
@@ -128,46 +96,38 @@ TEST_F(RecogniserClient, MessagesEndAtTheDotLineAndKeepTheirLastWord) {
         {wordLine("NAMO") + "\n.\n", false, 1, "NAMO"},
         {wordLine("TU") + "\n.\n", true, 0, "TU"},  // the loop ends when the recogniser goes
     };
-    for (const auto& c : cases) {
-        TearDown();
-        SetUp();
-        recogniserSends(c.sends);
-        if (c.closes) closeRecogniser();
-        if (c.loop >= 0) command_loop(client(), c.loop);
-        const char* first = c.loop >= 0 ? recognisedWord() : do_output(client());
-        EXPECT_STREQ(first, c.word) << c.sends;
-        EXPECT_STREQ(c.loop >= 0 ? recognisedWord() : do_output(client()), c.word) << c.sends;
-        char line[kRecogniserLineSize];
-        EXPECT_TRUE(!c.closes || do_receive(client(), line, sizeof line) == nullptr) << c.sends;
-    }
-}
-
-TEST_F(RecogniserClient, LineOf255CharactersFitsAndLeadingLineFeedIsKeptButLongerEndsTheProgram) {
     char line[kRecogniserLineSize];
-    recogniserSends(std::string(255, 'x') + "\n\nAB\n" + std::string(256, 'x') + "\n");
-    ASSERT_NE(do_receive(client(), line, sizeof line), nullptr);
-    EXPECT_EQ(std::string(line), std::string(255, 'x'));
-    ASSERT_NE(do_receive(client(), line, sizeof line), nullptr);
-    EXPECT_EQ(std::string(line), "\nAB");
+    // A line of 255 characters fits, a leading line feed is kept, a longer line ends the program.
+    const std::string lines = std::string(255, 'x') + "\n\nAB\n" + std::string(256, 'x') + "\n";
+    ASSERT_EQ(write(ends_[1], lines.data(), lines.size()), ssize_t(lines.size()));
+    for (const std::string& expected : {std::string(255, 'x'), std::string("\nAB")}) {
+        ASSERT_NE(do_receive(ends_[0], line, sizeof line), nullptr);
+        EXPECT_EQ(std::string(line), expected);
+    }
     testing::internal::CaptureStderr();
-    EXPECT_EQ(robotest::programEndStatus([&] { do_receive(client(), line, sizeof line); }), 1);
+    EXPECT_EQ(robotest::programEndStatus([&] { do_receive(ends_[0], line, sizeof line); }), 1);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "Error: do_receive: line too long (> 256)\n");
+    for (const auto& c : cases) {
+        TearDown(), SetUp();
+        ASSERT_EQ(write(ends_[1], c.sends.data(), c.sends.size()), ssize_t(c.sends.size()));
+        if (c.closes) close(ends_[1]), ends_[1] = -1;
+        if (c.loop >= 0) command_loop(ends_[0], c.loop);
+        for (int read = 0; read < 2; ++read) EXPECT_STREQ(c.loop >= 0 ? recognisedWord() : do_output(ends_[0]), c.word) << c.sends;
+        EXPECT_TRUE(!c.closes || do_receive(ends_[0], line, sizeof line) == nullptr) << c.sends;
+    }
 }
 
 // What the robot does -> exactly what goes to the recogniser, and what the console says.
 TEST_F(RecogniserClient, CommandsGoOutAsTheirExactLines) {
-    const struct {
-        std::function<void(int)> run;
-        std::string sent;
-        const char* said;  // on the console ("": not looked at)
-    } cases[] = {
+    const std::string grammar = "0 1 1 0 0\n1 -1 -1 1 0\nDFAEND\n0\t[SVEIKAS]\ts v e i k a s\n1\t[KAS]\tk a sDICEND\n";
+    // said: on the console ("": not looked at)
+    const struct { std::function<void(int)> run; std::string sent; const char* said; } cases[] = {
         {[](int sd) {
              komanda_pause_recog(sd), komanda_resume_recog(sd), komanda_terminate_recog(sd), komanda_get_status(sd);
              komanda_get_version(sd), komanda_sync_grammar(sd), komanda_set_input_handler_on_change(sd, "pause");
              komanda_activate_grammar(sd, "2"), komanda_delete_grammar(sd, "4,5"), do_sendf(sd, "%s-%d\n", "X", 7);
              do_disconnect(sd);
-         },
-         "PAUSE\nRESUME\nTERMINATE\nSTATUS\nVERSION\nSYNCGRAM\nINPUTONCHANGE\npause\nACTIVATEGRAM\n2\nDELGRAM\n4 5\nX-7\nDIE\n", ""},
+         }, "PAUSE\nRESUME\nTERMINATE\nSTATUS\nVERSION\nSYNCGRAM\nINPUTONCHANGE\npause\nACTIVATEGRAM\n2\nDELGRAM\n4 5\nX-7\nDIE\n", ""},
         {[](int sd) { do_sendf(sd, "%s", std::string(400, 'z').c_str()); }, std::string(255, 'z'), ""},
         {[](int sd) { do_command_line(sd, "deactivategram 1,2,3 ignored\n"); }, "DEACTIVATEGRAM\n1 2 3\n", ""},
         // keyboard commands are whole lower-case words
@@ -175,23 +135,17 @@ TEST_F(RecogniserClient, CommandsGoOutAsTheirExactLines) {
          "RESUME\n", "No such command: [Pause]"},
         {[](int sd) { do_command_line(sd, "pauses\n"); }, "", "No such command: [pauses]"},
         {[](int sd) {
-             for (const char* command : {"activategram", "deactivategram", "deletegram", "addgram", "changegram", "inputparam"})
-                 do_command_line(sd, command);
-         },
-         "", "Command activategram needs an argument"},
-        {[](int sd) {
-             std::ofstream("robot.dfa") << "0 1 1 0 0\n1 -1 -1 1 0\n";  // no dictionary yet
+             for (const char* word : {"activategram", "deactivategram", "deletegram", "addgram", "changegram", "inputparam"}) do_command_line(sd, word);
+         }, "", "Command activategram needs an argument"},
+        {[](int sd) {  // no dictionary yet
+             std::ofstream("robot.dfa") << "0 1 1 0 0\n1 -1 -1 1 0\n";
              EXPECT_EQ(komanda_add_grammar(sd, "robot"), -1);
              do_command_line(sd, "changegram robot");
-         },
-         "", "komanda_change_grammar: No such file or directory"},
-        {[](int sd) {
-             std::ofstream("robot.dict") << "0\t[SVEIKAS]\ts v e i k a s\n1\t[KAS]\tk a s";  // last line without LF
+         }, "", "komanda_change_grammar: No such file or directory"},
+        {[](int sd) {  // the dictionary's last line without LF
+             std::ofstream("robot.dict") << "0\t[SVEIKAS]\ts v e i k a s\n1\t[KAS]\tk a s";
              EXPECT_EQ(komanda_add_grammar(sd, "robot") + komanda_change_grammar(sd, "robot"), 0);
-         },
-         "ADDGRAM robot\n0 1 1 0 0\n1 -1 -1 1 0\nDFAEND\n0\t[SVEIKAS]\ts v e i k a s\n1\t[KAS]\tk a sDICEND\n"
-         "CHANGEGRAM robot\n0 1 1 0 0\n1 -1 -1 1 0\nDFAEND\n0\t[SVEIKAS]\ts v e i k a s\n1\t[KAS]\tk a sDICEND\n",
-         ""},
+         }, "ADDGRAM robot\n" + grammar + "CHANGEGRAM robot\n" + grammar, ""},
         // "CHANGEGRAM " + prefix + LF would not fit 255
         {[](int sd) { EXPECT_EQ(komanda_change_grammar(sd, std::string(244, 'g').c_str()), -1); }, "", "File name too long"},
         {[](int sd) { platform::scriptKeys("pause\r"), command_loop(sd, 0); }, "PAUSE\n", "JULIUS:>>"},
@@ -201,46 +155,39 @@ TEST_F(RecogniserClient, CommandsGoOutAsTheirExactLines) {
              char line[kRecogniserLineSize];
              do_sendf(-1, "RESUME\n");
              EXPECT_EQ(do_receive(0, line, sizeof line), nullptr);
-         },
-         "", "Error: do_sendf: Bad file descriptor"},
+         }, "", "Error: do_sendf: Bad file descriptor"},
     };
     robotest::ScopedWorkDir folder;
     for (const auto& c : cases) {
-        platform::Terminal::instance().reset();
-        c.run(client());
+        platform::Terminal::instance().reset(), c.run(ends_[0]);
         EXPECT_EQ(sent(), c.sent) << c.said;
         EXPECT_NE(screen().find(c.said), std::string::npos) << c.said;
     }
-}
-
-TEST_F(RecogniserClient, TypedLineKeeps254CharactersAndItsLineFeed) {
-    TypedLine typed;
+    TypedLine typed;  // a typed line keeps 254 characters and its line feed
     for (int i = 0; i < 300; ++i) EXPECT_FALSE(typed.take('k'));
     EXPECT_TRUE(typed.take('\r'));
     EXPECT_EQ(std::string(typed.text()), std::string(254, 'k') + "\n");
     typed.clear();
-    typed.take('a');
-    EXPECT_TRUE(typed.take('\n'));
+    EXPECT_TRUE(!typed.take('a') && typed.take('\n'));
     EXPECT_STREQ(typed.text(), "a\n");
 }
 
 // One pass: on the connection it waits 50 ms, in real time too, for a message; on
 // something that is not a socket it says so and waits 3 s.
 TEST_F(RecogniserClient, SinglePassWaitsForAMessageOrReportsWhatIsNotASocket) {
-    const int closed = dup(client());
+    const int closed = dup(ends_[0]);
     close(closed);
-    for (int sd : {client(), 1, -1, closed}) {
+    for (int sd : {ends_[0], 1, -1, closed}) {
         platform::Terminal::instance().reset();
         const long long start = platform::nowMs();
         const auto realStart = std::chrono::steady_clock::now();
         command_loop(sd, 1);
-        const auto realMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - realStart);
-        if (sd == client()) {
+        const long long realMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - realStart).count();
+        if (sd == ends_[0]) {
             EXPECT_EQ(platform::nowMs() - start, 50);
-            EXPECT_TRUE(realMs.count() >= 50 && realMs.count() < 1000) << realMs.count();
+            EXPECT_TRUE(realMs >= 50 && realMs < 1000) << realMs;
             // The CR sends the cursor back: the blank after it covers the first quote.
-            EXPECT_EQ(text(1) + "/" + text(2), " JULIUS' serverio, klijento Nr. =  " + std::to_string(sd) + "/");
-            EXPECT_EQ(sent(), "");
+            EXPECT_EQ(text(1) + "/" + text(2) + "/" + sent(), " JULIUS' serverio, klijento Nr. =  " + std::to_string(sd) + "//");
             continue;
         }
         EXPECT_EQ(platform::nowMs() - start, 3000) << sd;

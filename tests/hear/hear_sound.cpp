@@ -1,0 +1,60 @@
+#include "tests/hear/hear_sound.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "tests/support/robot_test.h"
+
+extern char** environ;
+
+namespace heartest {
+
+pid_t start(std::vector<std::string> arguments, int input, const std::string& output) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (input >= 0) posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
+    std::vector<char*> argv;
+    for (std::string& a : arguments) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    return pid;
+}
+
+hear::Samples spoken(const std::string& voice, const std::string& text) {
+    // Files of this test process's own in the temporary folder.
+    const std::string scratch = (std::filesystem::temp_directory_path() / ("robotas-hear-test-" + std::to_string(getpid()))).string();
+    const std::string wav = scratch + "-spoken.wav", out = scratch + "-espeak.out";
+    const pid_t pid = start({"espeak-ng", "-v", voice, "-w", wav, "--", text}, -1, out);
+    if (pid > 0) waitpid(pid, nullptr, 0);
+    hear::Samples samples;
+    std::string why;
+    hear::parseWav(robotest::readFile(wav), samples, why), std::remove(wav.c_str()), std::remove(out.c_str());
+    return samples;
+}
+
+hear::Samples silence(double seconds) { return hear::Samples(static_cast<std::size_t>(seconds * hear::kSampleRate)); }
+
+std::string wavBytes(const hear::Samples& samples, int rate, int channels) {
+    std::string bytes;
+    const auto put = [&bytes](unsigned value, int count) {
+        for (int i = 0; i < count; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    const unsigned data = static_cast<unsigned>(samples.size() * 2), frame = static_cast<unsigned>(channels * 2);
+    bytes += "RIFF", put(36 + data, 4), bytes += "WAVEfmt ";
+    for (unsigned field : {16u, 1u | unsigned(channels) << 16}) put(field, 4);  // header size, PCM, channels
+    for (unsigned field : {unsigned(rate), rate * frame, 16u << 16 | frame}) put(field, 4);  // rates, frame, bits
+    bytes += "data", put(data, 4);
+    for (std::int16_t sample : samples) put(static_cast<std::uint16_t>(sample), 2);
+    return bytes;
+}
+
+}  // namespace heartest

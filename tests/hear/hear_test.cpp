@@ -1,0 +1,305 @@
+// The pieces of robotas-hear that need no sound card and no port: the robot's
+// command stream, the messages it gets, the sound taken, the word templates, and
+// with the real decoder and espeak-ng, command words in a voice the templates lack.
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <fstream>
+#include <random>
+#include <tuple>
+
+#include <gtest/gtest.h>
+
+#include "tests/hear/hear_sound.h"
+#include "tests/support/robot_test.h"
+#include "tools/hear/decoder.h"
+#include "tools/hear/protocol.h"
+#include "tools/hear/segmenter.h"
+#include "tools/hear/templates.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(HearCommandStream, CommandsSplitAcrossReadsComeOutWholeALineWithoutEndIsCutAndGrammarLinesAreNoCommands) {
+    hear::LineSplitter splitter;
+    const std::string flood(3 * hear::LineSplitter::kMaxCommandLine, 'x'), cut = flood.substr(0, flood.size() / 3);
+    const std::pair<std::string, Lines> reads[] = {{"PAU", {}}, {"SE\r", {}}, {"\nRESUME\nSTAT", {"PAUSE", "RESUME"}},
+                                                   {"US\r\n", {"STATUS"}}, {flood, {cut, cut, cut}}};
+    for (const auto& [taken, lines] : reads) {
+        splitter.take(taken.data(), taken.size());
+        Lines got;
+        for (std::string line; splitter.next(line);) got.push_back(line);
+        EXPECT_EQ(got, lines) << taken.substr(0, 20);
+    }
+    using K = hear::LineKind;
+    hear::CommandReader reader;
+    const std::pair<const char*, K> lines[] = {
+        {"DEACTIVATEGRAM", K::Command}, {"PAUSE", K::Argument} /* an id list that reads PAUSE */, {"ADDGRAM robot", K::Command},
+        {"0 1 2 0", K::GrammarLine}, {"DIE", K::GrammarLine}, {"DFAEND", K::GrammarLine},
+        {"0 [SVEIKAS] s v e i k a s", K::GrammarLine}, {"DICEND", K::GrammarEnd}, {"RESUME", K::Command}};
+    for (const auto& [line, kind] : lines) EXPECT_EQ(reader.classify(line), kind) << line;
+    EXPECT_EQ(reader.grammarLines(), 3);
+    EXPECT_EQ(hear::CommandReader::commandWord("ADDGRAM robot"), "ADDGRAM");
+}
+
+TEST(HearMessages, ResultWordLinesAreWhatTheRobotParsesGarbageWordsRejectTheUtteranceAndFillersAreSkipped) {
+    std::string why;
+    const std::string result = hear::resultMessage({"SVEIKAS"}, why);
+    EXPECT_NE(result.find("\n    <WHYPO WORD=\"SVEIKAS\" "), std::string::npos);
+    EXPECT_EQ(hear::message(result).substr(hear::message(result).size() - 3), "\n.\n");
+    EXPECT_TRUE(hear::resultMessage({"BAD\"WORD"}, why).empty());
+    EXPECT_TRUE(hear::resultMessage({std::string(300, 'A')}, why).empty());
+    EXPECT_NE(why.find("too long"), std::string::npos);
+    EXPECT_EQ(hear::Decoder::commandWords("<sil> KAS [NOISE]"), Lines{"KAS"});
+    EXPECT_TRUE(hear::Decoder::commandWords("ph_k ph_aa KAS").empty() && hear::Decoder::commandWords(nullptr).empty());
+}
+
+hear::Samples tone(int rate, double seconds, double hertz = 440) {
+    hear::Samples samples(static_cast<std::size_t>(rate * seconds));
+    for (std::size_t i = 0; i < samples.size(); ++i)
+        samples[i] = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * hertz * static_cast<double>(i) / rate));
+    return samples;
+}
+
+TEST(HearWav, OtherRatesAndStereoBecomeSixteenKilohertzMonoWithoutFoldingHighSoundIn) {
+    hear::Samples stereo, read;
+    for (std::int16_t sample : tone(22050, 1.0)) stereo.insert(stereo.end(), {sample, sample});
+    std::string why;
+    ASSERT_TRUE(hear::parseWav(heartest::wavBytes(stereo, 22050, 2), read, why)) << why;
+    EXPECT_NEAR(static_cast<double>(read.size()), 16000, 2);
+    // The 440 Hz tone survives: a sample a quarter period on is its quadrature.
+    EXPECT_NEAR(std::hypot(read[4000], read[4000 + std::lround(16000.0 / 440 / 4)]), 8000, 800);
+    // 9 kHz at 22 050 Hz would fold to 7 kHz, inside the band the recogniser
+    // hears; 6 kHz is below 8 kHz and must pass whole; going up adds nothing.
+    for (const auto& [rate, hertz, kept] : {std::tuple{22050, 9000, 0.0}, {22050, 6000, 1.0}, {8000, 3000, 1.0}}) {
+        const hear::Samples resampled = hear::resample(tone(rate, 0.5, hertz), rate, 16000);
+        double sum = 0;
+        for (std::size_t i = 1000; i < 7000; ++i) sum += static_cast<double>(resampled[i]) * resampled[i];
+        EXPECT_NEAR(std::sqrt(sum / 6000) / (8000 / std::sqrt(2.0)), kept, kept > 0 ? 0.05 : 0.01) << hertz << " Hz";
+    }
+}
+
+TEST(HearWav, FormatsThatAreNotSixteenBitPcmAreRefusedWithTheReason) {
+    const std::string whole = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
+    const auto changed = [&](std::vector<std::pair<int, char>> bytes) {
+        std::string wav = whole;
+        for (auto [at, value] : bytes) wav[at] = value;
+        return wav;
+    };
+    const std::pair<std::string, std::string> refused[] = {
+        {changed({{34, 8}}), "16-bit PCM"},  // bits per sample
+        {changed({{20, 3}, {34, 32}}), ""},  // IEEE float
+        {std::string("RIFF\x10\0\0\0WAVEjunk", 16), ""},
+        {"not a wav at all", "not a WAV"},
+        {changed({{24, 0}, {25, 0}, {26, 0}, {27, 0}}), ""}};  // no rate
+    hear::Samples read;
+    std::string why;
+    for (const auto& [wav, reason] : refused) {
+        EXPECT_FALSE(hear::parseWav(wav, read, why)) << wav.substr(0, 8);
+        EXPECT_NE(why.find(reason), std::string::npos) << why;
+    }
+    // A file cut short keeps the samples it has.
+    ASSERT_TRUE(hear::parseWav(whole.substr(0, whole.size() - 1001), read, why)) << why;
+    EXPECT_EQ(read.size(), 1600u - 501);
+}
+
+hear::Samples hiss(double seconds, int amplitude, unsigned seed) {
+    hear::Samples samples(static_cast<std::size_t>(seconds * hear::kSampleRate));
+    for (std::int16_t& sample : samples) {
+        seed = seed * 1103515245u + 12345u;
+        sample = static_cast<std::int16_t>(static_cast<int>((seed >> 16) % (2 * amplitude + 1)) - amplitude);
+    }
+    return samples;
+}
+
+// The lengths of the utterances the segmenter cuts out of the sound.
+std::vector<std::size_t> utteranceLengths(const hear::Samples& samples) {
+    hear::Segmenter segmenter;
+    std::vector<std::size_t> lengths;
+    for (std::size_t at = 0; at + hear::Segmenter::kFrameSamples <= samples.size(); at += hear::Segmenter::kFrameSamples)
+        if (segmenter.take(&samples[at]) == hear::Segmenter::Step::Ended) lengths.push_back(segmenter.utterance().size());
+    return lengths;
+}
+
+TEST(HearSegmenter, TwoWordsInARoomAreTwoUtterancesWithTheirEdgesKeptClicksAndASteadyRoomAreNone) {
+    hear::Samples sound = hiss(1.0, 300, 1);
+    for (unsigned word = 0; word < 2; ++word) {
+        hear::Samples voice = tone(hear::kSampleRate, 0.3), pause = hiss(0.8, 300, 5 + word);
+        const hear::Samples room = hiss(0.3, 300, 2 + word);
+        for (std::size_t i = 0; i < voice.size(); ++i) voice[i] = static_cast<std::int16_t>(voice[i] + room[i]);
+        sound.insert(sound.end(), voice.begin(), voice.end()), sound.insert(sound.end(), pause.begin(), pause.end());
+    }
+    // 0.3 s of voice, up to 0.25 s before it and the 0.4 s pause that ended it.
+    const std::vector<std::size_t> lengths = utteranceLengths(sound);
+    ASSERT_EQ(lengths.size(), 2u);
+    for (std::size_t length : lengths) EXPECT_TRUE(length >= 0.9 * hear::kSampleRate && length <= 0.96 * hear::kSampleRate) << length;
+
+    sound = hiss(1.0, 300, 1);
+    for (std::size_t at = 8000; at < sound.size(); at += 4000) sound[at] = 30000;  // single-sample clicks
+    const hear::Samples louder = hiss(3.0, 3000, 9);  // the fan comes on and stays on
+    sound.insert(sound.end(), louder.begin(), louder.end());
+    EXPECT_LE(utteranceLengths(sound).size(), 1u);  // the step up may count once, never more
+    EXPECT_TRUE(utteranceLengths(hear::Samples(3 * hear::kSampleRate)).empty());  // digital silence
+}
+
+TEST(HearPcm, SamplesSplitBetweenReadsAreJoined) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::unique_ptr<hear::AudioSource> source = hear::pcmSource(ends[0]);
+    std::int16_t samples[8] = {};
+    ASSERT_EQ(write(ends[1], "\x01\x02\x03", 3), 3);
+    EXPECT_EQ(source->read(samples, 8), 1);
+    EXPECT_EQ(samples[0], 0x0201);
+    ASSERT_EQ(write(ends[1], "\x04\xFF\xFF", 3), 3);
+    close(ends[1]);
+    EXPECT_EQ(source->read(samples, 8), 2);
+    EXPECT_EQ(samples[0] * 10 + samples[1], 0x0403 * 10 - 1);
+    EXPECT_EQ(source->read(samples, 8), 0);
+    close(ends[0]);
+}
+
+// A word as smooth cepstral tracks: shape picks the word, length its speed.
+std::vector<hear::Cepstrum> word(int shape, int length, float offset = 0) {
+    std::vector<hear::Cepstrum> frames(static_cast<std::size_t>(length));
+    for (int t = 0; t < length; ++t)
+        for (int i = 0; i < hear::kCepstra; ++i)
+            frames[t][i] = offset + 10 * static_cast<float>(std::sin((shape + 1) * 3.0 * t / length + i * (shape + 2)));
+    return frames;
+}
+
+hear::TemplateFeatures features(int shape, int length, float offset = 0) {
+    return hear::withSlopes(hear::normalisedCepstra(word(shape, length, offset)));
+}
+
+TEST(HearTemplates, WarpingForgivesSpeedButNotADifferentWordAndGivingUpEarlyChangesNoDistanceWithinTheLimit) {
+    const hear::TemplateFeatures said = features(1, 40);
+    EXPECT_DOUBLE_EQ(hear::warpedDistance(said, said), 0);
+    EXPECT_LT(hear::warpedDistance(said, features(1, 60)) * 3, hear::warpedDistance(said, features(2, 40)));
+    EXPECT_NEAR(hear::warpedDistance(said, features(1, 40, 25)), 0, 1e-4);  // a louder recording
+    // Over twice as long cannot be the same word.
+    EXPECT_TRUE(std::isinf(hear::warpedDistance(said, features(1, 81))) && std::isinf(hear::warpedDistance(said, {})));
+    int givenUp = 0;
+    for (int shape = 0; shape < 8; ++shape)
+        for (int length : {25, 40, 70}) {
+            const hear::TemplateFeatures other = features(shape, length);
+            const double full = hear::warpedDistance(said, other), cut = hear::warpedDistance(said, other, full * 0.5);
+            EXPECT_DOUBLE_EQ(hear::warpedDistance(said, other, full), full);
+            EXPECT_DOUBLE_EQ(hear::warpedDistance(said, other, full * 1.5), full);
+            EXPECT_TRUE(std::isinf(cut) || cut == full);
+            givenUp += std::isinf(cut) && std::isfinite(full);
+        }
+    EXPECT_GT(givenUp, 0);  // the limit does save work
+}
+
+TEST(HearTemplates, TheNearestWordWinsASpeakerCanBeLeftOutAndTheThresholdLetsTheGivenShareOfUnknownWordsThrough) {
+    hear::WordTemplates templates;
+    EXPECT_EQ(templates.nearest(word(0, 30)).word, "");
+    templates.add("KAS", "anna", word(0, 30)), templates.add("KAS", "jonas", word(0, 45));
+    templates.add("SVEIKAS", "anna", word(3, 50));
+    templates.add("TU", "jonas", {});  // nothing spoken: no template
+    EXPECT_EQ(templates.size(), 3u);
+    EXPECT_EQ(templates.nearest(word(0, 33)).word + templates.nearest(word(3, 55)).word, "KASSVEIKAS");
+    // Without anna's recordings, SVEIKAS has no template left.
+    EXPECT_EQ(templates.nearest(word(3, 55), "anna").word + templates.nearest(word(0, 30), "anna").word, "KASKAS");
+    EXPECT_GT(templates.nearest(word(0, 30), "anna").distance, templates.nearest(word(0, 30)).distance);
+
+    for (const std::string name : {"WA", "WB", "WC"}) templates.add(name, "jonas", word(name[1] - 'A' + 5, 50));
+    // Anna's unknown word equals one of her own templates: only jonas's count.
+    std::vector<hear::UnknownWord> unknown = {{"anna", word(0, 30)}};
+    EXPECT_DOUBLE_EQ(hear::unknownWordThreshold(templates, unknown, 0.05), templates.nearest(word(0, 30), "anna").distance);
+    for (int shape = 8; shape < 28; ++shape) unknown.push_back({"petras", word(shape, 45)});
+    std::vector<double> distances;
+    for (const hear::UnknownWord& w : unknown) distances.push_back(templates.nearest(w.spoken, w.speaker).distance);
+    std::sort(distances.begin(), distances.end());
+    EXPECT_DOUBLE_EQ(hear::unknownWordThreshold(templates, unknown, 0.1), distances[2]);
+    EXPECT_DOUBLE_EQ(hear::unknownWordThreshold(templates, {}, 0.1), 0);
+}
+
+TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKeepingTheTemplates) {
+    robotest::ScopedWorkDir dir;
+    const std::string path = "robot.templates";
+    std::string why;
+    hear::WordTemplates templates, loaded;
+    templates.add("KAS", "anna", word(0, 30)), templates.add("SVEIKAS", "anna", word(3, 50));
+    templates.setThreshold(4.5);
+    ASSERT_TRUE(templates.save(path, why) && loaded.load(path, why)) << why;
+    EXPECT_EQ(loaded.size(), 2u);
+    EXPECT_DOUBLE_EQ(loaded.threshold(), 4.5);
+    for (const auto& probe : {word(0, 36), word(3, 44), word(5, 40)}) {
+        EXPECT_EQ(loaded.nearest(probe).word, templates.nearest(probe).word);
+        EXPECT_NEAR(loaded.nearest(probe).distance, templates.nearest(probe).distance, 0.02 * templates.nearest(probe).distance);
+    }
+    const std::string good = robotest::readFile(path);
+    const std::pair<const char*, const char*> damages[] = {
+        {"templates 1\n", "templates 2\n"}, {"threshold 4.5", "threshold -1"}, {"threshold 4.5", "threshold nan"},
+        {"scales ", "scales 0 "}, {"templates 2", "templates 3"} /* one missing */, {"templates 2", "templates 99999999999"},
+        {"KAS 30", "kas 30"}, {"KAS 30", "KAS 0"}, {"KAS 30", "KAS 100000"}, {"KAS 30", "KAS 31"} /* into the next word */};
+    std::vector<std::string> damaged = {"", good.substr(0, good.size() - 1), good + "x"};
+    for (const auto& [from, to] : damages) {
+        ASSERT_NE(good.find(from), std::string::npos) << from;
+        damaged.push_back(std::string(good).replace(good.find(from), std::strlen(from), to));
+    }
+    for (const std::string& content : damaged) {  // false, and the templates left as they were
+        std::ofstream(path, std::ios::binary) << content;
+        EXPECT_FALSE(loaded.load(path, why)) << content.substr(0, 80);
+        EXPECT_EQ(loaded.size(), 2u);
+        EXPECT_EQ(loaded.nearest(word(3, 50)).word, "SVEIKAS");
+    }
+    EXPECT_NE(why.find("robot.templates"), std::string::npos) << why;
+    std::ofstream(path, std::ios::binary) << good;
+    EXPECT_TRUE(loaded.load(path, why) && !hear::WordTemplates().load("no-such-file", why));
+}
+
+struct Words : hear::UtteranceListener {
+    void speechStarted() override {}
+    void heard(const std::vector<std::string>& words) override { all.insert(all.end(), words.begin(), words.end()); }
+    std::vector<std::string> all;
+};
+
+// The robot's own grammar and templates, fed utterances as the listening
+// recogniser cuts them: the word with half a second of room around it, the
+// room's noise snrDb below the voice.
+std::vector<std::string> heard(hear::Decoder& decoder, const std::string& voice, const std::string& text, double snrDb) {
+    hear::Samples sound = heartest::silence(0.5);
+    const hear::Samples word = heartest::spoken(voice, text);
+    sound.insert(sound.end(), word.begin(), word.end()), sound.resize(sound.size() + 8000);
+    double speech = 0;
+    for (std::int16_t s : word) speech += double(s) * s;
+    const double noise = std::sqrt(speech / std::max<std::size_t>(word.size(), 1) / std::pow(10.0, snrDb / 10));
+    std::minstd_rand random(static_cast<unsigned>(text.size()));
+    std::normal_distribution<double> room(0.0, noise);
+    for (std::int16_t& s : sound) s = static_cast<std::int16_t>(std::clamp(s + room(random), -32768.0, 32767.0));
+    Words words;
+    decoder.process(sound.data(), static_cast<long>(sound.size()), words), decoder.finish(words);
+    return words.all;
+}
+
+// A command word in a held-out voice with room noise is heard, a word outside
+// the vocabulary is not; in noise as loud as the voice every utterance lies
+// about as near to the templates as any other, so only a word the grammar and
+// the templates agree on may get through.
+TEST(HearRobotTemplates, CommandWordsAreHeardOtherWordsAreNotEvenInNoiseAsLoudAsTheVoice) {
+    hear::DecoderOptions options;
+    options.grammar = ROBOTAS_HEAR_GRAMMAR;
+    std::string why;
+    const std::unique_ptr<hear::Decoder> decoder = hear::Decoder::open(options, why);
+    ASSERT_TRUE(decoder) << why;
+    const std::vector<std::string> none;
+    const struct { const char *voice, *text; std::vector<std::string> words; const char* lastMatch; } utterances[] = {
+        {"lt+m3", "sveikas", {"SVEIKAS"}, "SVEIKAS"}, {"lt+m3", "pirmyn", {"PIRMYN"}, "PIRMYN"},
+        {"lt+f2", "kas", {"KAS"}, "KAS"}, {"lt+m3", "vakaras", none, nullptr}, {"lt+f2", "obuolys", none, ""}};
+    for (const auto& u : utterances) {
+        EXPECT_EQ(heard(*decoder, u.voice, u.text, 18), u.words) << u.text;
+        EXPECT_EQ(u.lastMatch ? decoder->lastMatch().word : "", u.lastMatch ? u.lastMatch : "") << u.text;  // "": no template near enough
+    }
+    std::string accepted;
+    for (const char* text : {"labas", "vanduo", "medis", "langas", "durys", "rytas", "saulė", "knyga"})
+        for (const std::string& word : heard(*decoder, "lt+m3", text, 3)) accepted += std::string(text) + " as " + word + "; ";
+    EXPECT_LE(std::count(accepted.begin(), accepted.end(), ';'), 1) << accepted;
+}
+
+}  // namespace

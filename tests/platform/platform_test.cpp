@@ -1,0 +1,141 @@
+// The robot's platform: its clock, scripted keys, headless windows, the
+// programs it starts and the data files it finds.
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include "platform/clock.h"
+#include "platform/datafiles.h"
+#include "platform/keys.h"
+#include "platform/runner.h"
+#include "platform/ui.h"
+#include "tests/support/robot_test.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+TEST(RobotClock, VirtualSleepAdvancesAtOnceAndRandomNumbersRepeatWithTheSeed) {
+    platform::useVirtualTime(true);
+    const long long start = platform::nowMs();
+    platform::sleepMs(15000), platform::advanceMs(5);
+    EXPECT_EQ(platform::nowMs() - start, 15005);
+    platform::useVirtualTime(false);
+    const long long real = platform::nowMs();
+    platform::sleepMs(2);
+    EXPECT_GE(platform::nowMs() - real, 2);
+    platform::seedRand15(7);
+    int first[20];
+    for (int& value : first) EXPECT_LE(static_cast<unsigned>(value = platform::rand15()), 32767u);
+    platform::seedRand15(7);
+    for (int value : first) EXPECT_EQ(platform::rand15(), value);
+}
+
+using ScriptedKeys = robotest::RobotTest;
+using HeadlessWindows = robotest::RobotTest;  // virtual time, headless windows
+
+TEST_F(ScriptedKeys, KeysLinesAndTheEndOfInput) {
+    platform::scriptKeys("ab12 3\nx");
+    EXPECT_EQ(platform::_kbhit(), 1);
+    std::string keys{static_cast<char>(platform::_getch()), static_cast<char>(platform::_getche())}, first, last;
+    EXPECT_TRUE(platform::readLine(first) && platform::readLine(last));  // a last line without Enter still counts
+    EXPECT_EQ(keys + "/" + first + "/" + last, "ab/12 3/x");
+    EXPECT_FALSE(platform::readLine(last));
+    EXPECT_EQ(platform::_getch(), platform::kEndOfInput);
+}
+
+TEST_F(HeadlessWindows, KeepTheLastPictureAndWaitOnTheRobotsClock) {
+    ui::namedWindow("Desine");
+    cv::Mat picture(24, 32, CV_8UC3, cv::Scalar(1, 2, 3));
+    ui::show("Desine", picture), picture.setTo(cv::Scalar(9, 9, 9));
+    EXPECT_EQ(ui::lastShown("Desine").at<cv::Vec3b>(0, 0), cv::Vec3b(1, 2, 3));
+    EXPECT_EQ(ui::showCount("Desine"), 1);
+    platform::scriptKeys("m");
+    const long long start = platform::nowMs();
+    EXPECT_EQ(ui::waitKey(30), 'm');
+    EXPECT_EQ(platform::nowMs() - start, 30);
+    EXPECT_EQ(ui::waitKey(10), -1);
+    int value = 3, changed = -1;
+    ui::createTrackbar("SADWindowSize", "Desine", &value, 50, [](int pos, void* to) { *static_cast<int*>(to) = pos; }, &changed);
+    ui::setTrackbarPos("SADWindowSize", "Desine", 60);
+    EXPECT_EQ(value * 100 + changed, 5050);
+    ui::destroyAllWindows();
+    EXPECT_FALSE(ui::windowExists("Desine"));
+}
+
+
+TEST(ProgramRunner, SpeechLineBecomesSynthesiserWithTextAsOneArgument) {
+    const struct { const char* line; Lines argv; } cases[] = {
+        {"eSpeak.exe -v lv+m4  la'ba'sz", {"espeak-ng", "-v", "lv+m4", "--", "la'ba'sz"}},
+        {"eSpeak.exe -v lv+m4 viyszo....gearroo", {"espeak-ng", "-v", "lv+m4", "--", "viyszo....gearroo"}},
+        // A name typed by a person, with shell characters and a leading dash, stays plain text.
+        {"eSpeak.exe -v lv+m4 -rf $(reboot); \"Ona\" `x` & | > y",
+         {"espeak-ng", "-v", "lv+m4", "--", "-rf $(reboot); \"Ona\" `x` & | > y"}},
+        {"julius -C  robot.jconf", {"julius", "-C", "robot.jconf"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::commandLineToArgv(c.line), c.argv) << c.line;
+}
+
+TEST(ProgramRunner, RecordingModeKeepsTheLinesAndAMissingProgramFailsQuietly) {
+    platform::recordCommands(true), platform::clearRecordedCommands();
+    platform::WinExec("eSpeak.exe -v de+m4  ijeaschkauu", 0);
+    EXPECT_EQ(platform::recordedCommands(), (Lines{"eSpeak.exe -v de+m4  ijeaschkauu"}));
+    platform::recordCommands(false);
+    EXPECT_FALSE(platform::startProgram({"robotas-no-such-program"}) || platform::startProgram({}));
+    EXPECT_EQ(platform::WinExec("no-such-synthesiser.exe hello", 1), 2);
+}
+
+// No shell: the arguments arrive unchanged, and the real synthesiser speaks a text
+// that starts with a dash. The programs run on their own: their files come in a bounded time.
+TEST(ProgramRunner, StartsWithoutShellPassingArgumentsUnchanged) {
+    robotest::ScopedWorkDir dir;
+    const std::string name = dir.path() + "/a b;$(echo x)'\"&|", wav = dir.path() + "/phrase.wav";
+    ASSERT_TRUE(platform::startProgram({"touch", name}));
+    ASSERT_TRUE(platform::startProgram({"espeak-ng", "-w", wav, "-v", "lv+m4", "--", "-la'ba'sz"}));
+    struct stat info {};
+    EXPECT_TRUE(robotest::waitUntil([&] { return stat(name.c_str(), &info) == 0; }, 2000));
+    EXPECT_TRUE(robotest::waitUntil([&] { return stat(wav.c_str(), &info) == 0 && info.st_size > 0; }, 5000));
+}
+
+
+// The working directory first, then the first installed folder that has the file;
+// absolute and climbing names are not looked up elsewhere.
+TEST(DataFiles, WorkingDirectoryFirstThenTheFirstFolderThatHasIt) {
+    robotest::ScopedWorkDir work;
+    const std::string share = work.path() + "/prefix/share/robotas", other = work.path() + "/other";
+    for (const std::string& folder : {work.path() + "/prefix", work.path() + "/prefix/share", share, other, work.path() + "/run"})
+        mkdir(folder.c_str(), 0755);
+    ASSERT_EQ(chdir("run"), 0);
+    for (const std::string& file : {share + "/cascade.xml", other + "/cascade.xml", other + "/profile.xml", std::string("local.xml"),
+                                    share + "/local.xml", share + "/locked.xml", std::string("locked.xml"), share + "/..cascade.xml",
+                                    work.path() + "/prefix/secret.xml", share + "/folder.xml"})
+        std::ofstream(file) << "<opencv_storage/>\n";
+    mkdir("folder.xml", 0755), chmod("locked.xml", 0);
+    const struct { std::string name; Lines folders; std::string found; } cases[] = {
+        {"local.xml", {share}, "local.xml"},
+        {"cascade.xml", {other + "/missing", share, other}, share + "/cascade.xml"},
+        {"profile.xml", {share, other}, other + "/profile.xml"},
+        {"nowhere.xml", {share, other}, "nowhere.xml"},  // the name stays for the caller's message
+        {"", {share}, ""},
+        {"folder.xml", {share}, share + "/folder.xml"},  // a folder here does not hide the installed copy
+        {"locked.xml", {share}, geteuid() == 0 ? "locked.xml" : share + "/locked.xml"},  // nor an unreadable file (root reads it)
+        {"/etc/cascade.xml", {share}, "/etc/cascade.xml"},
+        {"../secret.xml", {share}, "../secret.xml"},
+        {"sub/../../secret.xml", {share}, "sub/../../secret.xml"},
+        {"..cascade.xml", {share}, share + "/..cascade.xml"},  // only starts with dots: an ordinary name
+    };
+    for (const auto& c : cases) EXPECT_EQ(platform::findDataFile(c.name, c.folders), c.found) << c.name;
+}
+
+TEST(DataFolders, InstalledFoldersEndInShareRobotasAndAreNotRepeated) {
+    const Lines folders = platform::installedDataFolders();
+    ASSERT_FALSE(folders.empty());
+    for (const std::string& folder : folders)
+        EXPECT_EQ(folder.size() >= 14 ? folder.substr(folder.size() - 14) : folder, "/share/robotas") << folder;
+    EXPECT_FALSE(folders.size() == 2 && folders[0] == folders[1]);
+}
+
+}  // namespace
