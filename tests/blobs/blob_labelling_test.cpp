@@ -168,7 +168,9 @@ TEST(BlobLabelling, RecordsOfRandomPicturesStayTheSame) {
     const auto draw = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
     RecordDigest digest;
     for (int trial = 0; trial < 300; ++trial) {
-        const int width = draw(1, 40), height = draw(1, 30), levels = draw(1, 3);
+        // Every tenth picture is larger: noise there makes long chains of merges.
+        const int scale = trial % 10 == 0 ? 4 : 1;
+        const int width = draw(1, 40 * scale), height = draw(1, 30 * scale), levels = draw(1, 3);
         cv::Mat picture(height, width, CV_8UC1), mask(height, width, CV_8UC1);
         for (int y = 0; y < height; ++y)
             for (int x = 0; x < width; ++x) {
@@ -182,7 +184,7 @@ TEST(BlobLabelling, RecordsOfRandomPicturesStayTheSame) {
         ASSERT_TRUE(BlobAnalysis(view, kThreshold, trial % 2 ? mask : cv::Mat(), trial % 4 < 2, trial % 5 != 0, blobs));
         for (CBlob* blob : blobs) digest.add(*blob), delete blob;
     }
-    EXPECT_EQ(digest.value, 16738033243760210485u);
+    EXPECT_EQ(digest.value, 16008893336088604797u);
 }
 
 }  // namespace
