@@ -650,4 +650,16 @@ TEST_F(FollowingInAScene, ObjectSearchAndMotionWatchTurnTheHeadToTheirTarget) {
     }
 }
 
+// The ball mode does not turn the head: it rings the ball where the left camera sees it.
+TEST_F(FollowingInAScene, BallModeRingsTheRollingBallWhereTheCameraSeesIt) {
+    writeScene("ball 14 -10 -3 10 3 5\n");  // large enough for its outline to count as a ball
+    platform::scriptKeys(std::string(20, ' ') + "m");
+    objsekimas();
+    const std::string log = facetest::readText("scene.log");
+    const std::string last = log.substr(log.rfind('\n', log.size() - 2) + 1);
+    double x = 0, y = 0;
+    ASSERT_EQ(std::sscanf(last.c_str(), "%*d 2 640 480 %*f %*f ball1 %lf %lf", &x, &y), 2) << last;
+    EXPECT_LT(cv::norm(cv::Point2d(ball::center) - cv::Point2d(x, y)), 2.0) << last;
+}
+
 }  // namespace
