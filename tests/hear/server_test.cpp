@@ -1,5 +1,4 @@
-// robotas-hear listening on port 10500, heard through the robot's own
-// recogniser client, with words spoken by espeak-ng.
+// robotas-hear on port 10500, heard through the robot's own client, words spoken by espeak-ng.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -60,7 +59,6 @@ struct ListeningHear {
     bool listening = false;
 };
 
-// The robot's recogniser client on port 10500.
 struct RobotEar {
     RobotEar() : sd(do_connect("localhost", 10500)) {}
     ~RobotEar() {
@@ -74,7 +72,6 @@ struct RobotEar {
         }, timeoutMs);
         return recognisedWord();
     }
-    // Reads lines until one starts with prefix; false after timeoutMs.
     bool waitForLine(const std::string& prefix, int timeoutMs, std::vector<std::string>* seen = nullptr) {
         char line[kRecogniserLineSize];
         return robotest::waitUntil([&] {
@@ -86,7 +83,6 @@ struct RobotEar {
     const int sd;
 };
 
-// Silence, a word spoken in this voice, silence.
 hear::Samples said(double before, const std::string& voice, const std::string& text, double after) {
     hear::Samples all = silence(before), word = heartest::spoken(voice, text), rest = silence(after);
     EXPECT_FALSE(word.empty()) << "espeak-ng did not speak " << text;
@@ -106,9 +102,7 @@ TEST(HearServer, AWavOfASpokenWordReachesTheRobotAsItsWordLine) {
     EXPECT_EQ(recogniser.waitForExit(3000), 0);
 }
 
-// One recogniser through a whole session: words heard while paused are dropped,
-// a word outside the grammar is rejected, and clients that come and go or send
-// their commands in pieces do not stick it.
+// One recogniser through a whole session.
 TEST(HearServer, PausedWordsAreDroppedUnknownWordsRejectedAndUnrulyClientsDoNotStickIt) {
     robotest::ScopedWorkDir dir;
     ListeningHear recogniser({"--pcm"});
