@@ -41,16 +41,10 @@ protected:
         for (int port = 0; port < kComportCount; ++port) CloseComport(port);
         platform::useBoard(nullptr), RobotTest::TearDown();
     }
-    const std::string& dir() const { return dir_.path(); }
-    // COM2 on a started simulator; false (with a test failure) when it is not there.
-    bool openSimulatorPort(robotest::Ssc32Simulator& simulator) {
-        EXPECT_TRUE(simulator.running()) << "robotas-ssc32sim did not start";
-        return simulator.running() && OpenComport(1, 115200) == 0;
-    }
+    // COM2 on a started simulator.
+    static bool openSimulatorPort(const Ssc32Simulator& device) { return device.running() && OpenComport(1, bdrate) == 0; }
     std::shared_ptr<platform::SimulatedBoard> board = std::make_shared<platform::SimulatedBoard>();  // not in use until given
-
-private:
-    robotest::ScopedWorkDir dir_;
+    robotest::ScopedWorkDir workDir;
 };
 using SerialPort = HardwareTest;
 using ServoController = HardwareTest;
@@ -58,7 +52,7 @@ using MechanicsStep = HardwareTest;
 using BoardPanel = HardwareTest;
 
 TEST_F(SerialPort, RefusalsAreReportedAndLeaveThePortClosed) {
-    PtyPeer peer(dir(), "COM2");
+    PtyPeer peer(workDir.path(), "COM2");
     ASSERT_EQ(symlink("/dev/robotas-no-such-port", "COM3"), 0);
     std::ofstream("COM4") << "not a serial line";
     const struct { int port, rate; const char* said; } refusals[] = {
@@ -80,7 +74,7 @@ TEST_F(SerialPort, RefusalsAreReportedAndLeaveThePortClosed) {
 }
 
 TEST_F(SerialPort, TheWireCarriesWholeCommandsLongInputAndExactBytesUntilTheDeviceVanishes) {
-    PtyPeer peer(dir());
+    PtyPeer peer(workDir.path());
     ASSERT_EQ(OpenComport(1, 115200), 0);
     constexpr int kCommandsEach = 150;
     const std::string pan = "#7 P1400 S400 |", tilt = "#0 P1850 S300 |";
@@ -132,7 +126,7 @@ TEST_F(SerialPort, TheWireCarriesWholeCommandsLongInputAndExactBytesUntilTheDevi
 
 // Positions and speeds -> the commands shown on rows 50..53 and sent, pan first.
 TEST_F(ServoController, HeadCommandsAreClampedShownAndSentPanFirstAndTheShutdownSwitchesThemOff) {
-    Ssc32Simulator simulator(dir());
+    Ssc32Simulator simulator(workDir.path());
     ASSERT_TRUE(openSimulatorPort(simulator));
     const struct { int x, y, speedX, speedY; Lines sent; } cases[] = {
         {2500, 1850, 400, 300, {"#7 P2100 S400 |", "#0 P1850 S300 |"}},
@@ -158,7 +152,7 @@ TEST_F(ServoController, HeadCommandsAreClampedShownAndSentPanFirstAndTheShutdown
 }
 
 TEST_F(ServoController, InputRepliesDecodeIntoTheMaskWithinTheWaitInRealTime) {
-    Ssc32Simulator simulator(dir(), "COM2", "1110");
+    Ssc32Simulator simulator(workDir.path(), "COM2", "1110");
     ASSERT_TRUE(openSimulatorPort(simulator));
     // Each reply in A B C D order ('0' active) after the mask left before it.
     // shown: console row 55 from column 4 ("": not looked at)
@@ -204,7 +198,7 @@ TEST_F(ServoController, ProbeFindsTheControllerAndCentresTheHeadAndWithoutAPortS
     EXPECT_EQ(row(50).substr(6, 14), "Servo X = 1400");
 
     platform::Terminal::instance().reset();
-    Ssc32Simulator simulator(dir());
+    Ssc32Simulator simulator(workDir.path());
     ASSERT_TRUE(simulator.running());
     servo_x = 1700;
     sysinitasSerial();
@@ -218,7 +212,7 @@ TEST_F(ServoController, ProbeFindsTheControllerAndCentresTheHeadAndWithoutAPortS
 TEST_F(ServoController, ProbeWithoutTheVersionLeavesTheHeadAlone) {
     const std::string refused = "Neprijungtas 'SSC32', servo valdiklis";
     for (const auto& [answer, shown] : {std::pair<std::string, std::string>{"", refused}, {"xx\r", refused + " 'RS232': 3 baitu."}}) {
-        robotest::PtyPeer peer(dir());
+        robotest::PtyPeer peer(workDir.path());
         peer.send("?");
         std::thread device([&] {
             if (peer.receive(5) == "2ver\r") peer.send(answer);
@@ -252,7 +246,7 @@ const Lines kPinsHigh = {"ConfigurePinAsOutput(0,1,0,1)", "ConfigurePinAsOutput(
 // With a direction set, the steps also pulse the chassis: the first lowers both
 // pins, the next (the input query's 3 ms later) raises them again.
 TEST_F(MechanicsStep, TwoStepsInARowSendTheSameCommandsFlipTheFlagAndPulseTheChassis) {
-    Ssc32Simulator simulator(dir(), "COM2", "1110");
+    Ssc32Simulator simulator(workDir.path(), "COM2", "1110");
     ASSERT_TRUE(openSimulatorPort(simulator));
     platform::useBoard(board), RB0 = RB2 = vazDR = 1;
     const int flagBefore = daviklisePD;
@@ -273,7 +267,7 @@ TEST_F(MechanicsStep, TwoStepsInARowSendTheSameCommandsFlipTheFlagAndPulseTheCha
 
 // Every value the step sends is one the mode wrote, and no write is lost to the clamping.
 TEST_F(MechanicsStep, ModeWritingTargetsWhileTheStepRunsLosesNothing) {
-    Ssc32Simulator simulator(dir());
+    Ssc32Simulator simulator(workDir.path());
     ASSERT_TRUE(openSimulatorPort(simulator));
     for (int round = 0; round < 20; ++round) {
         servo_x = 5000;   // out of range: the step clamps it
@@ -370,7 +364,7 @@ TEST_F(BoardPanel, ServoPanelHeadKeysMoveByTenUntilTheLimitAndCentreAtFullSpeed)
     ssc32inDemo();
     EXPECT_EQ(servo_x * 10000 + servo_y, 1410 * 10000 + 1860);
     robotest::expectScreen("servo-panel");
-    robotest::Ssc32Simulator simulator(dir(), "COM2", "1110");
+    robotest::Ssc32Simulator simulator(workDir.path(), "COM2", "1110");
     ASSERT_TRUE(openSimulatorPort(simulator));
     centreAllServoVariables(), servo_x = 720, platform::scriptKeys(",,,qsm");
     ssc32inDemo();
