@@ -78,8 +78,7 @@ TEST_F(DepthModeFaults, CutVideoFilePlaysAgainFromItsStart) {
 TEST_F(DepthModeFaults, ModeRunsOnWithoutControllerOrFramesAndStillEndsOnM) {
     facetest::writeCameraRecording(1, {aloe("R")}), facetest::writeCameraRecording(2, {aloe("L")});
     auto first = std::make_unique<robotest::Ssc32Simulator>(dir.path());
-    ASSERT_TRUE(first->running());
-    ASSERT_EQ(OpenComport(cport_nr, bdrate), 0);
+    ASSERT_TRUE(first->running() && OpenComport(cport_nr, bdrate) == 0);
     std::unique_ptr<robotest::Ssc32Simulator> second;  // ends with the thread that started it
     int shownWhenPulled = 0, shownWhenBack = 0, shownWithoutFrames = 0;
     bool sawCommandsFirst = false, sawCommandsAgain = false;

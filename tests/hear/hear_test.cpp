@@ -1,11 +1,10 @@
 // The pieces of robotas-hear that need no sound card and no port.
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <numeric>
 #include <random>
 #include <tuple>
 
@@ -137,20 +136,6 @@ TEST(HearSegmenter, TwoWordsInARoomAreTwoUtterancesWithTheirEdgesKeptClicksAndAS
     EXPECT_TRUE(utteranceLengths(hear::Samples(3 * hear::kSampleRate)).empty());  // digital silence
 }
 
-TEST(HearPcm, SamplesSplitBetweenReadsAreJoined) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    std::unique_ptr<hear::AudioSource> source = hear::pcmSource(ends[0]);
-    std::int16_t samples[8] = {};
-    ASSERT_EQ(write(ends[1], "\x01\x02\x03", 3), 3);
-    EXPECT_TRUE(source->read(samples, 8) == 1 && samples[0] == 0x0201);
-    ASSERT_EQ(write(ends[1], "\x04\xFF\xFF", 3), 3);
-    close(ends[1]);
-    EXPECT_TRUE(source->read(samples, 8) == 2 && samples[0] == 0x0403 && samples[1] == -1);
-    EXPECT_EQ(source->read(samples, 8), 0);
-    close(ends[0]);
-}
-
 // A word as smooth cepstral tracks: shape picks the word, length its speed.
 std::vector<hear::Cepstrum> word(int shape, int length, float offset = 0) {
     std::vector<hear::Cepstrum> frames(static_cast<std::size_t>(length));
@@ -253,8 +238,7 @@ std::vector<std::string> heard(hear::Decoder& decoder, const std::string& voice,
     hear::Samples sound = heartest::silence(0.5);
     const hear::Samples word = heartest::spoken(voice, text);
     sound.insert(sound.end(), word.begin(), word.end()), sound.resize(sound.size() + 8000);
-    double speech = 0;
-    for (std::int16_t s : word) speech += double(s) * s;
+    const double speech = std::inner_product(word.begin(), word.end(), word.begin(), 0.0);
     const double noise = std::sqrt(speech / std::max<std::size_t>(word.size(), 1) / std::pow(10.0, snrDb / 10));
     std::minstd_rand random(static_cast<unsigned>(text.size()));
     std::normal_distribution<double> room(0.0, noise);

@@ -54,7 +54,6 @@ TEST(FindTool, FindsTheBoxDrawsTheSearchPictureFindsNothingWithoutKeyPointsAndRe
         EXPECT_FALSE(cv::imread("found.png").empty());
     }
     std::ofstream("notes.txt") << "not a picture\n";
-    // said: on standard error
     const struct { std::vector<std::string> arguments; int status; std::string said; } refused[] = {
         {{"nowhere.png", scene, "--out", "search.png"}, 1, "cannot read picture nowhere.png: No such file or directory\n"},
         {{box, "notes.txt", "--out", "search.png"}, 1, "cannot read picture notes.txt: not a picture\n"},

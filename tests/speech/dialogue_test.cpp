@@ -160,13 +160,4 @@ TEST_F(VoiceDialogue, DemoAnswersEveryKnownWordEachTimeItComesUnlessAnswersAreOf
     }
 }
 
-TEST_F(VoiceDialogue, WordMeaningReadsOneMessage) {
-    startRecogniser("wait RESUME\nVIETA\n"), std::strcpy(recognisedWord(), "NAMO");
-    // The single pass reads the status reply, the one message read is the input status.
-    EXPECT_STREQ(zodzio_reiksme(), "NAMO");
-    EXPECT_TRUE(naujasZodis == recognisedWord() && senasZodis == recognisedWord());
-    EXPECT_EQ(text(38), "    Atpazintas zodis:   NAMO");
-    EXPECT_EQ(endRecogniser(), (Lines{"PAUSE", "STATUS", "RESUME", "PAUSE", "DIE"}));
-}
-
 }  // namespace
