@@ -30,7 +30,6 @@ pid_t start(std::vector<std::string> arguments, int input, const std::string& ou
 }
 
 hear::Samples spoken(const std::string& voice, const std::string& text) {
-    // Files of this test process's own in the temporary folder.
     const std::string scratch = (std::filesystem::temp_directory_path() / ("robotas-hear-test-" + std::to_string(getpid()))).string();
     const std::string wav = scratch + "-spoken.wav", out = scratch + "-espeak.out";
     const pid_t pid = start({"espeak-ng", "-v", voice, "-w", wav, "--", text}, -1, out);

@@ -1,6 +1,5 @@
 #pragma once
-// Sound for the robotas-hear tests: words spoken by espeak-ng, silence, WAV
-// bytes, and programs started with a pipe as their standard input.
+// Sound for the robotas-hear tests, and programs started with a pipe as their standard input.
 
 #include <sys/types.h>
 

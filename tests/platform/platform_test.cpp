@@ -1,5 +1,4 @@
-// The robot's platform: its clock, scripted keys, headless windows, the
-// programs it starts and the data files it finds.
+// The robot's platform: keys, windows, programs and data files.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -18,33 +17,14 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(RobotClock, VirtualSleepAdvancesAtOnceAndRandomNumbersRepeatWithTheSeed) {
-    platform::useVirtualTime(true);
-    const long long start = platform::nowMs();
-    platform::sleepMs(15000), platform::advanceMs(5);
-    EXPECT_EQ(platform::nowMs() - start, 15005);
-    platform::useVirtualTime(false);
-    const long long real = platform::nowMs();
-    platform::sleepMs(2);
-    EXPECT_GE(platform::nowMs() - real, 2);
-    platform::seedRand15(7);
-    int first[20];
-    for (int& value : first) EXPECT_LE(static_cast<unsigned>(value = platform::rand15()), 32767u);
-    platform::seedRand15(7);
-    for (int value : first) EXPECT_EQ(platform::rand15(), value);
-}
-
 using ScriptedKeys = robotest::RobotTest;
 using HeadlessWindows = robotest::RobotTest;  // virtual time, headless windows
 
-TEST_F(ScriptedKeys, KeysLinesAndTheEndOfInput) {
-    platform::scriptKeys("ab12 3\nx");
-    EXPECT_EQ(platform::_kbhit(), 1);
-    std::string keys{static_cast<char>(platform::_getch()), static_cast<char>(platform::_getche())}, first, last;
-    EXPECT_TRUE(platform::readLine(first) && platform::readLine(last));  // a last line without Enter still counts
-    EXPECT_EQ(keys + "/" + first + "/" + last, "ab/12 3/x");
-    EXPECT_FALSE(platform::readLine(last));
-    EXPECT_EQ(platform::_getch(), platform::kEndOfInput);
+TEST_F(ScriptedKeys, ALastLineWithoutEnterStillCountsThenInputEnds) {
+    platform::scriptKeys("12 3\nx");
+    std::string first, last;
+    EXPECT_TRUE(platform::readLine(first) && platform::readLine(last) && first + "/" + last == "12 3/x");
+    EXPECT_TRUE(!platform::readLine(last) && platform::_getch() == platform::kEndOfInput);
 }
 
 TEST_F(HeadlessWindows, KeepTheLastPictureAndWaitOnTheRobotsClock) {
@@ -52,20 +32,14 @@ TEST_F(HeadlessWindows, KeepTheLastPictureAndWaitOnTheRobotsClock) {
     cv::Mat picture(24, 32, CV_8UC3, cv::Scalar(1, 2, 3));
     ui::show("Desine", picture), picture.setTo(cv::Scalar(9, 9, 9));
     EXPECT_EQ(ui::lastShown("Desine").at<cv::Vec3b>(0, 0), cv::Vec3b(1, 2, 3));
-    EXPECT_EQ(ui::showCount("Desine"), 1);
     platform::scriptKeys("m");
     const long long start = platform::nowMs();
-    EXPECT_EQ(ui::waitKey(30), 'm');
-    EXPECT_EQ(platform::nowMs() - start, 30);
-    EXPECT_EQ(ui::waitKey(10), -1);
+    EXPECT_TRUE(ui::waitKey(30) == 'm' && platform::nowMs() - start == 30 && ui::waitKey(10) == -1);
     int value = 3, changed = -1;
     ui::createTrackbar("SADWindowSize", "Desine", &value, 50, [](int pos, void* to) { *static_cast<int*>(to) = pos; }, &changed);
     ui::setTrackbarPos("SADWindowSize", "Desine", 60);
     EXPECT_EQ(value * 100 + changed, 5050);
-    ui::destroyAllWindows();
-    EXPECT_FALSE(ui::windowExists("Desine"));
 }
-
 
 TEST(ProgramRunner, SpeechLineBecomesSynthesiserWithTextAsOneArgument) {
     const struct { const char* line; Lines argv; } cases[] = {
@@ -79,27 +53,11 @@ TEST(ProgramRunner, SpeechLineBecomesSynthesiserWithTextAsOneArgument) {
     for (const auto& c : cases) EXPECT_EQ(platform::commandLineToArgv(c.line), c.argv) << c.line;
 }
 
-TEST(ProgramRunner, RecordingModeKeepsTheLinesAndAMissingProgramFailsQuietly) {
-    platform::recordCommands(true), platform::clearRecordedCommands();
-    platform::WinExec("eSpeak.exe -v de+m4  ijeaschkauu", 0);
-    EXPECT_EQ(platform::recordedCommands(), (Lines{"eSpeak.exe -v de+m4  ijeaschkauu"}));
+TEST(ProgramRunner, AMissingProgramFailsQuietly) {
     platform::recordCommands(false);
     EXPECT_FALSE(platform::startProgram({"robotas-no-such-program"}) || platform::startProgram({}));
     EXPECT_EQ(platform::WinExec("no-such-synthesiser.exe hello", 1), 2);
 }
-
-// No shell: the arguments arrive unchanged, and the real synthesiser speaks a text
-// that starts with a dash. The programs run on their own: their files come in a bounded time.
-TEST(ProgramRunner, StartsWithoutShellPassingArgumentsUnchanged) {
-    robotest::ScopedWorkDir dir;
-    const std::string name = dir.path() + "/a b;$(echo x)'\"&|", wav = dir.path() + "/phrase.wav";
-    ASSERT_TRUE(platform::startProgram({"touch", name}));
-    ASSERT_TRUE(platform::startProgram({"espeak-ng", "-w", wav, "-v", "lv+m4", "--", "-la'ba'sz"}));
-    struct stat info {};
-    EXPECT_TRUE(robotest::waitUntil([&] { return stat(name.c_str(), &info) == 0; }, 2000));
-    EXPECT_TRUE(robotest::waitUntil([&] { return stat(wav.c_str(), &info) == 0 && info.st_size > 0; }, 5000));
-}
-
 
 // The working directory first, then the first installed folder that has the file;
 // absolute and climbing names are not looked up elsewhere.

@@ -11,7 +11,6 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <random>
 
 #include "platform/clock.h"
 #include "platform/keys.h"
@@ -43,7 +42,7 @@ protected:
 };
 
 // A line in a buffer of its size (400 unless given), the word before it, the word after it.
-TEST_F(RecogniserClient, OnlyWholeWordLinesChangeTheWordAndGarbageNeverBreaksTheWordBuffer) {
+TEST_F(RecogniserClient, OnlyWholeWordLinesChangeTheWord) {
     const std::string longer = wordLine("A_MUCH_LONGER_WORD_THAN_THE_NEXT");
     // after nullptr: the 250 letters
     const struct { std::string line; const char *before, *after; int size = 400; } cases[] = {
@@ -66,19 +65,6 @@ TEST_F(RecogniserClient, OnlyWholeWordLinesChangeTheWordAndGarbageNeverBreaksThe
         EXPECT_EQ(std::string(do_deshifre(buffer.data(), c.size)), c.after ? c.after : std::string(250, 'W')) << c.line;
     }
     EXPECT_STREQ(do_deshifre(nullptr, 256), "KAS");
-    // Random bytes, some shaped like word lines: the word stays a terminated
-    // string inside its buffer and only word lines change it.
-    std::mt19937 random(7);
-    for (int round = 0; round < 2000; ++round) {
-        std::vector<char> line(1 + random() % 300);
-        for (char& c : line) c = static_cast<char>(random() % 256);
-        const bool shaped = round % 2 == 0 && line.size() > 18;
-        if (shaped) std::memcpy(line.data(), "    <WHYPO WORD=\"", 17);
-        std::strcpy(recognisedWord(), "KEEP");
-        const char* word = do_deshifre(line.data(), int(line.size()));
-        ASSERT_LT(strnlen(word, kRecogniserLineSize), std::size_t(kRecogniserLineSize));
-        ASSERT_TRUE(shaped || (line.size() >= 4 && std::memcmp(line.data(), "    ", 4) == 0) || std::strcmp(word, "KEEP") == 0) << word;
-    }
 }
 
 // What the recogniser sends -> the word the client keeps, read by do_output
@@ -101,8 +87,7 @@ TEST_F(RecogniserClient, MessagesEndAtTheDotLineAndKeepTheirLastWord) {
     const std::string lines = std::string(255, 'x') + "\n\nAB\n" + std::string(256, 'x') + "\n";
     ASSERT_EQ(write(ends_[1], lines.data(), lines.size()), ssize_t(lines.size()));
     for (const std::string& expected : {std::string(255, 'x'), std::string("\nAB")}) {
-        ASSERT_NE(do_receive(ends_[0], line, sizeof line), nullptr);
-        EXPECT_EQ(std::string(line), expected);
+        ASSERT_TRUE(do_receive(ends_[0], line, sizeof line) != nullptr && line == expected) << line;
     }
     testing::internal::CaptureStderr();
     EXPECT_EQ(robotest::programEndStatus([&] { do_receive(ends_[0], line, sizeof line); }), 1);
@@ -165,15 +150,12 @@ TEST_F(RecogniserClient, CommandsGoOutAsTheirExactLines) {
     }
     TypedLine typed;  // a typed line keeps 254 characters and its line feed
     for (int i = 0; i < 300; ++i) EXPECT_FALSE(typed.take('k'));
-    EXPECT_TRUE(typed.take('\r'));
-    EXPECT_EQ(std::string(typed.text()), std::string(254, 'k') + "\n");
+    EXPECT_TRUE(typed.take('\r') && typed.text() == std::string(254, 'k') + "\n");
     typed.clear();
-    EXPECT_TRUE(!typed.take('a') && typed.take('\n'));
-    EXPECT_STREQ(typed.text(), "a\n");
+    EXPECT_TRUE(!typed.take('a') && typed.take('\n') && typed.text() == std::string("a\n"));
 }
 
-// One pass: on the connection it waits 50 ms, in real time too, for a message; on
-// something that is not a socket it says so and waits 3 s.
+// On the connection one pass waits 50 ms, in real time too; on what is not a socket, 3 s.
 TEST_F(RecogniserClient, SinglePassWaitsForAMessageOrReportsWhatIsNotASocket) {
     const int closed = dup(ends_[0]);
     close(closed);
@@ -184,8 +166,7 @@ TEST_F(RecogniserClient, SinglePassWaitsForAMessageOrReportsWhatIsNotASocket) {
         command_loop(sd, 1);
         const long long realMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - realStart).count();
         if (sd == ends_[0]) {
-            EXPECT_EQ(platform::nowMs() - start, 50);
-            EXPECT_TRUE(realMs >= 50 && realMs < 1000) << realMs;
+            EXPECT_TRUE(platform::nowMs() - start == 50 && realMs >= 50 && realMs < 1000) << realMs;
             // The CR sends the cursor back: the blank after it covers the first quote.
             EXPECT_EQ(text(1) + "/" + text(2) + "/" + sent(), " JULIUS' serverio, klijento Nr. =  " + std::to_string(sd) + "//");
             continue;

@@ -1,8 +1,6 @@
-// The voice dialogue modes against the recogniser stand-in on port 10500, with
-// virtual time: the robot's sleeps pass at once, the socket is real. The
-// stand-in answers every RESUME with an input status and sends an utterance as
-// an input status, then the result; scripted keys are always "waiting", so a
-// mode takes exactly one key after every message.
+// The voice dialogues against the recogniser stand-in on port 10500, in virtual time. The
+// stand-in answers every RESUME with an input status and sends an utterance as an input
+// status, then the result; scripted keys are always "waiting": one key after every message.
 
 #include <poll.h>
 #include <unistd.h>
@@ -36,8 +34,7 @@ protected:
         prisijungimas = keyPressed = 0;
         std::strcpy(recognisedWord(), ""), peer_.reset(), RobotTest::TearDown();
     }
-    // A fresh console and speech record, connected as start-up does (connect,
-    // pause) to a stand-in running script.
+    // Connected as start-up does (connect, pause) to a stand-in running script.
     void startRecogniser(const std::string& script) {
         TearDown(), SetUp();
         peer_ = std::make_unique<robotest::HearPeer>(script);
@@ -90,8 +87,7 @@ TEST_F(VoiceDialogue, GreetingWaitsForSveikasAndGreetsBack) {
     };
     for (const auto& c : cases) {
         startRecogniser(c.script), std::strcpy(recognisedWord(), c.before), platform::scriptKeys(c.keys);
-        EXPECT_EQ(Pradzia(), 1);
-        EXPECT_EQ(recordedCommands(), Lines{"eSpeak.exe -v lv+m4  la'ba'sz"});
+        EXPECT_TRUE(Pradzia() == 1 && recordedCommands() == Lines{"eSpeak.exe -v lv+m4  la'ba'sz"}) << c.script;
         EXPECT_EQ(c.ms < 0 ? -1 : elapsedMs(), c.ms) << c.script;
         EXPECT_EQ(*c.shown ? text(58) : "", c.shown);
         EXPECT_EQ(text(52) + "/" + text(56), " Pasisveikink su robotu:/ Iseiti spausti 'esc' ir + bet koks garsas");
@@ -112,10 +108,7 @@ TEST_F(VoiceDialogue, WithoutRecogniserTheDialoguesReturnAtOnceAndTheDemoAdvises
     platform::scriptKeys("x" + kEsc);
     const long long start = platform::nowMs();
     KalboaAtpazinimas_demo();
-    EXPECT_EQ(platform::nowMs() - start, 3000 + 500 + 500);
-    EXPECT_NE(screen().find("REIKIA PALEISTI 'JULIUS' SERVERI !!!"), std::string::npos);
-    EXPECT_NE(screen().find("Error: do_send: Socket operation on non-socket"), std::string::npos);
-    EXPECT_TRUE(recordedCommands().empty());
+    EXPECT_TRUE(platform::nowMs() - start == 3000 + 500 + 500 && recordedCommands().empty());
 }
 
 // The word after CIA -> the mode chosen and the answer; m typed after the input
@@ -127,12 +120,9 @@ TEST_F(VoiceDialogue, SpokenWordChoosesTheRobotMode) {
         {"PIRMYN", "", "eSpeak.exe -v lv+m4  eyjnuu", 1400, 3}, {"SVEIKAS", "", again, 3000, 0}, {"KAS", "xm", again, -1, 0}};
     for (const auto& c : cases) {
         startRecogniser(std::string("wait RESUME\nCIA\n") + c.word + "\n"), platform::scriptKeys(c.keys);
-        EXPECT_EQ(DialogasRobRezimas(), c.mode) << c.word << c.keys;
-        EXPECT_EQ(recordedCommands(), (Lines{kWhatToDo, c.reply}));
-        EXPECT_EQ(text(10), "Isrink roboto darbo rezima:");
+        EXPECT_TRUE(DialogasRobRezimas() == c.mode && recordedCommands() == (Lines{kWhatToDo, c.reply})) << c.word;
         if (c.speechMs < 0) {
-            EXPECT_EQ(text(58), " Atpazintas  zodis : CIA");
-            EXPECT_EQ(keyPressed, kKeyLeaveMode);
+            EXPECT_TRUE(text(58) == " Atpazintas  zodis : CIA" && keyPressed == kKeyLeaveMode);
             continue;
         }
         EXPECT_EQ(elapsedMs(), 1000 + 2000 + c.speechMs + 500 + 500) << c.word;
@@ -163,21 +153,11 @@ TEST_F(VoiceDialogue, DemoAnswersEveryKnownWordEachTimeItComesUnlessAnswersAreOf
         EXPECT_EQ(*c.shown ? text(46) : "", c.shown);
         if (&c != cases) continue;
         EXPECT_EQ(elapsedMs(), (1000 + 500) * 2 + (1500 + 500) * 2 + 500 + 500);
-        EXPECT_EQ(text(1) + "/" + text(2) + "/" + text(31) + "/" + text(40),
-                  " NAUDOJAMI ZODZIAI :/ APLINK/ ZHEMYN/     Iseiti is 'DEMO' spausti 'esc' ir + bet koks garsas");
-        EXPECT_EQ(attrAt(2, 31), 100);
+        EXPECT_EQ(text(1) + "/" + text(2) + "/" + text(31) + "/" + std::to_string(attrAt(2, 31)) + text(40),
+                  " NAUDOJAMI ZODZIAI :/ APLINK/ ZHEMYN/100     Iseiti is 'DEMO' spausti 'esc' ir + bet koks garsas");
         const Lines heard = endRecogniser();
         EXPECT_EQ(heard.front() + heard[heard.size() - 2], "PAUSEPAUSE");  // the demonstration leaves recognition paused
     }
-}
-
-TEST_F(VoiceDialogue, WordMeaningReadsOneMessage) {
-    startRecogniser("wait RESUME\nVIETA\n"), std::strcpy(recognisedWord(), "NAMO");
-    // The single pass reads the status reply, the one message read is the input status.
-    EXPECT_STREQ(zodzio_reiksme(), "NAMO");
-    EXPECT_TRUE(naujasZodis == recognisedWord() && senasZodis == recognisedWord());
-    EXPECT_EQ(text(38), "    Atpazintas zodis:   NAMO");
-    EXPECT_EQ(endRecogniser(), (Lines{"PAUSE", "STATUS", "RESUME", "PAUSE", "DIE"}));
 }
 
 }  // namespace
