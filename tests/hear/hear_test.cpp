@@ -10,8 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "tests/hear/hear_sound.h"
 #include "tests/support/robot_test.h"
+#include "tools/hear/audio.h"
 #include "tools/hear/decoder.h"
 #include "tools/hear/protocol.h"
 #include "tools/hear/segmenter.h"
@@ -56,6 +59,22 @@ hear::Samples tone(int rate, double seconds, double hertz = 440) {
     for (std::size_t i = 0; i < samples.size(); ++i)
         samples[i] = static_cast<std::int16_t>(8000 * std::sin(2 * M_PI * hertz * static_cast<double>(i) / rate));
     return samples;
+}
+
+TEST(HearPcm, SamplesSplitBetweenReadsAreJoined) {
+    int ends[2];
+    ASSERT_EQ(pipe(ends), 0);
+    std::unique_ptr<hear::AudioSource> source = hear::pcmSource(ends[0]);
+    std::int16_t samples[8] = {};
+    ASSERT_EQ(write(ends[1], "\x01\x02\x03", 3), 3);
+    EXPECT_EQ(source->read(samples, 8), 1);
+    EXPECT_EQ(samples[0], 0x0201);
+    ASSERT_EQ(write(ends[1], "\x04\xFF\xFF", 3), 3);
+    close(ends[1]);
+    EXPECT_EQ(source->read(samples, 8), 2);
+    EXPECT_EQ(samples[0] * 10 + samples[1], 0x0403 * 10 - 1);
+    EXPECT_EQ(source->read(samples, 8), 0);
+    close(ends[0]);
 }
 
 TEST(HearWav, OtherRatesAndStereoBecomeSixteenKilohertzMonoWithoutFoldingHighSoundIn) {

@@ -187,4 +187,23 @@ TEST(ForegroundModel, NoiseIsNoObjectTheBackgroundFollowsSlowChangesAndAnObjectO
     EXPECT_EQ(model.background().at<cv::Vec3b>(30, 30), cv::Vec3b(250, 0, 0));
 }
 
+TEST(ObjectSearch, GraffitiUnderViewpointChangeMatchesTheTrueHomography) {
+    const cv::Mat graf1 = objtest::loadPicture("graf1.png", cv::IMREAD_GRAYSCALE);
+    ASSERT_EQ(graf1.size(), cv::Size(800, 640));
+    cv::Mat truth;
+    cv::FileStorage(robotest::testData("objects/H1to3p.xml"), cv::FileStorage::READ)["H13"] >> truth;
+    ASSERT_FALSE(truth.empty());
+    const Features object = surf(graf1), frame = surf(objtest::loadPicture("graf3.png", cv::IMREAD_GRAYSCALE));
+    std::vector<int> pairs;
+    findPairs(object.points, object.descriptors, frame.points, frame.descriptors, pairs);
+    const cv::Mat h = homographyFromPairs(object.points, frame.points, pairs);
+    ASSERT_FALSE(h.empty());
+    const std::vector<cv::Point2d> corners = {{0, 0}, {800, 0}, {800, 640}, {0, 640}};
+    std::vector<cv::Point2d> found, expected;
+    cv::perspectiveTransform(corners, found, h), cv::perspectiveTransform(corners, expected, truth);
+    double error = 0;  // the mean distance of the picture's corners taken there
+    for (int i = 0; i < 4; ++i) error += cv::norm(found[i] - expected[i]) / 4;
+    EXPECT_LT(error, 5.0);
+}
+
 }  // namespace
