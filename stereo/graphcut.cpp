@@ -331,6 +331,7 @@ std::int64_t Matcher::expandWith(SlotGraph<Cap>& graph, const Labeling& current,
 
             if (keepRoles_[p] == KeepRole::Kept) constant += keepWorth_[p];
             if (const int node = keepNode_[p]; node >= 0) {
+                graph.clearArcs(node);
                 // Two current matches at one disparity pay v when exactly one is kept.
                 std::int64_t ifSink = 0;
                 for (int slot = 0; slot < 4; ++slot) {
@@ -365,6 +366,7 @@ std::int64_t Matcher::expandWith(SlotGraph<Cap>& graph, const Labeling& current,
                 continue;
             }
             const int node = alphaNode_[p];
+            graph.clearArcs(node);
             std::int64_t ifSource = 0, ifSink = alphaCost_[p] - weights_.K;
             for (int slot = 0; slot < 4; ++slot) {
                 const int v = alphaPairs[slot];
