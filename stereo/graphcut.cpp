@@ -187,27 +187,78 @@ void Matcher::sweepForwardThenBackward(Visit visit) const {
             }
 }
 
+int Matcher::penalty(int p, int x, bool down, int d) const {
+    const int xr = x - d;
+    if (xr < 0 || xr + (down ? 0 : 1) >= width_) return -1;
+    const bool flat = down ? leftFlatDown_[p] && rightFlatDown_[p - d]
+                           : leftFlatRight_[p] && rightFlatRight_[p - d];
+    return flat ? weights_.lambda1 : weights_.lambda2;
+}
+
+// What keeping p's current match is worth on its own: its data cost, and the
+// pairs whose partner is off and stays off; and its pairs with the
+// neighbours right and below that share its disparity.
+void Matcher::weighKeeping(const Labeling& current, int p) {
+    const int d = current[p];
+    keepRight_[p] = keepDown_[p] = -1;
+    if (d == kOccluded) return;
+    const int x = p % width_, y = p / width_;
+    std::int64_t worth = costOf(p, d) - weights_.K;
+    auto weigh = [&](int q, int v, int& samePair) {
+        if (v < 0) return;
+        if (current[q] != d)
+            worth += v;
+        else if (q > p)
+            samePair = v;
+    };
+    int unused = 0;
+    if (x + 1 < width_) weigh(p + 1, penalty(p, x, false, d), keepRight_[p]);
+    if (y + 1 < height_) weigh(p + width_, penalty(p, x, true, d), keepDown_[p]);
+    if (x > 0) weigh(p - 1, penalty(p - 1, x - 1, false, d), unused);
+    if (y > 0) weigh(p - width_, penalty(p - width_, x, true, d), unused);
+    keepWorth_[p] = worth;
+}
+
+// Keeping a match is worth the same in every move until the labeling changes
+// around it; successive moves change few pixels, so only those and their
+// neighbours are weighed again.
+void Matcher::followLabeling(const Labeling& current) {
+    const int pixels = width_ * height_;
+    changed_.clear();
+    if (followed_.size() == size_t(pixels))
+        for (int p = 0; p < pixels; ++p)
+            if (followed_[p] != current[p]) changed_.push_back(p);
+    if (followed_.size() != size_t(pixels) || changed_.size() > size_t(pixels / 8)) {
+        followed_ = current;
+        keepWorth_.resize(pixels);
+        keepRight_.resize(pixels);
+        keepDown_.resize(pixels);
+        rightOwner_.assign(pixels, -1);
+        for (int p = 0; p < pixels; ++p) {
+            if (current[p] != kOccluded) rightOwner_[p - current[p]] = p;
+            weighKeeping(current, p);
+        }
+        return;
+    }
+    for (const int p : changed_)
+        if (const int d = followed_[p]; d != kOccluded && rightOwner_[p - d] == p) rightOwner_[p - d] = -1;
+    for (const int p : changed_) {
+        followed_[p] = current[p];
+        if (current[p] != kOccluded) rightOwner_[p - current[p]] = p;
+    }
+    for (const int p : changed_)
+        for (const int q : {p, p - 1, p + 1, p - width_, p + width_})
+            if (q >= 0 && q < pixels) weighKeeping(current, q);
+}
+
 void Matcher::assignRoles(const Labeling& current, int alpha) {
     const int pixels = width_ * height_;
-    const int K = weights_.K;
+    followLabeling(current);
     alphaCost_.resize(pixels);
-    keepWorth_.resize(pixels);
     alphaRoles_.resize(pixels);
     keepRoles_.resize(pixels);
     alphaRight_.resize(pixels);
     alphaDown_.resize(pixels);
-    keepRight_.resize(pixels);
-    keepDown_.resize(pixels);
-    rightOwner_.assign(pixels, -1);
-    // Penalty of the pair of key pixel p (at column x) and its neighbour
-    // right or below at disparity d, or -1 where the pair does not exist.
-    auto penalty = [&](int p, int x, bool down, int d) {
-        const int xr = x - d;
-        if (xr < 0 || xr + (down ? 0 : 1) >= width_) return -1;
-        const bool flat = down ? leftFlatDown_[p] && rightFlatDown_[p - d]
-                               : leftFlatRight_[p] && rightFlatRight_[p - d];
-        return flat ? weights_.lambda1 : weights_.lambda2;
-    };
     for (int y = 0; y < height_; ++y)
         for (int x = 0, p = index(0, y); x < width_; ++x, ++p) {
             const int d = current[p];
@@ -218,29 +269,7 @@ void Matcher::assignRoles(const Labeling& current, int alpha) {
             alphaRoles_[p] = d == alpha ? AlphaRole::Active
                              : hasAlpha ? AlphaRole::Node
                                         : AlphaRole::Missing;
-            keepRight_[p] = keepDown_[p] = -1;
-            if (d == kOccluded) {
-                keepRoles_[p] = KeepRole::None;
-                continue;
-            }
-            rightOwner_[p - d] = p;
-            keepRoles_[p] = d == alpha ? KeepRole::None : KeepRole::Node;
-            // What keeping p's match is worth on its own: its data cost, and
-            // the pairs whose partner is off and stays off.
-            std::int64_t worth = (d == alpha ? alphaCost_[p] : costOf(p, d)) - K;
-            auto weigh = [&](int q, int v, int& samePair) {
-                if (v < 0) return;
-                if (current[q] != d)
-                    worth += v;
-                else if (q > p)
-                    samePair = v;
-            };
-            int unused = 0;
-            if (x + 1 < width_) weigh(p + 1, penalty(p, x, false, d), keepRight_[p]);
-            if (y + 1 < height_) weigh(p + width_, penalty(p, x, true, d), keepDown_[p]);
-            if (x > 0) weigh(p - 1, penalty(p - 1, x - 1, false, d), unused);
-            if (y > 0) weigh(p - width_, penalty(p - width_, x, true, d), unused);
-            keepWorth_[p] = worth;
+            keepRoles_[p] = d == kOccluded || d == alpha ? KeepRole::None : KeepRole::Node;
         }
 
     // Assignments left off settle their neighbours: once forward, once backward.

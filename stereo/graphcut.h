@@ -86,6 +86,11 @@ private:
     enum class AlphaRole : unsigned char { Missing, Active, Node, Off };
     enum class KeepRole : unsigned char { None, Node, Kept };
     void assignRoles(const Labeling& current, int alpha);
+    void followLabeling(const Labeling& current);
+    void weighKeeping(const Labeling& current, int p);
+    // Penalty of the pair of left pixel p (at column x) and its neighbour
+    // right or below at disparity d, or -1 where the pair does not exist.
+    int penalty(int p, int x, bool down, int d) const;
     bool alphaIsAlwaysOff(int x, int y) const;
     bool keepIsAlwaysKept(int shift, int x, int y) const;
     // Visits every pixel row by row, then again from the last pixel back.
@@ -121,6 +126,10 @@ private:
     std::vector<AlphaRole> alphaRoles_;
     std::vector<KeepRole> keepRoles_;
     std::vector<int> keepNode_, alphaNode_, rightOwner_;
+    // The labeling the keeping data above was weighed for, and where the
+    // next one differs from it.
+    Labeling followed_;
+    std::vector<int> changed_;
     // The move's graph: int capacities where every cut fits, else 64 bits.
     SlotGraph<int> intGraph_;
     SlotGraph<std::int64_t> wideGraph_;
