@@ -93,9 +93,8 @@ int Matcher::pairCost(int p, bool down, int d) const {
     return flat ? weights_.lambda1 : weights_.lambda2;
 }
 
-int Matcher::kthSmallestCost(int x, int y, int k) const {
-    std::vector<int> costs;
-    costs.reserve(numberOfDisparities_);
+int Matcher::kthSmallestCost(int x, int y, int k, std::vector<int>& costs) const {
+    costs.clear();
     for (int d = minDisparity_; d <= maxDisparity(); ++d)
         if (hasAssignment(x, y, d)) costs.push_back(dataCost(x, y, d));
     if (costs.empty()) return -1;
@@ -110,9 +109,11 @@ void Matcher::deriveWeights(const GCState& state) {
         const int k = std::max(1, (numberOfDisparities_ + 2) / 4);
         double sum = 0;
         long counted = 0;
+        std::vector<int> costs;
+        costs.reserve(numberOfDisparities_);
         for (int y = 0; y < height_; ++y)
             for (int x = 0; x < width_; ++x) {
-                const int cost = kthSmallestCost(x, y, k);
+                const int cost = kthSmallestCost(x, y, k, costs);
                 if (cost >= 0) {
                     sum += cost;
                     ++counted;
@@ -185,14 +186,6 @@ void Matcher::sweepForwardThenBackward(Visit visit) const {
                 const int x = backward ? width_ - 1 - j : j;
                 visit(x, y, index(x, y));
             }
-}
-
-int Matcher::penalty(int p, int x, bool down, int d) const {
-    const int xr = x - d;
-    if (xr < 0 || xr + (down ? 0 : 1) >= width_) return -1;
-    const bool flat = down ? leftFlatDown_[p] && rightFlatDown_[p - d]
-                           : leftFlatRight_[p] && rightFlatRight_[p - d];
-    return flat ? weights_.lambda1 : weights_.lambda2;
 }
 
 // What keeping p's current match is worth on its own: its data cost, and the

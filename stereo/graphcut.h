@@ -74,7 +74,8 @@ private:
         return value > highest ? value - highest : value < lowest ? lowest - value : 0;
     }
     void deriveWeights(const GCState& state);
-    int kthSmallestCost(int x, int y, int k) const;
+    // costs: room for the pixel's costs, kept between pixels.
+    int kthSmallestCost(int x, int y, int k, std::vector<int>& costs) const;
     // Pair of left pixel p with its neighbour to the right (down = false) or
     // below (down = true): whether both have an assignment at d, and its
     // penalty: lambda1 where both pictures are uniform there, else lambda2.
@@ -90,7 +91,13 @@ private:
     void weighKeeping(const Labeling& current, int p);
     // Penalty of the pair of left pixel p (at column x) and its neighbour
     // right or below at disparity d, or -1 where the pair does not exist.
-    int penalty(int p, int x, bool down, int d) const;
+    int penalty(int p, int x, bool down, int d) const {
+        const int xr = x - d;
+        if (xr < 0 || xr + (down ? 0 : 1) >= width_) return -1;
+        const bool flat = down ? leftFlatDown_[p] && rightFlatDown_[p - d]
+                               : leftFlatRight_[p] && rightFlatRight_[p - d];
+        return flat ? weights_.lambda1 : weights_.lambda2;
+    }
     bool alphaIsAlwaysOff(int x, int y) const;
     bool keepIsAlwaysKept(int shift, int x, int y) const;
     // Visits every pixel row by row, then again from the last pixel back.
