@@ -56,8 +56,9 @@ public:
     // minimum cut; returns the energy that cut stands for.
     std::int64_t expansionMove(const Labeling& current, int alpha, Labeling& proposal);
 
-    // All passes from the fully occluded start; every accepted move lowers the
-    // energy or keeps it.
+    // All passes from the fully occluded start, until a pass gains nothing
+    // or a later pass's move gains next to nothing; every accepted move
+    // lowers the energy or keeps it.
     Labeling run(int maxIters, bool randomOrder, GCReport* report);
 
 private:
@@ -74,6 +75,7 @@ private:
         return value > highest ? value - highest : value < lowest ? lowest - value : 0;
     }
     void deriveWeights(const GCState& state);
+    static bool gainIsTiny(std::int64_t gain, std::int64_t energy);
     // costs: room for the pixel's costs, kept between pixels.
     int kthSmallestCost(int x, int y, int k, std::vector<int>& costs) const;
     // Pair of left pixel p with its neighbour to the right (down = false) or
