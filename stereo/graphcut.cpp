@@ -93,9 +93,8 @@ int Matcher::pairCost(int p, bool down, int d) const {
     return flat ? weights_.lambda1 : weights_.lambda2;
 }
 
-int Matcher::kthSmallestCost(int x, int y, int k) const {
-    std::vector<int> costs;
-    costs.reserve(numberOfDisparities_);
+int Matcher::kthSmallestCost(int x, int y, int k, std::vector<int>& costs) const {
+    costs.clear();
     for (int d = minDisparity_; d <= maxDisparity(); ++d)
         if (hasAssignment(x, y, d)) costs.push_back(dataCost(x, y, d));
     if (costs.empty()) return -1;
@@ -110,9 +109,11 @@ void Matcher::deriveWeights(const GCState& state) {
         const int k = std::max(1, (numberOfDisparities_ + 2) / 4);
         double sum = 0;
         long counted = 0;
+        std::vector<int> costs;
+        costs.reserve(numberOfDisparities_);
         for (int y = 0; y < height_; ++y)
             for (int x = 0; x < width_; ++x) {
-                const int cost = kthSmallestCost(x, y, k);
+                const int cost = kthSmallestCost(x, y, k, costs);
                 if (cost >= 0) {
                     sum += cost;
                     ++counted;
@@ -187,27 +188,70 @@ void Matcher::sweepForwardThenBackward(Visit visit) const {
             }
 }
 
+// What keeping p's current match is worth on its own: its data cost, and the
+// pairs whose partner is off and stays off; and its pairs with the
+// neighbours right and below that share its disparity.
+void Matcher::weighKeeping(const Labeling& current, int p) {
+    const int d = current[p];
+    keepRight_[p] = keepDown_[p] = -1;
+    if (d == kOccluded) return;
+    const int x = p % width_, y = p / width_;
+    std::int64_t worth = costOf(p, d) - weights_.K;
+    auto weigh = [&](int q, int v, int& samePair) {
+        if (v < 0) return;
+        if (current[q] != d)
+            worth += v;
+        else if (q > p)
+            samePair = v;
+    };
+    int unused = 0;
+    if (x + 1 < width_) weigh(p + 1, penalty(p, x, false, d), keepRight_[p]);
+    if (y + 1 < height_) weigh(p + width_, penalty(p, x, true, d), keepDown_[p]);
+    if (x > 0) weigh(p - 1, penalty(p - 1, x - 1, false, d), unused);
+    if (y > 0) weigh(p - width_, penalty(p - width_, x, true, d), unused);
+    keepWorth_[p] = worth;
+}
+
+// Keeping a match is worth the same in every move until the labeling changes
+// around it; successive moves change few pixels, so only those and their
+// neighbours are weighed again.
+void Matcher::followLabeling(const Labeling& current) {
+    const int pixels = width_ * height_;
+    changed_.clear();
+    if (followed_.size() == size_t(pixels))
+        for (int p = 0; p < pixels; ++p)
+            if (followed_[p] != current[p]) changed_.push_back(p);
+    if (followed_.size() != size_t(pixels) || changed_.size() > size_t(pixels / 8)) {
+        followed_ = current;
+        keepWorth_.resize(pixels);
+        keepRight_.resize(pixels);
+        keepDown_.resize(pixels);
+        rightOwner_.assign(pixels, -1);
+        for (int p = 0; p < pixels; ++p) {
+            if (current[p] != kOccluded) rightOwner_[p - current[p]] = p;
+            weighKeeping(current, p);
+        }
+        return;
+    }
+    for (const int p : changed_)
+        if (const int d = followed_[p]; d != kOccluded && rightOwner_[p - d] == p) rightOwner_[p - d] = -1;
+    for (const int p : changed_) {
+        followed_[p] = current[p];
+        if (current[p] != kOccluded) rightOwner_[p - current[p]] = p;
+    }
+    for (const int p : changed_)
+        for (const int q : {p, p - 1, p + 1, p - width_, p + width_})
+            if (q >= 0 && q < pixels) weighKeeping(current, q);
+}
+
 void Matcher::assignRoles(const Labeling& current, int alpha) {
     const int pixels = width_ * height_;
-    const int K = weights_.K;
+    followLabeling(current);
     alphaCost_.resize(pixels);
-    keepWorth_.resize(pixels);
     alphaRoles_.resize(pixels);
     keepRoles_.resize(pixels);
     alphaRight_.resize(pixels);
     alphaDown_.resize(pixels);
-    keepRight_.resize(pixels);
-    keepDown_.resize(pixels);
-    rightOwner_.assign(pixels, -1);
-    // Penalty of the pair of key pixel p (at column x) and its neighbour
-    // right or below at disparity d, or -1 where the pair does not exist.
-    auto penalty = [&](int p, int x, bool down, int d) {
-        const int xr = x - d;
-        if (xr < 0 || xr + (down ? 0 : 1) >= width_) return -1;
-        const bool flat = down ? leftFlatDown_[p] && rightFlatDown_[p - d]
-                               : leftFlatRight_[p] && rightFlatRight_[p - d];
-        return flat ? weights_.lambda1 : weights_.lambda2;
-    };
     for (int y = 0; y < height_; ++y)
         for (int x = 0, p = index(0, y); x < width_; ++x, ++p) {
             const int d = current[p];
@@ -218,29 +262,7 @@ void Matcher::assignRoles(const Labeling& current, int alpha) {
             alphaRoles_[p] = d == alpha ? AlphaRole::Active
                              : hasAlpha ? AlphaRole::Node
                                         : AlphaRole::Missing;
-            keepRight_[p] = keepDown_[p] = -1;
-            if (d == kOccluded) {
-                keepRoles_[p] = KeepRole::None;
-                continue;
-            }
-            rightOwner_[p - d] = p;
-            keepRoles_[p] = d == alpha ? KeepRole::None : KeepRole::Node;
-            // What keeping p's match is worth on its own: its data cost, and
-            // the pairs whose partner is off and stays off.
-            std::int64_t worth = (d == alpha ? alphaCost_[p] : costOf(p, d)) - K;
-            auto weigh = [&](int q, int v, int& samePair) {
-                if (v < 0) return;
-                if (current[q] != d)
-                    worth += v;
-                else if (q > p)
-                    samePair = v;
-            };
-            int unused = 0;
-            if (x + 1 < width_) weigh(p + 1, penalty(p, x, false, d), keepRight_[p]);
-            if (y + 1 < height_) weigh(p + width_, penalty(p, x, true, d), keepDown_[p]);
-            if (x > 0) weigh(p - 1, penalty(p - 1, x - 1, false, d), unused);
-            if (y > 0) weigh(p - width_, penalty(p - width_, x, true, d), unused);
-            keepWorth_[p] = worth;
+            keepRoles_[p] = d == kOccluded || d == alpha ? KeepRole::None : KeepRole::Node;
         }
 
     // Assignments left off settle their neighbours: once forward, once backward.
@@ -331,6 +353,7 @@ std::int64_t Matcher::expandWith(SlotGraph<Cap>& graph, const Labeling& current,
 
             if (keepRoles_[p] == KeepRole::Kept) constant += keepWorth_[p];
             if (const int node = keepNode_[p]; node >= 0) {
+                graph.clearArcs(node);
                 // Two current matches at one disparity pay v when exactly one is kept.
                 std::int64_t ifSink = 0;
                 for (int slot = 0; slot < 4; ++slot) {
@@ -365,6 +388,7 @@ std::int64_t Matcher::expandWith(SlotGraph<Cap>& graph, const Labeling& current,
                 continue;
             }
             const int node = alphaNode_[p];
+            graph.clearArcs(node);
             std::int64_t ifSource = 0, ifSink = alphaCost_[p] - weights_.K;
             for (int slot = 0; slot < 4; ++slot) {
                 const int v = alphaPairs[slot];
@@ -408,6 +432,7 @@ Labeling Matcher::run(int maxIters, bool randomOrder, GCReport* report) {
             // keep everything, so it never exceeds the current energy.
             const std::int64_t proposedEnergy = expansionMove(labels, alpha, proposal);
             if (report) ++report->movesTried;
+            const bool settled = pass > 0 && gainIsTiny(currentEnergy - proposedEnergy, currentEnergy);
             if (proposedEnergy <= currentEnergy) {
                 improved = improved || proposedEnergy < currentEnergy;
                 labels.swap(proposal);
@@ -415,10 +440,20 @@ Labeling Matcher::run(int maxIters, bool randomOrder, GCReport* report) {
                 if (report) ++report->movesAccepted;
             }
             if (report) report->energies.push_back(currentEnergy);
+            if (settled) return labels;
         }
         if (!improved) break;
     }
     return labels;
+}
+
+// After the first pass the map is nearly settled: later moves shift a few
+// dozen pixels each, yet each costs as much time as a first-pass move. Once
+// one of them gains less than a fifty-thousandth of the energy, the rest of
+// its pass is not worth a frame's time.
+bool Matcher::gainIsTiny(std::int64_t gain, std::int64_t energy) {
+    constexpr std::int64_t kTinyShare = 50000;
+    return gain * kTinyShare < (energy < 0 ? -energy : energy);
 }
 
 }  // namespace gc

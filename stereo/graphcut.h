@@ -56,8 +56,9 @@ public:
     // minimum cut; returns the energy that cut stands for.
     std::int64_t expansionMove(const Labeling& current, int alpha, Labeling& proposal);
 
-    // All passes from the fully occluded start; every accepted move lowers the
-    // energy or keeps it.
+    // All passes from the fully occluded start, until a pass gains nothing
+    // or a later pass's move gains next to nothing; every accepted move
+    // lowers the energy or keeps it.
     Labeling run(int maxIters, bool randomOrder, GCReport* report);
 
 private:
@@ -74,7 +75,9 @@ private:
         return value > highest ? value - highest : value < lowest ? lowest - value : 0;
     }
     void deriveWeights(const GCState& state);
-    int kthSmallestCost(int x, int y, int k) const;
+    static bool gainIsTiny(std::int64_t gain, std::int64_t energy);
+    // costs: room for the pixel's costs, kept between pixels.
+    int kthSmallestCost(int x, int y, int k, std::vector<int>& costs) const;
     // Pair of left pixel p with its neighbour to the right (down = false) or
     // below (down = true): whether both have an assignment at d, and its
     // penalty: lambda1 where both pictures are uniform there, else lambda2.
@@ -86,6 +89,17 @@ private:
     enum class AlphaRole : unsigned char { Missing, Active, Node, Off };
     enum class KeepRole : unsigned char { None, Node, Kept };
     void assignRoles(const Labeling& current, int alpha);
+    void followLabeling(const Labeling& current);
+    void weighKeeping(const Labeling& current, int p);
+    // Penalty of the pair of left pixel p (at column x) and its neighbour
+    // right or below at disparity d, or -1 where the pair does not exist.
+    int penalty(int p, int x, bool down, int d) const {
+        const int xr = x - d;
+        if (xr < 0 || xr + (down ? 0 : 1) >= width_) return -1;
+        const bool flat = down ? leftFlatDown_[p] && rightFlatDown_[p - d]
+                               : leftFlatRight_[p] && rightFlatRight_[p - d];
+        return flat ? weights_.lambda1 : weights_.lambda2;
+    }
     bool alphaIsAlwaysOff(int x, int y) const;
     bool keepIsAlwaysKept(int shift, int x, int y) const;
     // Visits every pixel row by row, then again from the last pixel back.
@@ -121,6 +135,10 @@ private:
     std::vector<AlphaRole> alphaRoles_;
     std::vector<KeepRole> keepRoles_;
     std::vector<int> keepNode_, alphaNode_, rightOwner_;
+    // The labeling the keeping data above was weighed for, and where the
+    // next one differs from it.
+    Labeling followed_;
+    std::vector<int> changed_;
     // The move's graph: int capacities where every cut fits, else 64 bits.
     SlotGraph<int> intGraph_;
     SlotGraph<std::int64_t> wideGraph_;

@@ -23,12 +23,18 @@ public:
     static constexpr int kSlots = 6;
     static constexpr int reverseSlot(int slot) { return slot < 4 ? slot ^ 1 : slot; }
 
-    // A graph of nodes nodes (ids 1 to nodes) without arcs or terminal
-    // capacities; keeps its memory from the graph before.
+    // A graph of nodes nodes (ids 1 to nodes); keeps its memory from the
+    // graph before. The caller clears the arcs of, and sets the terminal
+    // capacity of, every node: a move's graph is rebuilt a hundred times a
+    // frame, and clearing it all at once cost more than building it.
     void reset(int nodes) {
-        arcs_.assign(size_t(nodes + 1) * kStride, Arc{});
-        nodes_.assign(size_t(nodes) + 1, Node{});  // node 0: where missing arcs lead; never in a tree
+        arcs_.resize(size_t(nodes + 1) * kStride);
+        nodes_.resize(size_t(nodes) + 1);
+        // Node 0: where missing arcs lead; it has no arcs and is never in a tree.
+        std::fill_n(arcs_.begin(), kStride, Arc{});
+        nodes_[0] = Node{};
     }
+    void clearArcs(int node) { std::fill_n(arcs_.begin() + size_t(node) * kStride, kSlots, Arc{}); }
     // One direction of an arc pair; the caller sets the reverse slot of the
     // other end as well.
     void setArc(int from, int slot, int to, Cap capacity) {
@@ -76,7 +82,7 @@ public:
     bool onSinkSide(int node) const { return nodes_[node].parent != kFree && nodes_[node].sink; }
 
 private:
-    static constexpr int kStride = 8;  // slots a node, rounded up for the index arithmetic
+    static constexpr int kStride = kSlots;
     static constexpr int kFree = -1, kTerminal = -2, kOrphan = -3;
     struct Arc {
         int head = 0;

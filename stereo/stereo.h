@@ -22,7 +22,8 @@ constexpr short kGCOccluded = 32767;
 struct GCState {
     int numberOfDisparities = 16;
     int minDisparity = 0;
-    int maxIters = 2;           // full passes of expansions over all disparities
+    int maxIters = 2;           // passes of expansions over all disparities, at most: a later
+                                // pass ends at its first move that gains next to nothing
     int Ithreshold = 5;         // neighbours closer in grey than this pay lambda1, else lambda2
     int interactionRadius = 1;  // 1: Potts model over the four neighbours (the only one supported)
     int occlusionCost = 10000;  // capacity that keeps a pixel from being matched twice
