@@ -244,8 +244,9 @@ std::vector<std::string> Decoder::sharedTemplateWords(const std::vector<Cepstrum
     const bool near = lastMatch_.distance <= threshold * (agreed ? kAgreementAllowance : 1.0);
     const bool leads = lastMatch_.distance <= threshold * kLeadAllowance &&
                        lastMatch_.distance <= kLeadRatio * lastMatch_.runnerUp;
-    if (!near && !leads) return {};
-    return {lastMatch_.word};
+    if (near || leads) return {lastMatch_.word};
+    lastMatch_.word.clear();  // none lay near enough to be taken
+    return {};
 }
 
 std::vector<Cepstrum> Decoder::spokenCepstra(const Samples& recording) {
