@@ -1,7 +1,5 @@
 #include "tools/hear/decoder.h"
 
-#include "tools/hear/enrol.h"
-
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +10,8 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#include "tools/hear/enrol.h"
 
 extern "C" {
 #include <pocketsphinx.h>
