@@ -4,15 +4,16 @@
 //   robotas-hear [--port N] [--script FILE] [--log FILE]
 //       the typed-word peer: utterances are typed, or read from a script
 //       (its format: peer.cpp)
-//   robotas-hear --mic | --wav FILE [--speed X] | --pcm   [--port N] [--grammar DIR]
+//   robotas-hear --mic | --wav FILE [--speed X] | --pcm   [--port N] [--grammar DIR] [--own FOLDER]
 //       listens: the microphone, a WAV file played in real time (X times
 //       faster with --speed X; playback starts when the robot connects and
 //       silence follows it), or raw 16 kHz mono 16-bit PCM on standard input
-//   robotas-hear --decode FILE... [--grammar DIR] [--phones | --no-templates] [--scores]
+//   robotas-hear --decode FILE... [--grammar DIR] [--own FOLDER] [--phones | --no-templates] [--scores]
 //       decodes WAV files as fast as it can and prints each one's words
 //       (with --phones: the phones heard, for working on the grammar; with
 //       --scores: each utterance's nearest template and its distance, "-"
-//       when none lies near enough to be taken, and how fast it decoded)
+//       when none lies near enough to be taken, and how fast it decoded,
+//       in all and in the processor's time)
 //   robotas-hear --enrol FOLDER [--grammar DIR]
 //       a person's own voice: every command word said three times, from
 //       FOLDER/WORD-own-N.wav where they exist, else from the microphone (the
