@@ -56,4 +56,19 @@ std::string wavBytes(const hear::Samples& samples, int rate, int channels) {
     return bytes;
 }
 
+namespace {
+struct Words : hear::UtteranceListener {
+    void speechStarted() override {}
+    void heard(const std::vector<std::string>& words) override { all.insert(all.end(), words.begin(), words.end()); }
+    std::vector<std::string> all;
+};
+}  // namespace
+
+std::vector<std::string> decoded(hear::Decoder& decoder, const hear::Samples& sound) {
+    Words words;
+    decoder.process(sound.data(), static_cast<long>(sound.size()), words);
+    decoder.finish(words);
+    return words.all;
+}
+
 }  // namespace heartest

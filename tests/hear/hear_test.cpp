@@ -244,12 +244,6 @@ TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKe
     EXPECT_TRUE(loaded.load(path, why) && !hear::WordTemplates().load("no-such-file", why));
 }
 
-struct Words : hear::UtteranceListener {
-    void speechStarted() override {}
-    void heard(const std::vector<std::string>& words) override { all.insert(all.end(), words.begin(), words.end()); }
-    std::vector<std::string> all;
-};
-
 // The robot's own grammar and templates, fed utterances as the listening
 // recogniser cuts them: the word with half a second of room around it, the
 // room's noise snrDb below the voice.
@@ -262,9 +256,7 @@ std::vector<std::string> heard(hear::Decoder& decoder, const std::string& voice,
     std::minstd_rand random(static_cast<unsigned>(text.size()));
     std::normal_distribution<double> room(0.0, noise);
     for (std::int16_t& s : sound) s = static_cast<std::int16_t>(std::clamp(s + room(random), -32768.0, 32767.0));
-    Words words;
-    decoder.process(sound.data(), static_cast<long>(sound.size()), words), decoder.finish(words);
-    return words.all;
+    return heartest::decoded(decoder, sound);
 }
 
 // In noise as loud as the voice every utterance lies about as near to the templates

@@ -125,6 +125,33 @@ bool readWav(const std::string& path, Samples& samples, std::string& why) {
     return parseWav(bytes, samples, why);
 }
 
+bool writeWav(const std::string& path, const Samples& samples, std::string& why) {
+    std::string bytes;
+    const auto put = [&bytes](std::uint32_t value, int count) {
+        for (int i = 0; i < count; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    };
+    const auto data = static_cast<std::uint32_t>(samples.size() * 2);
+    bytes += "RIFF";
+    put(36 + data, 4);
+    bytes += "WAVEfmt ";
+    put(16, 4);  // the format chunk's size
+    put(1, 2);   // PCM
+    put(1, 2);   // mono
+    put(kSampleRate, 4);
+    put(kSampleRate * 2, 4);  // bytes a second
+    put(2, 2);                // bytes a frame
+    put(16, 2);               // bits a sample
+    bytes += "data";
+    put(data, 4);
+    for (std::int16_t s : samples) put(static_cast<std::uint16_t>(s), 2);
+    std::ofstream out(path, std::ios::binary);
+    if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) || !out.flush()) {
+        why = "cannot write " + path;
+        return false;
+    }
+    return true;
+}
+
 namespace {
 
 constexpr int kZeroCrossings = 16;  // of the filter's sinc on each side

@@ -6,9 +6,12 @@
 #include <cctype>
 #include <cstdlib>
 #include <chrono>
+#include <ctime>
 #include <fstream>
 #include <random>
 #include <sstream>
+
+#include "tools/hear/enrol.h"
 
 extern "C" {
 #include <pocketsphinx.h>
@@ -22,14 +25,25 @@ bool readable(const std::string& path) { return access(path.c_str(), R_OK) == 0;
 // Silence and noise fillers of the acoustic model (<sil>, [NOISE], ...).
 bool isFiller(const char* word) { return word[0] == '<' || word[0] == '['; }
 
+// Wall time, and the processor's time, which a busy machine does not stretch.
 class Stopwatch {
 public:
-    explicit Stopwatch(double& total) : total_(total), start_(std::chrono::steady_clock::now()) {}
-    ~Stopwatch() { total_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count(); }
+    Stopwatch(double& total, double& processorTotal, double& longest)
+        : total_(total), processorTotal_(processorTotal), longest_(longest),
+          start_(std::chrono::steady_clock::now()), processorStart_(std::clock()) {}
+    ~Stopwatch() {
+        total_ += std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+        const double processor = static_cast<double>(std::clock() - processorStart_) / CLOCKS_PER_SEC;
+        processorTotal_ += processor;
+        longest_ = std::max(longest_, processor);
+    }
 
 private:
     double& total_;
+    double& processorTotal_;
+    double& longest_;
     std::chrono::steady_clock::time_point start_;
+    std::clock_t processorStart_;
 };
 
 // The grammar's tuning of the decoder: lines of "-name value" ("#" starts a
@@ -106,6 +120,13 @@ constexpr double kAgreementAllowance = 1.2;
 // taken. (A word spoken 18 dB above the noise stands 20-24 dB above it at its
 // loudest, one spoken 6 dB above, 9-13 dB.)
 constexpr double kClearSpeechDb = 16;
+// A voice unlike any of the templates' lies farther from all of them, its own
+// word included, yet still clearly nearer its own word than any other; a word
+// outside the vocabulary lies about as far from several. So a word may also lie
+// this much farther than the threshold when the nearest other word lies at
+// least 1 / kLeadRatio times as far.
+constexpr double kLeadAllowance = 1.5;
+constexpr double kLeadRatio = 0.8;
 
 }  // namespace
 
@@ -145,6 +166,7 @@ std::unique_ptr<Decoder> Decoder::open(const DecoderOptions& options, std::strin
     const std::string templates = options.grammar + "/robot.templates";
     if (options.useTemplates && !options.phones && readable(templates) && !made->templates_.load(templates, why))
         return nullptr;
+    if (!options.own.empty() && !made->ownTemplates_.load(options.own + "/" + kOwnTemplatesFile, why)) return nullptr;
     return made;
 }
 
@@ -182,13 +204,13 @@ void Decoder::drop() {
 std::vector<std::string> Decoder::decode(const Samples& utterance) {
     lastMatch_ = {"", 0};
     if (mostlyClipped(utterance)) return {};  // overdriven sound decodes as anything at all
-    Stopwatch watch(decodingSeconds_);
+    Stopwatch watch(decodingSeconds_, processorSeconds_, longestUtteranceSeconds_);
     const Samples floored = withNoiseFloor(utterance);
     decodeWhole(floored);
     const char* hypothesis = ps_get_hyp(decoder_, nullptr);
     if (phones_) return splitHypothesis(hypothesis);
     std::vector<std::string> words = commandWords(hypothesis);
-    return templates_.empty() ? words : templateWords(floored, words);
+    return templates_.empty() && ownTemplates_.empty() ? words : templateWords(floored, words);
 }
 
 void Decoder::decodeWhole(const Samples& utterance) {
@@ -198,14 +220,33 @@ void Decoder::decodeWhole(const Samples& utterance) {
 }
 
 std::vector<std::string> Decoder::templateWords(const Samples& floored, const std::vector<std::string>& grammarWords) {
+    const std::vector<Cepstrum> spoken = spokenPart(floored);
+    const bool clear = loudestAboveBackgroundDb(floored) >= kClearSpeechDb;
+    // The person's own voice first: a word near enough to their takes is theirs.
+    if (!ownTemplates_.empty()) {
+        lastMatch_ = ownTemplates_.nearest(spoken, "", ownTemplates_.threshold());
+        const bool agreed = grammarWords == std::vector<std::string>{lastMatch_.word};
+        if (!lastMatch_.word.empty() && (clear || agreed)) return {lastMatch_.word};
+    }
+    if (templates_.empty()) return grammarWords;
+    return sharedTemplateWords(spoken, clear, grammarWords);
+}
+
+std::vector<std::string> Decoder::sharedTemplateWords(const std::vector<Cepstrum>& spoken, bool clear,
+                                                      const std::vector<std::string>& grammarWords) {
     // Templates farther than the most a word may lie are not worth finishing.
-    lastMatch_ = templates_.nearest(spokenPart(floored), "", templates_.threshold() * kAgreementAllowance);
+    const double threshold = templates_.threshold();
+    const std::string likely = grammarWords.size() == 1 ? grammarWords.front() : "";
+    lastMatch_ = templates_.nearest(spoken, "", threshold * std::max(kAgreementAllowance, kLeadAllowance), likely);
     if (lastMatch_.word.empty()) return {};
     const bool agreed = grammarWords == std::vector<std::string>{lastMatch_.word};
-    const bool clear = loudestAboveBackgroundDb(floored) >= kClearSpeechDb;
-    const double threshold = templates_.threshold() * (agreed ? kAgreementAllowance : 1.0);
-    if ((!clear && !agreed) || lastMatch_.distance > threshold) return {};
-    return {lastMatch_.word};
+    if (!clear && !agreed) return {};
+    const bool near = lastMatch_.distance <= threshold * (agreed ? kAgreementAllowance : 1.0);
+    const bool leads = lastMatch_.distance <= threshold * kLeadAllowance &&
+                       lastMatch_.distance <= kLeadRatio * lastMatch_.runnerUp;
+    if (near || leads) return {lastMatch_.word};
+    lastMatch_.word.clear();  // none lay near enough to be taken
+    return {};
 }
 
 std::vector<Cepstrum> Decoder::spokenCepstra(const Samples& recording) {

@@ -23,6 +23,7 @@ struct DecoderOptions {
     std::string model = "/usr/share/pocketsphinx/model/en-us/en-us";
     std::string grammar;  // folder with robot.dict, robot.gram, robot.conf (settings), robot.templates
     bool useTemplates = true;  // robot.templates, when there is one
+    std::string own;  // folder of a person's own templates (robotas-hear --enrol), preferred when given
     bool phones = false;  // report the phones heard instead of words (for working on the grammar)
 };
 
@@ -54,6 +55,9 @@ public:
     // Seconds of sound taken and seconds spent decoding it.
     double soundSeconds() const { return static_cast<double>(samplesTaken_) / 16000.0; }
     double decodingSeconds() const { return decodingSeconds_; }
+    // The processor's seconds spent decoding, in all and on the costliest utterance.
+    double processorSeconds() const { return processorSeconds_; }
+    double longestUtteranceSeconds() const { return longestUtteranceSeconds_; }
 
     // The command words of a decoder hypothesis: garbage words (lower case)
     // make the whole utterance rejected.
@@ -72,6 +76,8 @@ private:
     std::vector<std::string> decode(const Samples& utterance);
     void decodeWhole(const Samples& utterance);
     std::vector<std::string> templateWords(const Samples& floored, const std::vector<std::string>& grammarWords);
+    std::vector<std::string> sharedTemplateWords(const std::vector<Cepstrum>& spoken, bool clear,
+                                                 const std::vector<std::string>& grammarWords);
     std::vector<Cepstrum> spokenPart(const Samples& floored);
     std::pair<int, int> spokenFrames();
     std::vector<Cepstrum> cepstra(const Samples& floored);
@@ -83,7 +89,10 @@ private:
     int frameFill_ = 0;
     long long samplesTaken_ = 0;
     double decodingSeconds_ = 0;
+    double processorSeconds_ = 0;
+    double longestUtteranceSeconds_ = 0;
     WordTemplates templates_;
+    WordTemplates ownTemplates_;
     WordTemplates::Match lastMatch_{"", 0};
 };
 

@@ -4,15 +4,21 @@
 //   robotas-hear [--port N] [--script FILE] [--log FILE]
 //       the typed-word peer: utterances are typed, or read from a script
 //       (its format: peer.cpp)
-//   robotas-hear --mic | --wav FILE [--speed X] | --pcm   [--port N] [--grammar DIR]
+//   robotas-hear --mic | --wav FILE [--speed X] | --pcm   [--port N] [--grammar DIR] [--own FOLDER]
 //       listens: the microphone, a WAV file played in real time (X times
 //       faster with --speed X; playback starts when the robot connects and
 //       silence follows it), or raw 16 kHz mono 16-bit PCM on standard input
-//   robotas-hear --decode FILE... [--grammar DIR] [--phones | --no-templates] [--scores]
+//   robotas-hear --decode FILE... [--grammar DIR] [--own FOLDER] [--phones | --no-templates] [--scores]
 //       decodes WAV files as fast as it can and prints each one's words
 //       (with --phones: the phones heard, for working on the grammar; with
 //       --scores: each utterance's nearest template and its distance, "-"
-//       when none lies near enough to be taken, and how fast it decoded)
+//       when none lies near enough to be taken, and how fast it decoded,
+//       in all and in the processor's time)
+//   robotas-hear --enrol FOLDER [--grammar DIR]
+//       a person's own voice: every command word said three times, from
+//       FOLDER/WORD-own-N.wav where they exist, else from the microphone (the
+//       person is asked for each), becomes FOLDER/own.templates; listening
+//       and decoding with --own FOLDER prefer those templates
 //   robotas-hear --make-templates OUT FILE... --unknown FILE... [--grammar DIR]
 //       makes word templates from recordings named WORD-SPEAKER-anything.wav,
 //       with the threshold that rejects nearly all of the unknown words
@@ -34,12 +40,13 @@
 #include "platform/datafiles.h"
 #include "tools/hear/audio.h"
 #include "tools/hear/decoder.h"
+#include "tools/hear/enrol.h"
 #include "tools/hear/peer.h"
 #include "tools/hear/server.h"
 
 namespace {
 
-enum class Mode { Typed, Mic, Wav, Pcm, Decode, MakeTemplates };
+enum class Mode { Typed, Mic, Wav, Pcm, Decode, MakeTemplates, Enrol };
 
 // The share of unknown words whose distance sets the templates' threshold:
 // about one in twenty unknown words from a new voice gets through.
@@ -54,13 +61,15 @@ struct Options {
     std::vector<std::string> files;  // --decode, --make-templates
     std::vector<std::string> unknown;  // --make-templates
     std::string templates;             // --make-templates
+    std::string enrolFolder;           // --enrol
     bool scores = false;
 };
 
 const char* const kUsage =
     "usage: robotas-hear [--port N] [--script FILE] [--log FILE]\n"
-    "       robotas-hear --mic | --wav FILE [--speed X] | --pcm   [--port N] [--grammar DIR]\n"
-    "       robotas-hear --decode FILE... [--grammar DIR] [--phones | --no-templates] [--scores]\n"
+    "       robotas-hear --mic | --wav FILE [--speed X] | --pcm   [--port N] [--grammar DIR] [--own FOLDER]\n"
+    "       robotas-hear --decode FILE... [--grammar DIR] [--own FOLDER] [--phones | --no-templates] [--scores]\n"
+    "       robotas-hear --enrol FOLDER [--grammar DIR]\n"
     "       robotas-hear --make-templates OUT FILE... --unknown FILE... [--grammar DIR]\n";
 
 bool setMode(Options& options, Mode mode) {
@@ -118,6 +127,11 @@ bool parseOptions(int argc, char** argv, Options& options) {
             if (!parseNumber(value, 0.1, 1000, options.speed)) return false;
         } else if (option == "--grammar") {
             options.decoder.grammar = value;
+        } else if (option == "--own") {
+            options.decoder.own = value;
+        } else if (option == "--enrol") {
+            if (!setMode(options, Mode::Enrol)) return false;
+            options.enrolFolder = value;
         } else {
             return false;
         }
@@ -220,6 +234,28 @@ int makeTemplates(const Options& options) {
     return 0;
 }
 
+// Asks for the missing recordings at the microphone when there is one.
+int enrolSpeaker(const Options& options) {
+    std::unique_ptr<hear::Decoder> decoder = openDecoder(options);
+    if (!decoder) return 2;
+    if (access(options.enrolFolder.c_str(), W_OK) != 0) {
+        std::cerr << "robotas-hear: " << options.enrolFolder << " is no folder that can be written to\n";
+        return 1;
+    }
+    const std::vector<std::string> words = hear::grammarCommandWords(options.decoder.grammar);
+    std::unique_ptr<hear::AudioSource> microphone;
+    std::string why;
+    if (!hear::missingRecordings(options.enrolFolder, words).empty()) {
+        microphone = hear::micSource(why);
+        if (!microphone) std::cerr << "robotas-hear: cannot use the microphone: " << why << "\n";
+    }
+    if (!hear::enrol(options.enrolFolder, words, *decoder, microphone.get(), std::cout, why)) {
+        std::cerr << "robotas-hear: " << why << "\n";
+        return 1;
+    }
+    return 0;
+}
+
 int decodeFiles(const Options& options) {
     std::unique_ptr<hear::Decoder> decoder = openDecoder(options);
     if (!decoder) return 2;
@@ -239,8 +275,11 @@ int decodeFiles(const Options& options) {
     if (!options.scores) return failures ? 1 : 0;
     const double sound = decoder->soundSeconds();
     const double spent = decoder->decodingSeconds();
+    const double processor = decoder->processorSeconds();
     std::cerr << std::fixed << std::setprecision(1) << "robotas-hear: decoded " << sound << " s of sound in " << spent
-              << " s (" << (spent > 0 ? sound / spent : 0.0) << " times real time)\n";
+              << " s (" << (spent > 0 ? sound / spent : 0.0) << " times real time; processor "
+              << (processor > 0 ? sound / processor : 0.0) << " times, the costliest utterance "
+              << std::setprecision(3) << decoder->longestUtteranceSeconds() << " s)\n";
     return failures ? 1 : 0;
 }
 
@@ -282,6 +321,7 @@ int main(int argc, char** argv) {
         case Mode::Typed: return hear::runTypedPeer(options.peer);
         case Mode::Decode: return decodeFiles(options);
         case Mode::MakeTemplates: return makeTemplates(options);
+        case Mode::Enrol: return enrolSpeaker(options);
         default: return listen(options);
     }
 }

@@ -92,15 +92,29 @@ void WordTemplates::addNormalised(const std::string& word, const std::string& sp
 }
 
 WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom,
-                                            double within) const {
-    Match match{"", within};
+                                            double within, const std::string& likely) const {
+    Match match{"", within, within};
     if (spoken.empty()) return match;
     const TemplateFeatures features = withSlopes(normalisedCepstra(spoken));
-    for (const Template& candidate : templates_) {
-        if (!apartFrom.empty() && candidate.speaker == apartFrom) continue;
-        const double d = warpedDistance(features, candidate.features, match.distance);
-        if (d < match.distance) match = {candidate.word, d};
-    }
+    const auto compare = [&](const Template& candidate) {
+        // Another template of the leading word matters only if it leads by
+        // more; one of another word, as soon as it beats the runner-up.
+        const bool sameWord = candidate.word == match.word;
+        const double d = warpedDistance(features, candidate.features, sameWord ? match.distance : match.runnerUp);
+        if (sameWord) {
+            match.distance = std::min(match.distance, d);
+        } else if (d < match.distance) {
+            match = {candidate.word, d, match.distance};
+        } else if (d < match.runnerUp) {
+            match.runnerUp = d;
+        }
+    };
+    // The likely word first: a near template found early lets the warping of
+    // most others stop after a few frames.
+    for (bool likelyPass : {true, false})
+        for (const Template& candidate : templates_)
+            if ((apartFrom.empty() || candidate.speaker != apartFrom) && (candidate.word == likely) == likelyPass)
+                compare(candidate);
     return match;
 }
 

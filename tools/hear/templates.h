@@ -38,6 +38,8 @@ public:
     struct Match {
         std::string word;  // empty when no template is near enough to compare
         double distance;   // to the word's nearest template
+        // to the nearest template of any other word (within, when none is nearer)
+        double runnerUp = std::numeric_limits<double>::infinity();
     };
 
     // Adds a recording of word by speaker (its cepstra from the start to the
@@ -49,9 +51,11 @@ public:
     bool empty() const { return templates_.empty(); }
     std::size_t size() const { return templates_.size(); }
     // The nearest template, leaving out those of the speaker apartFrom; none
-    // (an empty word) when every template lies farther than within.
+    // (an empty word) when every template lies farther than within. The
+    // likely word's templates are compared first (the answer is the same,
+    // found sooner).
     Match nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom = "",
-                  double within = std::numeric_limits<double>::infinity()) const;
+                  double within = std::numeric_limits<double>::infinity(), const std::string& likely = "") const;
 
     // An utterance whose nearest template is farther than this is no command word.
     double threshold() const { return threshold_; }
