@@ -48,10 +48,13 @@ bool stdinReady(int timeoutMs) {
 
 // Waits for a key; a terminal resized meanwhile is drawn again at once.
 void waitForStdin() {
+    Terminal& terminal = Terminal::instance();
     for (;;) {
-        pollfd fd{STDIN_FILENO, POLLIN, 0};
-        if (poll(&fd, 1, -1) >= 0 || errno != EINTR) return;
-        Terminal::instance().refreshIfResized();
+        terminal.refreshIfResized();
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {terminal.resizeWakeFd(), POLLIN, 0}};
+        const int ready = poll(fds, 2, -1);
+        if (ready < 0 && errno != EINTR) return;
+        if (ready > 0 && fds[0].revents != 0) return;
     }
 }
 

@@ -1,11 +1,13 @@
 #include "platform/terminal.h"
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 
@@ -17,11 +19,30 @@ using Guard = std::lock_guard<std::recursive_mutex>;
 constexpr unsigned short kNoticeAttr = 0x70;  // black on grey, as the console's own notices
 
 std::atomic<bool> terminalResized{false};
-void noteResize(int) { terminalResized = true; }
+// The signal may reach any of the program's threads, not the one waiting for a
+// key: a byte in this pipe wakes the key reader's wait wherever it lands.
+int resizeWake[2] = {-1, -1};
 
-// A resize interrupts the key reader's wait (no SA_RESTART), which then asks
-// for the screen to be drawn again.
+void noteResize(int) {
+    const int saved = errno;
+    terminalResized = true;
+    const char byte = 1;
+    if (resizeWake[1] >= 0 && ::write(resizeWake[1], &byte, 1) < 0) {
+        // full: a wake-up is already waiting
+    }
+    errno = saved;
+}
+
+void drainResizeWake() {
+    char bytes[64];
+    while (resizeWake[0] >= 0 && ::read(resizeWake[0], bytes, sizeof bytes) > 0) {
+    }
+}
+
+// A resize wakes the key reader's wait, which then asks for the screen to be
+// drawn again.
 void watchForResize() {
+    if (pipe2(resizeWake, O_NONBLOCK | O_CLOEXEC) != 0) resizeWake[0] = resizeWake[1] = -1;
     struct sigaction action {};
     action.sa_handler = noteResize;
     sigemptyset(&action.sa_mask);
@@ -117,7 +138,10 @@ void Terminal::emitSmallTerminalNotice() {
     cursorLost_ = true;
 }
 
+int Terminal::resizeWakeFd() const { return resizeWake[0]; }
+
 void Terminal::refreshIfResized() {
+    drainResizeWake();
     if (!terminalResized.exchange(false)) return;
     Guard guard(mutex_);
     measureTerminal();

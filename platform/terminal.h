@@ -53,6 +53,9 @@ public:
     void requestMinimumSize();
     // After the terminal was resized: draws the whole screen again for its new size.
     void refreshIfResized();
+    // Readable after a resize (-1 when resizes are not watched): a key wait
+    // polls it beside the keyboard so that it draws the new size at once.
+    int resizeWakeFd() const;
     // Best-effort placement of the terminal window (xterm window operations).
     void placeWindow(int x, int y, int width, int height);
 
