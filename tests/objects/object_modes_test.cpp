@@ -365,7 +365,7 @@ cv::Mat ballFrame(cv::Point centre, int ballRadius) {
 
 TEST(BallFollowing, RedMeansRAboveOneAndAHalfGreenAndTwiceBlueAndABallIsRingedButNotSmallRedSpotsOrTheEdgeRows) {
     // 151 is above 1.5 x 100 and 2 x 75, 150 is not; 151 is not above 2 x 76.
-    for (auto [pixel, red] : {std::pair{cv::Vec3b(75, 100, 151), true}, {cv::Vec3b(75, 100, 150), false},
+    for (auto [pixel, red] : {std::pair{cv::Vec3b(75, 100, 151), true}, {cv::Vec3b(0, 100, 150), false},
                               {cv::Vec3b(76, 10, 151), false}, {cv::Vec3b(0, 0, 0), false}})
         EXPECT_EQ(isRedPixel(pixel), red) << pixel;
     // Outlines count their corner points only: a disc needs a radius of
