@@ -74,8 +74,8 @@ bool openScene(Eye& eye) {
 void renderScene(Eye& eye) {
     const scene::Scene& s = *eye.scene;
     const long long now = platform::nowMs();
-    const scene::HeadAngles head = scene::headAngles(s, scene::robotHead().pulse(s.panChannel, s.panCentre, now),
-                                                     scene::robotHead().pulse(s.tiltChannel, s.tiltCentre, now));
+    const cv::Point2d pulses = scene::robotHead().pulses(s.panChannel, s.panCentre, s.tiltChannel, s.tiltCentre, now);
+    const scene::HeadAngles head = scene::headAngles(s, pulses.x, pulses.y);
     const long long sceneMs = now - scene::startOf(s.path, now);
     std::vector<scene::Seen> seen;
     eye.frame = scene::view(s, head, sceneMs / 1000.0, cv::Size(plotis, aukstis), &seen);

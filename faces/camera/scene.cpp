@@ -62,6 +62,15 @@ void Head::handleLine(const std::string& line, long long nowMs) {
 
 double Head::pulse(int channel, double idle, long long nowMs) const {
     const std::lock_guard<std::mutex> hold(lock_);
+    return pulseLocked(channel, idle, nowMs);
+}
+
+cv::Point2d Head::pulses(int panChannel, double panIdle, int tiltChannel, double tiltIdle, long long nowMs) const {
+    const std::lock_guard<std::mutex> hold(lock_);
+    return {pulseLocked(panChannel, panIdle, nowMs), pulseLocked(tiltChannel, tiltIdle, nowMs)};
+}
+
+double Head::pulseLocked(int channel, double idle, long long nowMs) const {
     const auto servo = servos_.find(channel);
     return servo == servos_.end() ? idle : servo->second.at(nowMs);
 }
@@ -244,7 +253,9 @@ void drawTarget(cv::Mat& canvas, const cv::Matx33d& wideK, const Target& target,
 cv::Mat view(const Scene& scene, HeadAngles head, double seconds, cv::Size size, std::vector<Seen>* seen) {
     const cv::Matx33d wideK = intrinsics(scene.wideFov, scene.wide.size()), cameraK = intrinsics(scene.cameraFov, size);
     const cv::Matx33d rotation = rotationOf(scene, head);
-    cv::Mat canvas = scene.wide.clone();
+    const bool anyTarget = std::any_of(scene.targets.begin(), scene.targets.end(),
+                                       [&](const Target& target) { return seconds >= target.appearsAt; });
+    cv::Mat canvas = anyTarget ? scene.wide.clone() : scene.wide;  // targets are drawn on a copy only
     for (const Target& target : scene.targets)
         if (seconds >= target.appearsAt) drawTarget(canvas, wideK, target, seconds);
     cv::Mat picture;

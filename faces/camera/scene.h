@@ -45,10 +45,13 @@ public:
     void take(const std::string& bytes, long long nowMs);
     // Where the channel's servo is at nowMs; idle before its first command.
     double pulse(int channel, double idle, long long nowMs) const;
+    // Pan and tilt at one moment, read together so that no command lands between them.
+    cv::Point2d pulses(int panChannel, double panIdle, int tiltChannel, double tiltIdle, long long nowMs) const;
     void reset();
 
 private:
     void handleLine(const std::string& line, long long nowMs);
+    double pulseLocked(int channel, double idle, long long nowMs) const;
     mutable std::mutex lock_;
     std::string partial_;
     std::map<int, Servo> servos_;
