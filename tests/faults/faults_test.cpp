@@ -17,8 +17,7 @@
 #include <thread>
 
 #include "faces/camera/camera.h"
-#include "faces/eigenfaces.h"
-#include "faces/ivedimas.h"
+#include "faces/faces.h"
 #include "hardware/rs232.h"
 #include "hardware/servo.h"
 #include "platform/clock.h"

@@ -1,7 +1,5 @@
 #include "tests/hear/hear_sound.h"
 
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -10,33 +8,16 @@
 
 #include "tests/support/robot_test.h"
 
-extern char** environ;
-
 namespace heartest {
-
-pid_t start(std::vector<std::string> arguments, int input, const std::string& output) {
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    if (input >= 0) posix_spawn_file_actions_adddup2(&actions, input, STDIN_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_adddup2(&actions, STDOUT_FILENO, STDERR_FILENO);
-    std::vector<char*> argv;
-    for (std::string& a : arguments) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return pid;
-}
 
 hear::Samples spoken(const std::string& voice, const std::string& text) {
     const std::string scratch = (std::filesystem::temp_directory_path() / ("robotas-hear-test-" + std::to_string(getpid()))).string();
-    const std::string wav = scratch + "-spoken.wav", out = scratch + "-espeak.out";
-    const pid_t pid = start({"espeak-ng", "-v", voice, "-w", wav, "--", text}, -1, out);
+    const std::string wav = scratch + "-spoken.wav";
+    const pid_t pid = robotest::spawnProgram("espeak-ng", {"-v", voice, "-w", wav, "--", text});
     if (pid > 0) waitpid(pid, nullptr, 0);
     hear::Samples samples;
     std::string why;
-    hear::parseWav(robotest::readFile(wav), samples, why), std::remove(wav.c_str()), std::remove(out.c_str());
+    hear::parseWav(robotest::readFile(wav), samples, why), std::remove(wav.c_str());
     return samples;
 }
 

@@ -1,7 +1,5 @@
 #pragma once
-// Sound for the robotas-hear tests, and programs started with a pipe as their standard input.
-
-#include <sys/types.h>
+// Sound for the robotas-hear tests.
 
 #include <string>
 #include <vector>
@@ -16,7 +14,5 @@ hear::Samples silence(double seconds);
 // The words the decoder hears in the sound, as one utterance.
 std::vector<std::string> decoded(hear::Decoder& decoder, const hear::Samples& sound);
 std::string wavBytes(const hear::Samples& samples, int rate, int channels);  // a 16-bit WAV file
-// Starts a program (found on the PATH) reading input (when >= 0), both its outputs to the file output.
-pid_t start(std::vector<std::string> arguments, int input, const std::string& output);
 
 }  // namespace heartest

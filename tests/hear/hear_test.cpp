@@ -24,7 +24,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-TEST(HearCommandStream, CommandsSplitAcrossReadsComeOutWholeALineWithoutEndIsCutAndGrammarLinesAreNoCommands) {
+TEST(HearCommandStream, CommandsSplitAcrossReadsComeOutWholeGrammarLinesAreNoCommandsAndGarbageWordsNoResult) {
     hear::LineSplitter splitter;
     const std::string flood(3 * hear::LineSplitter::kMaxCommandLine, 'x'), cut = flood.substr(0, flood.size() / 3);
     const std::pair<std::string, Lines> reads[] = {{"PAU", {}}, {"SE\r", {}}, {"\nRESUME\nSTAT", {"PAUSE", "RESUME"}},
@@ -43,9 +43,7 @@ TEST(HearCommandStream, CommandsSplitAcrossReadsComeOutWholeALineWithoutEndIsCut
         {"0 [SVEIKAS] s v e i k a s", K::GrammarLine}, {"DICEND", K::GrammarEnd}, {"RESUME", K::Command}};
     for (const auto& [line, kind] : lines) EXPECT_EQ(reader.classify(line), kind) << line;
     EXPECT_TRUE(reader.grammarLines() == 3 && hear::CommandReader::commandWord("ADDGRAM robot") == "ADDGRAM");
-}
-
-TEST(HearMessages, GarbageWordsRejectTheUtteranceAndFillersAreSkipped) {
+    // Garbage words reject the utterance; fillers are skipped.
     std::string why;
     EXPECT_TRUE(hear::resultMessage({"BAD\"WORD"}, why).empty());
     EXPECT_TRUE(hear::resultMessage({std::string(300, 'A')}, why).empty());
@@ -77,7 +75,7 @@ TEST(HearPcm, SamplesSplitBetweenReadsAreJoined) {
     close(ends[0]);
 }
 
-TEST(HearWav, OtherRatesAndStereoBecomeSixteenKilohertzMonoWithoutFoldingHighSoundIn) {
+TEST(HearWav, OtherRatesAndStereoBecomeSixteenKilohertzMonoAndOtherFormatsAreRefused) {
     hear::Samples stereo, read;
     for (std::int16_t sample : tone(22050, 1.0)) stereo.insert(stereo.end(), {sample, sample});
     std::string why;
@@ -93,9 +91,7 @@ TEST(HearWav, OtherRatesAndStereoBecomeSixteenKilohertzMonoWithoutFoldingHighSou
         for (std::size_t i = 1000; i < 7000; ++i) sum += static_cast<double>(resampled[i]) * resampled[i];
         EXPECT_NEAR(std::sqrt(sum / 6000) / (8000 / std::sqrt(2.0)), kept, kept > 0 ? 0.05 : 0.01) << hertz << " Hz";
     }
-}
-
-TEST(HearWav, FormatsThatAreNotSixteenBitPcmAreRefusedWithTheReason) {
+    // Formats that are not 16-bit PCM are refused with the reason.
     const std::string whole = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
     const auto changed = [&](std::vector<std::pair<int, char>> bytes) {
         std::string wav = whole;
@@ -108,8 +104,6 @@ TEST(HearWav, FormatsThatAreNotSixteenBitPcmAreRefusedWithTheReason) {
         {std::string("RIFF\x10\0\0\0WAVEjunk", 16), ""},
         {"not a wav at all", "not a WAV"},
         {changed({{24, 0}, {25, 0}, {26, 0}, {27, 0}}), ""}};  // no rate
-    hear::Samples read;
-    std::string why;
     for (const auto& [wav, reason] : refused) {
         EXPECT_TRUE(!hear::parseWav(wav, read, why) && why.find(reason) != std::string::npos) << why;
     }
@@ -168,7 +162,7 @@ hear::TemplateFeatures features(int shape, int length, float offset = 0) {
     return hear::withSlopes(hear::normalisedCepstra(word(shape, length, offset)));
 }
 
-TEST(HearTemplates, WarpingForgivesSpeedButNotADifferentWordAndGivingUpEarlyChangesNoDistanceWithinTheLimit) {
+TEST(HearTemplates, WarpingForgivesSpeedButNotADifferentWordAndTheNearestWordWins) {
     const hear::TemplateFeatures said = features(1, 40);
     EXPECT_DOUBLE_EQ(hear::warpedDistance(said, said), 0);
     EXPECT_LT(hear::warpedDistance(said, features(1, 60)) * 3, hear::warpedDistance(said, features(2, 40)));
@@ -185,9 +179,9 @@ TEST(HearTemplates, WarpingForgivesSpeedButNotADifferentWordAndGivingUpEarlyChan
             givenUp += std::isinf(cut) && std::isfinite(full);
         }
     EXPECT_GT(givenUp, 0);  // the limit does save work
-}
 
-TEST(HearTemplates, TheNearestWordWinsASpeakerCanBeLeftOutAndTheThresholdLetsTheGivenShareOfUnknownWordsThrough) {
+    // The nearest word wins, a speaker can be left out, and the threshold lets the
+    // given share of unknown words through.
     hear::WordTemplates templates;
     EXPECT_EQ(templates.nearest(word(0, 30)).word, "");
     templates.add("KAS", "anna", word(0, 30)), templates.add("KAS", "jonas", word(0, 45));

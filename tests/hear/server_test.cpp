@@ -31,7 +31,9 @@ struct ListeningHear {
     ListeningHear() {
         int ends[2];
         if (pipe2(ends, O_CLOEXEC) != 0) return;
-        pid = heartest::start({robotest::programPath("robotas-hear"), "--pcm"}, ends[0], "hear.out");
+        const int out = open("hear.out", O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        pid = robotest::spawnProgram("robotas-hear", {"--pcm"}, out, out, ends[0]);
+        close(out);
         close(ends[0]), input = ends[1];
         signal(SIGPIPE, SIG_IGN);  // writing to a recogniser that has ended must fail, not end the test
         listening = pid > 0 && robotest::waitUntil([&] { return said() || (waitForExit(0), pid < 0); }, 10000) && said();

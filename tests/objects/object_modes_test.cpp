@@ -14,10 +14,7 @@
 
 #include "faces/camera/camera.h"
 #include "hardware/hardware.h"
-#include "hardware/rs232.h"
-#include "hardware/servo.h"
-#include "objects/judesys.h"
-#include "objects/tracking_modes.h"
+#include "objects/objects.h"
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/runner.h"
@@ -199,7 +196,7 @@ int pixelsOf(const cv::Mat& picture, const cv::Scalar& colour) {
     return cv::countNonZero(same);
 }
 
-TEST_F(MotionHistory, NewFrameSizeStartsTheHistoryAfresh) {
+TEST_F(MotionHistory, NewFrameSizeStartsTheHistoryAfreshAndWalkingPeopleGiveMovingSegments) {
     cv::Mat noise(120, 160, CV_8UC3), picture(120, 160, CV_8UC3);
     for (int i = 0; i < 2; ++i) cv::randu(noise, 0, 255), update_mhi(noise, picture, 30);
     // A still bright picture of another size: the first three calls compare it with
@@ -216,15 +213,13 @@ TEST_F(MotionHistory, NewFrameSizeStartsTheHistoryAfresh) {
         EXPECT_EQ(brightestBlue, call <= 3 ? 255 : 0) << "call " << call;
         EXPECT_TRUE(call <= 3 ? drawn > 100 : drawn == 0) << drawn << " drawn at call " << call;
     }
-}
-
-TEST_F(MotionHistory, WalkingPeopleGiveMovingSegmentsAndAStillSceneNone) {
+    // Walking people give moving segments, a still scene none.
     cv::VideoCapture video(robotest::testData("motion/vtest_320x240.avi"));
     std::vector<cv::Mat> frames;
     for (cv::Mat frame; video.read(frame);) frames.push_back(frame.clone());
     ASSERT_GE(frames.size(), 20u);
     const cv::Scalar red(0, 0, 255);
-    cv::Mat picture = cv::Mat::zeros(frames[0].size(), CV_8UC3);
+    picture = cv::Mat::zeros(frames[0].size(), CV_8UC3);
     int framesWithSegments = 0;
     for (const cv::Mat& frame : frames) {
         platform::advanceMs(200), update_mhi(frame, picture, 30), framesWithSegments += pixelsOf(picture, red) > 50;

@@ -30,14 +30,12 @@ struct Features {
     }
 };
 
-TEST(DescriptorDistance, IsTheSquaredDistanceOrAPartialSumBeyondTheLimit) {
+TEST(DescriptorMatching, DistanceIsSquaredOrPartialBeyondTheLimitNeighboursPassTheRatioTestPairsKeepDuplicates) {
     const float a[8] = {1, 2, 3, 4, 5, 6, 7, 8}, b[8] = {0, 2, 3, 4, 5, 6, 7, 11};
     // After the first group the sum is 1: a sum equal to the limit goes on, one above it stops there.
     for (const auto& [limit, length, distance] : {std::tuple{100.0, 8, 10.0}, {1.0, 8, 10.0}, {0.5, 8, 1.0}, {100.0, 0, 0.0}, {100.0, -4, 0.0}})
         EXPECT_DOUBLE_EQ(compareSURFDescriptors(a, b, limit, length), distance) << limit << " " << length;
-}
-
-TEST(NearestNeighbour, RatioTestLaplacianSignAndExactlySixTenthsRejectedAndPairsKeepDuplicates) {
+    // The nearest neighbour: the ratio test, the Laplacian's sign, exactly six tenths rejected.
     Features frame, none, exact, closer;
     frame.add(0, 0, 1, {0, 0, 0, 0}).add(1, 0, 1, {0, 0, 0, 10}).add(2, 0, -1, {0, 0, 0, 0.1f});
     // Squared distances 3 and 5: 0.6 * 5 rounds to exactly 3 in doubles; 5.25: 3 < 3.15.
@@ -141,7 +139,7 @@ TEST(Surf, FindsTheSamePointsAndDescriptorsAsRecorded) {
 }
 
 // A hollow frame (60 x 50, its inside 48 x 38), a 3 x 3 and a 5 x 4 speck on a flat noiseless background.
-TEST(ForegroundModel, HolesAreFilledUnlessAskedAndRegionsUnderTheMinimumAreaDropped) {
+TEST(ForegroundModel, HolesFilledUnlessAskedSmallRegionsDroppedNoiseIsNoObjectAndObjectsThatStayAreLearnt) {
     cv::Mat flat(120, 160, CV_8UC3, cv::Scalar(200, 200, 200)), scene = flat.clone();
     const cv::Rect ring(50, 30, 60, 50), hole(56, 36, 48, 38), tiny(10, 10, 3, 3), small(130, 90, 5, 4);
     scene(ring).setTo(cv::Scalar(20, 40, 160)), scene(hole).setTo(cv::Scalar(200, 200, 200));
@@ -156,9 +154,7 @@ TEST(ForegroundModel, HolesAreFilledUnlessAskedAndRegionsUnderTheMinimumAreaDrop
         EXPECT_EQ(cv::countNonZero(found), cv::countNonZero(found(ring)) + small.area()) << "the 9-pixel speck is dropped";
         EXPECT_EQ(cv::countNonZero(found(small)), small.area());
     }
-}
-
-TEST(ForegroundModel, NoiseIsNoObjectTheBackgroundFollowsSlowChangesAndAnObjectOnlyOnceItStays) {
+    // Noise is no object; the background follows slow changes, and an object only once it stays.
     const cv::Mat street = objtest::loadPicture("street.png", cv::IMREAD_COLOR);
     for (const double sigma : {3.0, 5.0})  // camera noise alone is no object
         for (uint64_t seed = 1; seed <= 3; ++seed) {
@@ -166,7 +162,8 @@ TEST(ForegroundModel, NoiseIsNoObjectTheBackgroundFollowsSlowChangesAndAnObjectO
             ASSERT_TRUE(still.update(objtest::withNoise(street, sigma, seed + 100)));
             EXPECT_EQ(cv::countNonZero(still.foreground()), 0) << "sigma " << sigma << " seed " << seed;
         }
-    cv::Mat flat(60, 80, CV_8UC3, cv::Scalar(100, 100, 100)), scene = flat.clone();
+    flat = cv::Mat(60, 80, CV_8UC3, cv::Scalar(100, 100, 100));
+    scene = flat.clone();
     FgdModel model(flat);
     EXPECT_FALSE(model.update(cv::Mat(30, 40, CV_8UC3, cv::Scalar(0, 0, 0))) || model.update(cv::Mat()));
     EXPECT_EQ(cv::countNonZero(model.foreground()), 0);

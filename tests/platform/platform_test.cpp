@@ -17,17 +17,15 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-using ScriptedKeys = robotest::RobotTest;
-using HeadlessWindows = robotest::RobotTest;  // virtual time, headless windows
+using ScriptedKeysAndHeadlessWindows = robotest::RobotTest;  // virtual time, headless windows
 
-TEST_F(ScriptedKeys, ALastLineWithoutEnterStillCountsThenInputEnds) {
+// A last line without Enter still counts, then the input ends; windows keep the
+// last picture and wait on the robot's clock.
+TEST_F(ScriptedKeysAndHeadlessWindows, LastLineWithoutEnterCountsAndWindowsKeepTheLastPicture) {
     platform::scriptKeys("12 3\nx");
     std::string first, last;
     EXPECT_TRUE(platform::readLine(first) && platform::readLine(last) && first + "/" + last == "12 3/x");
     EXPECT_TRUE(!platform::readLine(last) && platform::_getch() == platform::kEndOfInput);
-}
-
-TEST_F(HeadlessWindows, KeepTheLastPictureAndWaitOnTheRobotsClock) {
     ui::namedWindow("Desine");
     cv::Mat picture(24, 32, CV_8UC3, cv::Scalar(1, 2, 3));
     ui::show("Desine", picture), picture.setTo(cv::Scalar(9, 9, 9));
@@ -41,7 +39,7 @@ TEST_F(HeadlessWindows, KeepTheLastPictureAndWaitOnTheRobotsClock) {
     EXPECT_EQ(value * 100 + changed, 5050);
 }
 
-TEST(ProgramRunner, SpeechLineBecomesSynthesiserWithTextAsOneArgument) {
+TEST(ProgramRunner, SpeechLineBecomesSynthesiserWithTextAsOneArgumentAndAMissingProgramFailsQuietly) {
     const struct { const char* line; Lines argv; } cases[] = {
         {"eSpeak.exe -v lv+m4  la'ba'sz", {"espeak-ng", "-v", "lv+m4", "--", "la'ba'sz"}},
         {"eSpeak.exe -v lv+m4 viyszo....gearroo", {"espeak-ng", "-v", "lv+m4", "--", "viyszo....gearroo"}},
@@ -51,10 +49,7 @@ TEST(ProgramRunner, SpeechLineBecomesSynthesiserWithTextAsOneArgument) {
         {"julius -C  robot.jconf", {"julius", "-C", "robot.jconf"}},
     };
     for (const auto& c : cases) EXPECT_EQ(platform::commandLineToArgv(c.line), c.argv) << c.line;
-}
-
-TEST(ProgramRunner, AMissingProgramFailsQuietly) {
-    platform::recordCommands(false);
+    platform::recordCommands(false);  // a missing program fails quietly
     EXPECT_FALSE(platform::startProgram({"robotas-no-such-program"}) || platform::startProgram({}));
     EXPECT_EQ(platform::WinExec("no-such-synthesiser.exe hello", 1), 2);
 }
@@ -86,9 +81,7 @@ TEST(DataFiles, WorkingDirectoryFirstThenTheFirstFolderThatHasIt) {
         {"..cascade.xml", {share}, share + "/..cascade.xml"},  // only starts with dots: an ordinary name
     };
     for (const auto& c : cases) EXPECT_EQ(platform::findDataFile(c.name, c.folders), c.found) << c.name;
-}
-
-TEST(DataFolders, InstalledFoldersEndInShareRobotasAndAreNotRepeated) {
+    // The installed folders end in share/robotas and are not repeated.
     const Lines folders = platform::installedDataFolders();
     ASSERT_FALSE(folders.empty());
     for (const std::string& folder : folders)

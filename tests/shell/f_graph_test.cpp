@@ -11,12 +11,19 @@ namespace {
 
 class ConsoleScreen : public robotest::RobotTest {};
 
-TEST_F(ConsoleScreen, InvalidHandleMakesConsoleCallsDoNothing) {
+// An invalid handle makes console calls do nothing; clrscr fills, homes and keeps the text colour.
+TEST_F(ConsoleScreen, InvalidHandleMakesConsoleCallsDoNothingAndClrscrFillsAndHomes) {
     gf.setHandleValid(false);
     EXPECT_EQ(gf.gotoxy(5, 5), 0);
     EXPECT_EQ(gf.whereX(), 0);
     EXPECT_EQ(gf.getDimensionY(), 0);
     gf.setHandleValid(true);
+    gf.setColor(12);
+    gf.gotoxy(10, 10);
+    gf.clrscr(128);
+    EXPECT_EQ(attrAt(40, 30), 128);
+    EXPECT_EQ(gf.whereX() * 100 + gf.whereY(), 101);
+    EXPECT_EQ(gf.getColor(), 12);
 }
 
 // Every drawing call once on one screen: a box (its bottom-left corner a blank
@@ -51,15 +58,6 @@ TEST_F(ConsoleScreen, DrawingMatchesTheStoredScreen) {
     gf.showRightSide(std::string(50, 'w').c_str(), true);  // a word longer than the box is broken at its edge
     EXPECT_EQ(row(12).substr(30, 43), std::string(41, 'w') + " |");
     EXPECT_EQ(row(13).substr(30, 9), std::string(9, 'w'));
-}
-
-TEST_F(ConsoleScreen, ClrscrFillsWithColourAndHomesKeepingTheTextColour) {
-    gf.setColor(12);
-    gf.gotoxy(10, 10);
-    gf.clrscr(128);
-    EXPECT_EQ(attrAt(40, 30), 128);
-    EXPECT_EQ(gf.whereX() * 100 + gf.whereY(), 101);
-    EXPECT_EQ(gf.getColor(), 12);
 }
 
 // Too long a title or prompt ends the program once the operator has read why.

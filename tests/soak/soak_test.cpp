@@ -13,11 +13,9 @@
 #include <fstream>
 
 #include "faces/camera/camera.h"
-#include "faces/eigenfaces.h"
-#include "faces/veido_atpazinimas.h"
+#include "faces/faces.h"
 #include "hardware/servo.h"
-#include "objects/judesys.h"
-#include "objects/object_modes.h"
+#include "objects/objects.h"
 #include "platform/keys.h"
 #include "shell/console/f_graph.h"
 #include "stereo/stereo_modes.h"

@@ -6,7 +6,7 @@
 
 namespace {
 
-TEST(CentreOfMass, CountsEveryPixelAboveTheMinimumOnceAndWorksInTheViewsCoordinates) {
+TEST(CentreOfMass, CountsEveryPixelAboveTheMinimumOnceInTheViewsCoordinatesAndFlatPicturesHaveNone) {
     cv::Mat picture(60, 80, CV_8UC1, cv::Scalar(20));
     picture(cv::Rect(10, 20, 4, 2)).setTo(21);   // barely above the floor: counts fully
     picture(cv::Rect(30, 20, 4, 2)).setTo(250);  // same area, far brighter: same weight
@@ -17,10 +17,9 @@ TEST(CentreOfMass, CountsEveryPixelAboveTheMinimumOnceAndWorksInTheViewsCoordina
 
     cv::Mat view = picture.clone()(cv::Rect(25, 15, 20, 20));
     EXPECT_EQ(COG(view), cv::Point(6, 5));  // only the bright patch, region-relative
-}
 
-TEST(CentreOfMass, AntiCogFindsThePixelsBelowTheMaximumAndFlatPicturesHaveNoCentre) {
-    cv::Mat picture(40, 40, CV_8UC1, cv::Scalar(200));
+    // The anti-centre: the pixels below the maximum.
+    picture = cv::Mat(40, 40, CV_8UC1, cv::Scalar(200));
     picture(cv::Rect(0, 0, 10, 10)).setTo(30);
     picture(cv::Rect(30, 30, 10, 10)).setTo(199);
     EXPECT_EQ(AntiCOG(picture), cv::Point(19, 19));
@@ -50,7 +49,7 @@ TEST(DepthMeasures, CentresOfANearAndAFarPartInTheMeasuringRegion) {
     EXPECT_TRUE(region.contains(findDepthCentres(flat).bright));
 }
 
-TEST(DepthMeasures, DistanceValueAveragesTheLastFiveMaxima) {
+TEST(DepthMeasures, DistanceValueAveragesTheLastFiveMaximaAndThePanStepsOutsideTheDeadBand) {
     DisparityRing ring;
     EXPECT_EQ(ring.distanceValue(), 0) << "all five slots empty";
     ring.push(100);
@@ -61,9 +60,7 @@ TEST(DepthMeasures, DistanceValueAveragesTheLastFiveMaxima) {
     EXPECT_DOUBLE_EQ(ring.distanceValue(), 5);
     ring.clear();
     EXPECT_EQ(ring.distanceValue(), 0);
-}
-
-TEST(DepthMeasures, PanStepsOnlyOutsideTheDeadBand) {
+    // The pan steps only outside the dead band.
     const cv::Rect region(80, 10, 187, 220);  // middle at 80 + 93 = 173
     for (auto [x, step] : {std::pair{170, 0}, {176, 0}, {169, 3}, {177, -3}})
         EXPECT_EQ(panStepTowards(region, {x, 50}), step) << x;

@@ -7,7 +7,6 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,6 +14,7 @@
 #include "platform/keys.h"
 #include "platform/ui.h"
 #include "hardware/servo.h"
+#include "tests/faces/face_test_support.h"
 #include "tests/support/robot_test.h"
 #include "tests/support/stereo_data.h"
 
@@ -25,14 +25,6 @@ protected:
     void TearDown() override {
         releaseCameras();
         RobotTest::TearDown();
-    }
-
-    // ./video<index>: frames the camera plays in a loop.
-    static void record(int index, const std::vector<cv::Mat>& frames) {
-        const std::string folder = "video" + std::to_string(index);
-        std::filesystem::create_directories(folder);
-        for (size_t i = 0; i < frames.size(); ++i)
-            cv::imwrite(cv::format("%s/frame%03d.png", folder.c_str(), int(i + 1)), frames[i]);
     }
 
     robotest::ScopedWorkDir dir_;
@@ -46,8 +38,8 @@ double numberAfter(const std::string& text, const std::string& label) {
 
 TEST_F(StereoModes, BlockMatchingMeasuresDepthAndStepsThePanUntilM) {
     // The Aloe pair as the two cameras see it: right camera kamera1, left kamera2.
-    record(kamera1, {cv::imread(robotest::testData("stereo/aloeR_320x240.png"))});
-    record(kamera2, {cv::imread(robotest::testData("stereo/aloeL_320x240.png"))});
+    facetest::writeCameraRecording(kamera1, {cv::imread(robotest::testData("stereo/aloeR_320x240.png"))});
+    facetest::writeCameraRecording(kamera2, {cv::imread(robotest::testData("stereo/aloeL_320x240.png"))});
     robotest::writeTestReprojectionMatrix();
     platform::scriptKeys("xym");  // two other keys go on, m leaves
     stereoBM();
@@ -85,8 +77,8 @@ TEST_F(StereoModes, GraphCutsPrintTheRangeAndTimeThenCloseTheCameras) {
     cv::resize(dots, dots, cv::Size(320, 240), 0, 0, cv::INTER_NEAREST);
     cv::Mat left = dots.clone();
     dots(cv::Rect(0, 0, 316, 240)).copyTo(left(cv::Rect(4, 0, 316, 240)));
-    record(kamera1, {dots});
-    record(kamera2, {left});
+    facetest::writeCameraRecording(kamera1, {dots});
+    facetest::writeCameraRecording(kamera2, {left});
     robotest::writeTestReprojectionMatrix();
     platform::scriptKeys("m");
     stereoGC();
@@ -101,8 +93,8 @@ TEST_F(StereoModes, GraphCutsPrintTheRangeAndTimeThenCloseTheCameras) {
 }
 
 TEST_F(StereoModes, AlignmentViewBlendsTheCamerasAndMovesTheHeadByKeys) {
-    record(kamera1, {cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(40))});
-    record(kamera2, {cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(120))});
+    facetest::writeCameraRecording(kamera1, {cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(40))});
+    facetest::writeCameraRecording(kamera2, {cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(120))});
     servo_x = 1500;
     servo_y = 1500;
     platform::scriptKeys(",<q>m");  // the shifted keys do nothing

@@ -23,6 +23,37 @@ extern char** environ;
 
 namespace robotest {
 
+namespace {
+std::vector<std::string> filmed;
+void filmPause() {
+    std::string now = platform::Terminal::instance().screenText();
+    if (filmed.empty() || filmed.back() != now) filmed.push_back(std::move(now));
+}
+
+int exitStatus(pid_t child) {
+    int status = 0;
+    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A pipe, not a file: a test may limit the size of the files the call writes.
+int endedScreenOut = -1;
+const ScreenFilm* endedFilm = nullptr;
+void sendScreen() {
+    const std::string text = endedFilm->text();
+    for (std::size_t sent = 0; sent < text.size();) {
+        const ssize_t n = write(endedScreenOut, text.data() + sent, text.size() - sent);
+        if (n <= 0) return;
+        sent += static_cast<std::size_t>(n);
+    }
+}
+
+// An environment variable overrides the path the build compiled in.
+std::string configuredPath(const char* variable, const char* built) {
+    const char* value = std::getenv(variable);
+    return value && *value ? value : built;
+}
+}  // namespace
+
 void RobotTest::SetUp() {
     auto& terminal = platform::Terminal::instance();
     terminal.setEcho(false);
@@ -48,7 +79,6 @@ std::string RobotTest::text(int y) {
 }
 std::string RobotTest::screen() { return platform::Terminal::instance().screenText(); }
 unsigned short RobotTest::attrAt(int x, int y) { return platform::Terminal::instance().attrAt(x - 1, y - 1); }
-unsigned char RobotTest::charAt(int x, int y) { return platform::Terminal::instance().charAt(x - 1, y - 1); }
 
 void expectScreen(const std::string& name, const std::string& text) {
     const std::string path = testData("screens/" + name + ".txt");
@@ -63,14 +93,6 @@ void expectScreen(const std::string& name, const std::string& text) {
 
 void expectScreen(const std::string& name) { expectScreen(name, platform::Terminal::instance().screenText()); }
 
-namespace {
-std::vector<std::string> filmed;
-void filmPause() {
-    std::string now = platform::Terminal::instance().screenText();
-    if (filmed.empty() || filmed.back() != now) filmed.push_back(std::move(now));
-}
-}  // namespace
-
 ScreenFilm::ScreenFilm() {
     filmed.clear();
     platform::onVirtualSleep(filmPause);
@@ -82,24 +104,6 @@ std::string ScreenFilm::text() const {
     return all + "-- end --\n" + platform::Terminal::instance().screenText();
 }
 
-namespace {
-int exitStatus(pid_t child) {
-    int status = 0;
-    return child > 0 && waitpid(child, &status, 0) == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// A pipe, not a file: a test may limit the size of the files the call writes.
-int endedScreenOut = -1;
-const ScreenFilm* endedFilm = nullptr;
-void sendScreen() {
-    const std::string text = endedFilm->text();
-    for (std::size_t sent = 0; sent < text.size();) {
-        const ssize_t n = write(endedScreenOut, text.data() + sent, text.size() - sent);
-        if (n <= 0) return;
-        sent += static_cast<std::size_t>(n);
-    }
-}
-}  // namespace
 
 EndedProgram runToProgramEnd(const std::function<void()>& call) {
     int ends[2];
@@ -141,14 +145,6 @@ ScopedWorkDir::~ScopedWorkDir() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-namespace {
-// An environment variable overrides the path the build compiled in.
-std::string configuredPath(const char* variable, const char* built) {
-    const char* value = std::getenv(variable);
-    return value && *value ? value : built;
-}
-}  // namespace
-
 std::string testData(const std::string& relative) {
     return configuredPath("ROBOTAS_TESTDATA", ROBOTAS_TESTDATA_DIR) + "/" + relative;
 }
@@ -164,18 +160,19 @@ std::string readFile(const std::string& path) {
     return text.str();
 }
 
-int spawnProgram(const std::string& name, std::vector<std::string> arguments, int outFd, int errFd) {
-    arguments.insert(arguments.begin(), programPath(name));
+int spawnProgram(const std::string& name, std::vector<std::string> arguments, int outFd, int errFd, int inFd) {
+    arguments.insert(arguments.begin(), name.rfind("robotas", 0) == 0 ? programPath(name) : name);
     std::vector<char*> argv;
     for (std::string& word : arguments) argv.push_back(word.data());
     argv.push_back(nullptr);
     posix_spawn_file_actions_t files;
     posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (inFd >= 0) posix_spawn_file_actions_adddup2(&files, inFd, STDIN_FILENO);
+    else posix_spawn_file_actions_addopen(&files, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     if (outFd >= 0) posix_spawn_file_actions_adddup2(&files, outFd, STDOUT_FILENO);
     if (errFd >= 0) posix_spawn_file_actions_adddup2(&files, errFd, STDERR_FILENO);
     pid_t child = -1;
-    const int started = posix_spawn(&child, argv[0], &files, nullptr, argv.data(), environ);
+    const int started = posix_spawnp(&child, argv[0], &files, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&files);
     return started == 0 ? child : -1;
 }

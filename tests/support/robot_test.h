@@ -32,7 +32,6 @@ protected:
     static std::string text(int y);  // row y without its trailing blanks
     static std::string screen();    // all rows, one line each
     static unsigned short attrAt(int x, int y);
-    static unsigned char charAt(int x, int y);
 };
 
 // The console's 80 x 60 text against tests/data/screens/<name>.txt, byte for byte.
@@ -73,9 +72,10 @@ std::string programPath(const std::string& name);   // a built program of the pr
 std::string cascadePath(const std::string& name);   // a Haar cascade of the system's vision data
 std::string readFile(const std::string& path);      // empty when it cannot be read
 
-// Starts a built program, standard input from /dev/null, standard output (error)
-// on outFd (errFd) unless -1. Its pid, or -1.
-int spawnProgram(const std::string& name, std::vector<std::string> arguments, int outFd = -1, int errFd = -1);
+// Starts a built program (one not named robotas... from the PATH), standard input from
+// inFd (/dev/null when -1), standard output (error) on outFd (errFd) unless -1. Its pid, or -1.
+int spawnProgram(const std::string& name, std::vector<std::string> arguments, int outFd = -1, int errFd = -1,
+                 int inFd = -1);
 // Checks every millisecond of real time until check holds or timeoutMs pass.
 bool waitUntil(const std::function<bool()>& check, int timeoutMs);
 
