@@ -18,7 +18,7 @@ constexpr uchar kDark = 0;
 constexpr uchar kBright = 255;
 constexpr int kThreshold = 100;
 
-TEST(BlobLabelling, RejectedInputsAppendNothing) {
+TEST(BlobLabelling, RejectedInputsAppendNothingAndTheExternPerimeterNeverReadsBeyondTheCountImage) {
     const cv::Mat grey(8, 8, CV_8UC1, cv::Scalar(kBright)), none;
     const struct {
         cv::Mat source, mask;
@@ -40,9 +40,6 @@ TEST(BlobLabelling, RejectedInputsAppendNothing) {
             EXPECT_EQ(code, 1001);
         }
     }
-}
-
-TEST(BlobLabelling, ExternPerimeterNeverReadsBeyondTheCountImage) {
     cv::Mat counts(4, 6, CV_8UC1, cv::Scalar(1));
     // A run reaching the last grid column would read one count past the row.
     EXPECT_DOUBLE_EQ(GetExternPerimeter(2, 5, 2, 6, 4, &counts), 1 + 4);

@@ -64,7 +64,7 @@ TEST(BlobSet, SumsAndCopiesAreDeepAndBadIndicesThrow1000) {
     EXPECT_TRUE(a.GetSTLResult(&area).empty());
 }
 
-TEST(BlobSet, NthBlobRanksFromTheLargestAndTiesGoToTheEarliest) {
+TEST(BlobSet, NthBlobRanksFromTheLargestTiesGoFirstAndFilterInsideIncludesBothEndsNanMeetsNoCondition) {
     CBlobResult set = setOfAreas({5, 9, 1, 9, 3});
     CBlobGetArea area;
     AreaOrNothing partly;
@@ -77,11 +77,7 @@ TEST(BlobSet, NthBlobRanksFromTheLargestAndTiesGoToTheEarliest) {
         set.GetNthBlob(c.measure, c.rank, out);
         EXPECT_EQ(out.label, c.label) << c.measure->GetNom() << " rank " << c.rank;
     }
-}
-
-TEST(BlobSet, FilterInsideIncludesBothEndsAndNanNeverMeetsACondition) {
-    CBlobResult set = setOfAreas({49, 50, 70, 100000, 100001});
-    CBlobGetArea area;
+    set = setOfAreas({49, 50, 70, 100000, 100001});
     CBlobResult kept, dropped, out;
     set.Filter(kept, FILTER_INCLUDE, &area, COND_INSIDE, 50, 100000);
     set.Filter(dropped, FILTER_EXCLUDE, &area, COND_INSIDE, 50, 100000);
@@ -98,7 +94,6 @@ TEST(BlobSet, FilterInsideIncludesBothEndsAndNanNeverMeetsACondition) {
     set.Filter(out, FILTER_INCLUDE, &area, COND_NOT_EQUAL, 70);
     EXPECT_EQ(labelsOf(out), (std::vector<int>{1, 3}));
 
-    AreaOrNothing partly;
     for (int condition = COND_EQUAL; condition <= COND_OUTSIDE; ++condition) {
         CBlobResult met, unmet;
         set.Filter(met, FILTER_INCLUDE, &partly, condition, 0, 10);

@@ -208,23 +208,8 @@ TEST_F(FaceScreens, ProfileSteeringFollowsBothFacesMirroredOrNot) {
     }
 }
 
-TEST_F(FaceScreens, ProfileKeysCentreTheHeadAndSwitchTheDisplay) {
-    facetest::writeCameraRecording(1, {background()}), facetest::writeCameraRecording(2, {background()});
-    const struct { char key; int displayBefore, displayAfter; bool centred; } cases[] = {{'s', 1, 1, true}, {'e', 1, 0, false}, {'e', 0, 1, false}, {'x', 1, 1, false}};
-    for (const auto& c : cases) {
-        centreHead();
-        servo_xk = servo_xd = servo_xksen = servo_xdsen = 1000, servo_yk = servo_yd = 2000;
-        ekranorezimas = c.displayBefore, keyPressed = c.key;
-        platform::scriptKeys("m");
-        VeidoProfilis();
-        EXPECT_EQ(ekranorezimas, c.displayAfter) << c.key;
-        EXPECT_EQ(servo_xk == 1400 && servo_yk == 1850 && servo_xd == 1400 && servo_yd == 1850, c.centred) << c.key;
-        EXPECT_EQ(servo_greitisX == 300 && servo_greitisY == 200, c.centred) << c.key;
-    }
-}
-
 // m before the start: the panel, no frame (a camera without frames would pause), m kept.
-TEST_F(FaceScreens, PanelsShowTheirKeysAndMBeforeTheStartEndsTheModeAtOnce) {
+TEST_F(FaceScreens, PanelsShowTheirKeysMBeforeTheStartEndsTheModeAtOnceAndProfileKeysCentreOrSwitch) {
     learnPersons();
     const long long start = platform::nowMs();
     for (const auto& [mode, screen] : {std::pair{VeidoAtpazinimas, "recognition-help"}, {VeidoProfilis, "profile-help"}}) {
@@ -236,6 +221,19 @@ TEST_F(FaceScreens, PanelsShowTheirKeysAndMBeforeTheStartEndsTheModeAtOnce) {
     }
     EXPECT_EQ(platform::nowMs(), start);
     EXPECT_EQ(ui::showCount("Desine"), 0);
+    // The profile mode's keys: s centres the head, e switches the display.
+    recordBoth(background());
+    const struct { char key; int displayBefore, displayAfter; bool centred; } cases[] = {{'s', 1, 1, true}, {'e', 1, 0, false}, {'e', 0, 1, false}, {'x', 1, 1, false}};
+    for (const auto& c : cases) {
+        centreHead();
+        servo_xk = servo_xd = servo_xksen = servo_xdsen = 1000, servo_yk = servo_yd = 2000;
+        ekranorezimas = c.displayBefore, keyPressed = c.key;
+        platform::scriptKeys("m");
+        VeidoProfilis();
+        EXPECT_EQ(ekranorezimas, c.displayAfter) << c.key;
+        EXPECT_EQ(servo_xk == 1400 && servo_yk == 1850 && servo_xd == 1400 && servo_yd == 1850, c.centred) << c.key;
+        EXPECT_EQ(servo_greitisX == 300 && servo_greitisY == 200, c.centred) << c.key;
+    }
 }
 
 TEST_F(FaceScreens, CamerasThatGiveNothingAreReportedOnRows40And41) {
@@ -532,7 +530,6 @@ protected:
         cv::Mat wide(700, 1200, CV_8UC3);
         for (int x = 0; x < wide.cols; ++x) wide.col(x).setTo(cv::Scalar::all(120 + 60 * x / wide.cols));
         cv::imwrite("wide.png", wide);
-        cv::imwrite("person.png", facetest::orlPicture(3, 1));
     }
     // The right camera looks a degree right of the head, the left one a degree left.
     static void writeScene(const std::string& targets) {
@@ -540,41 +537,7 @@ protected:
             facetest::writeText("video" + std::to_string(index), "robotas-scene\npicture wide.png 120\ncamera 50 " + std::to_string(yaw) +
                                                                   "\npan 7 1400\ntilt 0 1850\nus-per-degree 10\nlog scene.log\n" + targets);
     }
-    static sim::Figures figures(int camera = 1) {
-        sim::Figures out;
-        std::string why;
-        EXPECT_TRUE(sim::figuresOf(facetest::readText("scene.log"), camera, out, why)) << why;
-        return out;
-    }
 };
-
-// The current steering's figures with a margin: a gain far too strong swings past
-// the person, one far too weak is slow to centre them.
-TEST_F(FollowingInAScene, FaceModeCentresAPersonStandingStillOrWalkingAcross) {
-    robotest::Ssc32Simulator simulator(dir.path());
-    connectServos(simulator);
-    learnPersons();
-    const struct { const char* person; int frames; double centredWithinS, nearShare; } cases[] = {
-        {"person person.png 20 15 -6 15 -6 0\n", 150, 0.5, 0.93},   // standing right of and below the centre
-        {"person person.png 20 -20 -4 25 2 6\n", 250, 0.6, 0.93},   // walking across at 6 degrees a second
-    };
-    for (const auto& c : cases) {
-        scene::restart(), centreHead();
-        std::filesystem::remove("scene.log");
-        writeScene(c.person);
-        keyPressed = kKeyMenuRead;
-        run(std::string(static_cast<std::size_t>(c.frames), ' ') + "m");
-        const sim::Figures f = figures();
-        ASSERT_EQ(f.targets.size(), 1u) << c.person;
-        const sim::TargetFigures& person = f.targets[0];
-        EXPECT_EQ(person.appearedS, 0) << c.person;
-        EXPECT_GE(person.centredAfterS, 0) << c.person;
-        EXPECT_LE(person.centredAfterS, c.centredWithinS) << c.person;
-        EXPECT_GE(person.nearShare, c.nearShare) << c.person;
-        EXPECT_LE(person.overshoots, 2) << c.person;
-        EXPECT_LE(f.panTravel, 90) << c.person;
-    }
-}
 
 // The object search stops within its dead band of 30 px; the motion watch turns
 // at most every 1.5 s after its first 3 s, to a ball rolling slowly on the right.
@@ -595,7 +558,9 @@ TEST_F(TurningToThingsInAScene, ObjectSearchAndMotionWatchTurnTheHeadToTheirTarg
         writeScene(c.target);
         keyPressed = kKeyMenuRead;
         c.mode();
-        const sim::Figures f = figures(2);
+        sim::Figures f;
+        std::string why;
+        ASSERT_TRUE(sim::figuresOf(robotest::readFile("scene.log"), 2, f, why)) << why;
         ASSERT_EQ(f.targets.size(), 1u) << c.target;
         EXPECT_GE(f.targets[0].nearShare, c.nearShare) << c.target;
         EXPECT_GE(f.panTravel, c.panFrom) << c.target;
@@ -608,7 +573,7 @@ TEST_F(FollowingInAScene, BallModeRingsTheRollingBallWhereTheCameraSeesIt) {
     writeScene("ball 14 -10 -3 10 3 5\n");  // large enough for its outline to count as a ball
     platform::scriptKeys(std::string(20, ' ') + "m");
     objsekimas();
-    const std::string log = facetest::readText("scene.log");
+    const std::string log = robotest::readFile("scene.log");
     const std::string last = log.substr(log.rfind('\n', log.size() - 2) + 1);
     double x = 0, y = 0;
     ASSERT_EQ(std::sscanf(last.c_str(), "%*d 2 640 480 %*f %*f ball1 %lf %lf", &x, &y), 2) << last;

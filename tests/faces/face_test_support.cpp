@@ -24,8 +24,6 @@ void copyPicture(int person, int picture, const std::string& to) {
 
 void writeText(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
-std::string readText(const std::string& path) { return robotest::readFile(path); }
-
 cv::Mat faceOnBackground(const cv::Mat& face, double scale, cv::Size frame) {
     cv::Mat big;
     cv::resize(face, big, cv::Size(), scale, scale, cv::INTER_LINEAR);

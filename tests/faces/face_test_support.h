@@ -16,7 +16,6 @@ cv::Mat orlPicture(int person, int picture);
 // Copies an ORL picture to a path of the working directory (creating data/).
 void copyPicture(int person, int picture, const std::string& to);
 void writeText(const std::string& path, const std::string& text);
-std::string readText(const std::string& path);
 
 // A camera frame: the face enlarged on a plain background, as a person sits
 // before the robot (the ORL pictures are too small for the face detector as they are).

@@ -126,7 +126,7 @@ TEST_F(EnrolmentDiskFull, DatabaseAndListStayWholeWhateverTheLimit) {
     std::vector<cv::Mat> shots;
     for (int i = 1; i <= 10; ++i) shots.push_back(facetest::faceOnBackground(facetest::orlPicture(6, i)));
     facetest::writeCameraRecording(1, shots);
-    const std::string oldList = facetest::readText("train.txt"), oldDatabase = facetest::readText("facedata.xml");
+    const std::string oldList = robotest::readFile("train.txt"), oldDatabase = robotest::readFile("facedata.xml");
     kamera1 = 1;
     // 4 KB stops the pictures, 64 KB the database, 1 MB a database of the new size
     // part way; with no limit the enrolment goes through.
@@ -148,13 +148,13 @@ TEST_F(EnrolmentDiskFull, DatabaseAndListStayWholeWhateverTheLimit) {
         });
         ASSERT_NE(ended.status, -1) << "the enrolment ended by a signal";
 
-        const std::string list = facetest::readText("train.txt");
+        const std::string list = robotest::readFile("train.txt");
         const int lines = static_cast<int>(std::count(list.begin(), list.end(), '\n'));
         EXPECT_TRUE(list.rfind(oldList, 0) == 0 && list.back() == '\n') << "the old list is kept, no half line at its end";
         EXPECT_EQ(loadFaceImgArray("train.txt"), lines) << "every listed picture loads:\n" << list;
         cv::Mat personNumbers;
         ASSERT_EQ(loadTrainingData(personNumbers), 1) << "facedata.xml is whole";
-        const bool old = facetest::readText("facedata.xml") == oldDatabase;
+        const bool old = robotest::readFile("facedata.xml") == oldDatabase;
         EXPECT_TRUE(old || (nTrainFaces == lines && nPersons == 3)) << "a new database is the one the list describes";
         EXPECT_TRUE(limit != 0 || (!old && list.size() > oldList.size())) << "without a limit the new person is learnt";
         EXPECT_TRUE(limit == 0 || !old || ended.screen.find("KLAIDA") != std::string::npos)

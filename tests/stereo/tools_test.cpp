@@ -20,7 +20,7 @@ namespace {
 
 using robotest::runProgram;
 
-TEST(StereoTool, WritesTheRobotMatchersLeftMapsInPositiveSixteenthsWithZeroForNone) {
+TEST(StereoTool, WritesTheRobotMatchersLeftMapsInPositiveSixteenthsAndRefusesBadInputWithoutWriting) {
     robotest::ScopedWorkDir dir;
     std::mt19937 random(1);  // right: random dots; left: the same shifted by 3 pixels
     cv::Mat_<uchar> right(48, 64), left(48, 64);
@@ -62,10 +62,8 @@ TEST(StereoTool, WritesTheRobotMatchersLeftMapsInPositiveSixteenthsWithZeroForNo
         EXPECT_EQ(cv::norm(written, expected, cv::NORM_INF), 0) << run.arguments[0];
         EXPECT_GT(cv::countNonZero(run.arguments[0] == "gc" ? expected == 48 : expected > 0), run.well);
     }
-}
-
-TEST(StereoTool, RefusesMismatchedOrOversizedPicturesAndBadArgumentsWithoutWriting) {
-    robotest::ScopedWorkDir dir;
+    std::remove("d.png");
+    // Mismatched or oversized pictures and bad arguments are refused without writing.
     cv::imwrite("a.png", cv::Mat(40, 60, CV_8UC1, cv::Scalar(7)));
     cv::imwrite("b.png", cv::Mat(40, 61, CV_8UC1, cv::Scalar(7)));
     cv::imwrite("big.pgm", cv::Mat(3000, 4000, CV_8UC1, cv::Scalar(0)));  // quick to write
@@ -87,7 +85,14 @@ TEST(StereoTool, RefusesMismatchedOrOversizedPicturesAndBadArgumentsWithoutWriti
     EXPECT_FALSE(std::ifstream("d.png").good()) << "nothing written on refusal";
 }
 
-TEST(CalibrateTool, WritesAReprojectionMatrixTheDepthModesCanLoad) {
+// An image list naming the given pictures.
+std::string imageList(const std::vector<std::string>& names) {
+    std::string list = "<?xml version=\"1.0\"?>\n<opencv_storage>\n<imagelist>";
+    for (const std::string& name : names) list += "\"" + name + "\" ";
+    return list + "</imagelist>\n</opencv_storage>\n";
+}
+
+TEST(CalibrateTool, WritesAReprojectionMatrixTheDepthModesCanLoadAndExplainsUnusableListsInOneLine) {
     robotest::ScopedWorkDir dir;
     const robotest::ProgramRun done =
         runProgram("robotas-calibrate", {robotest::testData("stereo/calib/stereo_calib.xml"), "Q.xml"});
@@ -105,17 +110,9 @@ TEST(CalibrateTool, WritesAReprojectionMatrixTheDepthModesCanLoad) {
     const double cx = -first.at<double>(0, 3), cy = -first.at<double>(1, 3), focal = first.at<double>(2, 3);
     EXPECT_TRUE(cx > 100 && cx < 220 && cy > 70 && cy < 170 && focal > 150 && focal < 500) << first;
     EXPECT_NEAR(1.0 / std::abs(first.at<double>(3, 2)), 3.34, 0.2);
-}
+    std::remove("Q.xml");
 
-// An image list naming the given pictures.
-std::string imageList(const std::vector<std::string>& names) {
-    std::string list = "<?xml version=\"1.0\"?>\n<opencv_storage>\n<imagelist>";
-    for (const std::string& name : names) list += "\"" + name + "\" ";
-    return list + "</imagelist>\n</opencv_storage>\n";
-}
-
-TEST(CalibrateTool, ExplainsUnusableListsInOneLine) {
-    robotest::ScopedWorkDir dir;
+    // Unusable lists are explained in one line.
     cv::imwrite("plain.png", cv::Mat(48, 64, CV_8UC1, cv::Scalar(128)));
     const std::string left = robotest::testData("stereo/calib/left01.jpg");
     const std::string right = robotest::testData("stereo/calib/right01.jpg");
@@ -136,12 +133,12 @@ TEST(CalibrateTool, ExplainsUnusableListsInOneLine) {
     for (const auto& c : cases) {
         std::remove("list.xml");
         if (c.list) std::ofstream("list.xml") << c.text;
-        const robotest::ProgramRun done = runProgram("robotas-calibrate", {"list.xml", "Q.xml"});
+        const robotest::ProgramRun refusal = runProgram("robotas-calibrate", {"list.xml", "Q.xml"});
         const std::string name = c.list ? c.list : "no list";
-        EXPECT_EQ(done.status, 1) << name;
-        EXPECT_NE(done.err.find(c.said), std::string::npos) << name << ": " << done.err;
-        EXPECT_EQ(done.err.find('\n'), done.err.size() - 1) << name << ": one line, no library text";
-        EXPECT_NE(done.out.find(c.skipped), std::string::npos) << name << ": " << done.out;
+        EXPECT_EQ(refusal.status, 1) << name;
+        EXPECT_NE(refusal.err.find(c.said), std::string::npos) << name << ": " << refusal.err;
+        EXPECT_EQ(refusal.err.find('\n'), refusal.err.size() - 1) << name << ": one line, no library text";
+        EXPECT_NE(refusal.out.find(c.skipped), std::string::npos) << name << ": " << refusal.out;
         EXPECT_FALSE(std::ifstream("Q.xml").good()) << name;
     }
 }
