@@ -29,7 +29,7 @@ CBlob labelledSquare() {
     return *set.GetBlob(1);
 }
 
-TEST(BlobMeasures, EachMeasureOfKnownBlobs) {
+TEST(BlobMeasures, EachMeasureOfKnownBlobsAndTheRecordsEllipseHullCopiesAndPainting) {
     CBlob mixed = blobWith(12, 9);
     mixed.sumXY = 5;
     CBlob twoSpans;  // row 2 inside from 1 to 3 and from 6 to 9
@@ -69,9 +69,7 @@ TEST(BlobMeasures, EachMeasureOfKnownBlobs) {
     };
     for (const auto& c : cases)
         EXPECT_NEAR((*c.measure)(c.blob), c.expected, 1e-12) << c.measure->GetNom() << ", row " << &c - cases;
-}
 
-TEST(BlobRecord, EllipseHullCopiesAndPainting) {
     CBlob blob;
     std::vector<cv::Point> hull{{7, 7}};
     EXPECT_FALSE(blob.GetConvexHull(hull));  // no points: the caller's hull stays

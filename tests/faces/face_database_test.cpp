@@ -53,7 +53,7 @@ std::string floatMatrixOf(const std::string& word) {
            "  <cols>1</cols>\n  <dt>f</dt>\n  <data>\n    " + word + "</data></m>\n</opencv_storage>\n";
 }
 
-TEST(StorageReader, OnlyTheWritersSpellingsOfNumbersAreRead) {
+TEST(StorageReader, OnlyTheWritersSpellingsOfNumbersAreReadCommentsAndSpacingAnywhereBottomLeftPictures) {
     storage::Document document;
     for (const char* word : {"1.", "-2.50000000e-01", "7", ".Inf", "-.Inf", ".Nan", "3.40282347e+38"})
         EXPECT_EQ(storage::parseDocument(floatMatrixOf(word), document), "") << word;
@@ -62,27 +62,21 @@ TEST(StorageReader, OnlyTheWritersSpellingsOfNumbersAreRead) {
         EXPECT_NE(storage::parseDocument(floatMatrixOf(word), document), "") << word;
         EXPECT_EQ(document.size(), 0u) << word;
     }
-}
-
-TEST(StorageReader, CommentsSpacingAndBottomLeftPictures) {
+    // Comments, spacing and pictures stored bottom-left first.
     const std::string xml =
         "\n <?xml version=\"1.0\"?><!-- robotas -->\n<opencv_storage><!-- a <b> -->\n"
         "<n>  7 </n><m type_id=\"opencv-matrix\"> <!-- x --> <rows>1</rows><cols>2</cols>"
         "<dt>i</dt><!----><data>3\n\t-4</data>\n</m>\n<picture type_id=\"opencv-image\">\n  <width>2</width>\n"
         "  <height>3</height>\n  <origin>bottom-left</origin>\n  <layout>interleaved</layout>\n  <dt>f</dt>\n"
         "  <data>\n    1. 2. 3. 4. 5. 6.</data></picture>\n</opencv_storage><!-- end -->\n\n";
-    storage::Document document;
     ASSERT_EQ(storage::parseDocument(xml, document), "");
     EXPECT_EQ(document.find("n")->integer, 7);
     EXPECT_TRUE(sameBits(document.find("m")->matrix, (cv::Mat_<int>(1, 2) << 3, -4)));
     EXPECT_TRUE(sameBits(document.find("picture")->matrix, (cv::Mat_<float>(3, 2) << 5, 6, 3, 4, 1, 2)));
-}
-
-TEST(StorageReader, FileLargerThanTheLimitIsRefusedUnread) {
+    // A file larger than the limit is refused unread.
     robotest::ScopedWorkDir dir;
     writeText("big.xml", "<?xml version=\"1.0\"?>\n<opencv_storage>\n");
     std::filesystem::resize_file("big.xml", storage::kMaxFileBytes + 1);  // sparse: nothing to read
-    storage::Document document;
     std::string fault;
     EXPECT_EQ(storage::readDocument("big.xml", document, fault), storage::ReadStatus::Damaged);
     EXPECT_NE(fault.find("larger than"), std::string::npos) << fault;

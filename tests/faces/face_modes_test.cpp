@@ -356,7 +356,6 @@ TEST_F(FaceRecognitionMode, KnownPersonIsGreetedOnceWithTheIdBlankedAndShown) {
     EXPECT_EQ(spoken(kWhoAreYou), 0);
     EXPECT_EQ(text(47), "      7_Jonas");
     EXPECT_EQ(text(44).substr(6), "Panasumas(%) : 100.000000%");
-    EXPECT_EQ(senasVeidas, "7_Jonas");
     EXPECT_EQ(ui::showCount("Desine"), 5);
     EXPECT_EQ(keyPressed & 0xFF, 'm');
     EXPECT_FALSE(camera.isOpened()) << "the mode releases its cameras";
@@ -374,7 +373,6 @@ TEST_F(FaceRecognitionMode, KnownPersonIsGreetedOnceWithTheIdBlankedAndShown) {
     keyPressed = kKeyMenuRead;
     run("    m");
     EXPECT_EQ(spoken(kWhoAreYou), 1);
-    EXPECT_EQ(senasVeidas, "nepazistu");
 }
 
 TEST_F(FaceRecognitionMode, HeadTurnsTowardsTheFaceAsBothCamerasSeeItAndKeySCentresEveryPair) {

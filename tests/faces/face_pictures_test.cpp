@@ -29,7 +29,7 @@ cv::Mat randomPicture(cv::Size size, int type, int seed) {
     return picture;
 }
 
-TEST_F(PictureHelpers, FloatPictureIsStretchedColourTurnsGreyCropsAreClippedCopiesAndResizeFollowsTheGrowth) {
+TEST_F(PictureHelpers, StretchGreyCropResizeAndTheLargestFaceGiveTheirKnownAnswers) {
     const cv::Mat grey = convertFloatImageToUcharImage((cv::Mat_<float>(1, 5) << -2, -1, 0, 1, 2));
     ASSERT_EQ(grey.type(), CV_8UC1);
     const cv::Mat levels = (cv::Mat_<uchar>(1, 5) << 0, 64, 128, 191, 255);
@@ -76,9 +76,8 @@ TEST_F(PictureHelpers, FloatPictureIsStretchedColourTurnsGreyCropsAreClippedCopi
     }
     EXPECT_EQ(robotest::programEndStatus([&] { resizeImage(source, 0, 10); }), 1);
     EXPECT_NE(screen().find("dydis 0x10"), std::string::npos);
-}
 
-TEST_F(PictureHelpers, FaceDetectorTakesTheLargestFaceAndTimesItself) {
+    // The face detector takes the largest face and times itself.
     cv::CascadeClassifier cascade(robotest::cascadePath("haarcascade_frontalface_alt.xml"));
     ASSERT_FALSE(cascade.empty());
     detectfacetime = -5;

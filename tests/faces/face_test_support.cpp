@@ -10,7 +10,7 @@
 
 namespace facetest {
 
-std::string orl(int person, int picture) {
+static std::string orl(int person, int picture) {
     return robotest::testData("faces/s" + std::to_string(person) + "/" + std::to_string(picture) + ".pgm");
 }
 

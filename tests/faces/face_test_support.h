@@ -10,7 +10,6 @@
 namespace facetest {
 
 // tests/data/faces/s<person>/<picture>.pgm (persons 3..8, pictures 1..10).
-std::string orl(int person, int picture);
 cv::Mat orlPicture(int person, int picture);
 
 // Copies an ORL picture to a path of the working directory (creating data/).

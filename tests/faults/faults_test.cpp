@@ -56,7 +56,7 @@ protected:
 };
 
 // Three frames whose last is cut off in the middle, as a copy that stopped early leaves it.
-TEST_F(DepthModeFaults, CutVideoFilePlaysAgainFromItsStart) {
+TEST_F(DepthModeFaults, CutVideoFilePlaysAgainFromItsStartAndAPortClosedOnPurposeStaysClosed) {
     for (const auto& [path, side] : {std::pair{"video1", "R"}, {"video2", "L"}}) {
         const std::string file = path + std::string(".avi");  // the writer goes by the extension
         cv::VideoWriter writer(file, cv::CAP_OPENCV_MJPEG, cv::VideoWriter::fourcc('M', 'J', 'P', 'G'), 10, cv::Size(320, 240));
@@ -70,6 +70,11 @@ TEST_F(DepthModeFaults, CutVideoFilePlaysAgainFromItsStart) {
     EXPECT_EQ(testing::internal::GetCapturedStderr().find("Nera prisijungimo"), std::string::npos) << "no frame was missing";
     EXPECT_EQ(row(42).substr(0, 13) + char(keyPressed & 0xFF), "   Min disp: m");
     EXPECT_TRUE(camera.isOpened() && camera1.isOpened()) << "both recordings still play";
+
+    robotest::Ssc32Simulator simulator(dir.path());
+    ASSERT_EQ(OpenComport(cport_nr, bdrate), 0);
+    CloseComport(cport_nr), sendCommand(cport_nr, "#7 P1500 S400 |");
+    EXPECT_TRUE(!ComportOpen(cport_nr) && simulator.waitForLines(1, 300).empty());
 }
 
 // The operator's hand while the mode runs: it pulls the controller out, plugs it
@@ -105,13 +110,6 @@ TEST_F(DepthModeFaults, ModeRunsOnWithoutControllerOrFramesAndStillEndsOnM) {
     // The picture folder's open capture may still hold a frame or two; then nothing.
     EXPECT_LE(ui::showCount(kDepthWindow), shownWithoutFrames + 2);
     EXPECT_EQ(keyPressed & 0xFF, 'm');
-}
-
-TEST_F(DepthModeFaults, PortClosedOnPurposeStaysClosedWhenTheDeviceIsThere) {
-    robotest::Ssc32Simulator simulator(dir.path());
-    ASSERT_EQ(OpenComport(cport_nr, bdrate), 0);
-    CloseComport(cport_nr), sendCommand(cport_nr, "#7 P1500 S400 |");
-    EXPECT_TRUE(!ComportOpen(cport_nr) && simulator.waitForLines(1, 300).empty());
 }
 
 // Enrolment in a child process whose files may not grow past a limit.

@@ -171,7 +171,6 @@ TEST_F(ServoController, InputRepliesDecodeIntoTheMaskWithinTheWaitInRealTime) {
         EXPECT_EQ(row(55).substr(3, std::strlen(c.shown)), c.shown);  // a longer reply's tail may stay
     }
     EXPECT_EQ(attrAt(4, 55), 32);
-    EXPECT_EQ(simulator.waitForLines(10), Lines(10, "A B C D"));
     // Real time: the controller's answer must come within the robot's 3 ms wait.
     // A loaded machine may miss some; a line that loses replies misses them all.
     simulator.setInputs("1110"), platform::useVirtualTime(false);

@@ -59,7 +59,7 @@ hear::Samples tone(int rate, double seconds, double hertz = 440) {
     return samples;
 }
 
-TEST(HearPcm, SamplesSplitBetweenReadsAreJoined) {
+TEST(HearInput, PcmSplitBetweenReadsIsJoinedWavBecomesSixteenKilohertzMonoOrIsRefused) {
     int ends[2];
     ASSERT_EQ(pipe(ends), 0);
     std::unique_ptr<hear::AudioSource> source = hear::pcmSource(ends[0]);
@@ -73,9 +73,6 @@ TEST(HearPcm, SamplesSplitBetweenReadsAreJoined) {
     EXPECT_EQ(samples[0] * 10 + samples[1], 0x0403 * 10 - 1);
     EXPECT_EQ(source->read(samples, 8), 0);
     close(ends[0]);
-}
-
-TEST(HearWav, OtherRatesAndStereoBecomeSixteenKilohertzMonoAndOtherFormatsAreRefused) {
     hear::Samples stereo, read;
     for (std::int16_t sample : tone(22050, 1.0)) stereo.insert(stereo.end(), {sample, sample});
     std::string why;

@@ -31,7 +31,7 @@ TEST(CentreOfMass, CountsEveryPixelAboveTheMinimumOnceInTheViewsCoordinatesAndFl
     EXPECT_EQ(AntiCOG(white), cv::Point(-1, -1));
 }
 
-TEST(DepthMeasures, CentresOfANearAndAFarPartInTheMeasuringRegion) {
+TEST(DepthMeasures, CentresOfANearAndAFarPartInTheMeasuringRegionAndAFlatDisparityLeavesTheView) {
     const cv::Rect region(80, 10, 187, 220);
     EXPECT_EQ(stereoMeasuringRegion(320, 240), region);
     // A near (bright) object left of centre on a far (dark) background that
@@ -47,6 +47,19 @@ TEST(DepthMeasures, CentresOfANearAndAFarPartInTheMeasuringRegion) {
 
     const cv::Mat flat(240, 320, CV_8UC1, cv::Scalar(0));
     EXPECT_TRUE(region.contains(findDepthCentres(flat).bright));
+
+    cv::Mat small(4, 4, CV_8UC1, cv::Scalar(42));
+    const cv::Mat flatDisparity(4, 4, CV_16S, cv::Scalar(-16));
+    EXPECT_FALSE(scaleDisparityView(flatDisparity, small, 500, 70));
+    EXPECT_FALSE(scaleGCDisparityView(flatDisparity, small, 200, 1));
+    EXPECT_EQ(small.at<uchar>(0, 0), 42);
+
+    cv::Mat ramp(1, 2, CV_16S);
+    ramp.at<short>(0, 0) = 0;
+    ramp.at<short>(0, 1) = 1000;
+    ASSERT_TRUE(scaleDisparityView(ramp, small, 500, 70));
+    EXPECT_EQ(small.at<uchar>(0, 0), 0);
+    EXPECT_EQ(small.at<uchar>(0, 1), 255);  // 1000 * 0.51 saturates
 }
 
 TEST(DepthMeasures, DistanceValueAveragesTheLastFiveMaximaAndThePanStepsOutsideTheDeadBand) {
@@ -64,21 +77,6 @@ TEST(DepthMeasures, DistanceValueAveragesTheLastFiveMaximaAndThePanStepsOutsideT
     const cv::Rect region(80, 10, 187, 220);  // middle at 80 + 93 = 173
     for (auto [x, step] : {std::pair{170, 0}, {176, 0}, {169, 3}, {177, -3}})
         EXPECT_EQ(panStepTowards(region, {x, 50}), step) << x;
-}
-
-TEST(DepthMeasures, FlatDisparityLeavesTheViewAsItWas) {
-    cv::Mat view(4, 4, CV_8UC1, cv::Scalar(42));
-    const cv::Mat flat(4, 4, CV_16S, cv::Scalar(-16));
-    EXPECT_FALSE(scaleDisparityView(flat, view, 500, 70));
-    EXPECT_FALSE(scaleGCDisparityView(flat, view, 200, 1));
-    EXPECT_EQ(view.at<uchar>(0, 0), 42);
-
-    cv::Mat ramp(1, 2, CV_16S);
-    ramp.at<short>(0, 0) = 0;
-    ramp.at<short>(0, 1) = 1000;
-    ASSERT_TRUE(scaleDisparityView(ramp, view, 500, 70));
-    EXPECT_EQ(view.at<uchar>(0, 0), 0);
-    EXPECT_EQ(view.at<uchar>(0, 1), 255);  // 1000 * 0.51 saturates
 }
 
 }  // namespace

@@ -149,7 +149,7 @@ TEST(GraphCutMoves, OnLargerPicturesEachMoveCostsWhatItsCutSaidAndNoneRaisesTheE
     EXPECT_LT(report.energies.back(), report.energies.front());
 }
 
-TEST(GraphCutStereo, RefusesUnusableInputWithAReason) {
+TEST(GraphCutStereo, RefusesUnusableInputWithAReasonAndMatchesMostOfTheAloePairWithinOnePixel) {
     const cv::Mat small(20, 30, CV_8UC1, cv::Scalar(9)), wide(small.size(), CV_16UC1, cv::Scalar(9));
     const cv::Mat huge(3000, 4000, CV_8UC1, cv::Scalar(0));
     GCState radius2, none;
@@ -168,10 +168,8 @@ TEST(GraphCutStereo, RefusesUnusableInputWithAReason) {
         EXPECT_FALSE(findStereoCorrespondenceGC(r.left, r.right, l, rd, r.state, &error)) << &r - refused;
         EXPECT_NE(error.find(r.reason), std::string::npos) << error;
     }
-}
 
-// Aloe at 160 x 120 (disparities 0..26): a real scene with occlusions.
-TEST(GraphCutStereo, MostOfTheAloePairIsMatchedWithinOnePixel) {
+    // Aloe at 160 x 120 (disparities 0..26): a real scene with occlusions.
     cv::Mat left, right, truth;
     for (auto [picture, name] : {std::pair{&left, "L"}, {&right, "R"}, {&truth, "GT"}}) {
         const cv::Mat full = cv::imread(robotest::testData(std::string("stereo/aloe") + name + "_320x240.png"), cv::IMREAD_GRAYSCALE);

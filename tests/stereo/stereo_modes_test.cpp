@@ -92,7 +92,7 @@ TEST_F(StereoModes, GraphCutsPrintTheRangeAndTimeThenCloseTheCameras) {
     EXPECT_FALSE(camera.isOpened() || camera1.isOpened());
 }
 
-TEST_F(StereoModes, AlignmentViewBlendsTheCamerasAndMovesTheHeadByKeys) {
+TEST_F(StereoModes, AlignmentViewBlendsTheCamerasByRatioBrightnessAndThresholdAndMovesTheHeadByKeys) {
     facetest::writeCameraRecording(kamera1, {cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(40))});
     facetest::writeCameraRecording(kamera2, {cv::Mat(480, 640, CV_8UC3, cv::Scalar::all(120))});
     servo_x = 1500;
@@ -106,9 +106,6 @@ TEST_F(StereoModes, AlignmentViewBlendsTheCamerasAndMovesTheHeadByKeys) {
     EXPECT_NE(screen().find(" 640x480."), std::string::npos);
     EXPECT_EQ(cv::Size(plotis, aukstis), cv::Size(320, 240));
     EXPECT_FALSE(camera.isOpened());
-}
-
-TEST(AlignmentView, BlendRatioBrightnessAndThreshold) {
     const cv::Mat right(4, 4, CV_8UC3, cv::Scalar::all(40));
     const cv::Mat left(4, 4, CV_8UC3, cv::Scalar::all(120));
     auto at = [](const cv::Mat& m) { return int(m.at<cv::Vec3b>(0, 0)[0]); };
