@@ -67,13 +67,6 @@ protected:
     static cv::Mat face(int person, int picture) { return faceOnBackground(orlPicture(person, picture)); }
     static cv::Mat background() { return cv::Mat(240, 320, CV_8UC3, cv::Scalar::all(150)); }
     static void cameraWithoutFrames(int index) { std::filesystem::create_directories("video" + std::to_string(index)); }
-    // Virtual time one frame of the left camera takes when it gives none.
-    static long long missingCameraPauseMs() {
-        const long long start = platform::nowMs();
-        EXPECT_TRUE(getCameraFrame1(2).empty());
-        releaseLeftCamera();
-        return platform::nowMs() - start;
-    }
 
     static int spoken(const std::string& commandLine) {
         const Lines commands = platform::recordedCommands();
@@ -308,17 +301,14 @@ TEST_F(ProfileMode, FaceTurnedTheOtherWayIsFoundInTheMirrorAndBoxedInTheFrame) {
     EXPECT_EQ(ui::showCount("Kaire"), 3);
 }
 
-// No left frames: each frame takes longer than 7 s.
+// No left frames: each frame takes the missing camera's 8.7 s (as Cameras checks), longer than 7 s.
 TEST_F(ProfileMode, NobodySeenLooksAroundAfterFifteenSecondsThenEverySevenAndTurnHintsComeEveryThree) {
     robotest::Ssc32Simulator simulator(dir.path());
     connectServos(simulator);
     ekranorezimas = 1;
     facetest::writeCameraRecording(1, {background()});
     cameraWithoutFrames(2);
-    const long long frameMs = missingCameraPauseMs();
-    ASSERT_GT(frameMs, 7500);
-    ASSERT_LT(frameMs, 15000);
-    // Frames about frameMs apart: the first look-around in the third frame (after
+    // Frames 8.7 s apart: the first look-around in the third frame (after
     // 15 s), then one in every later frame (7 s each).
     platform::scriptKeys("        m");
     VeidoProfilis();
@@ -418,7 +408,6 @@ TEST_F(FaceRecognitionMode, NobodySeenCallsOutWatchesForMotionAndGivesUpAtTheSix
     learnPersons();
     facetest::writeCameraRecording(1, {background()});
     cameraWithoutFrames(2);
-    ASSERT_GT(missingCameraPauseMs(), 7500);
     const long long start = platform::nowMs();
     VeidoAtpazinimas();  // no keys: only the search ends it
     const long long elapsed = platform::nowMs() - start;
