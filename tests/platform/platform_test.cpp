@@ -17,15 +17,17 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-using ScriptedKeysAndHeadlessWindows = robotest::RobotTest;  // virtual time, headless windows
+using ScriptedKeys = robotest::RobotTest;
+using HeadlessWindows = robotest::RobotTest;  // virtual time, headless windows
 
-// A last line without Enter still counts, then the input ends; windows keep the
-// last picture and wait on the robot's clock.
-TEST_F(ScriptedKeysAndHeadlessWindows, LastLineWithoutEnterCountsAndWindowsKeepTheLastPicture) {
+TEST_F(ScriptedKeys, ALastLineWithoutEnterStillCountsThenInputEnds) {
     platform::scriptKeys("12 3\nx");
     std::string first, last;
     EXPECT_TRUE(platform::readLine(first) && platform::readLine(last) && first + "/" + last == "12 3/x");
     EXPECT_TRUE(!platform::readLine(last) && platform::_getch() == platform::kEndOfInput);
+}
+
+TEST_F(HeadlessWindows, KeepTheLastPictureAndWaitOnTheRobotsClock) {
     ui::namedWindow("Desine");
     cv::Mat picture(24, 32, CV_8UC3, cv::Scalar(1, 2, 3));
     ui::show("Desine", picture), picture.setTo(cv::Scalar(9, 9, 9));
