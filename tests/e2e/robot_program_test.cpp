@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
 
 #include "tests/support/robot_test.h"
@@ -219,8 +220,17 @@ TEST_F(RobotProgramTest, StartsWithEveryDeviceGreetsNamesTheKnownPersonAndEndsFr
     EXPECT_NE(robot->screen().find("'SSC32' atsakymas i 'RS232'"), std::string::npos) << robot->screen();
     // KAS starts the known-faces mode, which greets "101_Jonas" without the ID.
     sayWhenAsked("Isrink roboto darbo rezima:", "KAS");
+    const std::size_t beforeTheMode = servo->lines().size();
     const std::string greeting = spoken("lv+m4", "_Jonas"), farewell = spoken("lv+m4", "viyszo....gearroo");
     ASSERT_TRUE(robot->waitFor([&] { return count(readLines("speech.log"), greeting) == 1; })) << robot->screen();
+    // The program's mechanics step turns the head after the face: the pan servo (7) goes to new places.
+    EXPECT_TRUE(robot->waitFor([&] {
+        std::set<std::string> panTargets;
+        const Lines wire = servo->lines();
+        for (std::size_t i = beforeTheMode; i < wire.size(); ++i)
+            if (wire[i].rfind("#7 P", 0) == 0) panTargets.insert(wire[i].substr(0, wire[i].find(' ', 4)));
+        return panTargets.size() >= 4;
+    })) << "the head did not follow";
     robot->type("m");  // back to the menu; 9 ends the program
     ASSERT_TRUE(robot->waitForScreen("Isrinkite : [1-9] ir spausti - Enter")) << robot->screen();
     robot->type("9\r");

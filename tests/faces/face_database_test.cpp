@@ -9,7 +9,6 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <numeric>
 #include <string>
 #include <regex>
 

@@ -524,7 +524,41 @@ protected:
             facetest::writeText("video" + std::to_string(index), "robotas-scene\npicture wide.png 120\ncamera 50 " + std::to_string(yaw) +
                                                                   "\npan 7 1400\ntilt 0 1850\nus-per-degree 10\nlog scene.log\n" + targets);
     }
+    // The scene anew with one target, the mode run in it, and the camera's figures.
+    sim::Figures followed(const std::string& target, const std::function<void()>& mode, int camera) {
+        scene::restart(), centreHead();
+        std::filesystem::remove("scene.log");
+        writeScene(target);
+        keyPressed = kKeyMenuRead;
+        mode();
+        sim::Figures f;
+        std::string why;
+        EXPECT_TRUE(sim::figuresOf(robotest::readFile("scene.log"), camera, f, why)) << why;
+        return f;
+    }
 };
+
+// The current steering's figures with a margin: a gain far too strong swings past
+// the person, one far too weak is slow to centre them.
+TEST_F(FollowingInAScene, FaceModeCentresAPersonStandingStillOrWalkingAcross) {
+    robotest::Ssc32Simulator simulator(dir.path());
+    connectServos(simulator);
+    learnPersons();
+    cv::imwrite("person.png", facetest::orlPicture(3, 1));
+    const struct { const char* person; int frames; double centredWithinS; } cases[] = {
+        {"person person.png 20 15 -6 15 -6 0\n", 150, 0.5},  // standing right of and below the centre
+        {"person person.png 20 -20 -4 25 2 6\n", 250, 0.6},  // walking across at 6 degrees a second
+    };
+    for (const auto& c : cases) {
+        const sim::Figures f = followed(c.person, [&] { run(std::string(static_cast<std::size_t>(c.frames), ' ') + "m"); }, 1);
+        ASSERT_EQ(f.targets.size(), 1u) << c.person;
+        const sim::TargetFigures& person = f.targets[0];
+        EXPECT_TRUE(person.appearedS == 0 && person.centredAfterS >= 0 && person.centredAfterS <= c.centredWithinS) << c.person;
+        EXPECT_GE(person.nearShare, 0.93) << c.person;
+        EXPECT_LE(person.overshoots, 2) << c.person;
+        EXPECT_LE(f.panTravel, 90) << c.person;
+    }
+}
 
 // The object search stops within its dead band of 30 px; the motion watch turns
 // at most every 1.5 s after its first 3 s, to a ball rolling slowly on the right.
@@ -540,14 +574,7 @@ TEST_F(TurningToThingsInAScene, ObjectSearchAndMotionWatchTurnTheHeadToTheirTarg
         {"ball 6 15 -5 20 -5 2 3\n", [] { platform::scriptKeys(std::string(200, ' ') + "m"), judesys(1000, 0); }, 0.3, 12, 25},
     };
     for (const auto& c : cases) {
-        scene::restart(), centreHead();
-        std::filesystem::remove("scene.log");
-        writeScene(c.target);
-        keyPressed = kKeyMenuRead;
-        c.mode();
-        sim::Figures f;
-        std::string why;
-        ASSERT_TRUE(sim::figuresOf(robotest::readFile("scene.log"), 2, f, why)) << why;
+        const sim::Figures f = followed(c.target, c.mode, 2);
         ASSERT_EQ(f.targets.size(), 1u) << c.target;
         EXPECT_GE(f.targets[0].nearShare, c.nearShare) << c.target;
         EXPECT_GE(f.panTravel, c.panFrom) << c.target;
