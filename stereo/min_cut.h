@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 namespace gc {
@@ -149,30 +150,48 @@ private:
 
     // Grows i's tree by one node's neighbours; returns the arc where the
     // trees meet (from the source side to the sink side), or -1.
-    int grow(int i) {
+    int grow(int i) { return nodes_[i].sink ? growTree<true>(i) : growTree<false>(i); }
+
+    // The hottest loop of the cut: one copy per tree and one step per slot,
+    // so that neither the tree nor the reverse slot is decided at run time.
+    template <bool kSink>
+    int growTree(int i) {
         Node& v = nodes_[i];
-        for (int slot = 0; slot < kSlots; ++slot) {
+        int meeting = -1;
+        auto along = [&](auto slotConstant) {
+            constexpr int slot = decltype(slotConstant)::value, backSlot = reverseSlot(slot);
             const Arc& out = v.arcs[slot];
             const int j = out.head;
             Node& u = nodes_[j];
-            const int backSlot = reverseSlot(slot);
-            if ((v.sink ? u.arcs[backSlot].capacity : out.capacity) == 0) continue;
-            const int back = arcId(j, backSlot);
+            if ((kSink ? u.arcs[backSlot].capacity : out.capacity) == 0) return false;
             if (u.parent == kFree) {
-                u.sink = v.sink;
-                u.parent = back;
+                u.sink = kSink;
+                u.parent = arcId(j, backSlot);
                 u.ts = v.ts;
                 u.dist = v.dist + 1;
                 activate(j);
-            } else if (u.sink != v.sink) {
-                return v.sink ? back : arcId(i, slot);
+            } else if (u.sink != kSink) {
+                meeting = kSink ? arcId(j, backSlot) : arcId(i, slot);
+                return true;
             } else if (u.ts <= v.ts && u.dist > v.dist) {
-                u.parent = back;
+                u.parent = arcId(j, backSlot);
                 u.ts = v.ts;
                 u.dist = v.dist + 1;
             }
-        }
-        return -1;
+            return false;
+        };
+        untilSlot(along);
+        return meeting;
+    }
+
+    // Takes step with each slot as a compile-time constant, until one
+    // returns true.
+    template <class Step>
+    static void untilSlot(Step step) {
+        using std::integral_constant;
+        step(integral_constant<int, 0>{}) || step(integral_constant<int, 1>{}) ||
+            step(integral_constant<int, 2>{}) || step(integral_constant<int, 3>{}) ||
+            step(integral_constant<int, 4>{}) || step(integral_constant<int, 5>{});
     }
 
     void makeOrphan(int i) {
@@ -253,37 +272,45 @@ private:
 
     // Re-attaches orphan i to its tree through the neighbour nearest the
     // root, or frees it and orphans its children.
-    void adopt(int i) {
+    void adopt(int i) { nodes_[i].sink ? adoptInto<true>(i) : adoptInto<false>(i); }
+
+    template <bool kSink>
+    void adoptInto(int i) {
         Node& v = nodes_[i];
-        int best = -1, bestDist = INT_MAX;
-        for (int slot = 0; slot < kSlots; ++slot) {
+        // The residual capacity from the neighbour in slot towards the root, when in i's tree.
+        auto towardsRoot = [&](auto slotConstant) -> Cap {
+            constexpr int slot = decltype(slotConstant)::value;
             const Arc& out = v.arcs[slot];
-            const int j = out.head;
-            const Node& u = nodes_[j];
-            if (u.parent == kFree || u.sink != v.sink) continue;
-            const Cap residual = v.sink ? out.capacity : u.arcs[reverseSlot(slot)].capacity;
-            if (residual == 0) continue;
-            const int d = rootDistance(j);
+            const Node& u = nodes_[out.head];
+            if (u.parent == kFree || u.sink != kSink) return -1;
+            return kSink ? out.capacity : u.arcs[reverseSlot(slot)].capacity;
+        };
+        int best = -1, bestDist = INT_MAX;
+        untilSlot([&](auto slotConstant) {
+            constexpr int slot = decltype(slotConstant)::value;
+            if (towardsRoot(slotConstant) <= 0) return false;
+            const int d = rootDistance(v.arcs[slot].head);
             if (d < bestDist) {
                 best = arcId(i, slot);
                 bestDist = d;
             }
-        }
+            return false;
+        });
         if (best >= 0) {
             v.parent = best;
             v.ts = time_;
             v.dist = unsigned(bestDist) + 1;
             return;
         }
-        for (int slot = 0; slot < kSlots; ++slot) {
-            const Arc& out = v.arcs[slot];
-            const int j = out.head;
-            Node& u = nodes_[j];
-            if (u.parent == kFree || u.sink != v.sink) continue;
-            const Cap residual = v.sink ? out.capacity : u.arcs[reverseSlot(slot)].capacity;
+        untilSlot([&](auto slotConstant) {
+            constexpr int slot = decltype(slotConstant)::value;
+            const Cap residual = towardsRoot(slotConstant);
+            if (residual < 0) return false;
+            const int j = v.arcs[slot].head;
             if (residual > 0) activate(j);
-            if (u.parent >= 0 && head(u.parent) == i) makeOrphan(j);
-        }
+            if (nodes_[j].parent >= 0 && head(nodes_[j].parent) == i) makeOrphan(j);
+            return false;
+        });
         v.parent = kFree;
     }
 
