@@ -173,11 +173,9 @@ private:
             } else if (u.sink != kSink) {
                 meeting = kSink ? arcId(j, backSlot) : arcId(i, slot);
                 return true;
-            } else if (u.ts <= v.ts && u.dist > v.dist) {
-                u.parent = arcId(j, backSlot);
-                u.ts = v.ts;
-                u.dist = v.dist + 1;
             }
+            // A tree node is not moved to a parent nearer the root here: on a
+            // move's graph that cost more time than the shorter paths saved.
             return false;
         };
         untilSlot(along);
