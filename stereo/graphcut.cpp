@@ -275,23 +275,31 @@ void Matcher::assignRoles(const Labeling& current, int alpha) {
     });
 }
 
-// Neighbours active at alpha pay their pair the same either way, so p's
-// alpha assignment pays for being on its cost and its pairs with the
-// neighbours off for good, and saves the pairs with those still undecided:
-//   cost - K + off >= all - off.
-bool Matcher::alphaIsAlwaysOff(int p) const {
-    std::int64_t all = 0, off = 0;
+template <class Role>
+std::pair<std::int64_t, std::int64_t> Matcher::weighPairs(int p, const std::vector<int>& right,
+                                                          const std::vector<int>& down,
+                                                          const std::vector<Role>& roles, Role settled) const {
+    std::int64_t all = 0, withSettled = 0;
     // A missing pair is -1; the left pair of a row's first pixel is the
     // previous row's last, which has no right pair.
     auto weigh = [&](int v, int q) {
         if (v < 0) return;
         all += v;
-        off += alphaRoles_[q] == AlphaRole::Off ? v : 0;
+        withSettled += roles[q] == settled ? v : 0;
     };
-    weigh(alphaRight_[p], p + 1);
-    if (p > 0) weigh(alphaRight_[p - 1], p - 1);
-    weigh(alphaDown_[p], p + width_);
-    if (p >= width_) weigh(alphaDown_[p - width_], p - width_);
+    weigh(right[p], p + 1);
+    if (p > 0) weigh(right[p - 1], p - 1);
+    weigh(down[p], p + width_);
+    if (p >= width_) weigh(down[p - width_], p - width_);
+    return {all, withSettled};
+}
+
+// Neighbours active at alpha pay their pair the same either way, so p's
+// alpha assignment pays for being on its cost and its pairs with the
+// neighbours off for good, and saves the pairs with those still undecided:
+//   cost - K + off >= all - off.
+bool Matcher::alphaIsAlwaysOff(int p) const {
+    const auto [all, off] = weighPairs(p, alphaRight_, alphaDown_, alphaRoles_, AlphaRole::Off);
     return alphaCost_[p] - weights_.K + 2 * off >= all;
 }
 
@@ -302,16 +310,7 @@ bool Matcher::keepIsAlwaysKept(int shift, int x, int p) const {
     if (alphaRoles_[p] == AlphaRole::Node) return false;
     const int rivalX = x - shift;  // whose alpha match takes p's right pixel
     if (rivalX >= 0 && rivalX < width_ && alphaRoles_[p - shift] == AlphaRole::Node) return false;
-    std::int64_t all = 0, kept = 0;
-    auto weigh = [&](int v, int q) {
-        if (v < 0) return;
-        all += v;
-        kept += keepRoles_[q] == KeepRole::Kept ? v : 0;
-    };
-    weigh(keepRight_[p], p + 1);
-    if (p > 0) weigh(keepRight_[p - 1], p - 1);
-    weigh(keepDown_[p], p + width_);
-    if (p >= width_) weigh(keepDown_[p - width_], p - width_);
+    const auto [all, kept] = weighPairs(p, keepRight_, keepDown_, keepRoles_, KeepRole::Kept);
     return keepWorth_[p] + all <= 2 * kept;
 }
 

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "stereo/min_cut.h"
@@ -102,6 +103,13 @@ private:
         if (xr < 0 || xr + (down ? 0 : 1) >= width_) return -1;
         return pairCost(p, down, d);
     }
+    // The penalties of p's pairs with its four neighbours (right, down: the
+    // penalties by pixel, -1 where there is no pair): all of them, and those
+    // whose neighbour has the role settled.
+    template <class Role>
+    std::pair<std::int64_t, std::int64_t> weighPairs(int p, const std::vector<int>& right,
+                                                     const std::vector<int>& down,
+                                                     const std::vector<Role>& roles, Role settled) const;
     bool alphaIsAlwaysOff(int p) const;
     bool keepIsAlwaysKept(int shift, int x, int p) const;
     // Visits every pixel (column x, index p) row by row, then again from the
