@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "stereo/min_cut.h"
@@ -82,7 +83,11 @@ private:
     // below (down = true): whether both have an assignment at d, and its
     // penalty: lambda1 where both pictures are uniform there, else lambda2.
     bool pairExists(int p, bool down, int d) const;
-    int pairCost(int p, bool down, int d) const;
+    int pairCost(int p, bool down, int d) const {
+        const bool flat = down ? leftFlatDown_[p] && rightFlatDown_[p - d]
+                               : leftFlatRight_[p] && rightFlatRight_[p - d];
+        return flat ? weights_.lambda1 : weights_.lambda2;
+    }
     // What an assignment is in a move. Alpha assignments: already active, a
     // graph node, left off for good (it can never pay), or not possible at
     // all. Current assignments: a graph node, kept for good, or none.
@@ -96,13 +101,19 @@ private:
     int penalty(int p, int x, bool down, int d) const {
         const int xr = x - d;
         if (xr < 0 || xr + (down ? 0 : 1) >= width_) return -1;
-        const bool flat = down ? leftFlatDown_[p] && rightFlatDown_[p - d]
-                               : leftFlatRight_[p] && rightFlatRight_[p - d];
-        return flat ? weights_.lambda1 : weights_.lambda2;
+        return pairCost(p, down, d);
     }
-    bool alphaIsAlwaysOff(int x, int y) const;
-    bool keepIsAlwaysKept(int shift, int x, int y) const;
-    // Visits every pixel row by row, then again from the last pixel back.
+    // The penalties of p's pairs with its four neighbours (right, down: the
+    // penalties by pixel, -1 where there is no pair): all of them, and those
+    // whose neighbour has the role settled.
+    template <class Role>
+    std::pair<std::int64_t, std::int64_t> weighPairs(int p, const std::vector<int>& right,
+                                                     const std::vector<int>& down,
+                                                     const std::vector<Role>& roles, Role settled) const;
+    bool alphaIsAlwaysOff(int p) const;
+    bool keepIsAlwaysKept(int shift, int x, int p) const;
+    // Visits every pixel (column x, index p) row by row, then again from the
+    // last pixel back.
     template <class Visit>
     void sweepForwardThenBackward(Visit visit) const;
     template <class Cap>

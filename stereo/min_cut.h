@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdint>
+#include <type_traits>
 #include <vector>
 
 namespace gc {
@@ -28,20 +29,18 @@ public:
     // capacity of, every node: a move's graph is rebuilt a hundred times a
     // frame, and clearing it all at once cost more than building it.
     void reset(int nodes) {
-        arcs_.resize(size_t(nodes + 1) * kStride);
         nodes_.resize(size_t(nodes) + 1);
+        excess_.resize(size_t(nodes) + 1);
         // Node 0: where missing arcs lead; it has no arcs and is never in a tree.
-        std::fill_n(arcs_.begin(), kStride, Arc{});
         nodes_[0] = Node{};
+        excess_[0] = 0;
     }
-    void clearArcs(int node) { std::fill_n(arcs_.begin() + size_t(node) * kStride, kSlots, Arc{}); }
+    void clearArcs(int node) { std::fill_n(nodes_[node].arcs, kSlots, Arc{}); }
     // One direction of an arc pair; the caller sets the reverse slot of the
     // other end as well.
-    void setArc(int from, int slot, int to, Cap capacity) {
-        arcs_[size_t(from) * kStride + slot] = Arc{to, capacity};
-    }
+    void setArc(int from, int slot, int to, Cap capacity) { nodes_[from].arcs[slot] = Arc{to, capacity}; }
     // excess > 0: capacity from the source; < 0: capacity to the sink.
-    void setTerminal(int node, Cap excess) { nodes_[node].excess = excess; }
+    void setTerminal(int node, Cap excess) { excess_[node] = excess; }
 
     Cap maxflow() {
         Cap flow = pushAcrossOneArc();
@@ -49,12 +48,13 @@ public:
         first_ = last_ = -1;
         for (size_t i = 1; i < nodes_.size(); ++i) {
             Node& v = nodes_[i];
+            const Cap excess = excess_[i];
             v.next = -1;
             v.ts = 0;
             v.dist = 1;
-            v.sink = v.excess < 0;
-            v.parent = v.excess != 0 ? kTerminal : kFree;
-            if (v.excess != 0) activate(int(i));
+            v.sink = excess < 0;
+            v.parent = excess != 0 ? kTerminal : kFree;
+            if (excess != 0) activate(int(i));
         }
         int current = -1;
         for (;;) {
@@ -82,42 +82,49 @@ public:
     bool onSinkSide(int node) const { return nodes_[node].parent != kFree && nodes_[node].sink; }
 
 private:
-    static constexpr int kStride = kSlots;
     static constexpr int kFree = -1, kTerminal = -2, kOrphan = -3;
     struct Arc {
         int head = 0;
         Cap capacity = 0;  // residual
     };
-    struct Node {
+    // A node's tree state shares a cache line with its arcs: growing and
+    // mending the trees look at a neighbour's arcs and state together, and
+    // the graph of a move is far larger than the cache.
+    struct alignas(64) Node {
+        Arc arcs[kSlots];
         int parent = kFree;  // arc towards the tree's root, or one of the marks above
         int next = -1;       // in the active queue: the next node, itself at the end
-        int ts = 0, dist = 0;  // when the distance to the root was last known good
-        Cap excess = 0;
-        bool sink = false;
+        int ts = 0;          // when the distance to the root was last known good
+        unsigned dist : 31;
+        unsigned sink : 1;
     };
+    // An arc's id: its node's id times eight plus its slot.
+    static int arcId(int node, int slot) { return node << 3 | slot; }
+    static int nodeOf(int arc) { return arc >> 3; }
+    Arc& arc(int id) { return nodes_[nodeOf(id)].arcs[id & 7]; }
+    int head(int id) const { return nodes_[nodeOf(id)].arcs[id & 7].head; }
+    int reverse(int id) const { return arcId(head(id), reverseSlot(id & 7)); }
 
     // Most of the flow of a move goes source - node - node - sink; sending
     // it straight away spares the trees most of their augmentations.
     Cap pushAcrossOneArc() {
         Cap flow = 0;
         for (size_t i = 1; i < nodes_.size(); ++i) {
-            Cap& excess = nodes_[i].excess;
+            Cap& excess = excess_[i];
             for (int slot = 0; slot < kSlots && excess > 0; ++slot) {
-                Arc& arc = arcs_[i * kStride + slot];
-                Cap& deficit = nodes_[arc.head].excess;
-                if (deficit >= 0 || arc.capacity == 0) continue;
-                const Cap sent = std::min({excess, Cap(-deficit), arc.capacity});
+                Arc& a = nodes_[i].arcs[slot];
+                Cap& deficit = excess_[a.head];
+                if (deficit >= 0 || a.capacity == 0) continue;
+                const Cap sent = std::min({excess, Cap(-deficit), a.capacity});
                 excess -= sent;
                 deficit += sent;
-                arc.capacity -= sent;
-                arcs_[arc.head * kStride + reverseSlot(slot)].capacity += sent;
+                a.capacity -= sent;
+                nodes_[a.head].arcs[reverseSlot(slot)].capacity += sent;
                 flow += sent;
             }
         }
         return flow;
     }
-
-    int reverse(int arc) const { return arcs_[arc].head * kStride + reverseSlot(arc % kStride); }
 
     void activate(int i) {
         if (nodes_[i].next >= 0) return;
@@ -143,29 +150,46 @@ private:
 
     // Grows i's tree by one node's neighbours; returns the arc where the
     // trees meet (from the source side to the sink side), or -1.
-    int grow(int i) {
+    int grow(int i) { return nodes_[i].sink ? growTree<true>(i) : growTree<false>(i); }
+
+    // The hottest loop of the cut: one copy per tree and one step per slot,
+    // so that neither the tree nor the reverse slot is decided at run time.
+    template <bool kSink>
+    int growTree(int i) {
         Node& v = nodes_[i];
-        for (int slot = 0; slot < kSlots; ++slot) {
-            const int arc = i * kStride + slot;
-            const int j = arcs_[arc].head;
-            const int back = j * kStride + reverseSlot(slot);
-            if ((v.sink ? arcs_[back].capacity : arcs_[arc].capacity) == 0) continue;
+        int meeting = -1;
+        auto along = [&](auto slotConstant) {
+            constexpr int slot = decltype(slotConstant)::value, backSlot = reverseSlot(slot);
+            const Arc& out = v.arcs[slot];
+            const int j = out.head;
             Node& u = nodes_[j];
+            if ((kSink ? u.arcs[backSlot].capacity : out.capacity) == 0) return false;
             if (u.parent == kFree) {
-                u.sink = v.sink;
-                u.parent = back;
+                u.sink = kSink;
+                u.parent = arcId(j, backSlot);
                 u.ts = v.ts;
                 u.dist = v.dist + 1;
                 activate(j);
-            } else if (u.sink != v.sink) {
-                return v.sink ? back : arc;
-            } else if (u.ts <= v.ts && u.dist > v.dist) {
-                u.parent = back;
-                u.ts = v.ts;
-                u.dist = v.dist + 1;
+            } else if (u.sink != kSink) {
+                meeting = kSink ? arcId(j, backSlot) : arcId(i, slot);
+                return true;
             }
-        }
-        return -1;
+            // A tree node is not moved to a parent nearer the root here: on a
+            // move's graph that cost more time than the shorter paths saved.
+            return false;
+        };
+        untilSlot(along);
+        return meeting;
+    }
+
+    // Takes step with each slot as a compile-time constant, until one
+    // returns true.
+    template <class Step>
+    static void untilSlot(Step step) {
+        using std::integral_constant;
+        step(integral_constant<int, 0>{}) || step(integral_constant<int, 1>{}) ||
+            step(integral_constant<int, 2>{}) || step(integral_constant<int, 3>{}) ||
+            step(integral_constant<int, 4>{}) || step(integral_constant<int, 5>{});
     }
 
     void makeOrphan(int i) {
@@ -175,41 +199,41 @@ private:
 
     Cap augment(int middle) {
         // The bottleneck: the middle arc, each tree's path, the two terminals.
-        Cap bottleneck = arcs_[middle].capacity;
-        int i = middle / kStride;
-        for (int a; (a = nodes_[i].parent) != kTerminal; i = arcs_[a].head)
-            bottleneck = std::min(bottleneck, arcs_[reverse(a)].capacity);
-        bottleneck = std::min(bottleneck, nodes_[i].excess);
-        i = arcs_[middle].head;
-        for (int a; (a = nodes_[i].parent) != kTerminal; i = arcs_[a].head)
-            bottleneck = std::min(bottleneck, arcs_[a].capacity);
-        bottleneck = std::min(bottleneck, Cap(-nodes_[i].excess));
+        Cap bottleneck = arc(middle).capacity;
+        int i = nodeOf(middle);
+        for (int a; (a = nodes_[i].parent) != kTerminal; i = head(a))
+            bottleneck = std::min(bottleneck, arc(reverse(a)).capacity);
+        bottleneck = std::min(bottleneck, excess_[i]);
+        i = head(middle);
+        for (int a; (a = nodes_[i].parent) != kTerminal; i = head(a))
+            bottleneck = std::min(bottleneck, arc(a).capacity);
+        bottleneck = std::min(bottleneck, Cap(-excess_[i]));
 
-        arcs_[reverse(middle)].capacity += bottleneck;
-        arcs_[middle].capacity -= bottleneck;
-        for (i = middle / kStride;;) {
+        arc(reverse(middle)).capacity += bottleneck;
+        arc(middle).capacity -= bottleneck;
+        for (i = nodeOf(middle);;) {
             const int a = nodes_[i].parent;
             if (a == kTerminal) break;
-            const int up = arcs_[a].head;
-            Cap& forward = arcs_[reverse(a)].capacity;
-            arcs_[a].capacity += bottleneck;
+            const int up = head(a);
+            Cap& forward = arc(reverse(a)).capacity;
+            arc(a).capacity += bottleneck;
             forward -= bottleneck;
             if (forward == 0) makeOrphan(i);
             i = up;
         }
-        nodes_[i].excess -= bottleneck;
-        if (nodes_[i].excess == 0) makeOrphan(i);
-        for (i = arcs_[middle].head;;) {
+        excess_[i] -= bottleneck;
+        if (excess_[i] == 0) makeOrphan(i);
+        for (i = head(middle);;) {
             const int a = nodes_[i].parent;
             if (a == kTerminal) break;
-            const int down = arcs_[a].head;
-            arcs_[reverse(a)].capacity += bottleneck;
-            arcs_[a].capacity -= bottleneck;
-            if (arcs_[a].capacity == 0) makeOrphan(i);
+            const int down = head(a);
+            arc(reverse(a)).capacity += bottleneck;
+            arc(a).capacity -= bottleneck;
+            if (arc(a).capacity == 0) makeOrphan(i);
             i = down;
         }
-        nodes_[i].excess += bottleneck;
-        if (nodes_[i].excess == 0) makeOrphan(i);
+        excess_[i] += bottleneck;
+        if (excess_[i] == 0) makeOrphan(i);
         return bottleneck;
     }
 
@@ -230,11 +254,11 @@ private:
                 break;
             }
             if (u.parent == kOrphan) return INT_MAX;
-            k = arcs_[u.parent].head;
+            k = head(u.parent);
         }
-        for (int e = d, k2 = j; nodes_[k2].ts != time_; k2 = arcs_[nodes_[k2].parent].head, --e) {
+        for (int e = d, k2 = j; nodes_[k2].ts != time_; k2 = head(nodes_[k2].parent), --e) {
             nodes_[k2].ts = time_;
-            nodes_[k2].dist = e;
+            nodes_[k2].dist = unsigned(e);
         }
         return d;
     }
@@ -246,44 +270,50 @@ private:
 
     // Re-attaches orphan i to its tree through the neighbour nearest the
     // root, or frees it and orphans its children.
-    void adopt(int i) {
+    void adopt(int i) { nodes_[i].sink ? adoptInto<true>(i) : adoptInto<false>(i); }
+
+    template <bool kSink>
+    void adoptInto(int i) {
         Node& v = nodes_[i];
+        // The residual capacity from the neighbour in slot towards the root, when in i's tree.
+        auto towardsRoot = [&](auto slotConstant) -> Cap {
+            constexpr int slot = decltype(slotConstant)::value;
+            const Arc& out = v.arcs[slot];
+            const Node& u = nodes_[out.head];
+            if (u.parent == kFree || u.sink != kSink) return -1;
+            return kSink ? out.capacity : u.arcs[reverseSlot(slot)].capacity;
+        };
         int best = -1, bestDist = INT_MAX;
-        for (int slot = 0; slot < kSlots; ++slot) {
-            const int arc = i * kStride + slot;
-            const int j = arcs_[arc].head;
-            const Node& u = nodes_[j];
-            if (u.parent == kFree || u.sink != v.sink) continue;
-            const Cap residual = v.sink ? arcs_[arc].capacity
-                                        : arcs_[j * kStride + reverseSlot(slot)].capacity;
-            if (residual == 0) continue;
-            const int d = rootDistance(j);
+        untilSlot([&](auto slotConstant) {
+            constexpr int slot = decltype(slotConstant)::value;
+            if (towardsRoot(slotConstant) <= 0) return false;
+            const int d = rootDistance(v.arcs[slot].head);
             if (d < bestDist) {
-                best = arc;
+                best = arcId(i, slot);
                 bestDist = d;
             }
-        }
+            return false;
+        });
         if (best >= 0) {
             v.parent = best;
             v.ts = time_;
-            v.dist = bestDist + 1;
+            v.dist = unsigned(bestDist) + 1;
             return;
         }
-        for (int slot = 0; slot < kSlots; ++slot) {
-            const int arc = i * kStride + slot;
-            const int j = arcs_[arc].head;
-            Node& u = nodes_[j];
-            if (u.parent == kFree || u.sink != v.sink) continue;
-            const Cap residual = v.sink ? arcs_[arc].capacity
-                                        : arcs_[j * kStride + reverseSlot(slot)].capacity;
+        untilSlot([&](auto slotConstant) {
+            constexpr int slot = decltype(slotConstant)::value;
+            const Cap residual = towardsRoot(slotConstant);
+            if (residual < 0) return false;
+            const int j = v.arcs[slot].head;
             if (residual > 0) activate(j);
-            if (u.parent >= 0 && arcs_[u.parent].head == i) makeOrphan(j);
-        }
+            if (nodes_[j].parent >= 0 && head(nodes_[j].parent) == i) makeOrphan(j);
+            return false;
+        });
         v.parent = kFree;
     }
 
-    std::vector<Arc> arcs_;
     std::vector<Node> nodes_;
+    std::vector<Cap> excess_;
     std::vector<int> orphans_;
     int first_ = -1, last_ = -1;
     int time_ = 0;
