@@ -9,7 +9,7 @@ constexpr double kLoudAboveBackgroundDb = 8;  // a voice stands this far above t
 constexpr double kQuietestVoiceDb = 36;        // RMS 63: below this nothing is a voice
 constexpr double kBackgroundRisePerFrameDb = 0.02;  // the background follows a louder room slowly
 constexpr int kFramesToStart = 4;            // 40 ms of voice starts an utterance
-constexpr int kFramesToEnd = 40;             // 400 ms of quiet ends it
+constexpr int kFramesToEnd = 30;             // 300 ms of quiet ends it
 constexpr std::size_t kPreRollSamples = 4000;     // 250 ms before the start is kept
 constexpr std::size_t kLongestUtterance = 10 * kSampleRate;  // a word is never this long
 
