@@ -83,11 +83,6 @@ bool Matcher::hasAssignment(int x, int y, int d) const {
 
 int Matcher::dataCost(int x, int y, int d) const { return costOf(index(x, y), d); }
 
-bool Matcher::pairExists(int p, bool down, int d) const {
-    const int xr = p % width_ - d;
-    return xr >= 0 && xr + (down ? 0 : 1) < width_;
-}
-
 int Matcher::kthSmallestCost(int x, int y, int k, std::vector<int>& costs) const {
     costs.clear();
     // The disparities whose right pixel x - d lies inside the picture.

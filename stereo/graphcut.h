@@ -80,9 +80,8 @@ private:
     // costs: room for the pixel's costs, kept between pixels.
     int kthSmallestCost(int x, int y, int k, std::vector<int>& costs) const;
     // Pair of left pixel p with its neighbour to the right (down = false) or
-    // below (down = true): whether both have an assignment at d, and its
-    // penalty: lambda1 where both pictures are uniform there, else lambda2.
-    bool pairExists(int p, bool down, int d) const;
+    // below (down = true) at d, both with an assignment there: its penalty,
+    // lambda1 where both pictures are uniform there, else lambda2.
     int pairCost(int p, bool down, int d) const {
         const bool flat = down ? leftFlatDown_[p] && rightFlatDown_[p - d]
                                : leftFlatRight_[p] && rightFlatRight_[p - d];
