@@ -23,20 +23,6 @@ hear::Samples spoken(const std::string& voice, const std::string& text) {
 
 hear::Samples silence(double seconds) { return hear::Samples(static_cast<std::size_t>(seconds * hear::kSampleRate)); }
 
-std::string wavBytes(const hear::Samples& samples, int rate, int channels) {
-    std::string bytes;
-    const auto put = [&bytes](unsigned value, int count) {
-        for (int i = 0; i < count; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
-    };
-    const unsigned data = static_cast<unsigned>(samples.size() * 2), frame = static_cast<unsigned>(channels * 2);
-    bytes += "RIFF", put(36 + data, 4), bytes += "WAVEfmt ";
-    for (unsigned field : {16u, 1u | unsigned(channels) << 16}) put(field, 4);  // header size, PCM, channels
-    for (unsigned field : {unsigned(rate), rate * frame, 16u << 16 | frame}) put(field, 4);  // rates, frame, bits
-    bytes += "data", put(data, 4);
-    for (std::int16_t sample : samples) put(static_cast<std::uint16_t>(sample), 2);
-    return bytes;
-}
-
 namespace {
 struct Words : hear::UtteranceListener {
     void speechStarted() override {}

@@ -13,6 +13,5 @@ hear::Samples spoken(const std::string& voice, const std::string& text);  // 16 
 hear::Samples silence(double seconds);
 // The words the decoder hears in the sound, as one utterance.
 std::vector<std::string> decoded(hear::Decoder& decoder, const hear::Samples& sound);
-std::string wavBytes(const hear::Samples& samples, int rate, int channels);  // a 16-bit WAV file
 
 }  // namespace heartest

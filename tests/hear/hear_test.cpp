@@ -76,7 +76,7 @@ TEST(HearInput, PcmSplitBetweenReadsIsJoinedWavBecomesSixteenKilohertzMonoOrIsRe
     hear::Samples stereo, read;
     for (std::int16_t sample : tone(22050, 1.0)) stereo.insert(stereo.end(), {sample, sample});
     std::string why;
-    ASSERT_TRUE(hear::parseWav(heartest::wavBytes(stereo, 22050, 2), read, why)) << why;
+    ASSERT_TRUE(hear::parseWav(hear::wavBytes(stereo, 22050, 2), read, why)) << why;
     EXPECT_NEAR(static_cast<double>(read.size()), 16000, 2);
     // The 440 Hz tone survives: a sample a quarter period on is its quadrature.
     EXPECT_NEAR(std::hypot(read[4000], read[4000 + std::lround(16000.0 / 440 / 4)]), 8000, 800);
@@ -89,7 +89,7 @@ TEST(HearInput, PcmSplitBetweenReadsIsJoinedWavBecomesSixteenKilohertzMonoOrIsRe
         EXPECT_NEAR(std::sqrt(sum / 6000) / (8000 / std::sqrt(2.0)), kept, kept > 0 ? 0.05 : 0.01) << hertz << " Hz";
     }
     // Formats that are not 16-bit PCM are refused with the reason.
-    const std::string whole = heartest::wavBytes(tone(16000, 0.1), 16000, 1);
+    const std::string whole = hear::wavBytes(tone(16000, 0.1), 16000, 1);
     const auto changed = [&](std::vector<std::pair<int, char>> bytes) {
         std::string wav = whole;
         for (auto [at, value] : bytes) wav[at] = value;

@@ -125,25 +125,31 @@ bool readWav(const std::string& path, Samples& samples, std::string& why) {
     return parseWav(bytes, samples, why);
 }
 
-bool writeWav(const std::string& path, const Samples& samples, std::string& why) {
+std::string wavBytes(const Samples& samples, int rate, int channels) {
     std::string bytes;
     const auto put = [&bytes](std::uint32_t value, int count) {
         for (int i = 0; i < count; ++i) bytes.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
     };
     const auto data = static_cast<std::uint32_t>(samples.size() * 2);
+    const auto frameBytes = static_cast<std::uint32_t>(channels * 2);
     bytes += "RIFF";
     put(36 + data, 4);
     bytes += "WAVEfmt ";
     put(16, 4);  // the format chunk's size
     put(1, 2);   // PCM
-    put(1, 2);   // mono
-    put(kSampleRate, 4);
-    put(kSampleRate * 2, 4);  // bytes a second
-    put(2, 2);                // bytes a frame
-    put(16, 2);               // bits a sample
+    put(static_cast<std::uint32_t>(channels), 2);
+    put(static_cast<std::uint32_t>(rate), 4);
+    put(static_cast<std::uint32_t>(rate) * frameBytes, 4);  // bytes a second
+    put(frameBytes, 2);
+    put(16, 2);  // bits a sample
     bytes += "data";
     put(data, 4);
     for (std::int16_t s : samples) put(static_cast<std::uint16_t>(s), 2);
+    return bytes;
+}
+
+bool writeWav(const std::string& path, const Samples& samples, std::string& why) {
+    const std::string bytes = wavBytes(samples);
     std::ofstream out(path, std::ios::binary);
     if (!out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())) || !out.flush()) {
         why = "cannot write " + path;

@@ -20,6 +20,8 @@ using Samples = std::vector<std::int16_t>;
 bool readWav(const std::string& path, Samples& samples, std::string& why);
 // The same for the bytes of a whole WAV file.
 bool parseWav(const std::string& bytes, Samples& samples, std::string& why);
+// A whole 16-bit PCM WAV file of the samples (interleaved when channels > 1).
+std::string wavBytes(const Samples& samples, int rate = kSampleRate, int channels = 1);
 // Writes 16 kHz mono samples as a 16-bit PCM WAV file; false with the reason in why.
 bool writeWav(const std::string& path, const Samples& samples, std::string& why);
 
