@@ -319,12 +319,6 @@ void Terminal::placeWindow(int x, int y, int width, int height) {
          std::to_string(width) + "t");
 }
 
-unsigned char Terminal::charAt(int col, int row) const {
-    Guard guard(mutex_);
-    if (col < 0 || col >= kWidth || row < 0 || row >= kHeight) return ' ';
-    return chars_[row * kWidth + col];
-}
-
 unsigned short Terminal::attrAt(int col, int row) const {
     Guard guard(mutex_);
     if (col < 0 || col >= kWidth || row < 0 || row >= kHeight) return 0;

@@ -60,7 +60,6 @@ public:
     void placeWindow(int x, int y, int width, int height);
 
     // The in-memory copy.
-    unsigned char charAt(int col, int row) const;
     unsigned short attrAt(int col, int row) const;
     std::string rowText(int row) const;  // code-page bytes shown as plain ASCII
     std::string screenText() const;      // all rows, trailing blanks trimmed
