@@ -12,6 +12,8 @@
 #include <sstream>
 #include <thread>
 
+#include <opencv2/core/utils/logger.hpp>
+
 #include "platform/clock.h"
 #include "platform/keys.h"
 #include "platform/runner.h"
@@ -55,6 +57,8 @@ std::string configuredPath(const char* variable, const char* built) {
 }  // namespace
 
 void RobotTest::SetUp() {
+    // As in the program: a one-picture recording's search for its next picture is not news.
+    cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
     auto& terminal = platform::Terminal::instance();
     terminal.setEcho(false);
     terminal.reset();
