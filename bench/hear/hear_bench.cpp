@@ -35,7 +35,8 @@ cv::Mat asMat(const hear::TemplateFeatures& frames) {
 }
 
 void BM_WarpRobot(benchmark::State& state) {
-    const hear::TemplateFeatures a = features(1, 60), b = features(2, 70);
+    const hear::TemplateFeatures a = features(1, 60);
+    const hear::FrameColumns b = hear::byValue(features(2, 70));
     for (auto _ : state) benchmark::DoNotOptimize(hear::warpedDistance(a, b));
 }
 BENCHMARK(BM_WarpRobot)->Unit(benchmark::kMicrosecond);

@@ -165,7 +165,7 @@ TEST(HearTemplates, WarpingForgivesSpeedButNotADifferentWordAndTheNearestWordWin
     EXPECT_LT(hear::warpedDistance(said, features(1, 60)) * 3, hear::warpedDistance(said, features(2, 40)));
     EXPECT_NEAR(hear::warpedDistance(said, features(1, 40, 25)), 0, 1e-4);  // a louder recording
     // Over twice as long cannot be the same word.
-    EXPECT_TRUE(std::isinf(hear::warpedDistance(said, features(1, 81))) && std::isinf(hear::warpedDistance(said, {})));
+    EXPECT_TRUE(std::isinf(hear::warpedDistance(said, features(1, 81))) && std::isinf(hear::warpedDistance(said, hear::TemplateFeatures{})));
     int givenUp = 0;
     for (int shape = 0; shape < 8; ++shape)
         for (int length : {25, 40, 70}) {

@@ -22,10 +22,20 @@ float unliftered(int i) {
     return static_cast<float>(1.0 / (1.0 + kLifter / 2 * std::sin(M_PI * i / kLifter)));
 }
 
-float frameDistance(const TemplateFrame& a, const TemplateFrame& b) {
-    float sum = 0;
-    for (int i = 0; i < 2 * kCepstra; ++i) sum += (a[i] - b[i]) * (a[i] - b[i]);
-    return std::sqrt(sum);
+// The distances of one frame to every frame of b, summed value by value in the
+// same order as frame against frame, so the result is the same to the bit.
+void distancesToEveryFrame(const TemplateFrame& frame, const FrameColumns& b, float* distances) {
+    const std::size_t m = b.frames;
+    std::fill(distances, distances + m, 0.0f);
+    for (int k = 0; k < 2 * kCepstra; ++k) {
+        const float value = frame[k];
+        const float* column = b.values.data() + k * m;
+        for (std::size_t j = 0; j < m; ++j) {
+            const float difference = value - column[j];
+            distances[j] += difference * difference;
+        }
+    }
+    for (std::size_t j = 0; j < m; ++j) distances[j] = std::sqrt(distances[j]);
 }
 
 }  // namespace
@@ -53,8 +63,15 @@ TemplateFeatures withSlopes(const std::vector<Cepstrum>& normalised) {
     return features;
 }
 
-double warpedDistance(const TemplateFeatures& a, const TemplateFeatures& b, double giveUpAbove) {
-    const std::size_t n = a.size(), m = b.size();
+FrameColumns byValue(const TemplateFeatures& frames) {
+    FrameColumns columns{frames.size(), std::vector<float>(frames.size() * 2 * kCepstra)};
+    for (std::size_t j = 0; j < frames.size(); ++j)
+        for (int k = 0; k < 2 * kCepstra; ++k) columns.values[k * frames.size() + j] = frames[j][k];
+    return columns;
+}
+
+double warpedDistance(const TemplateFeatures& a, const FrameColumns& b, double giveUpAbove) {
+    const std::size_t n = a.size(), m = b.frames;
     if (n == 0 || m == 0 || n > 2 * m || m > 2 * n) return kInfinity;
     // Symmetric steps: a diagonal step counts its frame distance twice, so
     // every path from corner to corner weighs n + m in all. Costs only grow
@@ -62,12 +79,14 @@ double warpedDistance(const TemplateFeatures& a, const TemplateFeatures& b, doub
     // the end will be too.
     const double limit = giveUpAbove * static_cast<double>(n + m);
     std::vector<double> previous(m + 1, kInfinity), current(m + 1, kInfinity);
+    std::vector<float> distances(m);
     previous[0] = 0;
     for (std::size_t i = 1; i <= n; ++i) {
+        distancesToEveryFrame(a[i - 1], b, distances.data());
         current[0] = kInfinity;
         double cheapest = kInfinity;
         for (std::size_t j = 1; j <= m; ++j) {
-            const double d = frameDistance(a[i - 1], b[j - 1]);
+            const double d = distances[j - 1];
             current[j] = std::min({previous[j - 1] + 2 * d, previous[j] + d, current[j - 1] + d});
             cheapest = std::min(cheapest, current[j]);
         }
@@ -88,7 +107,7 @@ void WordTemplates::add(const std::string& word, const std::string& speaker, con
 
 void WordTemplates::addNormalised(const std::string& word, const std::string& speaker,
                                   const std::vector<Cepstrum>& normalised) {
-    templates_.push_back({word, speaker, withSlopes(normalised)});
+    templates_.push_back({word, speaker, byValue(withSlopes(normalised))});
 }
 
 WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom,
@@ -100,7 +119,7 @@ WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken,
         // Another template of the leading word matters only if it leads by
         // more; one of another word, as soon as it beats the runner-up.
         const bool sameWord = candidate.word == match.word;
-        const double d = warpedDistance(features, candidate.features, sameWord ? match.distance : match.runnerUp);
+        const double d = warpedDistance(features, candidate.frames, sameWord ? match.distance : match.runnerUp);
         if (sameWord) {
             match.distance = std::min(match.distance, d);
         } else if (d < match.distance) {
@@ -122,8 +141,8 @@ WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken,
 std::array<float, kCepstra> WordTemplates::byteScales() const {
     std::array<float, kCepstra> largest{};
     for (const Template& t : templates_)
-        for (const TemplateFrame& frame : t.features)
-            for (int i = 0; i < kCepstra; ++i) largest[i] = std::max(largest[i], std::fabs(frame[i]));
+        for (std::size_t j = 0; j < t.frames.frames; ++j)
+            for (int i = 0; i < kCepstra; ++i) largest[i] = std::max(largest[i], std::fabs(t.frames.at(j, i)));
     for (float& scale : largest) scale = scale > 0 ? scale / 127 : 1;
     return largest;
 }
@@ -135,10 +154,10 @@ bool WordTemplates::save(const std::string& path, std::string& why) const {
     for (float scale : scales) out << ' ' << scale;
     out << "\ntemplates " << templates_.size() << '\n';
     for (const Template& t : templates_) {
-        out << t.word << ' ' << t.features.size() << '\n';
-        for (const TemplateFrame& frame : t.features)
+        out << t.word << ' ' << t.frames.frames << '\n';
+        for (std::size_t j = 0; j < t.frames.frames; ++j)
             for (int i = 0; i < kCepstra; ++i)
-                out.put(static_cast<char>(static_cast<signed char>(std::lround(std::clamp(frame[i] / scales[i], -127.0f, 127.0f)))));
+                out.put(static_cast<char>(static_cast<signed char>(std::lround(std::clamp(t.frames.at(j, i) / scales[i], -127.0f, 127.0f)))));
     }
     if (!out.flush()) {
         why = "cannot write " + path;

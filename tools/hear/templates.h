@@ -26,12 +26,26 @@ using TemplateFeatures = std::vector<TemplateFrame>;
 std::vector<Cepstrum> normalisedCepstra(const std::vector<Cepstrum>& cepstra);
 TemplateFeatures withSlopes(const std::vector<Cepstrum>& normalised);
 
+// Frames stored value by value: every frame's first value, then every frame's
+// second, ... so that one utterance frame's distances to all of a template's
+// frames are worked out side by side, several at a time.
+struct FrameColumns {
+    std::size_t frames = 0;
+    std::vector<float> values;  // value k of frame j at k * frames + j
+    float at(std::size_t frame, int k) const { return values[k * frames + frame]; }
+};
+FrameColumns byValue(const TemplateFeatures& frames);
+
 // Dynamic time warping: the mean frame distance along the best alignment of
 // the two; infinity when one is over twice as long as the other. Past
 // giveUpAbove the result is the distance or infinity, whichever is cheaper to
 // know: work stops once the distance is sure to exceed it.
-double warpedDistance(const TemplateFeatures& a, const TemplateFeatures& b,
+double warpedDistance(const TemplateFeatures& a, const FrameColumns& b,
                       double giveUpAbove = std::numeric_limits<double>::infinity());
+inline double warpedDistance(const TemplateFeatures& a, const TemplateFeatures& b,
+                             double giveUpAbove = std::numeric_limits<double>::infinity()) {
+    return warpedDistance(a, byValue(b), giveUpAbove);
+}
 
 class WordTemplates {
 public:
@@ -70,7 +84,7 @@ private:
     struct Template {
         std::string word;
         std::string speaker;
-        TemplateFeatures features;  // the first kCepstra of each frame are what the file keeps
+        FrameColumns frames;  // the first kCepstra values of each frame are what the file keeps
     };
     bool read(std::istream& in, std::string& why);
     std::array<float, kCepstra> byteScales() const;
