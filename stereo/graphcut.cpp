@@ -83,35 +83,58 @@ bool Matcher::hasAssignment(int x, int y, int d) const {
 
 int Matcher::dataCost(int x, int y, int d) const { return costOf(index(x, y), d); }
 
-int Matcher::kthSmallestCost(int x, int y, int k, std::vector<int>& costs) const {
-    costs.clear();
-    // The disparities whose right pixel x - d lies inside the picture.
-    const int p = index(x, y), lowest = std::max(minDisparity_, x - width_ + 1);
-    for (int d = lowest, highest = std::min(maxDisparity(), x); d <= highest; ++d) costs.push_back(costOf(p, d));
-    if (costs.empty()) return -1;
-    const int at = std::min<int>(k, costs.size()) - 1;
-    std::nth_element(costs.begin(), costs.begin() + at, costs.end());
-    return costs[at];
+// The k-th smallest cost of all pixels of a row at once, by halving the
+// range of costs it may be: counting a row's costs under a bound is one
+// straight loop per disparity, which the compiler vectorises, whereas a
+// selection per pixel branches where the processor cannot foresee it.
+int Matcher::typicalCost(int k) const {
+    constexpr int kHalvings = 12, kNoCost = kGCDataCostCap + 1;
+    static_assert(kNoCost <= 1 << kHalvings, "the halvings narrow every range of costs to one");
+    std::vector<int> rowCosts(size_t(numberOfDisparities_) * width_);  // by disparity, then column
+    std::vector<int> wanted(width_), lowest(width_), highest(width_), middle(width_), counts(width_);
+    std::int64_t sum = 0;
+    long counted = 0;
+    for (int y = 0; y < height_; ++y) {
+        for (int i = 0; i < numberOfDisparities_; ++i) {
+            const int d = minDisparity_ + i;
+            int* costs = &rowCosts[size_t(i) * width_];
+            // Only the columns whose right pixel x - d lies inside the picture.
+            const int from = std::clamp(d, 0, width_), to = std::clamp(width_ + d, 0, width_);
+            std::fill(costs, costs + from, kNoCost);
+            for (int x = from, p = index(from, y); x < to; ++x, ++p) costs[x] = costOf(p, d);
+            std::fill(costs + to, costs + width_, kNoCost);
+        }
+        for (int x = 0; x < width_; ++x) {
+            const int assignable = std::min(maxDisparity(), x) - std::max(minDisparity_, x - width_ + 1) + 1;
+            wanted[x] = std::clamp(assignable, 0, k);
+            lowest[x] = 0;
+            highest[x] = kGCDataCostCap;
+        }
+        for (int halving = 0; halving < kHalvings; ++halving) {
+            for (int x = 0; x < width_; ++x) middle[x] = (lowest[x] + highest[x]) / 2;
+            std::fill(counts.begin(), counts.end(), 0);
+            for (int i = 0; i < numberOfDisparities_; ++i) {
+                const int* costs = &rowCosts[size_t(i) * width_];
+                for (int x = 0; x < width_; ++x) counts[x] += costs[x] <= middle[x];
+            }
+            for (int x = 0; x < width_; ++x) {
+                const bool enough = counts[x] >= wanted[x];
+                highest[x] = enough ? middle[x] : highest[x];
+                lowest[x] = enough ? lowest[x] : middle[x] + 1;
+            }
+        }
+        for (int x = 0; x < width_; ++x)
+            if (wanted[x] > 0) {
+                sum += lowest[x];
+                ++counted;
+            }
+    }
+    return counted > 0 ? int(std::lround(double(sum) / counted)) : 0;
 }
 
 void Matcher::deriveWeights(const GCState& state) {
     int K = state.K;
-    if (K < 0) {
-        const int k = std::max(1, (numberOfDisparities_ + 2) / 4);
-        double sum = 0;
-        long counted = 0;
-        std::vector<int> costs;
-        costs.reserve(numberOfDisparities_);
-        for (int y = 0; y < height_; ++y)
-            for (int x = 0; x < width_; ++x) {
-                const int cost = kthSmallestCost(x, y, k, costs);
-                if (cost >= 0) {
-                    sum += cost;
-                    ++counted;
-                }
-            }
-        K = counted > 0 ? int(std::lround(sum / counted)) : 0;
-    }
+    if (K < 0) K = typicalCost(std::max(1, (numberOfDisparities_ + 2) / 4));
     lambda_ = state.lambda >= 0 ? state.lambda : int(std::lround(K / 5.0));
     weights_.K = K;
     weights_.lambda1 = state.lambda1 >= 0 ? state.lambda1 : 3 * lambda_;

@@ -77,8 +77,9 @@ private:
     }
     void deriveWeights(const GCState& state);
     static bool gainIsTiny(std::int64_t gain, std::int64_t energy);
-    // costs: room for the pixel's costs, kept between pixels.
-    int kthSmallestCost(int x, int y, int k, std::vector<int>& costs) const;
+    // The mean over the pixels with any assignment of their k-th smallest
+    // data cost, rounded.
+    int typicalCost(int k) const;
     // Pair of left pixel p with its neighbour to the right (down = false) or
     // below (down = true) at d, both with an assignment there: its penalty,
     // lambda1 where both pictures are uniform there, else lambda2.
