@@ -202,11 +202,10 @@ void Matcher::sweepForwardThenBackward(Visit visit) const {
 // What keeping p's current match is worth on its own: its data cost, and the
 // pairs whose partner is off and stays off; and its pairs with the
 // neighbours right and below that share its disparity.
-void Matcher::weighKeeping(const Labeling& current, int p) {
-    const int d = current[p];
+void Matcher::weighKeeping(const Labeling& current, int x, int y) {
+    const int p = index(x, y), d = current[p];
     keepRight_[p] = keepDown_[p] = -1;
     if (d == kOccluded) return;
-    const int x = p % width_, y = p / width_;
     std::int64_t worth = costOf(p, d) - weights_.K;
     auto weigh = [&](int q, int v, int& samePair) {
         if (v < 0) return;
@@ -238,10 +237,11 @@ void Matcher::followLabeling(const Labeling& current) {
         keepRight_.resize(pixels);
         keepDown_.resize(pixels);
         rightOwner_.assign(pixels, -1);
-        for (int p = 0; p < pixels; ++p) {
-            if (current[p] != kOccluded) rightOwner_[p - current[p]] = p;
-            weighKeeping(current, p);
-        }
+        for (int y = 0, p = 0; y < height_; ++y)
+            for (int x = 0; x < width_; ++x, ++p) {
+                if (current[p] != kOccluded) rightOwner_[p - current[p]] = p;
+                weighKeeping(current, x, y);
+            }
         return;
     }
     for (const int p : changed_)
@@ -250,9 +250,14 @@ void Matcher::followLabeling(const Labeling& current) {
         followed_[p] = current[p];
         if (current[p] != kOccluded) rightOwner_[p - current[p]] = p;
     }
-    for (const int p : changed_)
-        for (const int q : {p, p - 1, p + 1, p - width_, p + width_})
-            if (q >= 0 && q < pixels) weighKeeping(current, q);
+    for (const int p : changed_) {
+        const int x = p % width_, y = p / width_;
+        weighKeeping(current, x, y);
+        if (x > 0) weighKeeping(current, x - 1, y);
+        if (x + 1 < width_) weighKeeping(current, x + 1, y);
+        if (y > 0) weighKeeping(current, x, y - 1);
+        if (y + 1 < height_) weighKeeping(current, x, y + 1);
+    }
 }
 
 void Matcher::assignRoles(const Labeling& current, int alpha) {
@@ -274,12 +279,11 @@ void Matcher::assignRoles(const Labeling& current, int alpha) {
             alphaRoles_[p] = d == alpha ? AlphaRole::Active : hasAlpha ? AlphaRole::Node : AlphaRole::Missing;
             alphaCost_[p] = alphaRight_[p] = alphaDown_[p] = -1;
         }
-        const bool below = y + 1 < height_;
-        for (int x = from, p = row + from; x < to; ++x, ++p) {
-            alphaCost_[p] = costOf(p, alpha);
-            if (x + 1 < to) alphaRight_[p] = pairCost(p, false, alpha);
-            if (below) alphaDown_[p] = pairCost(p, true, alpha);
-        }
+        // Straight loops without branches, which the compiler vectorises.
+        for (int p = row + from; p < row + to; ++p) alphaCost_[p] = costOf(p, alpha);
+        for (int p = row + from; p + 1 < row + to; ++p) alphaRight_[p] = pairCost(p, false, alpha);
+        if (y + 1 < height_)
+            for (int p = row + from; p < row + to; ++p) alphaDown_[p] = pairCost(p, true, alpha);
     }
 
     // Assignments left off settle their neighbours: once forward, once backward.
