@@ -297,10 +297,13 @@ void Matcher::assignRoles(const Labeling& current, int alpha) {
     });
 }
 
+// Inline, as are the two tests built on it: the sweeps ask them of nearly
+// every pixel in every move.
 template <class Role>
-std::pair<std::int64_t, std::int64_t> Matcher::weighPairs(int p, const std::vector<int>& right,
-                                                          const std::vector<int>& down,
-                                                          const std::vector<Role>& roles, Role settled) const {
+inline std::pair<std::int64_t, std::int64_t> Matcher::weighPairs(int p, const std::vector<int>& right,
+                                                                 const std::vector<int>& down,
+                                                                 const std::vector<Role>& roles,
+                                                                 Role settled) const {
     std::int64_t all = 0, withSettled = 0;
     // A missing pair is -1; the left pair of a row's first pixel is the
     // previous row's last, which has no right pair.
@@ -320,7 +323,7 @@ std::pair<std::int64_t, std::int64_t> Matcher::weighPairs(int p, const std::vect
 // alpha assignment pays for being on its cost and its pairs with the
 // neighbours off for good, and saves the pairs with those still undecided:
 //   cost - K + off >= all - off.
-bool Matcher::alphaIsAlwaysOff(int p) const {
+inline bool Matcher::alphaIsAlwaysOff(int p) const {
     const auto [all, off] = weighPairs(p, alphaRight_, alphaDown_, alphaRoles_, AlphaRole::Off);
     return alphaCost_[p] - weights_.K + 2 * off >= all;
 }
@@ -328,7 +331,7 @@ bool Matcher::alphaIsAlwaysOff(int p) const {
 // shift: the current disparity minus alpha. Kept if its worth and the
 // pairs with undecided neighbours together cost no more than the pairs with
 // the kept neighbours it would break.
-bool Matcher::keepIsAlwaysKept(int shift, int x, int p) const {
+inline bool Matcher::keepIsAlwaysKept(int shift, int x, int p) const {
     if (alphaRoles_[p] == AlphaRole::Node) return false;
     const int rivalX = x - shift;  // whose alpha match takes p's right pixel
     if (rivalX >= 0 && rivalX < width_ && alphaRoles_[p - shift] == AlphaRole::Node) return false;
