@@ -38,20 +38,11 @@ struct Region {
 
 // One edge point as the sweep finds it: the region it went to and its x (its
 // row is known from where the row's points start in the log). Points are logged
-// in one array in sweep order and placed into the blobs' own lists at the end.
+// in one array in sweep order and placed into the blobs' own lists at the end,
+// each region's points as one stretch of its blob's list.
 struct EdgePoint {
     int region;
     int x;
-};
-
-// A region absorbed by another: its points follow the survivor's first offset
-// points; the survivor's later points follow them. loggedBefore: the number of
-// points logged when it happened.
-struct Absorption {
-    int absorbed;
-    int survivor;
-    int offset;
-    std::size_t loggedBefore;
 };
 
 // A growing array of plain records that keeps its memory between pictures and
@@ -89,10 +80,9 @@ private:
 struct Scratch {
     std::vector<Region> regions;
     std::vector<int> survivorOf;
-    std::vector<int> edgeCount;  // points logged for each region, its absorbed regions' included
+    std::vector<int> edgeCount;  // points logged for each region itself
     Log<EdgePoint> edges;
     std::vector<std::size_t> rowStarts;  // where each pixel row's points begin in edges
-    std::vector<Absorption> absorptions;
 
     void clear() {
         regions.clear();
@@ -100,74 +90,34 @@ struct Scratch {
         edgeCount.clear();
         edges.clear();
         rowStarts.clear();
-        absorptions.clear();
     }
     // After an unusually busy picture the memory goes back.
     void trim() {
         constexpr std::size_t kKeptBytes = 128u << 20;
         const std::size_t bytes = regions.capacity() * sizeof(Region) +
                                   (survivorOf.capacity() + edgeCount.capacity()) * sizeof(int) +
-                                  edges.capacity() * sizeof(EdgePoint) + absorptions.capacity() * sizeof(Absorption);
+                                  edges.capacity() * sizeof(EdgePoint);
         if (bytes <= kKeptBytes) return;
         std::vector<Region>().swap(regions);
         std::vector<int>().swap(survivorOf);
         std::vector<int>().swap(edgeCount);
         std::vector<std::size_t>().swap(rowStarts);
         edges.release();
-        std::vector<Absorption>().swap(absorptions);
     }
 };
 
-// The runs of one grid row: the columns where the colour changes, then the
-// terminator cols + 2. Run k spans start(k) .. end(k); even runs have the border
-// colour. The grey sums of the row's pixels up to each column let a run's grey
-// levels be read in constant time.
+// The runs of one grid row: run k spans grid columns bounds[k] .. bounds[k + 1] - 1,
+// and even runs have the border colour. The grey levels (masked pixels count 0),
+// their squares and the masked pixels left of bounds[k] are kept beside it, so
+// that a run's sums are two reads.
 struct RunRow {
-    std::vector<int> transitions;
+    std::vector<int> bounds;
+    std::vector<std::uint64_t> greyBefore, squaresBefore;
+    std::vector<int> maskedBefore;
     int runs = 0;
-    int start(int k) const { return k == 0 ? 0 : transitions[k - 1]; }
-    int end(int k) const { return transitions[k] - 1; }
-    // Over the pixels left of pixel column x (x = 0 .. cols), the masked ones left out.
-    std::vector<std::uint64_t> greyUpTo, squaresUpTo;
-    std::vector<int> maskedUpTo;
+    int start(int k) const { return bounds[k]; }
+    int end(int k) const { return bounds[k + 1] - 1; }
 };
-
-// What a run adds to its region in one comparison.
-struct RunContribution {
-    double area = 0;
-    double perimeter = 0;
-    double externPerimeter = 0;
-    double overlap = 0;
-    int parent = -1;
-    bool statistics = false;  // area, moments, grey levels and box are counted once per run
-};
-
-// One comparison of a run of this row with a run of the row above.
-struct Comparison {
-    int kind;  // which of the eight ways the two runs lie, see selectCase
-    int thisStart, thisEnd, lastStart, lastEnd;
-    int thisRegion, lastRegion;
-    bool sameColour;
-    bool thisAssigned;
-    bool touchingBorder;   // decides whether the run adds to the external perimeter
-    bool onPictureBorder;  // the run lies on the picture's edge or next to a masked pixel
-    double borderLength;
-    int nextThis, nextLast;
-    RunContribution run;
-};
-
-int selectCase(const Comparison& c) {
-    if (c.thisStart > c.lastEnd + 1) return 1;  // last run lies wholly to the left
-    if (c.thisEnd < c.lastStart) return 8;      // this run lies wholly to the left
-    if (c.lastStart < c.thisStart) {
-        if (c.thisEnd > c.lastEnd) return 2;
-        if (c.thisEnd < c.lastEnd) return 3;
-        return 4;
-    }
-    if (c.thisEnd == c.lastEnd) return 5;
-    if (c.thisEnd > c.lastEnd) return 6;
-    return 7;
-}
 
 // Sum of the integers a .. b and of their squares, as the moments need them.
 double sumOfRange(long long a, long long b) { return static_cast<double>((a + b) * (b - a + 1) / 2); }
@@ -209,7 +159,7 @@ public:
         : source_(source), mask_(mask), threshold_(threshold), borderColour_(borderColour ? 1 : 0),
           findMoments_(findMoments), cols_(source.cols), rows_(source.rows), regions_(scratch.regions),
           survivorOf_(scratch.survivorOf), edgeCount_(scratch.edgeCount), edges_(scratch.edges),
-          rowStarts_(scratch.rowStarts), absorptions_(scratch.absorptions) {
+          rowStarts_(scratch.rowStarts) {
         scratch.clear();
         cv::Size whole;
         cv::Point offset;
@@ -222,28 +172,59 @@ public:
     void appendBlobs(std::vector<CBlob*>& blobs);
 
 private:
+    // A run of this row as it meets one run of the last row.
+    struct Meeting {
+        int thisStart, thisEnd, lastStart, lastEnd;
+        int thisRegion, lastRegion;
+        int thisIndex;
+        bool sameColour;
+    };
+
     void setUp();
     void buildRow(int gridRow, RunRow& row);
-    void sumGreyLevels(int y, RunRow& row);
+    template <bool masked>
+    void codeRow(int y, RunRow& row);
     void markMaskBoundary(int y);
     void sweepRow(int gridRow);
-    void compare(Comparison& c, int gridRow);
-    void applyCase(Comparison& c);
-    void join(Comparison& c);
-    void newRegion(Comparison& c);
-    void merge(Comparison& c);
-    void pushEdges(const Comparison& c);
-    void countStatistics(const Comparison& c, int gridRow);
-    void accumulate(const Comparison& c, int gridRow);
+    void meetInside(Meeting& m, int& nextThis, int& nextLast);
+    void meetAround(Meeting& m, int& nextThis, int& nextLast);
+    void meetAtCorner(Meeting& m);
+    void join(Meeting& m, int overlap, double corners);
+    void newRegion(Meeting& m);
+    void merge(Meeting& m, int overlap, double corners);
+    void unite(Meeting& m);
+    void addRun(Region& region, const Meeting& m, double perimeter, double externPerimeter, int overlap);
     void finish();
     bool liesOnPictureBorder(int start, int end, int gridRow) const;
 
     int NewSubsume();
     void Subsume(int absorbed, int survivor);
-    int regionOf(int region);
+    int regionOf(int region) {
+        if (region < 0) return region;
+        int* survivorOf = survivorOf_.data();
+        while (survivorOf[region] != region) {
+            survivorOf[region] = survivorOf[survivorOf[region]];
+            region = survivorOf[region];
+        }
+        return region;
+    }
     void pushEdge(int region, int x) {
         edges_.push({region, x});
         ++edgeCount_[region];
+    }
+    // The points a meeting leaves: the region of this run gets the x where the
+    // row enters it and where it leaves it, the last run's region (when it is
+    // another region of the other colour) those of its own that this run bounds.
+    void pushEdges(const Meeting& m, bool lastLeft, bool lastRight) {
+        const int left = m.thisStart - 1;
+        const int right = m.thisEnd;
+        if (m.thisRegion >= 0) {
+            pushEdge(m.thisRegion, left);
+            pushEdge(m.thisRegion, right);
+        }
+        if (m.sameColour || m.lastRegion < 0 || m.lastRegion == m.thisRegion) return;
+        if (lastLeft) pushEdge(m.lastRegion, left);
+        if (lastRight) pushEdge(m.lastRegion, right);
     }
     void placeEdges(const std::vector<CBlob*>& blobOf);
 
@@ -256,11 +237,12 @@ private:
     const int rows_;
     int wholeWidth_ = 0;
     int wholeHeight_ = 0;
+    int gridRow_ = 0;
+    bool rowOnBorder_ = false;  // a run of this row may touch the picture's edge or the mask anywhere
 
     cv::Mat externPerimeterImage_;  // only with a mask
     RunRow lastRuns_, thisRuns_;
     std::vector<int> lastRegions_, thisRegions_;  // region number of each run, -1 unassigned
-    std::vector<uchar> colours_;                 // one grid row being coded
 
     std::vector<Region>& regions_;
     // Union-find over region numbers: an absorbed region points at the region
@@ -270,7 +252,6 @@ private:
     std::vector<int>& edgeCount_;
     Log<EdgePoint>& edges_;
     std::vector<std::size_t>& rowStarts_;
-    std::vector<Absorption>& absorptions_;
 };
 
 void Labeller::label() {
@@ -282,14 +263,13 @@ void Labeller::label() {
 void Labeller::setUp() {
     const std::size_t gridCols = static_cast<std::size_t>(cols_) + 2;
     for (RunRow* row : {&lastRuns_, &thisRuns_}) {
-        row->transitions.assign(gridCols + 1, 0);
-        row->greyUpTo.assign(static_cast<std::size_t>(cols_) + 1, 0);
-        row->squaresUpTo.assign(static_cast<std::size_t>(cols_) + 1, 0);
-        row->maskedUpTo.assign(static_cast<std::size_t>(cols_) + 1, 0);
+        row->bounds.assign(gridCols + 1, 0);
+        row->greyBefore.assign(gridCols + 1, 0);
+        row->squaresBefore.assign(gridCols + 1, 0);
+        row->maskedBefore.assign(gridCols + 1, 0);
     }
     lastRegions_.assign(gridCols, -1);
     thisRegions_.assign(gridCols, -1);
-    colours_.assign(gridCols, borderColour_);
     if (!mask_.empty()) externPerimeterImage_ = cv::Mat::zeros(mask_.size(), CV_8UC1);
 
     // Region 0 holds the frame; grid row 0 is one run of it.
@@ -299,67 +279,73 @@ void Labeller::setUp() {
     regions_.push_back(exterior);
     survivorOf_.push_back(0);
     edgeCount_.push_back(0);
-    thisRuns_.transitions[0] = cols_ + 2;
+    thisRuns_.bounds[1] = cols_ + 2;
     thisRuns_.runs = 1;
     thisRegions_[0] = 0;
 }
 
 // Codes grid row gridRow into runs; rows beyond the picture are all frame.
 void Labeller::buildRow(int gridRow, RunRow& row) {
-    int* transitions = row.transitions.data();
-    int count = 0;
-    if (gridRow <= rows_) {
-        const int y = gridRow - 1;
-        const uchar* pixels = source_.ptr<uchar>(y);
-        uchar* colours = colours_.data() + 1;
-        for (int x = 0; x < cols_; ++x) colours[x] = pixels[x] > threshold_ ? 1 : 0;
-        if (!mask_.empty()) {
-            const uchar* maskRow = mask_.ptr<uchar>(y);
-            for (int x = 0; x < cols_; ++x)
-                if (maskRow[x] == 0) colours[x] = borderColour_;
-            markMaskBoundary(y);
-        }
-        // colours_ holds the frame colour at both ends; record every change of
-        // colour without branching on the (often random) pixel values.
-        const uchar* grid = colours_.data();
-        for (int column = 1; column <= cols_ + 1; ++column) {
-            transitions[count] = column;
-            count += grid[column] != grid[column - 1];
-        }
-        sumGreyLevels(y, row);
-    }
-    transitions[count] = cols_ + 2;
-    row.runs = count + 1;
-}
-
-void Labeller::sumGreyLevels(int y, RunRow& row) {
-    const uchar* pixels = source_.ptr<uchar>(y);
-    std::uint64_t* grey = row.greyUpTo.data();
-    std::uint64_t* squares = row.squaresUpTo.data();
-    std::uint64_t sum = 0, sumOfSquares = 0;
-    if (mask_.empty()) {
-        for (int x = 0; x < cols_; ++x) {
-            const unsigned p = pixels[x];
-            sum += p;
-            sumOfSquares += p * p;
-            grey[x + 1] = sum;
-            squares[x + 1] = sumOfSquares;
-        }
+    if (gridRow > rows_) {
+        row.bounds[1] = cols_ + 2;
+        row.greyBefore[1] = row.squaresBefore[1] = 0;
+        row.maskedBefore[1] = 0;
+        row.runs = 1;
         return;
     }
-    const uchar* maskRow = mask_.ptr<uchar>(y);
-    int* masked = row.maskedUpTo.data();
-    int maskedCount = 0;
+    const int y = gridRow - 1;
+    if (mask_.empty()) {
+        codeRow<false>(y, row);
+    } else {
+        markMaskBoundary(y);
+        codeRow<true>(y, row);
+    }
+}
+
+// One pass over the row's pixels records every change of colour and the sums
+// up to it, without branching on the (often random) pixel values: each column
+// writes a candidate bound that only a change of colour keeps.
+template <bool masked>
+void Labeller::codeRow(int y, RunRow& row) {
+    const uchar* pixels = source_.ptr<uchar>(y);
+    const uchar* maskRow = masked ? mask_.ptr<uchar>(y) : nullptr;
+    int* bounds = row.bounds.data();
+    std::uint64_t* grey = row.greyBefore.data();
+    std::uint64_t* squares = row.squaresBefore.data();
+    int* maskedCount = row.maskedBefore.data();
+    std::uint64_t sum = 0, sumOfSquares = 0;
+    int outside = 0;
+    unsigned previous = borderColour_;
+    int count = 1;  // run 0 starts in the frame column
     for (int x = 0; x < cols_; ++x) {
-        const unsigned inside = maskRow[x] != 0;
-        const unsigned p = pixels[x] * inside;
+        unsigned p = pixels[x];
+        unsigned colour = p > threshold_ ? 1u : 0u;
+        if (masked) {
+            const unsigned inside = maskRow[x] != 0;
+            colour = inside ? colour : borderColour_;
+            p *= inside;
+            maskedCount[count] = outside;
+            outside += 1 - static_cast<int>(inside);
+        }
+        bounds[count] = x + 1;
+        grey[count] = sum;
+        squares[count] = sumOfSquares;
+        count += colour != previous;
+        previous = colour;
         sum += p;
         sumOfSquares += p * p;
-        maskedCount += 1 - static_cast<int>(inside);
-        grey[x + 1] = sum;
-        squares[x + 1] = sumOfSquares;
-        masked[x + 1] = maskedCount;
     }
+    const auto bound = [&](int column) {
+        bounds[count] = column;
+        grey[count] = sum;
+        squares[count] = sumOfSquares;
+        if (masked) maskedCount[count] = outside;
+    };
+    // The frame column starts a run unless the last pixel has the border colour.
+    bound(cols_ + 1);
+    count += previous != borderColour_;
+    bound(cols_ + 2);
+    row.runs = count;
 }
 
 // Counts, for the pixels of row y inside the mask, how many of their neighbours
@@ -391,278 +377,188 @@ void Labeller::markMaskBoundary(int y) {
 }
 
 void Labeller::sweepRow(int gridRow) {
+    gridRow_ = gridRow;
     std::swap(lastRuns_, thisRuns_);
     std::swap(lastRegions_, thisRegions_);
     buildRow(gridRow, thisRuns_);
-    std::fill_n(thisRegions_.begin(), thisRuns_.runs, -1);
-    // A comparison logs at most four edge points. Each moves on to the next run
-    // of this row or of the last; only a corner contact steps back in the last
-    // row, and it moves on in this row.
-    edges_.reserveMore(8 * (static_cast<std::size_t>(thisRuns_.runs) + lastRuns_.runs + 1));
-    rowStarts_.push_back(edges_.size());
-
-    const cv::Mat* perimeterImage = externPerimeterImage_.empty() ? nullptr : &externPerimeterImage_;
-    int borderRunOf = -1;  // the run whose border values are known
-    double borderLength = 0;
-    bool touchingBorder = false;
-    bool onPictureBorder = false;
-    int thisIndex = 0, lastIndex = 0;
     const int thisRuns = thisRuns_.runs;
     const int lastRuns = lastRuns_.runs;
+    int* thisRegions = thisRegions_.data();
+    int* lastRegions = lastRegions_.data();
+    std::fill_n(thisRegions, thisRuns, -1);
+    // A meeting logs at most four edge points. Each moves on to the next run
+    // of this row or of the last; only a corner contact steps back in the last
+    // row, and it moves on in this row.
+    edges_.reserveMore(8 * (static_cast<std::size_t>(thisRuns) + lastRuns + 1));
+    rowStarts_.push_back(edges_.size());
+    rowOnBorder_ = gridRow <= 1 || gridRow >= rows_ || gridRow >= wholeHeight_ - 1 || !externPerimeterImage_.empty();
+
+    int thisIndex = 0, lastIndex = 0;
     while (lastIndex < lastRuns && thisIndex < thisRuns) {
-        Comparison c;
-        c.thisStart = thisRuns_.start(thisIndex);
-        c.thisEnd = thisRuns_.end(thisIndex);
-        c.lastStart = lastRuns_.start(lastIndex);
-        c.lastEnd = lastRuns_.end(lastIndex);
-        c.thisRegion = regionOf(thisRegions_[thisIndex]);
-        c.lastRegion = regionOf(lastRegions_[lastIndex]);
-        c.sameColour = ((thisIndex ^ lastIndex) & 1) == 0;
-        c.thisAssigned = c.thisRegion >= 0;
-        if (borderRunOf != thisIndex) {
-            borderLength = externPerimeterOf(c.thisStart, c.thisEnd, gridRow, wholeWidth_, wholeHeight_,
-                                             perimeterImage);
-            touchingBorder = c.thisStart <= 1 || c.thisEnd >= cols_ || borderLength != 0;
-            onPictureBorder = liesOnPictureBorder(c.thisStart, c.thisEnd, gridRow);
-            borderRunOf = thisIndex;
-        }
-        c.borderLength = borderLength;
-        c.touchingBorder = touchingBorder;
-        c.onPictureBorder = onPictureBorder;
-        c.nextThis = thisIndex;
-        c.nextLast = lastIndex;
-
-        compare(c, gridRow);
-
-        thisRegions_[thisIndex] = c.thisRegion;
-        lastRegions_[lastIndex] = c.lastRegion;
-        thisIndex = c.nextThis;
-        lastIndex = c.nextLast;
-    }
-}
-
-void Labeller::compare(Comparison& c, int gridRow) {
-    c.kind = selectCase(c);
-    applyCase(c);
-    pushEdges(c);
-    if (c.run.statistics) countStatistics(c, gridRow);
-    accumulate(c, gridRow);
-}
-
-void Labeller::applyCase(Comparison& c) {
-    RunContribution& run = c.run;
-    const double length = c.thisEnd - c.thisStart + 1;
-    const bool same = c.sameColour;
-    switch (c.kind) {
-    case 1:
-        ++c.nextLast;
-        break;
-    case 2:  // this run starts inside the last one and reaches beyond it
-        if (same) {
-            join(c);
-            run.area = length;
-            run.overlap = c.lastEnd - c.thisStart + 1;
-            run.perimeter = 2 * length + 2 - run.overlap - kTwoCorners;
-            if (c.touchingBorder) run.externPerimeter = c.borderLength - kTwoCorners;
-        }
-        ++c.nextLast;
-        break;
-    case 3:  // this run lies strictly inside the last one
-        if (same) {
-            join(c);
-            run.area = run.overlap = length;
-            run.perimeter = length + 2 - kTwoCorners;
-            if (c.touchingBorder) run.externPerimeter = c.borderLength - kTwoCorners;
+        Meeting m;
+        m.thisStart = thisRuns_.start(thisIndex);
+        m.thisEnd = thisRuns_.end(thisIndex);
+        m.lastStart = lastRuns_.start(lastIndex);
+        m.lastEnd = lastRuns_.end(lastIndex);
+        m.thisRegion = regionOf(thisRegions[thisIndex]);
+        m.lastRegion = regionOf(lastRegions[lastIndex]);
+        m.thisIndex = thisIndex;
+        m.sameColour = ((thisIndex ^ lastIndex) & 1) == 0;
+        int nextThis = thisIndex, nextLast = lastIndex;
+        if (m.thisStart > m.lastEnd + 1) {  // the last run lies wholly to the left
+            if (m.thisRegion >= 0) pushEdge(m.thisRegion, m.thisStart - 1);
+            if (m.lastRegion >= 0) pushEdge(m.lastRegion, m.thisEnd);
+            ++nextLast;
+        } else if (m.thisEnd < m.lastStart) {  // the runs touch only at a corner
+            meetAtCorner(m);
+            --nextLast;
+            ++nextThis;
+        } else if (m.lastStart < m.thisStart) {
+            meetInside(m, nextThis, nextLast);
         } else {
-            newRegion(c);
+            meetAround(m, nextThis, nextLast);
         }
-        ++c.nextThis;
-        break;
-    case 4:  // this run starts inside the last one, both end together
-        if (same) {
-            join(c);
-            run.area = run.overlap = length;
-            run.perimeter = length + 2 - kOneCorner;
-            if (c.touchingBorder) run.externPerimeter = c.borderLength - kOneCorner;
-            ++c.nextThis;
-        } else {
-            newRegion(c);
-        }
-        ++c.nextLast;
-        break;
-    case 5: {  // the last run starts inside this one, both end together
-        const double corner = c.lastStart != c.thisStart ? kOneCorner : 0;
-        const double overlap = c.lastEnd - c.lastStart + 1;
-        if (same && !c.thisAssigned) {
-            join(c);
-            run.area = length;
-            run.overlap = overlap;
-            run.perimeter = 2 * length + 2 - overlap - corner;
-            if (c.touchingBorder) run.externPerimeter = c.borderLength - corner;
-        } else if (same) {
-            run.overlap = overlap;
-            run.perimeter = -2 * overlap - corner;
-            merge(c);
-        } else if (!c.thisAssigned) {
-            newRegion(c);
-        }
-        ++c.nextLast;
-        if (same) ++c.nextThis;
-        break;
-    }
-    case 6:    // the last run lies inside this one
-    case 7: {  // the last run starts inside this one and reaches beyond it
-        const double overlap = c.kind == 6 ? c.lastEnd - c.lastStart + 1 : c.thisEnd - c.lastStart + 1;
-        const double corners = c.thisStart != c.lastStart ? kTwoCorners : kOneCorner;
-        if (same && !c.thisAssigned) {
-            join(c);
-            run.area = length;
-            run.overlap = overlap;
-            run.perimeter = 2 * length + 2 - overlap - corners;
-            if (c.touchingBorder) run.externPerimeter = c.borderLength - corners;
-        } else if (same) {
-            run.overlap = overlap;
-            run.perimeter = -2 * overlap - corners;
-            merge(c);
-        } else if (c.kind == 7 && !c.thisAssigned) {
-            newRegion(c);
-        }
-        if (c.kind == 6)
-            ++c.nextLast;
-        else
-            ++c.nextThis;
-        break;
-    }
-    case 8:  // the runs touch only at a corner
-        if (same) {
-            merge(c);
-            if (c.thisRegion >= 0) regions_[c.thisRegion].perimeter -= kTwoCorners;
-        }
-        --c.nextLast;
-        ++c.nextThis;
-        break;
+        thisRegions[thisIndex] = m.thisRegion;
+        lastRegions[lastIndex] = m.lastRegion;
+        thisIndex = nextThis;
+        lastIndex = nextLast;
     }
 }
 
-void Labeller::join(Comparison& c) {
-    c.thisRegion = c.lastRegion;
-    c.run.statistics = true;
+// This run starts inside the last one.
+void Labeller::meetInside(Meeting& m, int& nextThis, int& nextLast) {
+    if (m.thisEnd > m.lastEnd) {  // and reaches beyond it
+        if (m.sameColour) join(m, m.lastEnd - m.thisStart + 1, kTwoCorners);
+        pushEdges(m, true, false);
+        ++nextLast;
+        return;
+    }
+    const bool endTogether = m.thisEnd == m.lastEnd;
+    if (m.sameColour)
+        join(m, m.thisEnd - m.thisStart + 1, endTogether ? kOneCorner : kTwoCorners);
+    else
+        newRegion(m);
+    pushEdges(m, true, true);
+    if (m.sameColour || !endTogether) ++nextThis;
+    if (endTogether) ++nextLast;
 }
 
-void Labeller::newRegion(Comparison& c) {
-    const double length = c.thisEnd - c.thisStart + 1;
-    c.thisRegion = NewSubsume();
-    c.run.parent = c.lastRegion;
-    c.run.area = length;
-    c.run.perimeter = 2 * length + 2;
-    if (c.touchingBorder) c.run.externPerimeter = c.borderLength;
-    c.run.statistics = true;
+// The last run starts inside this one (or with it).
+void Labeller::meetAround(Meeting& m, int& nextThis, int& nextLast) {
+    const bool assigned = m.thisRegion >= 0;
+    if (m.thisEnd == m.lastEnd) {  // both end together
+        const double corner = m.lastStart != m.thisStart ? kOneCorner : 0;
+        const int overlap = m.lastEnd - m.lastStart + 1;
+        if (m.sameColour && !assigned)
+            join(m, overlap, corner);
+        else if (m.sameColour)
+            merge(m, overlap, corner);
+        else if (!assigned)
+            newRegion(m);
+        pushEdges(m, false, true);
+        ++nextLast;
+        if (m.sameColour) ++nextThis;
+        return;
+    }
+    const bool lastInside = m.thisEnd > m.lastEnd;
+    const int overlap = (lastInside ? m.lastEnd : m.thisEnd) - m.lastStart + 1;
+    const double corners = m.thisStart != m.lastStart ? kTwoCorners : kOneCorner;
+    if (m.sameColour && !assigned)
+        join(m, overlap, corners);
+    else if (m.sameColour)
+        merge(m, overlap, corners);
+    else if (!lastInside && !assigned)
+        newRegion(m);
+    pushEdges(m, false, !lastInside);
+    if (m.thisRegion >= 0 && !m.sameColour && m.lastRegion >= 0 && m.lastRegion != m.thisRegion)
+        pushEdge(m.thisRegion, m.thisStart - 1);
+    if (lastInside)
+        ++nextLast;
+    else
+        ++nextThis;
+}
+
+void Labeller::meetAtCorner(Meeting& m) {
+    if (m.sameColour) {
+        unite(m);
+        if (m.thisRegion >= 0) regions_[m.thisRegion].perimeter -= kTwoCorners;
+    }
+    const int left = m.thisStart - 1;
+    if (m.thisRegion >= 0) pushEdge(m.thisRegion, left);
+    if (!m.sameColour && m.lastRegion >= 0 && m.lastRegion != m.thisRegion) pushEdge(m.lastRegion, left);
+}
+
+// This run continues the region of the last one, overlapping it by overlap
+// pixels (the shared sides leave the outline) with corners cut off.
+void Labeller::join(Meeting& m, int overlap, double corners) {
+    m.thisRegion = m.lastRegion;
+    if (m.thisRegion < 0) return;
+    const int length = m.thisEnd - m.thisStart + 1;
+    addRun(regions_[m.thisRegion], m, static_cast<double>(2 * length + 2 - overlap) - corners, corners, overlap);
+}
+
+void Labeller::newRegion(Meeting& m) {
+    const int length = m.thisEnd - m.thisStart + 1;
+    m.thisRegion = NewSubsume();
+    Region& region = regions_[m.thisRegion];
+    if (m.lastRegion >= 0) region.parent = m.lastRegion;
+    addRun(region, m, 2.0 * length + 2, 0, 0);
+}
+
+// Two regions of this run already met: the outline between them goes.
+void Labeller::merge(Meeting& m, int overlap, double corners) {
+    const double perimeter = static_cast<double>(-2 * overlap) - corners;
+    unite(m);
+    regions_[m.thisRegion].perimeter += perimeter;
 }
 
 // Two regions turned out to be one: the higher number is absorbed by the lower.
-void Labeller::merge(Comparison& c) {
-    if (c.thisRegion < 0 || c.lastRegion < 0 || c.thisRegion == c.lastRegion) return;
-    if (c.thisRegion > c.lastRegion) {
-        Subsume(c.thisRegion, c.lastRegion);
-        c.thisRegion = c.lastRegion;
+void Labeller::unite(Meeting& m) {
+    if (m.thisRegion < 0 || m.lastRegion < 0 || m.thisRegion == m.lastRegion) return;
+    if (m.thisRegion > m.lastRegion) {
+        Subsume(m.thisRegion, m.lastRegion);
+        m.thisRegion = m.lastRegion;
     } else {
-        Subsume(c.lastRegion, c.thisRegion);
-        c.lastRegion = c.thisRegion;
+        Subsume(m.lastRegion, m.thisRegion);
+        m.lastRegion = m.thisRegion;
     }
 }
 
-// Edge points mark where a row enters and leaves a region: x is the pixel just
-// left of the run or its last pixel + 1.
-void Labeller::pushEdges(const Comparison& c) {
-    const int left = c.thisStart - 1;
-    const int right = c.thisEnd;
-    const int thisRegion = c.thisRegion;
-    const int lastRegion = c.lastRegion;
-    const bool thisSide = thisRegion >= 0;
-    const bool lastSide = !c.sameColour && lastRegion >= 0 && lastRegion != thisRegion;
-    switch (c.kind) {
-    case 1:
-        if (thisSide) pushEdge(thisRegion, left);
-        if (lastRegion >= 0) pushEdge(lastRegion, right);
-        break;
-    case 2:
-        if (thisSide) {
-            pushEdge(thisRegion, left);
-            pushEdge(thisRegion, right);
-        }
-        if (lastSide) pushEdge(lastRegion, left);
-        break;
-    case 3:
-    case 4:
-        if (thisSide) {
-            pushEdge(thisRegion, left);
-            pushEdge(thisRegion, right);
-        }
-        if (lastSide) {
-            pushEdge(lastRegion, left);
-            pushEdge(lastRegion, right);
-        }
-        break;
-    case 5:
-    case 6:
-    case 7:
-        if (thisSide) {
-            pushEdge(thisRegion, right);
-            pushEdge(thisRegion, left);
-        }
-        if (lastSide && c.kind == 5) pushEdge(lastRegion, right);
-        if (lastSide && c.kind == 7) pushEdge(lastRegion, right);
-        if (lastSide && thisSide && c.kind != 5) pushEdge(thisRegion, left);
-        break;
-    case 8:
-        if (thisSide) pushEdge(thisRegion, left);
-        if (lastSide) pushEdge(lastRegion, left);
-        break;
+// The run's pixels, outline, box and sums go to region; the outline is added
+// in the order the labeller always used, so the perimeters round alike.
+void Labeller::addRun(Region& region, const Meeting& m, double perimeter, double corners, int overlap) {
+    const int start = m.thisStart, end = m.thisEnd;
+    const int length = end - start + 1;
+    region.area += length;
+    region.perimeter += perimeter;
+    bool onPictureBorder = false;
+    if (rowOnBorder_ || start <= 1 || end >= cols_ || end >= wholeWidth_ - 1) {
+        const cv::Mat* perimeterImage = externPerimeterImage_.empty() ? nullptr : &externPerimeterImage_;
+        const double borderLength = externPerimeterOf(start, end, gridRow_, wholeWidth_, wholeHeight_, perimeterImage);
+        if (start <= 1 || end >= cols_ || borderLength != 0) region.externPerimeter += borderLength - corners;
+        onPictureBorder = liesOnPictureBorder(start, end, gridRow_);
     }
-}
-
-void Labeller::countStatistics(const Comparison& c, int gridRow) {
-    if (c.thisRegion < 0) return;
-    const int y = gridRow - 1;
-    Region& region = regions_[c.thisRegion];
+    region.perimeter -= overlap;
+    region.minX = std::min(region.minX, std::max(start - 1, 0));
+    region.maxX = std::max(region.maxX, end);
+    region.minY = std::min(region.minY, gridRow_ - 1);
+    region.maxY = std::max(region.maxY, gridRow_);
+    if (onPictureBorder) region.exterior = 1;
+    const int y = gridRow_ - 1;
     if (findMoments_) {
-        // Pixel columns thisStart - 1 .. thisEnd - 1, frame cells included.
-        const double sumX = sumOfRange(c.thisStart - 1, c.thisEnd - 1);
+        // Pixel columns start - 1 .. end - 1, frame cells included.
+        const double sumX = sumOfRange(start - 1, end - 1);
+        const double area = length;
         region.sumX += sumX;
-        region.sumXX += sumOfSquares(c.thisStart - 1, c.thisEnd - 1);
-        region.sumY += c.run.area * y;
+        region.sumXX += sumOfSquares(start - 1, end - 1);
+        region.sumY += area * y;
         region.sumXY += sumX * y;
-        region.sumYY += c.run.area * y * y;
+        region.sumYY += area * y * y;
     }
-    if (gridRow <= rows_) {
-        // Pixels first .. last - 1 of the run, frame cells left out.
-        const int first = std::max(c.thisStart, 1) - 1;
-        const int last = std::min(c.thisEnd, cols_);
-        if (first < last) {
-            region.greySum += thisRuns_.greyUpTo[last] - thisRuns_.greyUpTo[first];
-            region.greySquares += thisRuns_.squaresUpTo[last] - thisRuns_.squaresUpTo[first];
-            if (!mask_.empty())
-                region.maskedPixels += static_cast<std::uint64_t>(thisRuns_.maskedUpTo[last] - thisRuns_.maskedUpTo[first]);
-        }
-    }
-}
-
-void Labeller::accumulate(const Comparison& c, int gridRow) {
-    if (c.thisRegion < 0) return;
-    const RunContribution& run = c.run;
-    Region& region = regions_[c.thisRegion];
-    if (run.parent >= 0) region.parent = run.parent;
-    region.area += run.area;
-    region.perimeter += run.perimeter;
-    region.externPerimeter += run.externPerimeter;
-    if (run.statistics) {
-        region.perimeter -= run.overlap;
-        region.minX = std::min(region.minX, std::max(c.thisStart - 1, 0));
-        region.maxX = std::max(region.maxX, c.thisEnd);
-        region.minY = std::min(region.minY, gridRow - 1);
-        region.maxY = std::max(region.maxY, gridRow);
-    }
-    if (c.onPictureBorder) region.exterior = 1;
+    const int k = m.thisIndex;
+    region.greySum += thisRuns_.greyBefore[k + 1] - thisRuns_.greyBefore[k];
+    region.greySquares += thisRuns_.squaresBefore[k + 1] - thisRuns_.squaresBefore[k];
+    region.maskedPixels += static_cast<std::uint64_t>(thisRuns_.maskedBefore[k + 1] - thisRuns_.maskedBefore[k]);
 }
 
 // The external perimeter's border test is loose near the bottom and right edges
@@ -705,21 +601,9 @@ void Labeller::Subsume(int absorbed, int survivor) {
     s.sumXX += a.sumXX;
     s.sumYY += a.sumYY;
     s.sumXY += a.sumXY;
-    // The absorbed region's edge points follow the survivor's so far.
-    absorptions_.push_back({absorbed, survivor, edgeCount_[survivor], edges_.size()});
-    edgeCount_[survivor] += edgeCount_[absorbed];
     // Regions enclosed by the absorbed one now lie in the survivor; their parent
     // numbers are resolved through survivorOf_ at the end.
     survivorOf_[absorbed] = survivor;
-}
-
-int Labeller::regionOf(int region) {
-    if (region < 0) return region;
-    while (survivorOf_[region] != region) {
-        survivorOf_[region] = survivorOf_[survivorOf_[region]];
-        region = survivorOf_[region];
-    }
-    return region;
 }
 
 void Labeller::finish() {
@@ -747,37 +631,21 @@ void Labeller::finish() {
     }
 }
 
-// Every logged point goes to its place in the list of the region that holds
-// it at the end: a point's place in its own region's list, shifted by where
-// that region's list landed in each region that absorbed it in turn.
+// Every logged point goes to the blob of the region that holds its region at
+// the end; each region's own points fill one stretch of that blob's list.
 void Labeller::placeEdges(const std::vector<CBlob*>& blobOf) {
-    std::vector<int> holder(regions_.size()), shift(regions_.size(), 0);
-    for (std::size_t i = 0; i < holder.size(); ++i) holder[i] = static_cast<int>(i);
-    // Later absorptions first, so that the survivor's own place is already known.
-    for (auto it = absorptions_.rbegin(); it != absorptions_.rend(); ++it) {
-        holder[it->absorbed] = holder[it->survivor];
-        shift[it->absorbed] = shift[it->survivor] + it->offset;
+    const std::size_t count = regions_.size();
+    std::vector<std::size_t> filled(count, 0);
+    std::vector<cv::Point*> next(count, nullptr);
+    for (std::size_t i = 0; i < count; ++i) {
+        const int holder = regionOf(static_cast<int>(i));
+        next[i] = blobOf[holder]->edges.data() + filled[holder];
+        filled[holder] += static_cast<std::size_t>(edgeCount_[i]);
     }
-    // Where each region's next point goes: its own points follow those of the
-    // regions it absorbed before them.
-    std::vector<cv::Point*> next(regions_.size(), nullptr);
-    for (std::size_t i = 0; i < regions_.size(); ++i)
-        if (blobOf[holder[i]]) next[i] = blobOf[holder[i]]->edges.data() + shift[i];
     rowStarts_.push_back(edges_.size());
-    auto absorption = absorptions_.begin();
     for (std::size_t y = 0; y + 1 < rowStarts_.size(); ++y) {
-        std::size_t i = rowStarts_[y];
-        const std::size_t rowEnd = rowStarts_[y + 1];
-        while (i < rowEnd) {
-            for (; absorption != absorptions_.end() && absorption->loggedBefore <= i; ++absorption) {
-                const Absorption& a = *absorption;
-                next[a.survivor] = blobOf[holder[a.survivor]]->edges.data() + shift[a.survivor] + a.offset +
-                                   edgeCount_[a.absorbed];
-            }
-            const std::size_t stop =
-                absorption == absorptions_.end() ? rowEnd : std::min(rowEnd, absorption->loggedBefore);
-            for (; i < stop; ++i) *next[edges_[i].region]++ = cv::Point(edges_[i].x, static_cast<int>(y));
-        }
+        const int row = static_cast<int>(y);
+        for (std::size_t i = rowStarts_[y]; i < rowStarts_[y + 1]; ++i) *next[edges_[i].region]++ = cv::Point(edges_[i].x, row);
     }
 }
 
@@ -789,6 +657,9 @@ void greyStatistics(double a, double s, double q, double& mean, double& stdDev) 
 }
 
 void Labeller::appendBlobs(std::vector<CBlob*>& blobs) {
+    std::vector<std::size_t> points(regions_.size(), 0);
+    for (std::size_t i = 0; i < regions_.size(); ++i)
+        points[static_cast<std::size_t>(regionOf(static_cast<int>(i)))] += static_cast<std::size_t>(edgeCount_[i]);
     std::vector<std::unique_ptr<CBlob>> made;
     std::vector<CBlob*> blobOf(regions_.size(), nullptr);
     for (std::size_t i = 0; i < regions_.size(); ++i) {
@@ -812,7 +683,7 @@ void Labeller::appendBlobs(std::vector<CBlob*>& blobs) {
         blob->maxY = r.maxY;
         greyStatistics(r.area, static_cast<double>(r.greySum), static_cast<double>(r.greySquares), blob->mean,
                        blob->stdDev);
-        blob->edges.resize(static_cast<std::size_t>(edgeCount_[i]));
+        blob->edges.resize(points[i]);
         blobOf[i] = blob.get();
         made.push_back(std::move(blob));
     }
