@@ -541,8 +541,9 @@ void Labeller::addRun(Region& region, const Meeting& m, double perimeter, double
     region.perimeter -= overlap;
     region.minX = std::min(region.minX, std::max(start - 1, 0));
     region.maxX = std::max(region.maxX, end);
+    // Rows come in order: a region's box already reaches the rows above this one.
     region.minY = std::min(region.minY, gridRow_ - 1);
-    region.maxY = std::max(region.maxY, gridRow_);
+    region.maxY = gridRow_;
     if (onPictureBorder) region.exterior = 1;
     const int y = gridRow_ - 1;
     if (findMoments_) {
@@ -558,7 +559,8 @@ void Labeller::addRun(Region& region, const Meeting& m, double perimeter, double
     const int k = m.thisIndex;
     region.greySum += thisRuns_.greyBefore[k + 1] - thisRuns_.greyBefore[k];
     region.greySquares += thisRuns_.squaresBefore[k + 1] - thisRuns_.squaresBefore[k];
-    region.maskedPixels += static_cast<std::uint64_t>(thisRuns_.maskedBefore[k + 1] - thisRuns_.maskedBefore[k]);
+    if (!mask_.empty())
+        region.maskedPixels += static_cast<std::uint64_t>(thisRuns_.maskedBefore[k + 1] - thisRuns_.maskedBefore[k]);
 }
 
 // The external perimeter's border test is loose near the bottom and right edges
