@@ -193,7 +193,7 @@ private:
     void newRegion(Meeting& m);
     void merge(Meeting& m, int overlap, double corners);
     void unite(Meeting& m);
-    void addRun(Region& region, const Meeting& m, double perimeter, double externPerimeter, int overlap);
+    void addRun(Region& region, const Meeting& m, double perimeter, double corners, int overlap);
     void finish();
     bool liesOnPictureBorder(int start, int end, int gridRow) const;
 
@@ -505,7 +505,8 @@ void Labeller::newRegion(Meeting& m) {
     addRun(region, m, 2.0 * length + 2, 0, 0);
 }
 
-// Two regions of this run already met: the outline between them goes.
+// This run, already in a region, overlaps another run of its colour: the
+// outline between them goes, and so does one of the two region numbers.
 void Labeller::merge(Meeting& m, int overlap, double corners) {
     const double perimeter = static_cast<double>(-2 * overlap) - corners;
     unite(m);
@@ -531,6 +532,8 @@ void Labeller::addRun(Region& region, const Meeting& m, double perimeter, double
     const int length = end - start + 1;
     region.area += length;
     region.perimeter += perimeter;
+    // Only runs near the picture's edge (or any run, with a mask) can add to
+    // the external perimeter or touch the border.
     bool onPictureBorder = false;
     if (rowOnBorder_ || start <= 1 || end >= cols_ || end >= wholeWidth_ - 1) {
         const cv::Mat* perimeterImage = externPerimeterImage_.empty() ? nullptr : &externPerimeterImage_;
@@ -541,9 +544,8 @@ void Labeller::addRun(Region& region, const Meeting& m, double perimeter, double
     region.perimeter -= overlap;
     region.minX = std::min(region.minX, std::max(start - 1, 0));
     region.maxX = std::max(region.maxX, end);
-    // Rows come in order: a region's box already reaches the rows above this one.
     region.minY = std::min(region.minY, gridRow_ - 1);
-    region.maxY = gridRow_;
+    region.maxY = gridRow_;  // rows come in order: this is the region's lowest so far
     if (onPictureBorder) region.exterior = 1;
     const int y = gridRow_ - 1;
     if (findMoments_) {
