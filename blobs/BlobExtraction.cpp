@@ -15,25 +15,30 @@
 
 namespace {
 
-// Perimeter corrections where the outline cuts a corner diagonally instead of
-// following two pixel sides: one corner saves 2 - sqrt(2), two save twice that.
-constexpr double kOneCorner = 0.5857864376269;
-constexpr double kTwoCorners = 1.1715728752538;
+// What the outline saves where it cuts a corner diagonally instead of
+// following two pixel sides: 2 - sqrt(2).
+constexpr double kCutCorner = 0.5857864376269;
 
-// Running sums of one region during the sweep. Areas, moments and grey levels
-// are whole numbers, so the order in which runs and absorbed regions add to
-// them does not change the result; the perimeters are added in sweep order.
+// Running sums of one region during the sweep, all whole numbers, so the order
+// in which runs and absorbed regions add to them does not matter: an outline is
+// counted as pixel sides and cut corners and turned into a length at the end.
+// The record fits one cache line; the moments, needed less often, lie apart.
 struct Region {
-    double area = 0;
-    double perimeter = 0;
-    double externPerimeter = 0;
+    int area = 0;
+    int sides = 0;
+    int corners = 0;
+    int borderSides = 0;  // the external perimeter, counted the same way
+    int borderCorners = 0;
     int exterior = 0;
     int parent = -1;
     int minX = INT_MAX, maxX = 0, minY = INT_MAX, maxY = 0;
-    double sumX = 0, sumY = 0, sumXX = 0, sumYY = 0, sumXY = 0;
+    int maskedPixels = 0;
     std::uint64_t greySum = 0;
     std::uint64_t greySquares = 0;
-    std::uint64_t maskedPixels = 0;
+};
+
+struct Moments {
+    double sumX = 0, sumY = 0, sumXX = 0, sumYY = 0, sumXY = 0;
 };
 
 // One edge point as the sweep finds it: the region it went to and its x (its
@@ -79,26 +84,33 @@ private:
 // camera loop does not allocate and fault in fresh memory for every frame.
 struct Scratch {
     std::vector<Region> regions;
+    std::vector<Moments> moments;  // only when asked for
     std::vector<int> survivorOf;
     std::vector<int> edgeCount;  // points logged for each region itself
     Log<EdgePoint> edges;
     std::vector<std::size_t> rowStarts;  // where each pixel row's points begin in edges
+    std::vector<std::vector<cv::Point>*> edgeListOf;  // per region, its blob's list
 
     void clear() {
         regions.clear();
+        moments.clear();
         survivorOf.clear();
         edgeCount.clear();
         edges.clear();
         rowStarts.clear();
+        edgeListOf.clear();
     }
     // After an unusually busy picture the memory goes back.
     void trim() {
         constexpr std::size_t kKeptBytes = 128u << 20;
-        const std::size_t bytes = regions.capacity() * sizeof(Region) +
+        const std::size_t bytes = regions.capacity() * sizeof(Region) + moments.capacity() * sizeof(Moments) +
                                   (survivorOf.capacity() + edgeCount.capacity()) * sizeof(int) +
-                                  edges.capacity() * sizeof(EdgePoint);
+                                  edges.capacity() * sizeof(EdgePoint) +
+                                  edgeListOf.capacity() * sizeof(std::vector<cv::Point>*);
         if (bytes <= kKeptBytes) return;
         std::vector<Region>().swap(regions);
+        std::vector<Moments>().swap(moments);
+        std::vector<std::vector<cv::Point>*>().swap(edgeListOf);
         std::vector<int>().swap(survivorOf);
         std::vector<int>().swap(edgeCount);
         std::vector<std::size_t>().swap(rowStarts);
@@ -158,8 +170,8 @@ public:
              Scratch& scratch)
         : source_(source), mask_(mask), threshold_(threshold), borderColour_(borderColour ? 1 : 0),
           findMoments_(findMoments), cols_(source.cols), rows_(source.rows), regions_(scratch.regions),
-          survivorOf_(scratch.survivorOf), edgeCount_(scratch.edgeCount), edges_(scratch.edges),
-          rowStarts_(scratch.rowStarts) {
+          moments_(scratch.moments), survivorOf_(scratch.survivorOf), edgeCount_(scratch.edgeCount),
+          edges_(scratch.edges), rowStarts_(scratch.rowStarts), edgeListOf_(scratch.edgeListOf) {
         scratch.clear();
         cv::Size whole;
         cv::Point offset;
@@ -189,11 +201,11 @@ private:
     void meetInside(Meeting& m, int& nextThis, int& nextLast);
     void meetAround(Meeting& m, int& nextThis, int& nextLast);
     void meetAtCorner(Meeting& m);
-    void join(Meeting& m, int overlap, double corners);
+    void join(Meeting& m, int overlap, int corners);
     void newRegion(Meeting& m);
-    void merge(Meeting& m, int overlap, double corners);
+    void merge(Meeting& m, int overlap, int corners);
     void unite(Meeting& m);
-    void addRun(Region& region, const Meeting& m, double perimeter, double corners, int overlap);
+    void addRun(int region, const Meeting& m, int sides, int corners);
     void finish();
     bool liesOnPictureBorder(int start, int end, int gridRow) const;
 
@@ -226,7 +238,8 @@ private:
         if (lastLeft) pushEdge(m.lastRegion, left);
         if (lastRight) pushEdge(m.lastRegion, right);
     }
-    void placeEdges(const std::vector<CBlob*>& blobOf);
+    void placeEdges();
+    CBlob* blobOf(int region);
 
     const cv::Mat& source_;
     const cv::Mat& mask_;
@@ -245,6 +258,7 @@ private:
     std::vector<int> lastRegions_, thisRegions_;  // region number of each run, -1 unassigned
 
     std::vector<Region>& regions_;
+    std::vector<Moments>& moments_;
     // Union-find over region numbers: an absorbed region points at the region
     // that absorbed it, so the region arrays of the two rows are relabelled
     // lazily when read instead of being rewritten at every merge.
@@ -252,6 +266,7 @@ private:
     std::vector<int>& edgeCount_;
     Log<EdgePoint>& edges_;
     std::vector<std::size_t>& rowStarts_;
+    std::vector<std::vector<cv::Point>*>& edgeListOf_;
 };
 
 void Labeller::label() {
@@ -273,12 +288,9 @@ void Labeller::setUp() {
     if (!mask_.empty()) externPerimeterImage_ = cv::Mat::zeros(mask_.size(), CV_8UC1);
 
     // Region 0 holds the frame; grid row 0 is one run of it.
-    Region exterior;
-    exterior.area = cols_ + 2;
-    exterior.perimeter = 2.0 * (cols_ + 2) + 2;
-    regions_.push_back(exterior);
-    survivorOf_.push_back(0);
-    edgeCount_.push_back(0);
+    NewSubsume();
+    regions_[0].area = cols_ + 2;
+    regions_[0].sides = 2 * (cols_ + 2) + 2;
     thisRuns_.bounds[1] = cols_ + 2;
     thisRuns_.runs = 1;
     thisRegions_[0] = 0;
@@ -428,14 +440,14 @@ void Labeller::sweepRow(int gridRow) {
 // This run starts inside the last one.
 void Labeller::meetInside(Meeting& m, int& nextThis, int& nextLast) {
     if (m.thisEnd > m.lastEnd) {  // and reaches beyond it
-        if (m.sameColour) join(m, m.lastEnd - m.thisStart + 1, kTwoCorners);
+        if (m.sameColour) join(m, m.lastEnd - m.thisStart + 1, 2);
         pushEdges(m, true, false);
         ++nextLast;
         return;
     }
     const bool endTogether = m.thisEnd == m.lastEnd;
     if (m.sameColour)
-        join(m, m.thisEnd - m.thisStart + 1, endTogether ? kOneCorner : kTwoCorners);
+        join(m, m.thisEnd - m.thisStart + 1, endTogether ? 1 : 2);
     else
         newRegion(m);
     pushEdges(m, true, true);
@@ -447,7 +459,7 @@ void Labeller::meetInside(Meeting& m, int& nextThis, int& nextLast) {
 void Labeller::meetAround(Meeting& m, int& nextThis, int& nextLast) {
     const bool assigned = m.thisRegion >= 0;
     if (m.thisEnd == m.lastEnd) {  // both end together
-        const double corner = m.lastStart != m.thisStart ? kOneCorner : 0;
+        const int corner = m.lastStart != m.thisStart ? 1 : 0;
         const int overlap = m.lastEnd - m.lastStart + 1;
         if (m.sameColour && !assigned)
             join(m, overlap, corner);
@@ -462,7 +474,7 @@ void Labeller::meetAround(Meeting& m, int& nextThis, int& nextLast) {
     }
     const bool lastInside = m.thisEnd > m.lastEnd;
     const int overlap = (lastInside ? m.lastEnd : m.thisEnd) - m.lastStart + 1;
-    const double corners = m.thisStart != m.lastStart ? kTwoCorners : kOneCorner;
+    const int corners = m.thisStart != m.lastStart ? 2 : 1;
     if (m.sameColour && !assigned)
         join(m, overlap, corners);
     else if (m.sameColour)
@@ -481,7 +493,7 @@ void Labeller::meetAround(Meeting& m, int& nextThis, int& nextLast) {
 void Labeller::meetAtCorner(Meeting& m) {
     if (m.sameColour) {
         unite(m);
-        if (m.thisRegion >= 0) regions_[m.thisRegion].perimeter -= kTwoCorners;
+        if (m.thisRegion >= 0) regions_[m.thisRegion].corners += 2;
     }
     const int left = m.thisStart - 1;
     if (m.thisRegion >= 0) pushEdge(m.thisRegion, left);
@@ -490,27 +502,26 @@ void Labeller::meetAtCorner(Meeting& m) {
 
 // This run continues the region of the last one, overlapping it by overlap
 // pixels (the shared sides leave the outline) with corners cut off.
-void Labeller::join(Meeting& m, int overlap, double corners) {
+void Labeller::join(Meeting& m, int overlap, int corners) {
     m.thisRegion = m.lastRegion;
     if (m.thisRegion < 0) return;
     const int length = m.thisEnd - m.thisStart + 1;
-    addRun(regions_[m.thisRegion], m, static_cast<double>(2 * length + 2 - overlap) - corners, corners, overlap);
+    addRun(m.thisRegion, m, 2 * length + 2 - 2 * overlap, corners);
 }
 
 void Labeller::newRegion(Meeting& m) {
     const int length = m.thisEnd - m.thisStart + 1;
     m.thisRegion = NewSubsume();
-    Region& region = regions_[m.thisRegion];
-    if (m.lastRegion >= 0) region.parent = m.lastRegion;
-    addRun(region, m, 2.0 * length + 2, 0, 0);
+    if (m.lastRegion >= 0) regions_[m.thisRegion].parent = m.lastRegion;
+    addRun(m.thisRegion, m, 2 * length + 2, 0);
 }
 
 // This run, already in a region, overlaps another run of its colour: the
 // outline between them goes, and so does one of the two region numbers.
-void Labeller::merge(Meeting& m, int overlap, double corners) {
-    const double perimeter = static_cast<double>(-2 * overlap) - corners;
+void Labeller::merge(Meeting& m, int overlap, int corners) {
     unite(m);
-    regions_[m.thisRegion].perimeter += perimeter;
+    regions_[m.thisRegion].sides -= 2 * overlap;
+    regions_[m.thisRegion].corners += corners;
 }
 
 // Two regions turned out to be one: the higher number is absorbed by the lower.
@@ -525,23 +536,26 @@ void Labeller::unite(Meeting& m) {
     }
 }
 
-// The run's pixels, outline, box and sums go to region; the outline is added
-// in the order the labeller always used, so the perimeters round alike.
-void Labeller::addRun(Region& region, const Meeting& m, double perimeter, double corners, int overlap) {
+// The run's pixels, outline, box and sums go to the region.
+void Labeller::addRun(int number, const Meeting& m, int sides, int corners) {
+    Region& region = regions_[number];
     const int start = m.thisStart, end = m.thisEnd;
     const int length = end - start + 1;
     region.area += length;
-    region.perimeter += perimeter;
+    region.sides += sides;
+    region.corners += corners;
     // Only runs near the picture's edge (or any run, with a mask) can add to
     // the external perimeter or touch the border.
     bool onPictureBorder = false;
     if (rowOnBorder_ || start <= 1 || end >= cols_ || end >= wholeWidth_ - 1) {
         const cv::Mat* perimeterImage = externPerimeterImage_.empty() ? nullptr : &externPerimeterImage_;
         const double borderLength = externPerimeterOf(start, end, gridRow_, wholeWidth_, wholeHeight_, perimeterImage);
-        if (start <= 1 || end >= cols_ || borderLength != 0) region.externPerimeter += borderLength - corners;
+        if (start <= 1 || end >= cols_ || borderLength != 0) {
+            region.borderSides += static_cast<int>(borderLength);
+            region.borderCorners += corners;
+        }
         onPictureBorder = liesOnPictureBorder(start, end, gridRow_);
     }
-    region.perimeter -= overlap;
     region.minX = std::min(region.minX, std::max(start - 1, 0));
     region.maxX = std::max(region.maxX, end);
     region.minY = std::min(region.minY, gridRow_ - 1);
@@ -550,19 +564,19 @@ void Labeller::addRun(Region& region, const Meeting& m, double perimeter, double
     const int y = gridRow_ - 1;
     if (findMoments_) {
         // Pixel columns start - 1 .. end - 1, frame cells included.
+        Moments& moments = moments_[number];
         const double sumX = sumOfRange(start - 1, end - 1);
         const double area = length;
-        region.sumX += sumX;
-        region.sumXX += sumOfSquares(start - 1, end - 1);
-        region.sumY += area * y;
-        region.sumXY += sumX * y;
-        region.sumYY += area * y * y;
+        moments.sumX += sumX;
+        moments.sumXX += sumOfSquares(start - 1, end - 1);
+        moments.sumY += area * y;
+        moments.sumXY += sumX * y;
+        moments.sumYY += area * y * y;
     }
     const int k = m.thisIndex;
     region.greySum += thisRuns_.greyBefore[k + 1] - thisRuns_.greyBefore[k];
     region.greySquares += thisRuns_.squaresBefore[k + 1] - thisRuns_.squaresBefore[k];
-    if (!mask_.empty())
-        region.maskedPixels += static_cast<std::uint64_t>(thisRuns_.maskedBefore[k + 1] - thisRuns_.maskedBefore[k]);
+    if (!mask_.empty()) region.maskedPixels += thisRuns_.maskedBefore[k + 1] - thisRuns_.maskedBefore[k];
 }
 
 // The external perimeter's border test is loose near the bottom and right edges
@@ -581,6 +595,7 @@ bool Labeller::liesOnPictureBorder(int start, int end, int gridRow) const {
 int Labeller::NewSubsume() {
     const int number = static_cast<int>(regions_.size());
     regions_.emplace_back();
+    if (findMoments_) moments_.emplace_back();
     survivorOf_.push_back(number);
     edgeCount_.push_back(0);
     return number;
@@ -594,17 +609,23 @@ void Labeller::Subsume(int absorbed, int survivor) {
     s.maxX = std::max(s.maxX, a.maxX);
     s.maxY = std::max(s.maxY, a.maxY);
     s.area += a.area;
-    s.perimeter += a.perimeter;
-    s.externPerimeter += a.externPerimeter;
+    s.sides += a.sides;
+    s.corners += a.corners;
+    s.borderSides += a.borderSides;
+    s.borderCorners += a.borderCorners;
     s.exterior = (s.exterior || a.exterior) ? 1 : 0;
     s.greySum += a.greySum;
     s.greySquares += a.greySquares;
     s.maskedPixels += a.maskedPixels;
-    s.sumX += a.sumX;
-    s.sumY += a.sumY;
-    s.sumXX += a.sumXX;
-    s.sumYY += a.sumYY;
-    s.sumXY += a.sumXY;
+    if (findMoments_) {
+        Moments& sm = moments_[survivor];
+        const Moments& am = moments_[absorbed];
+        sm.sumX += am.sumX;
+        sm.sumY += am.sumY;
+        sm.sumXX += am.sumXX;
+        sm.sumYY += am.sumYY;
+        sm.sumXY += am.sumXY;
+    }
     // Regions enclosed by the absorbed one now lie in the survivor; their parent
     // numbers are resolved through survivorOf_ at the end.
     survivorOf_[absorbed] = survivor;
@@ -613,14 +634,14 @@ void Labeller::Subsume(int absorbed, int survivor) {
 void Labeller::finish() {
     // The frame is no part of the picture; neither are masked-out pixels.
     Region& exterior = regions_[0];
-    exterior.area -= static_cast<double>(exterior.maskedPixels) + 2.0 * (rows_ + cols_) + 4;
-    exterior.perimeter -= 8;
+    exterior.area -= exterior.maskedPixels + 2 * (rows_ + cols_) + 4;
+    exterior.sides -= 8;
 
     if (!findMoments_) return;
     for (std::size_t i = 0; i < regions_.size(); ++i) {
         if (survivorOf_[i] != static_cast<int>(i)) continue;
-        Region& r = regions_[i];
-        const double a = r.area;
+        Moments& r = moments_[i];
+        const double a = regions_[i].area;
         if (a > 0) {
             r.sumX /= a;
             r.sumY /= a;
@@ -630,26 +651,24 @@ void Labeller::finish() {
             if (r.sumXY > -1e-14 && r.sumXY < 1e-14) r.sumXY = 0;
         } else {
             // A region with no pixels left (the frame alone) has no centre.
-            r.sumX = r.sumY = r.sumXX = r.sumYY = r.sumXY = 0;
+            r = Moments();
         }
     }
 }
 
-// Every logged point goes to the blob of the region that holds its region at
-// the end; each region's own points fill one stretch of that blob's list.
-void Labeller::placeEdges(const std::vector<CBlob*>& blobOf) {
-    const std::size_t count = regions_.size();
-    std::vector<std::size_t> filled(count, 0);
-    std::vector<cv::Point*> next(count, nullptr);
-    for (std::size_t i = 0; i < count; ++i) {
+// Every logged point goes to the list of the blob that holds its region at the
+// end, whose room was reserved beforehand.
+void Labeller::placeEdges() {
+    for (std::size_t i = 0; i < regions_.size(); ++i) {
         const int holder = regionOf(static_cast<int>(i));
-        next[i] = blobOf[holder]->edges.data() + filled[holder];
-        filled[holder] += static_cast<std::size_t>(edgeCount_[i]);
+        if (holder != static_cast<int>(i)) edgeListOf_[i] = edgeListOf_[holder];
     }
     rowStarts_.push_back(edges_.size());
+    std::vector<cv::Point>* const* listOf = edgeListOf_.data();
     for (std::size_t y = 0; y + 1 < rowStarts_.size(); ++y) {
         const int row = static_cast<int>(y);
-        for (std::size_t i = rowStarts_[y]; i < rowStarts_[y + 1]; ++i) *next[edges_[i].region]++ = cv::Point(edges_[i].x, row);
+        for (std::size_t i = rowStarts_[y]; i < rowStarts_[y + 1]; ++i)
+            listOf[edges_[i].region]->emplace_back(edges_[i].x, row);
     }
 }
 
@@ -660,40 +679,58 @@ void greyStatistics(double a, double s, double q, double& mean, double& stdDev) 
     mean = a > 0 ? s / a : 0;
 }
 
-void Labeller::appendBlobs(std::vector<CBlob*>& blobs) {
-    std::vector<std::size_t> points(regions_.size(), 0);
-    for (std::size_t i = 0; i < regions_.size(); ++i)
-        points[static_cast<std::size_t>(regionOf(static_cast<int>(i)))] += static_cast<std::size_t>(edgeCount_[i]);
-    std::vector<std::unique_ptr<CBlob>> made;
-    std::vector<CBlob*> blobOf(regions_.size(), nullptr);
-    for (std::size_t i = 0; i < regions_.size(); ++i) {
-        if (survivorOf_[i] != static_cast<int>(i)) continue;
-        const Region& r = regions_[i];
-        auto blob = std::make_unique<CBlob>();
-        blob->label = static_cast<int>(i);
-        blob->exterior = r.exterior;
-        blob->area = r.area;
-        blob->perimeter = r.perimeter;
-        blob->externPerimeter = r.externPerimeter;
-        blob->parent = regionOf(r.parent);
-        blob->sumX = r.sumX;
-        blob->sumY = r.sumY;
-        blob->sumXX = r.sumXX;
-        blob->sumYY = r.sumYY;
-        blob->sumXY = r.sumXY;
-        blob->minX = r.minX;
-        blob->maxX = r.maxX;
-        blob->minY = r.minY;
-        blob->maxY = r.maxY;
-        greyStatistics(r.area, static_cast<double>(r.greySum), static_cast<double>(r.greySquares), blob->mean,
-                       blob->stdDev);
-        blob->edges.resize(points[i]);
-        blobOf[i] = blob.get();
-        made.push_back(std::move(blob));
+CBlob* Labeller::blobOf(int number) {
+    const Region& r = regions_[number];
+    auto blob = std::make_unique<CBlob>();
+    blob->label = number;
+    blob->exterior = r.exterior;
+    blob->area = r.area;
+    blob->perimeter = r.sides - r.corners * kCutCorner;
+    blob->externPerimeter = r.borderSides - r.borderCorners * kCutCorner;
+    blob->parent = regionOf(r.parent);
+    if (findMoments_) {
+        const Moments& moments = moments_[number];
+        blob->sumX = moments.sumX;
+        blob->sumY = moments.sumY;
+        blob->sumXX = moments.sumXX;
+        blob->sumYY = moments.sumYY;
+        blob->sumXY = moments.sumXY;
     }
-    placeEdges(blobOf);
-    blobs.reserve(blobs.size() + made.size());
-    for (auto& blob : made) blobs.push_back(blob.release());
+    blob->minX = r.minX;
+    blob->maxX = r.maxX;
+    blob->minY = r.minY;
+    blob->maxY = r.maxY;
+    greyStatistics(r.area, static_cast<double>(r.greySum), static_cast<double>(r.greySquares), blob->mean,
+                   blob->stdDev);
+    blob->edges.reserve(static_cast<std::size_t>(edgeCount_[number]));
+    return blob.release();
+}
+
+void Labeller::appendBlobs(std::vector<CBlob*>& blobs) {
+    // Each surviving region's count gathers the points of the regions it absorbed.
+    std::size_t survivors = 0;
+    for (std::size_t i = 0; i < regions_.size(); ++i) {
+        const int holder = regionOf(static_cast<int>(i));
+        if (holder == static_cast<int>(i))
+            ++survivors;
+        else
+            edgeCount_[holder] += edgeCount_[i];
+    }
+    const std::size_t before = blobs.size();
+    blobs.reserve(before + survivors);
+    edgeListOf_.assign(regions_.size(), nullptr);
+    try {
+        for (std::size_t i = 0; i < regions_.size(); ++i) {
+            if (survivorOf_[i] != static_cast<int>(i)) continue;
+            blobs.push_back(blobOf(static_cast<int>(i)));
+            edgeListOf_[i] = &blobs.back()->edges;
+        }
+    } catch (...) {
+        for (std::size_t i = before; i < blobs.size(); ++i) delete blobs[i];
+        blobs.resize(before);
+        throw;
+    }
+    placeEdges();
 }
 
 bool isGreyPicture(const cv::Mat& image) { return !image.empty() && image.type() == CV_8UC1; }
