@@ -89,7 +89,8 @@ struct Scratch {
     std::vector<int> edgeCount;  // points logged for each region itself
     Log<EdgePoint> edges;
     std::vector<std::size_t> rowStarts;  // where each pixel row's points begin in edges
-    std::vector<std::vector<cv::Point>*> edgeListOf;  // per region, its blob's list
+    std::vector<std::size_t> edgeTotal;  // per surviving region, the points of all it absorbed
+    std::vector<cv::Point*> edgeSlot;    // per region, where its next point goes
 
     void clear() {
         regions.clear();
@@ -98,7 +99,8 @@ struct Scratch {
         edgeCount.clear();
         edges.clear();
         rowStarts.clear();
-        edgeListOf.clear();
+        edgeTotal.clear();
+        edgeSlot.clear();
     }
     // After an unusually busy picture the memory goes back.
     void trim() {
@@ -106,11 +108,12 @@ struct Scratch {
         const std::size_t bytes = regions.capacity() * sizeof(Region) + moments.capacity() * sizeof(Moments) +
                                   (survivorOf.capacity() + edgeCount.capacity()) * sizeof(int) +
                                   edges.capacity() * sizeof(EdgePoint) +
-                                  edgeListOf.capacity() * sizeof(std::vector<cv::Point>*);
+                                  (edgeTotal.capacity() + edgeSlot.capacity()) * sizeof(void*);
         if (bytes <= kKeptBytes) return;
         std::vector<Region>().swap(regions);
         std::vector<Moments>().swap(moments);
-        std::vector<std::vector<cv::Point>*>().swap(edgeListOf);
+        std::vector<std::size_t>().swap(edgeTotal);
+        std::vector<cv::Point*>().swap(edgeSlot);
         std::vector<int>().swap(survivorOf);
         std::vector<int>().swap(edgeCount);
         std::vector<std::size_t>().swap(rowStarts);
@@ -171,7 +174,8 @@ public:
         : source_(source), mask_(mask), threshold_(threshold), borderColour_(borderColour ? 1 : 0),
           findMoments_(findMoments), cols_(source.cols), rows_(source.rows), regions_(scratch.regions),
           moments_(scratch.moments), survivorOf_(scratch.survivorOf), edgeCount_(scratch.edgeCount),
-          edges_(scratch.edges), rowStarts_(scratch.rowStarts), edgeListOf_(scratch.edgeListOf) {
+          edges_(scratch.edges), rowStarts_(scratch.rowStarts), edgeTotal_(scratch.edgeTotal),
+          edgeSlot_(scratch.edgeSlot) {
         scratch.clear();
         cv::Size whole;
         cv::Point offset;
@@ -260,13 +264,14 @@ private:
     std::vector<Region>& regions_;
     std::vector<Moments>& moments_;
     // Union-find over region numbers: an absorbed region points at the region
-    // that absorbed it, so the region arrays of the two rows are relabelled
-    // lazily when read instead of being rewritten at every merge.
+    // that absorbed it, so a merge rewrites neither the region arrays of the two
+    // rows nor any sums.
     std::vector<int>& survivorOf_;
     std::vector<int>& edgeCount_;
     Log<EdgePoint>& edges_;
     std::vector<std::size_t>& rowStarts_;
-    std::vector<std::vector<cv::Point>*>& edgeListOf_;
+    std::vector<std::size_t>& edgeTotal_;
+    std::vector<cv::Point*>& edgeSlot_;
 };
 
 void Labeller::label() {
@@ -412,8 +417,8 @@ void Labeller::sweepRow(int gridRow) {
         m.thisEnd = thisRuns_.end(thisIndex);
         m.lastStart = lastRuns_.start(lastIndex);
         m.lastEnd = lastRuns_.end(lastIndex);
-        m.thisRegion = regionOf(thisRegions[thisIndex]);
-        m.lastRegion = regionOf(lastRegions[lastIndex]);
+        m.thisRegion = thisRegions[thisIndex];
+        m.lastRegion = lastRegions[lastIndex];
         m.thisIndex = thisIndex;
         m.sameColour = ((thisIndex ^ lastIndex) & 1) == 0;
         int nextThis = thisIndex, nextLast = lastIndex;
@@ -526,14 +531,11 @@ void Labeller::merge(Meeting& m, int overlap, int corners) {
 
 // Two regions turned out to be one: the higher number is absorbed by the lower.
 void Labeller::unite(Meeting& m) {
-    if (m.thisRegion < 0 || m.lastRegion < 0 || m.thisRegion == m.lastRegion) return;
-    if (m.thisRegion > m.lastRegion) {
-        Subsume(m.thisRegion, m.lastRegion);
-        m.thisRegion = m.lastRegion;
-    } else {
-        Subsume(m.lastRegion, m.thisRegion);
-        m.lastRegion = m.thisRegion;
-    }
+    if (m.thisRegion < 0 || m.lastRegion < 0) return;
+    const int a = regionOf(m.thisRegion), b = regionOf(m.lastRegion);
+    const int survivor = std::min(a, b);
+    survivorOf_[std::max(a, b)] = survivor;
+    m.thisRegion = m.lastRegion = survivor;
 }
 
 // The run's pixels, outline, box and sums go to the region.
@@ -601,6 +603,7 @@ int Labeller::NewSubsume() {
     return number;
 }
 
+// Folds the sums of an absorbed region into its survivor's.
 void Labeller::Subsume(int absorbed, int survivor) {
     Region& s = regions_[survivor];
     Region& a = regions_[absorbed];
@@ -626,12 +629,16 @@ void Labeller::Subsume(int absorbed, int survivor) {
         sm.sumYY += am.sumYY;
         sm.sumXY += am.sumXY;
     }
-    // Regions enclosed by the absorbed one now lie in the survivor; their parent
-    // numbers are resolved through survivorOf_ at the end.
-    survivorOf_[absorbed] = survivor;
 }
 
 void Labeller::finish() {
+    // During the sweep a run adds to the region number it was given, which may
+    // have been absorbed since; the sums gather in the survivors only now.
+    // Region numbers a record keeps (a parent) are resolved the same way.
+    for (std::size_t i = 1; i < regions_.size(); ++i) {
+        const int survivor = regionOf(static_cast<int>(i));
+        if (survivor != static_cast<int>(i)) Subsume(static_cast<int>(i), survivor);
+    }
     // The frame is no part of the picture; neither are masked-out pixels.
     Region& exterior = regions_[0];
     exterior.area -= exterior.maskedPixels + 2 * (rows_ + cols_) + 4;
@@ -656,19 +663,20 @@ void Labeller::finish() {
     }
 }
 
-// Every logged point goes to the list of the blob that holds its region at the
-// end, whose room was reserved beforehand.
+// Every logged point goes to the blob of the region that holds its region at
+// the end; each region's own points fill one stretch of that blob's list.
 void Labeller::placeEdges() {
+    cv::Point** slot = edgeSlot_.data();
     for (std::size_t i = 0; i < regions_.size(); ++i) {
         const int holder = regionOf(static_cast<int>(i));
-        if (holder != static_cast<int>(i)) edgeListOf_[i] = edgeListOf_[holder];
+        if (holder == static_cast<int>(i)) continue;
+        slot[i] = slot[holder];
+        slot[holder] += edgeCount_[i];
     }
     rowStarts_.push_back(edges_.size());
-    std::vector<cv::Point>* const* listOf = edgeListOf_.data();
     for (std::size_t y = 0; y + 1 < rowStarts_.size(); ++y) {
         const int row = static_cast<int>(y);
-        for (std::size_t i = rowStarts_[y]; i < rowStarts_[y + 1]; ++i)
-            listOf[edges_[i].region]->emplace_back(edges_[i].x, row);
+        for (std::size_t i = rowStarts_[y]; i < rowStarts_[y + 1]; ++i) *slot[edges_[i].region]++ = cv::Point(edges_[i].x, row);
     }
 }
 
@@ -702,28 +710,26 @@ CBlob* Labeller::blobOf(int number) {
     blob->maxY = r.maxY;
     greyStatistics(r.area, static_cast<double>(r.greySum), static_cast<double>(r.greySquares), blob->mean,
                    blob->stdDev);
-    blob->edges.reserve(static_cast<std::size_t>(edgeCount_[number]));
+    blob->edges.resize(edgeTotal_[number]);
     return blob.release();
 }
 
 void Labeller::appendBlobs(std::vector<CBlob*>& blobs) {
-    // Each surviving region's count gathers the points of the regions it absorbed.
     std::size_t survivors = 0;
+    edgeTotal_.assign(regions_.size(), 0);
     for (std::size_t i = 0; i < regions_.size(); ++i) {
         const int holder = regionOf(static_cast<int>(i));
-        if (holder == static_cast<int>(i))
-            ++survivors;
-        else
-            edgeCount_[holder] += edgeCount_[i];
+        survivors += holder == static_cast<int>(i);
+        edgeTotal_[holder] += static_cast<std::size_t>(edgeCount_[i]);
     }
     const std::size_t before = blobs.size();
     blobs.reserve(before + survivors);
-    edgeListOf_.assign(regions_.size(), nullptr);
+    edgeSlot_.assign(regions_.size(), nullptr);
     try {
         for (std::size_t i = 0; i < regions_.size(); ++i) {
             if (survivorOf_[i] != static_cast<int>(i)) continue;
             blobs.push_back(blobOf(static_cast<int>(i)));
-            edgeListOf_[i] = &blobs.back()->edges;
+            edgeSlot_[i] = blobs.back()->edges.data();
         }
     } catch (...) {
         for (std::size_t i = before; i < blobs.size(); ++i) delete blobs[i];
