@@ -171,7 +171,8 @@ class Labeller {
 public:
     Labeller(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour, bool findMoments,
              Scratch& scratch)
-        : source_(source), mask_(mask), threshold_(threshold), borderColour_(borderColour ? 1 : 0),
+        : source_(source), mask_(mask), hasMask_(!mask.empty()), threshold_(threshold),
+          borderColour_(borderColour ? 1 : 0),
           findMoments_(findMoments), cols_(source.cols), rows_(source.rows), regions_(scratch.regions),
           moments_(scratch.moments), survivorOf_(scratch.survivorOf), edgeCount_(scratch.edgeCount),
           edges_(scratch.edges), rowStarts_(scratch.rowStarts), edgeTotal_(scratch.edgeTotal),
@@ -247,6 +248,7 @@ private:
 
     const cv::Mat& source_;
     const cv::Mat& mask_;
+    const bool hasMask_;  // asked once: cv::Mat::empty is a call
     const uchar threshold_;
     const uchar borderColour_;
     const bool findMoments_;
@@ -290,7 +292,7 @@ void Labeller::setUp() {
     }
     lastRegions_.assign(gridCols, -1);
     thisRegions_.assign(gridCols, -1);
-    if (!mask_.empty()) externPerimeterImage_ = cv::Mat::zeros(mask_.size(), CV_8UC1);
+    if (hasMask_) externPerimeterImage_ = cv::Mat::zeros(mask_.size(), CV_8UC1);
 
     // Region 0 holds the frame; grid row 0 is one run of it.
     NewSubsume();
@@ -311,7 +313,7 @@ void Labeller::buildRow(int gridRow, RunRow& row) {
         return;
     }
     const int y = gridRow - 1;
-    if (mask_.empty()) {
+    if (!hasMask_) {
         codeRow<false>(y, row);
     } else {
         markMaskBoundary(y);
@@ -408,7 +410,7 @@ void Labeller::sweepRow(int gridRow) {
     // row, and it moves on in this row.
     edges_.reserveMore(8 * (static_cast<std::size_t>(thisRuns) + lastRuns + 1));
     rowStarts_.push_back(edges_.size());
-    rowOnBorder_ = gridRow <= 1 || gridRow >= rows_ || gridRow >= wholeHeight_ - 1 || !externPerimeterImage_.empty();
+    rowOnBorder_ = gridRow <= 1 || gridRow >= rows_ || gridRow >= wholeHeight_ - 1 || hasMask_;
 
     int thisIndex = 0, lastIndex = 0;
     while (lastIndex < lastRuns && thisIndex < thisRuns) {
@@ -550,7 +552,7 @@ void Labeller::addRun(int number, const Meeting& m, int sides, int corners) {
     // the external perimeter or touch the border.
     bool onPictureBorder = false;
     if (rowOnBorder_ || start <= 1 || end >= cols_ || end >= wholeWidth_ - 1) {
-        const cv::Mat* perimeterImage = externPerimeterImage_.empty() ? nullptr : &externPerimeterImage_;
+        const cv::Mat* perimeterImage = hasMask_ ? &externPerimeterImage_ : nullptr;
         const double borderLength = externPerimeterOf(start, end, gridRow_, wholeWidth_, wholeHeight_, perimeterImage);
         if (start <= 1 || end >= cols_ || borderLength != 0) {
             region.borderSides += static_cast<int>(borderLength);
@@ -578,7 +580,7 @@ void Labeller::addRun(int number, const Meeting& m, int sides, int corners) {
     const int k = m.thisIndex;
     region.greySum += thisRuns_.greyBefore[k + 1] - thisRuns_.greyBefore[k];
     region.greySquares += thisRuns_.squaresBefore[k + 1] - thisRuns_.squaresBefore[k];
-    if (!mask_.empty()) region.maskedPixels += thisRuns_.maskedBefore[k + 1] - thisRuns_.maskedBefore[k];
+    if (hasMask_) region.maskedPixels += thisRuns_.maskedBefore[k + 1] - thisRuns_.maskedBefore[k];
 }
 
 // The external perimeter's border test is loose near the bottom and right edges
@@ -586,7 +588,7 @@ void Labeller::addRun(int number, const Meeting& m, int sides, int corners) {
 // picture's edge is decided here from the run itself.
 bool Labeller::liesOnPictureBorder(int start, int end, int gridRow) const {
     if (start <= 1 || end >= cols_ || gridRow <= 1 || gridRow >= rows_) return true;
-    if (externPerimeterImage_.empty()) return false;
+    if (!hasMask_) return false;
     const uchar* outsideNeighbours = externPerimeterImage_.ptr<uchar>(gridRow - 1);
     for (int column = start; column <= end; ++column)
         if (outsideNeighbours[column] != 0) return true;
