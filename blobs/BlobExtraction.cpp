@@ -22,19 +22,25 @@ constexpr double kCutCorner = 0.5857864376269;
 // Running sums of one region during the sweep, all whole numbers, so the order
 // in which runs and absorbed regions add to them does not matter: an outline is
 // counted as pixel sides and cut corners and turned into a length at the end.
-// The record fits one cache line; the moments, needed less often, lie apart.
+// What every run adds to fits one cache line; the outline counts are 64-bit, as
+// a large noisy picture has more sides than an int holds. What is set when the
+// region starts, or seldom, and the moments, needed less often, lie apart.
 struct Region {
-    int area = 0;
-    int sides = 0;
-    int corners = 0;
-    int borderSides = 0;  // the external perimeter, counted the same way
-    int borderCorners = 0;
-    int exterior = 0;
-    int parent = -1;
-    int minX = INT_MAX, maxX = 0, minY = INT_MAX, maxY = 0;
-    int maskedPixels = 0;
+    std::int64_t sides = 0;
+    std::int64_t corners = 0;
+    std::int64_t borderSides = 0;  // the external perimeter, counted the same way
+    std::int64_t borderCorners = 0;
     std::uint64_t greySum = 0;
     std::uint64_t greySquares = 0;
+    int area = 0;
+    int minX = INT_MAX, maxX = 0, maxY = 0;
+};
+
+struct RegionStart {
+    int parent = -1;
+    int minY = 0;  // the row of its first run: rows come in order
+    int exterior = 0;
+    int maskedPixels = 0;
 };
 
 struct Moments {
@@ -84,6 +90,7 @@ private:
 // camera loop does not allocate and fault in fresh memory for every frame.
 struct Scratch {
     std::vector<Region> regions;
+    std::vector<RegionStart> starts;
     std::vector<Moments> moments;  // only when asked for
     std::vector<int> survivorOf;
     std::vector<int> edgeCount;  // points logged for each region itself
@@ -94,6 +101,7 @@ struct Scratch {
 
     void clear() {
         regions.clear();
+        starts.clear();
         moments.clear();
         survivorOf.clear();
         edgeCount.clear();
@@ -105,12 +113,14 @@ struct Scratch {
     // After an unusually busy picture the memory goes back.
     void trim() {
         constexpr std::size_t kKeptBytes = 128u << 20;
-        const std::size_t bytes = regions.capacity() * sizeof(Region) + moments.capacity() * sizeof(Moments) +
+        const std::size_t bytes = regions.capacity() * sizeof(Region) + starts.capacity() * sizeof(RegionStart) +
+                                  moments.capacity() * sizeof(Moments) +
                                   (survivorOf.capacity() + edgeCount.capacity()) * sizeof(int) +
                                   edges.capacity() * sizeof(EdgePoint) +
                                   (edgeTotal.capacity() + edgeSlot.capacity()) * sizeof(void*);
         if (bytes <= kKeptBytes) return;
         std::vector<Region>().swap(regions);
+        std::vector<RegionStart>().swap(starts);
         std::vector<Moments>().swap(moments);
         std::vector<std::size_t>().swap(edgeTotal);
         std::vector<cv::Point*>().swap(edgeSlot);
@@ -174,7 +184,7 @@ public:
         : source_(source), mask_(mask), hasMask_(!mask.empty()), threshold_(threshold),
           borderColour_(borderColour ? 1 : 0),
           findMoments_(findMoments), cols_(source.cols), rows_(source.rows), regions_(scratch.regions),
-          moments_(scratch.moments), survivorOf_(scratch.survivorOf), edgeCount_(scratch.edgeCount),
+          starts_(scratch.starts), moments_(scratch.moments), survivorOf_(scratch.survivorOf), edgeCount_(scratch.edgeCount),
           edges_(scratch.edges), rowStarts_(scratch.rowStarts), edgeTotal_(scratch.edgeTotal),
           edgeSlot_(scratch.edgeSlot) {
         scratch.clear();
@@ -264,6 +274,7 @@ private:
     std::vector<int> lastRegions_, thisRegions_;  // region number of each run, -1 unassigned
 
     std::vector<Region>& regions_;
+    std::vector<RegionStart>& starts_;
     std::vector<Moments>& moments_;
     // Union-find over region numbers: an absorbed region points at the region
     // that absorbed it, so a merge rewrites neither the region arrays of the two
@@ -519,7 +530,8 @@ void Labeller::join(Meeting& m, int overlap, int corners) {
 void Labeller::newRegion(Meeting& m) {
     const int length = m.thisEnd - m.thisStart + 1;
     m.thisRegion = NewSubsume();
-    if (m.lastRegion >= 0) regions_[m.thisRegion].parent = m.lastRegion;
+    starts_[m.thisRegion].minY = gridRow_ - 1;
+    if (m.lastRegion >= 0) starts_[m.thisRegion].parent = m.lastRegion;
     addRun(m.thisRegion, m, 2 * length + 2, 0);
 }
 
@@ -562,9 +574,8 @@ void Labeller::addRun(int number, const Meeting& m, int sides, int corners) {
     }
     region.minX = std::min(region.minX, std::max(start - 1, 0));
     region.maxX = std::max(region.maxX, end);
-    region.minY = std::min(region.minY, gridRow_ - 1);
     region.maxY = gridRow_;  // rows come in order: this is the region's lowest so far
-    if (onPictureBorder) region.exterior = 1;
+    if (onPictureBorder) starts_[number].exterior = 1;
     const int y = gridRow_ - 1;
     if (findMoments_) {
         // Pixel columns start - 1 .. end - 1, frame cells included.
@@ -580,7 +591,7 @@ void Labeller::addRun(int number, const Meeting& m, int sides, int corners) {
     const int k = m.thisIndex;
     region.greySum += thisRuns_.greyBefore[k + 1] - thisRuns_.greyBefore[k];
     region.greySquares += thisRuns_.squaresBefore[k + 1] - thisRuns_.squaresBefore[k];
-    if (hasMask_) region.maskedPixels += thisRuns_.maskedBefore[k + 1] - thisRuns_.maskedBefore[k];
+    if (hasMask_) starts_[number].maskedPixels += thisRuns_.maskedBefore[k + 1] - thisRuns_.maskedBefore[k];
 }
 
 // The external perimeter's border test is loose near the bottom and right edges
@@ -599,6 +610,7 @@ bool Labeller::liesOnPictureBorder(int start, int end, int gridRow) const {
 int Labeller::NewSubsume() {
     const int number = static_cast<int>(regions_.size());
     regions_.emplace_back();
+    starts_.emplace_back();
     if (findMoments_) moments_.emplace_back();
     survivorOf_.push_back(number);
     edgeCount_.push_back(0);
@@ -610,7 +622,6 @@ void Labeller::Subsume(int absorbed, int survivor) {
     Region& s = regions_[survivor];
     Region& a = regions_[absorbed];
     s.minX = std::min(s.minX, a.minX);
-    s.minY = std::min(s.minY, a.minY);
     s.maxX = std::max(s.maxX, a.maxX);
     s.maxY = std::max(s.maxY, a.maxY);
     s.area += a.area;
@@ -618,10 +629,13 @@ void Labeller::Subsume(int absorbed, int survivor) {
     s.corners += a.corners;
     s.borderSides += a.borderSides;
     s.borderCorners += a.borderCorners;
-    s.exterior = (s.exterior || a.exterior) ? 1 : 0;
     s.greySum += a.greySum;
     s.greySquares += a.greySquares;
-    s.maskedPixels += a.maskedPixels;
+    RegionStart& survivorStart = starts_[survivor];
+    const RegionStart& absorbedStart = starts_[absorbed];
+    survivorStart.minY = std::min(survivorStart.minY, absorbedStart.minY);
+    survivorStart.exterior = (survivorStart.exterior || absorbedStart.exterior) ? 1 : 0;
+    survivorStart.maskedPixels += absorbedStart.maskedPixels;
     if (findMoments_) {
         Moments& sm = moments_[survivor];
         const Moments& am = moments_[absorbed];
@@ -643,14 +657,14 @@ void Labeller::finish() {
     }
     // The frame is no part of the picture; neither are masked-out pixels.
     Region& exterior = regions_[0];
-    exterior.area -= exterior.maskedPixels + 2 * (rows_ + cols_) + 4;
+    exterior.area -= starts_[0].maskedPixels + 2 * (rows_ + cols_) + 4;
     exterior.sides -= 8;
 
     if (!findMoments_) return;
     for (std::size_t i = 0; i < regions_.size(); ++i) {
         if (survivorOf_[i] != static_cast<int>(i)) continue;
         Moments& r = moments_[i];
-        const double a = regions_[i].area;
+        const double a = static_cast<double>(regions_[i].area);
         if (a > 0) {
             r.sumX /= a;
             r.sumY /= a;
@@ -693,11 +707,12 @@ CBlob* Labeller::blobOf(int number) {
     const Region& r = regions_[number];
     auto blob = std::make_unique<CBlob>();
     blob->label = number;
-    blob->exterior = r.exterior;
-    blob->area = r.area;
-    blob->perimeter = r.sides - r.corners * kCutCorner;
-    blob->externPerimeter = r.borderSides - r.borderCorners * kCutCorner;
-    blob->parent = regionOf(r.parent);
+    const RegionStart& start = starts_[number];
+    blob->exterior = start.exterior;
+    blob->area = static_cast<double>(r.area);
+    blob->perimeter = static_cast<double>(r.sides) - static_cast<double>(r.corners) * kCutCorner;
+    blob->externPerimeter = static_cast<double>(r.borderSides) - static_cast<double>(r.borderCorners) * kCutCorner;
+    blob->parent = regionOf(start.parent);
     if (findMoments_) {
         const Moments& moments = moments_[number];
         blob->sumX = moments.sumX;
@@ -708,9 +723,9 @@ CBlob* Labeller::blobOf(int number) {
     }
     blob->minX = r.minX;
     blob->maxX = r.maxX;
-    blob->minY = r.minY;
+    blob->minY = start.minY;
     blob->maxY = r.maxY;
-    greyStatistics(r.area, static_cast<double>(r.greySum), static_cast<double>(r.greySquares), blob->mean,
+    greyStatistics(blob->area, static_cast<double>(r.greySum), static_cast<double>(r.greySquares), blob->mean,
                    blob->stdDev);
     blob->edges.resize(edgeTotal_[number]);
     return blob.release();
