@@ -22,9 +22,9 @@ constexpr double kCutCorner = 0.5857864376269;
 // Running sums of one region during the sweep, all whole numbers, so the order
 // in which runs and absorbed regions add to them does not matter: an outline is
 // counted as pixel sides and cut corners and turned into a length at the end.
-// What every run adds to fits one cache line; the outline counts are 64-bit, as
-// a large noisy picture has more sides than an int holds. What is set when the
-// region starts, or seldom, and the moments, needed less often, lie apart.
+// What every run adds to comes first; counts are 64-bit, as a large picture has
+// more pixels and sides than an int holds. What is set when the region starts,
+// or seldom, and the moments, needed less often, lie apart.
 struct Region {
     std::int64_t sides = 0;
     std::int64_t corners = 0;
@@ -32,7 +32,7 @@ struct Region {
     std::int64_t borderCorners = 0;
     std::uint64_t greySum = 0;
     std::uint64_t greySquares = 0;
-    int area = 0;
+    std::int64_t area = 0;
     int minX = INT_MAX, maxX = 0, maxY = 0;
 };
 
@@ -40,7 +40,7 @@ struct RegionStart {
     int parent = -1;
     int minY = 0;  // the row of its first run: rows come in order
     int exterior = 0;
-    int maskedPixels = 0;
+    std::int64_t maskedPixels = 0;
 };
 
 struct Moments {
@@ -657,7 +657,7 @@ void Labeller::finish() {
     }
     // The frame is no part of the picture; neither are masked-out pixels.
     Region& exterior = regions_[0];
-    exterior.area -= starts_[0].maskedPixels + 2 * (rows_ + cols_) + 4;
+    exterior.area -= starts_[0].maskedPixels + 2 * (static_cast<std::int64_t>(rows_) + cols_) + 4;
     exterior.sides -= 8;
 
     if (!findMoments_) return;
