@@ -131,7 +131,7 @@ def main():
         print(f"Machine: {cpu or 'unknown CPU'}, {context.get('num_cpus')} CPUs at "
               f"{context.get('mhz_per_cpu')} MHz, {platform.system()} {platform.release()}, "
               f"load average {', '.join(f'{x:.1f}' for x in context.get('load_avg', []))}; "
-              f"robot code built RelWithDebInfo (g++ -O2 -g; graph cuts -O3), OpenCV {opencv_version()} from Debian.")
+              f"robot code built RelWithDebInfo (g++ -O2 -g; graph cuts and word templates -O3), OpenCV {opencv_version()} from Debian.")
 
 
 if __name__ == "__main__":
