@@ -29,7 +29,7 @@ void distancesToEveryFrame(const TemplateFrame& frame, const FrameColumns& b, fl
     std::fill(distances, distances + m, 0.0f);
     for (int k = 0; k < 2 * kCepstra; ++k) {
         const float value = frame[k];
-        const float* column = b.values.data() + k * m;
+        const float* column = b.column(k);
         for (std::size_t j = 0; j < m; ++j) {
             const float difference = value - column[j];
             distances[j] += difference * difference;
@@ -65,8 +65,8 @@ TemplateFeatures withSlopes(const std::vector<Cepstrum>& normalised) {
 
 FrameColumns byValue(const TemplateFeatures& frames) {
     FrameColumns columns{frames.size(), std::vector<float>(frames.size() * 2 * kCepstra)};
-    for (std::size_t j = 0; j < frames.size(); ++j)
-        for (int k = 0; k < 2 * kCepstra; ++k) columns.values[k * frames.size() + j] = frames[j][k];
+    for (int k = 0; k < 2 * kCepstra; ++k)
+        for (std::size_t j = 0; j < frames.size(); ++j) columns.column(k)[j] = frames[j][k];
     return columns;
 }
 

@@ -32,7 +32,9 @@ TemplateFeatures withSlopes(const std::vector<Cepstrum>& normalised);
 struct FrameColumns {
     std::size_t frames = 0;
     std::vector<float> values;  // value k of frame j at k * frames + j
-    float at(std::size_t frame, int k) const { return values[k * frames + frame]; }
+    float* column(int k) { return values.data() + k * frames; }
+    const float* column(int k) const { return values.data() + k * frames; }
+    float at(std::size_t frame, int k) const { return column(k)[frame]; }
 };
 FrameColumns byValue(const TemplateFeatures& frames);
 
