@@ -54,12 +54,13 @@ void flatSteps(const cv::Mat& grey, int threshold, std::vector<unsigned char>& t
 
 }  // namespace
 
-Matcher::Matcher(const cv::Mat& left, const cv::Mat& right, const GCState& state)
-    : width_(left.cols),
-      height_(left.rows),
-      minDisparity_(state.minDisparity),
-      numberOfDisparities_(state.numberOfDisparities),
-      intensityThreshold_(state.Ithreshold) {
+void Matcher::prepare(const cv::Mat& left, const cv::Mat& right, const GCState& state) {
+    width_ = left.cols;
+    height_ = left.rows;
+    minDisparity_ = state.minDisparity;
+    numberOfDisparities_ = state.numberOfDisparities;
+    intensityThreshold_ = state.Ithreshold;
+    followed_.clear();  // the keeping data was weighed for the pair before
     CV_Assert(left.type() == CV_8UC1 && right.type() == CV_8UC1 && left.size() == right.size());
     halfwayRanges(left, left2_, leftMin2_, leftMax2_);
     halfwayRanges(right, right2_, rightMin2_, rightMax2_);
@@ -491,6 +492,7 @@ GCState createStereoGCState(int numberOfDisparities, int maxIters) {
     GCState state;
     state.numberOfDisparities = numberOfDisparities;
     state.maxIters = maxIters;
+    state.workspace = std::make_shared<GCWorkspace>();
     return state;
 }
 
@@ -549,7 +551,9 @@ bool findStereoCorrespondenceGC(const cv::Mat& left, const cv::Mat& right, cv::M
     if (!toGrey(left, leftGrey) || !toGrey(right, rightGrey))
         return fail(error, "pictures must be 8-bit grey or colour");
 
-    gc::Matcher matcher(leftGrey, rightGrey, state);
+    gc::Matcher ownMatcher;
+    gc::Matcher& matcher = state.workspace ? state.workspace->matcher : ownMatcher;
+    matcher.prepare(leftGrey, rightGrey, state);
     if (report) {
         *report = GCReport();
         report->K = matcher.weights().K;

@@ -35,7 +35,10 @@ class Matcher {
 public:
     // left, right: CV_8UC1 pictures of one size. Weights come from the state
     // or, where negative there, from the pictures.
-    Matcher(const cv::Mat& left, const cv::Mat& right, const GCState& state);
+    Matcher(const cv::Mat& left, const cv::Mat& right, const GCState& state) { prepare(left, right, state); }
+    Matcher() = default;
+    // Starts over on another pair, keeping the memory of the pair before.
+    void prepare(const cv::Mat& left, const cv::Mat& right, const GCState& state);
 
     int width() const { return width_; }
     int height() const { return height_; }
@@ -157,3 +160,7 @@ private:
 };
 
 }  // namespace gc
+
+struct GCWorkspace {
+    gc::Matcher matcher;
+};

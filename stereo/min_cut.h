@@ -43,7 +43,7 @@ public:
     void setTerminal(int node, Cap excess) { excess_[node] = excess; }
 
     Cap maxflow() {
-        Cap flow = pushAcrossOneArc();
+        Cap flow = pushAlongShortPaths();
         time_ = 0;
         first_ = last_ = -1;
         for (size_t i = 1; i < nodes_.size(); ++i) {
@@ -105,25 +105,42 @@ private:
     int head(int id) const { return nodes_[nodeOf(id)].arcs[id & 7].head; }
     int reverse(int id) const { return arcId(head(id), reverseSlot(id & 7)); }
 
-    // Most of the flow of a move goes source - node - node - sink; sending
-    // it straight away spares the trees most of their augmentations.
-    Cap pushAcrossOneArc() {
+    // Most of the flow of a move goes source - node - node - sink, or through
+    // one node more; sending it straight away spares the trees most of their
+    // augmentations, and the orphans each one leaves.
+    Cap pushAlongShortPaths() {
         Cap flow = 0;
-        for (size_t i = 1; i < nodes_.size(); ++i) {
-            Cap& excess = excess_[i];
-            for (int slot = 0; slot < kSlots && excess > 0; ++slot) {
-                Arc& a = nodes_[i].arcs[slot];
-                Cap& deficit = excess_[a.head];
-                if (deficit >= 0 || a.capacity == 0) continue;
-                const Cap sent = std::min({excess, Cap(-deficit), a.capacity});
-                excess -= sent;
-                deficit += sent;
-                a.capacity -= sent;
-                nodes_[a.head].arcs[reverseSlot(slot)].capacity += sent;
-                flow += sent;
+        for (int i = 1; i < int(nodes_.size()); ++i)
+            for (int slot = 0; slot < kSlots && excess_[i] > 0; ++slot) flow += send(i, slot, -1);
+        for (int i = 1; i < int(nodes_.size()); ++i)
+            for (int slot = 0; slot < kSlots && excess_[i] > 0; ++slot) {
+                const Arc& out = nodes_[i].arcs[slot];
+                if (out.capacity == 0 || excess_[out.head] != 0) continue;
+                for (int then = 0; then < kSlots && excess_[i] > 0 && out.capacity > 0; ++then)
+                    flow += send(i, slot, then);
             }
-        }
         return flow;
+    }
+
+    // Sends what it can of i's excess along the arc in slot and, unless then
+    // is -1, on along the arc in slot then of the node reached, into the
+    // deficit of the node at the end.
+    Cap send(int i, int slot, int then) {
+        Arc& first = nodes_[i].arcs[slot];
+        Node& middle = nodes_[first.head];
+        Arc& last = then < 0 ? first : middle.arcs[then];
+        Cap& deficit = excess_[last.head];
+        if (deficit >= 0 || first.capacity == 0 || last.capacity == 0) return 0;
+        const Cap sent = std::min({excess_[i], Cap(-deficit), first.capacity, last.capacity});
+        excess_[i] -= sent;
+        deficit += sent;
+        first.capacity -= sent;
+        middle.arcs[reverseSlot(slot)].capacity += sent;
+        if (then >= 0) {
+            last.capacity -= sent;
+            nodes_[last.head].arcs[reverseSlot(then)].capacity += sent;
+        }
+        return sent;
     }
 
     void activate(int i) {

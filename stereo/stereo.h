@@ -6,8 +6,11 @@
 #include <opencv2/core.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
+
+struct GCWorkspace;
 
 // Value of an occluded pixel in both graph-cut disparity maps.
 constexpr short kGCOccluded = 32767;
@@ -33,6 +36,11 @@ struct GCState {
     int lambda1 = -1;           // smoothness penalty inside a uniform surface
     int lambda2 = -1;           // smoothness penalty across a grey-level edge
     bool randomOrder = true;    // expansions in a shuffled (but repeatable) order
+    // The matcher's memory, kept from one call to the next so that a frame
+    // does not fault in fresh pages for its graph (createStereoGCState makes
+    // one; without it every call allocates its own). Copies of a state share
+    // it: match with one state per thread.
+    std::shared_ptr<GCWorkspace> workspace;
 };
 constexpr int kGCDataCostCap = 3600;
 

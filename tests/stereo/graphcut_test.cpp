@@ -178,9 +178,11 @@ TEST(GraphCutStereo, RefusesUnusableInputWithAReasonAndMatchesMostOfTheAloePairW
     }
     constexpr double kTruthScale = 160.0 / 1282.0;  // the truth is in full-size pixels
 
+    // The state's memory comes from a pair of another size first, as the depth mode reuses it.
     cv::Mat dispLeft, dispRight, semiGlobal;
-    ASSERT_TRUE(findStereoCorrespondenceGC(left, right, dispLeft, dispRight,
-                                           createStereoGCState(27, 2)));
+    const GCState state = createStereoGCState(27, 2);
+    ASSERT_TRUE(findStereoCorrespondenceGC(small, small, dispLeft, dispRight, state));
+    ASSERT_TRUE(findStereoCorrespondenceGC(left, right, dispLeft, dispRight, state));
     cv::StereoSGBM::create(0, 32, 3)->compute(left, right, semiGlobal);
     int known = 0, badOrMissing = 0, semiGlobalBadOrMissing = 0;
     for (int y = 0; y < truth.rows; ++y)
