@@ -200,6 +200,12 @@ TEST(HearTemplates, WarpingForgivesSpeedButNotADifferentWordAndTheNearestWordWin
     std::sort(distances.begin(), distances.end());
     EXPECT_DOUBLE_EQ(hear::unknownWordThreshold(templates, unknown, 0.1), distances[2]);
     EXPECT_DOUBLE_EQ(hear::unknownWordThreshold(templates, {}, 0.1), 0);
+    // Measured at share 0, other words come to a template as near as the nearest of
+    // them: none lies nearer its best word than that, a copy of a template well nearer.
+    EXPECT_EQ(templates.nearest(word(0, 33)).againstOtherWords, 0);  // not measured yet
+    templates.measureOtherWords(unknown, 0);
+    for (const hear::UnknownWord& w : unknown) EXPECT_GE(templates.nearest(w.spoken, w.speaker).againstOtherWords, 1 - 1e-6);
+    EXPECT_LT(templates.nearest(word(0, 30)).againstOtherWords, 0.1);
 }
 
 TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKeepingTheTemplates) {
@@ -209,17 +215,31 @@ TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKe
     hear::WordTemplates templates, loaded;
     templates.add("KAS", "anna", word(0, 30)), templates.add("SVEIKAS", "anna", word(3, 50));
     templates.setThreshold(4.5);
+    templates.measureOtherWords({{"petras", word(5, 40)}, {"petras", word(6, 40)}}, 0);
     ASSERT_TRUE(templates.save(path, why) && loaded.load(path, why)) << why;
     EXPECT_TRUE(loaded.size() == 2u && loaded.threshold() == 4.5);
+    const std::string good = robotest::readFile(path);
+    // A file of the first version (an enrolment made before) has no distances of other words.
+    std::string first = std::string(good).replace(good.find("templates 2\nthreshold"), 11, "templates 1");
+    for (const char* name : {"\nKAS ", "SVEIKAS "}) {  // the blank before the distance, to the line's end
+        const std::size_t at = first.find(' ', first.find(name) + std::strlen(name));
+        first.erase(at, first.find('\n', at) - at);
+    }
+    hear::WordTemplates firstVersion;
+    std::ofstream("first.templates", std::ios::binary) << first;
+    ASSERT_TRUE(firstVersion.load("first.templates", why)) << why;
     for (const auto& probe : {word(0, 36), word(3, 44), word(5, 40)}) {
         EXPECT_EQ(loaded.nearest(probe).word, templates.nearest(probe).word);
         EXPECT_NEAR(loaded.nearest(probe).distance, templates.nearest(probe).distance, 0.02 * templates.nearest(probe).distance);
+        EXPECT_NEAR(loaded.nearest(probe).againstOtherWords, templates.nearest(probe).againstOtherWords,
+                    0.02 * templates.nearest(probe).againstOtherWords);
+        EXPECT_TRUE(firstVersion.nearest(probe).distance == loaded.nearest(probe).distance && firstVersion.nearest(probe).againstOtherWords == 0);
     }
-    const std::string good = robotest::readFile(path);
     const std::pair<const char*, const char*> damages[] = {
-        {"templates 1\n", "templates 2\n"}, {"threshold 4.5", "threshold -1"}, {"threshold 4.5", "threshold nan"},
-        {"scales ", "scales 0 "}, {"templates 2", "templates 3"} /* one missing */, {"templates 2", "templates 99999999999"},
-        {"KAS 30", "kas 30"}, {"KAS 30", "KAS 0"}, {"KAS 30", "KAS 100000"}, {"KAS 30", "KAS 31"} /* into the next word */};
+        {"templates 2\nthreshold", "templates 3\nthreshold"}, {"threshold 4.5", "threshold -1"}, {"threshold 4.5", "threshold nan"},
+        {"scales ", "scales 0 "}, {"\ntemplates 2", "\ntemplates 3"} /* one missing */, {"\ntemplates 2", "\ntemplates 99999999999"},
+        {"KAS 30", "kas 30"}, {"KAS 30", "KAS 0"}, {"KAS 30", "KAS 100000"}, {"KAS 30", "KAS 31"} /* into the next word */,
+        {"KAS 30 ", "KAS 30 -"}};
     std::vector<std::string> damaged = {"", good.substr(0, good.size() - 1), good + "x"};
     for (const auto& [from, to] : damages) {
         ASSERT_NE(good.find(from), std::string::npos) << from;

@@ -9,7 +9,10 @@ namespace hear {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-constexpr char kHeader[] = "robotas-hear word templates 1";
+// Version 2 gives each template how near other words come to it; version 1
+// files (an enrolment made before) are read as not measured.
+constexpr char kHeader[] = "robotas-hear word templates 2";
+constexpr char kFirstHeader[] = "robotas-hear word templates 1";
 constexpr std::size_t kMostTemplates = 100000;
 constexpr int kMostFrames = 1000;  // ten seconds: no command word is that long
 constexpr std::size_t kLongestWord = 64;
@@ -106,8 +109,8 @@ void WordTemplates::add(const std::string& word, const std::string& speaker, con
 }
 
 void WordTemplates::addNormalised(const std::string& word, const std::string& speaker,
-                                  const std::vector<Cepstrum>& normalised) {
-    templates_.push_back({word, speaker, byValue(withSlopes(normalised))});
+                                  const std::vector<Cepstrum>& normalised, float otherWordsNear) {
+    templates_.push_back({word, speaker, byValue(withSlopes(normalised)), otherWordsNear});
 }
 
 WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom,
@@ -134,7 +137,36 @@ WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken,
         for (const Template& candidate : templates_)
             if ((apartFrom.empty() || candidate.speaker != apartFrom) && (candidate.word == likely) == likelyPass)
                 compare(candidate);
+    if (!match.word.empty()) match.againstOtherWords = againstOtherWords(features, match.word, apartFrom);
     return match;
+}
+
+double WordTemplates::againstOtherWords(const TemplateFeatures& features, const std::string& word,
+                                        const std::string& apartFrom) const {
+    double least = kInfinity;
+    bool measured = false;
+    for (const Template& t : templates_) {
+        if (t.word != word || t.otherWordsNear <= 0 || (!apartFrom.empty() && t.speaker == apartFrom)) continue;
+        measured = true;
+        least = std::min(least, warpedDistance(features, t.frames, least * t.otherWordsNear) / t.otherWordsNear);
+    }
+    return measured ? least : 0;
+}
+
+void WordTemplates::measureOtherWords(const std::vector<UnknownWord>& unknown, double share) {
+    std::vector<TemplateFeatures> others;
+    for (const UnknownWord& w : unknown) others.push_back(w.spoken.empty() ? TemplateFeatures{} : withSlopes(normalisedCepstra(w.spoken)));
+    for (Template& t : templates_) {
+        std::vector<double> distances;
+        for (std::size_t i = 0; i < unknown.size(); ++i) {
+            if (unknown[i].speaker == t.speaker) continue;
+            const double d = warpedDistance(others[i], t.frames);
+            if (std::isfinite(d)) distances.push_back(d);
+        }
+        if (distances.empty()) continue;
+        std::sort(distances.begin(), distances.end());
+        t.otherWordsNear = static_cast<float>(distances[std::min(distances.size() - 1, static_cast<std::size_t>(share * distances.size()))]);
+    }
 }
 
 // Signed bytes, a scale a coefficient: a template is 13 bytes a frame.
@@ -154,7 +186,7 @@ bool WordTemplates::save(const std::string& path, std::string& why) const {
     for (float scale : scales) out << ' ' << scale;
     out << "\ntemplates " << templates_.size() << '\n';
     for (const Template& t : templates_) {
-        out << t.word << ' ' << t.frames.frames << '\n';
+        out << t.word << ' ' << t.frames.frames << ' ' << t.otherWordsNear << '\n';
         for (std::size_t j = 0; j < t.frames.frames; ++j)
             for (int i = 0; i < kCepstra; ++i)
                 out.put(static_cast<char>(static_cast<signed char>(std::lround(std::clamp(t.frames.at(j, i) / scales[i], -127.0f, 127.0f)))));
@@ -183,10 +215,11 @@ bool WordTemplates::load(const std::string& path, std::string& why) {
 
 bool WordTemplates::read(std::istream& in, std::string& why) {
     std::string line;
-    if (!std::getline(in, line) || line != kHeader) {
+    if (!std::getline(in, line) || (line != kHeader && line != kFirstHeader)) {
         why = "not a word templates file";
         return false;
     }
+    const bool measured = line == kHeader;
     std::string name;
     std::array<float, kCepstra> scales{};
     std::size_t count = 0;
@@ -211,9 +244,12 @@ bool WordTemplates::read(std::istream& in, std::string& why) {
     for (std::size_t n = 0; n < count; ++n) {
         std::string word;
         int frames = 0;
-        if (!(in >> word >> frames) || !isWord(word) || frames < 1 || frames > kMostFrames || in.get() != '\n') {
-            why = "template " + std::to_string(n + 1) + " has no word in capitals and frame count (1-" +
-                  std::to_string(kMostFrames) + ")";
+        float otherWordsNear = 0;
+        if (!(in >> word >> frames) || !isWord(word) || frames < 1 || frames > kMostFrames ||
+            (measured && !(in >> otherWordsNear && std::isfinite(otherWordsNear) && otherWordsNear >= 0)) ||
+            in.get() != '\n') {
+            why = "template " + std::to_string(n + 1) + " has no word in capitals, frame count (1-" +
+                  std::to_string(kMostFrames) + ")" + (measured ? " and distance of other words" : "");
             return false;
         }
         std::vector<signed char> bytes(static_cast<std::size_t>(frames) * kCepstra);
@@ -223,7 +259,7 @@ bool WordTemplates::read(std::istream& in, std::string& why) {
         }
         std::vector<Cepstrum> normalised(static_cast<std::size_t>(frames));
         for (std::size_t k = 0; k < bytes.size(); ++k) normalised[k / kCepstra][k % kCepstra] = bytes[k] * scales[k % kCepstra];
-        addNormalised(word, "", normalised);
+        addNormalised(word, "", normalised, otherWordsNear);
     }
     if (in.peek() != std::char_traits<char>::eof()) {
         why = "more follows the last template";

@@ -49,6 +49,8 @@ inline double warpedDistance(const TemplateFeatures& a, const TemplateFeatures& 
     return warpedDistance(a, byValue(b), giveUpAbove);
 }
 
+struct UnknownWord;
+
 class WordTemplates {
 public:
     struct Match {
@@ -56,6 +58,10 @@ public:
         double distance;   // to the word's nearest template
         // to the nearest template of any other word (within, when none is nearer)
         double runnerUp = std::numeric_limits<double>::infinity();
+        // The least, over the word's templates, of the distance to the template
+        // against how near other words' recordings come to it (see
+        // measureOtherWords); 0 where that was not measured.
+        double againstOtherWords = 0;
     };
 
     // Adds a recording of word by speaker (its cepstra from the start to the
@@ -73,6 +79,10 @@ public:
     Match nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom = "",
                   double within = std::numeric_limits<double>::infinity(), const std::string& likely = "") const;
 
+    // How near recordings of words outside the vocabulary (by other speakers)
+    // come to each template: the given share of them lie nearer. A template
+    // that every word lies near tells less when an utterance lies near it.
+    void measureOtherWords(const std::vector<UnknownWord>& unknown, double share);
     // An utterance whose nearest template is farther than this is no command word.
     double threshold() const { return threshold_; }
     void setThreshold(double threshold) { threshold_ = threshold; }
@@ -87,10 +97,13 @@ private:
         std::string word;
         std::string speaker;
         FrameColumns frames;  // the first kCepstra values of each frame are what the file keeps
+        float otherWordsNear = 0;  // 0: not measured
     };
+    double againstOtherWords(const TemplateFeatures& features, const std::string& word, const std::string& apartFrom) const;
     bool read(std::istream& in, std::string& why);
     std::array<float, kCepstra> byteScales() const;
-    void addNormalised(const std::string& word, const std::string& speaker, const std::vector<Cepstrum>& normalised);
+    void addNormalised(const std::string& word, const std::string& speaker, const std::vector<Cepstrum>& normalised,
+                       float otherWordsNear = 0);
 
     std::vector<Template> templates_;
     double threshold_ = 0;
