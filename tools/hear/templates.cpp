@@ -41,6 +41,14 @@ void distancesToEveryFrame(const TemplateFrame& frame, const FrameColumns& b, fl
     for (std::size_t j = 0; j < m; ++j) distances[j] = std::sqrt(distances[j]);
 }
 
+// The value the given share of values lie below once sorted (the largest
+// when the share reaches the end); values is not empty.
+double valueAtShare(std::vector<double>& values, double share) {
+    std::sort(values.begin(), values.end());
+    const auto below = static_cast<std::size_t>(share * static_cast<double>(values.size()));
+    return values[std::min(below, values.size() - 1)];
+}
+
 }  // namespace
 
 std::vector<Cepstrum> normalisedCepstra(const std::vector<Cepstrum>& cepstra) {
@@ -155,7 +163,7 @@ double WordTemplates::againstOtherWords(const TemplateFeatures& features, const 
 
 void WordTemplates::measureOtherWords(const std::vector<UnknownWord>& unknown, double share) {
     std::vector<TemplateFeatures> others;
-    for (const UnknownWord& w : unknown) others.push_back(w.spoken.empty() ? TemplateFeatures{} : withSlopes(normalisedCepstra(w.spoken)));
+    for (const UnknownWord& w : unknown) others.push_back(withSlopes(normalisedCepstra(w.spoken)));
     for (Template& t : templates_) {
         std::vector<double> distances;
         for (std::size_t i = 0; i < unknown.size(); ++i) {
@@ -163,9 +171,7 @@ void WordTemplates::measureOtherWords(const std::vector<UnknownWord>& unknown, d
             const double d = warpedDistance(others[i], t.frames);
             if (std::isfinite(d)) distances.push_back(d);
         }
-        if (distances.empty()) continue;
-        std::sort(distances.begin(), distances.end());
-        t.otherWordsNear = static_cast<float>(distances[std::min(distances.size() - 1, static_cast<std::size_t>(share * distances.size()))]);
+        if (!distances.empty()) t.otherWordsNear = static_cast<float>(valueAtShare(distances, share));
     }
 }
 
@@ -274,10 +280,7 @@ double unknownWordThreshold(const WordTemplates& templates, const std::vector<Un
         const double d = templates.nearest(recording.spoken, recording.speaker).distance;
         if (std::isfinite(d)) distances.push_back(d);
     }
-    if (distances.empty()) return 0;
-    std::sort(distances.begin(), distances.end());
-    const auto accepted = static_cast<std::size_t>(share * static_cast<double>(distances.size()));
-    return distances[std::min(accepted, distances.size() - 1)];
+    return distances.empty() ? 0 : valueAtShare(distances, share);
 }
 
 }  // namespace hear
