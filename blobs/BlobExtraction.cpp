@@ -117,7 +117,8 @@ struct Scratch {
                                   moments.capacity() * sizeof(Moments) +
                                   (survivorOf.capacity() + edgeCount.capacity()) * sizeof(int) +
                                   edges.capacity() * sizeof(EdgePoint) +
-                                  (edgeTotal.capacity() + edgeSlot.capacity()) * sizeof(void*);
+                                  (rowStarts.capacity() + edgeTotal.capacity()) * sizeof(std::size_t) +
+                                  edgeSlot.capacity() * sizeof(cv::Point*);
         if (bytes <= kKeptBytes) return;
         std::vector<Region>().swap(regions);
         std::vector<RegionStart>().swap(starts);
