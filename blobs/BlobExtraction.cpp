@@ -64,7 +64,7 @@ public:
     void clear() { size_ = 0; }
     std::size_t size() const { return size_; }
     std::size_t capacity() const { return capacity_; }
-    const T& operator[](std::size_t i) const { return data_[i]; }
+    const T* data() const { return data_.get(); }
     // Room for n more records, so that push needs no check.
     void reserveMore(std::size_t n) {
         if (size_ + n <= capacity_) return;
@@ -98,6 +98,8 @@ struct Scratch {
     std::vector<std::size_t> rowStarts;  // where each pixel row's points begin in edges
     std::vector<std::size_t> edgeTotal;  // per surviving region, the points of all it absorbed
     std::vector<cv::Point*> edgeSlot;    // per region, where its next point goes
+    std::vector<int> upperCount;         // per region, its points logged above the middle row
+    std::vector<cv::Point*> lowerSlot;   // per region, where its next point from below the middle goes
 
     void clear() {
         regions.clear();
@@ -109,24 +111,28 @@ struct Scratch {
         rowStarts.clear();
         edgeTotal.clear();
         edgeSlot.clear();
+        upperCount.clear();
+        lowerSlot.clear();
     }
     // After an unusually busy picture the memory goes back.
     void trim() {
         constexpr std::size_t kKeptBytes = 128u << 20;
         const std::size_t bytes = regions.capacity() * sizeof(Region) + starts.capacity() * sizeof(RegionStart) +
                                   moments.capacity() * sizeof(Moments) +
-                                  (survivorOf.capacity() + edgeCount.capacity()) * sizeof(int) +
+                                  (survivorOf.capacity() + edgeCount.capacity() + upperCount.capacity()) * sizeof(int) +
                                   edges.capacity() * sizeof(EdgePoint) +
                                   (rowStarts.capacity() + edgeTotal.capacity()) * sizeof(std::size_t) +
-                                  edgeSlot.capacity() * sizeof(cv::Point*);
+                                  (edgeSlot.capacity() + lowerSlot.capacity()) * sizeof(cv::Point*);
         if (bytes <= kKeptBytes) return;
         std::vector<Region>().swap(regions);
         std::vector<RegionStart>().swap(starts);
         std::vector<Moments>().swap(moments);
         std::vector<std::size_t>().swap(edgeTotal);
         std::vector<cv::Point*>().swap(edgeSlot);
+        std::vector<cv::Point*>().swap(lowerSlot);
         std::vector<int>().swap(survivorOf);
         std::vector<int>().swap(edgeCount);
+        std::vector<int>().swap(upperCount);
         std::vector<std::size_t>().swap(rowStarts);
         edges.release();
     }
@@ -187,7 +193,8 @@ public:
           findMoments_(findMoments), cols_(source.cols), rows_(source.rows), regions_(scratch.regions),
           starts_(scratch.starts), moments_(scratch.moments), survivorOf_(scratch.survivorOf), edgeCount_(scratch.edgeCount),
           edges_(scratch.edges), rowStarts_(scratch.rowStarts), edgeTotal_(scratch.edgeTotal),
-          edgeSlot_(scratch.edgeSlot) {
+          edgeSlot_(scratch.edgeSlot), upperCount_(scratch.upperCount), lowerSlot_(scratch.lowerSlot),
+          upperRows_((source.rows + 1) / 2) {
         scratch.clear();
         cv::Size whole;
         cv::Point offset;
@@ -286,6 +293,9 @@ private:
     std::vector<std::size_t>& rowStarts_;
     std::vector<std::size_t>& edgeTotal_;
     std::vector<cv::Point*>& edgeSlot_;
+    std::vector<int>& upperCount_;
+    std::vector<cv::Point*>& lowerSlot_;
+    const int upperRows_;  // grid rows whose points are placed as the upper half
 };
 
 void Labeller::label() {
@@ -421,6 +431,7 @@ void Labeller::sweepRow(int gridRow) {
     // of this row or of the last; only a corner contact steps back in the last
     // row, and it moves on in this row.
     edges_.reserveMore(8 * (static_cast<std::size_t>(thisRuns) + lastRuns + 1));
+    if (gridRow == upperRows_ + 1) upperCount_.assign(edgeCount_.begin(), edgeCount_.end());
     rowStarts_.push_back(edges_.size());
     rowOnBorder_ = gridRow <= 1 || gridRow >= rows_ || gridRow >= wholeHeight_ - 1 || hasMask_;
 
@@ -690,11 +701,38 @@ void Labeller::placeEdges() {
         slot[i] = slot[holder];
         slot[holder] += edgeCount_[i];
     }
+    // The upper and the lower half of the picture are placed side by side, each
+    // region's lower points after its upper ones: two chains of stores that do
+    // not wait for each other.
+    lowerSlot_.resize(regions_.size());
+    cv::Point** lowerSlot = lowerSlot_.data();
+    for (std::size_t i = 0; i < regions_.size(); ++i)
+        lowerSlot[i] = slot[i] + (i < upperCount_.size() ? upperCount_[i] : 0);
     rowStarts_.push_back(edges_.size());
-    for (std::size_t y = 0; y + 1 < rowStarts_.size(); ++y) {
-        const int row = static_cast<int>(y);
-        for (std::size_t i = rowStarts_[y]; i < rowStarts_[y + 1]; ++i) *slot[edges_[i].region]++ = cv::Point(edges_[i].x, row);
+    const std::size_t rows = rowStarts_.size() - 1, middleRow = static_cast<std::size_t>(upperRows_);
+    std::size_t upperRow = 0, lowerRow = middleRow;
+    std::size_t upper = rowStarts_[0], lower = rowStarts_[middleRow];
+    const EdgePoint* points = edges_.data();
+    while (upperRow < middleRow && lowerRow < rows) {
+        const std::size_t upperEnd = rowStarts_[upperRow + 1], lowerEnd = rowStarts_[lowerRow + 1];
+        const std::size_t n = std::min(upperEnd - upper, lowerEnd - lower);
+        const int yUpper = static_cast<int>(upperRow), yLower = static_cast<int>(lowerRow);
+        for (std::size_t k = 0; k < n; ++k) {
+            const EdgePoint a = points[upper + k], b = points[lower + k];
+            *slot[a.region]++ = cv::Point(a.x, yUpper);
+            *lowerSlot[b.region]++ = cv::Point(b.x, yLower);
+        }
+        upper += n;
+        lower += n;
+        upperRow += upper == upperEnd;
+        lowerRow += lower == lowerEnd;
     }
+    const auto placeRest = [&](std::size_t row, std::size_t end, std::size_t i, cv::Point** to) {
+        for (; row < end; ++row)
+            for (; i < rowStarts_[row + 1]; ++i) *to[points[i].region]++ = cv::Point(points[i].x, static_cast<int>(row));
+    };
+    placeRest(upperRow, middleRow, upper, slot);
+    placeRest(lowerRow, rows, lower, lowerSlot);
 }
 
 // The grey mean and sample standard deviation of A pixels from their sums.
