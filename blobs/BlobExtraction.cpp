@@ -65,7 +65,8 @@ public:
     std::size_t size() const { return size_; }
     std::size_t capacity() const { return capacity_; }
     const T* data() const { return data_.get(); }
-    // Room for n more records, so that push needs no check.
+    // Room for n more records, which are then written from end() on without a
+    // check and taken in with growTo.
     void reserveMore(std::size_t n) {
         if (size_ + n <= capacity_) return;
         const std::size_t capacity = std::max(size_ + n, 2 * capacity_);
@@ -74,7 +75,8 @@ public:
         data_ = std::move(grown);
         capacity_ = capacity;
     }
-    void push(const T& record) { data_[size_++] = record; }
+    T* end() { return data_.get() + size_; }
+    void growTo(const T* end) { size_ = static_cast<std::size_t>(end - data_.get()); }
     void release() {
         data_.reset();
         size_ = capacity_ = 0;
@@ -244,8 +246,8 @@ private:
         return region;
     }
     void pushEdge(int region, int x) {
-        edges_.push({region, x});
-        ++edgeCount_[region];
+        *edgeEnd_++ = {region, x};
+        ++edgeCounts_[region];
     }
     // The points a meeting leaves: the region of this run gets the x where the
     // row enters it and where it leaves it, the last run's region (when it is
@@ -296,6 +298,10 @@ private:
     std::vector<int>& upperCount_;
     std::vector<cv::Point*>& lowerSlot_;
     const int upperRows_;  // grid rows whose points are placed as the upper half
+    // The sweep's own copies of where the next edge point goes and of the
+    // point counts, so that logging a point does not reload them.
+    EdgePoint* edgeEnd_ = nullptr;
+    int* edgeCounts_ = nullptr;
 };
 
 void Labeller::label() {
@@ -433,6 +439,7 @@ void Labeller::sweepRow(int gridRow) {
     edges_.reserveMore(8 * (static_cast<std::size_t>(thisRuns) + lastRuns + 1));
     if (gridRow == upperRows_ + 1) upperCount_.assign(edgeCount_.begin(), edgeCount_.end());
     rowStarts_.push_back(edges_.size());
+    edgeEnd_ = edges_.end();
     rowOnBorder_ = gridRow <= 1 || gridRow >= rows_ || gridRow >= wholeHeight_ - 1 || hasMask_;
 
     int thisIndex = 0, lastIndex = 0;
@@ -465,6 +472,7 @@ void Labeller::sweepRow(int gridRow) {
         thisIndex = nextThis;
         lastIndex = nextLast;
     }
+    edges_.growTo(edgeEnd_);
 }
 
 // This run starts inside the last one.
@@ -626,6 +634,7 @@ int Labeller::NewSubsume() {
     if (findMoments_) moments_.emplace_back();
     survivorOf_.push_back(number);
     edgeCount_.push_back(0);
+    edgeCounts_ = edgeCount_.data();
     return number;
 }
 
