@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <memory>
 
+#include <opencv2/core/hal/intrin.hpp>
+
 // The picture is swept row by row as runs of one colour. Each run is compared
 // with the overlapping runs of the row above (8-connectivity: touching at a
 // corner counts) and either joins their region, starts a new one, or merges two
@@ -349,9 +351,20 @@ void Labeller::buildRow(int gridRow, RunRow& row) {
     }
 }
 
+// The grey sum and the sum of squares of sixteen pixels.
+void addChunk(const cv::v_uint8x16& chunk, std::uint64_t& sum, std::uint64_t& sumOfSquares) {
+    cv::v_uint16x8 low, high;
+    cv::v_expand(chunk, low, high);
+    const cv::v_int16x8 a = cv::v_reinterpret_as_s16(low), b = cv::v_reinterpret_as_s16(high);
+    sum += cv::v_reduce_sum(chunk);
+    sumOfSquares += static_cast<std::uint64_t>(cv::v_reduce_sum(cv::v_dotprod(a, a) + cv::v_dotprod(b, b)));
+}
+
 // One pass over the row's pixels records every change of colour and the sums
-// up to it, without branching on the (often random) pixel values: each column
-// writes a candidate bound that only a change of colour keeps.
+// up to it. Sixteen pixels that all continue the run before them (most of a
+// camera's mask) only add to the sums. Elsewhere each pixel is taken without
+// branching on its (often random) value: each column writes a candidate bound
+// that only a change of colour keeps.
 template <bool masked>
 void Labeller::codeRow(int y, RunRow& row) {
     const uchar* pixels = source_.ptr<uchar>(y);
@@ -364,7 +377,7 @@ void Labeller::codeRow(int y, RunRow& row) {
     int outside = 0;
     unsigned previous = borderColour_;
     int count = 1;  // run 0 starts in the frame column
-    for (int x = 0; x < cols_; ++x) {
+    const auto takePixel = [&](int x) {
         unsigned p = pixels[x];
         unsigned colour = p > threshold_ ? 1u : 0u;
         if (masked) {
@@ -381,6 +394,27 @@ void Labeller::codeRow(int y, RunRow& row) {
         previous = colour;
         sum += p;
         sumOfSquares += p * p;
+    };
+    const cv::v_uint8x16 thresholdVector = cv::v_setall_u8(threshold_);
+    constexpr int kChunk = cv::v_uint8x16::nlanes;
+    int x = 0;
+    while (x < cols_) {
+        for (; x + kChunk <= cols_; x += kChunk) {
+            const cv::v_uint8x16 chunk = cv::v_load(pixels + x);
+            const cv::v_uint8x16 bright = chunk > thresholdVector;
+            bool continues = previous ? cv::v_check_all(bright) : !cv::v_check_any(bright);
+            if (masked) {
+                const cv::v_uint8x16 inside = cv::v_load(maskRow + x) != cv::v_setzero_u8();
+                if (!cv::v_check_any(inside) && previous == borderColour_) {
+                    outside += kChunk;  // masked out, the border colour's run goes on
+                    continue;
+                }
+                continues = continues && cv::v_check_all(inside);
+            }
+            if (!continues) break;
+            addChunk(chunk, sum, sumOfSquares);
+        }
+        for (const int stop = std::min(x + kChunk, cols_); x < stop; ++x) takePixel(x);
     }
     const auto bound = [&](int column) {
         bounds[count] = column;
