@@ -241,6 +241,10 @@ TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKe
         {"KAS 30", "kas 30"}, {"KAS 30", "KAS 0"}, {"KAS 30", "KAS 100000"}, {"KAS 30", "KAS 31"} /* into the next word */,
         {"KAS 30 ", "KAS 30 -"}};
     std::vector<std::string> damaged = {"", good.substr(0, good.size() - 1), good + "x"};
+    std::string overflowing = "scales";  // 127 times such a scale is no float
+    for (int i = 0; i < hear::kCepstra; ++i) overflowing += " 3e38";
+    const std::size_t scales = good.find("scales");
+    damaged.push_back(std::string(good).replace(scales, good.find('\n', scales) - scales, overflowing));
     for (const auto& [from, to] : damages) {
         ASSERT_NE(good.find(from), std::string::npos) << from;
         damaged.push_back(std::string(good).replace(good.find(from), std::strlen(from), to));

@@ -237,9 +237,11 @@ bool WordTemplates::read(std::istream& in, std::string& why) {
         why = "no scales";
         return false;
     }
+    // A byte times its scale must stay a number: 127 times the largest float is not.
+    constexpr float kLargestScale = std::numeric_limits<float>::max() / 128;
     for (float& scale : scales) {
-        if (!(in >> scale) || !std::isfinite(scale) || scale <= 0) {
-            why = "a scale is missing or not a positive number";
+        if (!(in >> scale) || !std::isfinite(scale) || scale <= 0 || scale > kLargestScale) {
+            why = "a scale is missing, not a positive number or too large";
             return false;
         }
     }
