@@ -266,6 +266,7 @@ private:
         if (lastRight) pushEdge(m.lastRegion, right);
     }
     void placeEdges();
+    void placeHalvesSideBySide(cv::Point** slot, cv::Point** lowerSlot);
     CBlob* blobOf(int region);
 
     const cv::Mat& source_;
@@ -744,14 +745,18 @@ void Labeller::placeEdges() {
         slot[i] = slot[holder];
         slot[holder] += edgeCount_[i];
     }
-    // The upper and the lower half of the picture are placed side by side, each
-    // region's lower points after its upper ones: two chains of stores that do
-    // not wait for each other.
+    // Each region's lower points go after its upper ones.
     lowerSlot_.resize(regions_.size());
     cv::Point** lowerSlot = lowerSlot_.data();
     for (std::size_t i = 0; i < regions_.size(); ++i)
         lowerSlot[i] = slot[i] + (i < upperCount_.size() ? upperCount_[i] : 0);
     rowStarts_.push_back(edges_.size());
+    placeHalvesSideBySide(slot, lowerSlot);
+}
+
+// The upper and the lower half of the picture are placed side by side: two
+// chains of stores that do not wait for each other.
+void Labeller::placeHalvesSideBySide(cv::Point** slot, cv::Point** lowerSlot) {
     const std::size_t rows = rowStarts_.size() - 1, middleRow = static_cast<std::size_t>(upperRows_);
     std::size_t upperRow = 0, lowerRow = middleRow;
     std::size_t upper = rowStarts_[0], lower = rowStarts_[middleRow];
