@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory>
+#include <new>
 
 #include <opencv2/core/hal/intrin.hpp>
 
@@ -208,7 +209,7 @@ public:
     }
 
     void label();
-    void appendBlobs(std::vector<CBlob*>& blobs);
+    void appendBlobs(std::vector<CBlob>& blobs);
 
 private:
     // A run of this row as it meets one run of the last row.
@@ -267,7 +268,7 @@ private:
     }
     void placeEdges();
     void placeHalvesSideBySide(cv::Point** slot, cv::Point** lowerSlot);
-    CBlob* blobOf(int region);
+    CBlob blobOf(int region);
 
     const cv::Mat& source_;
     const cv::Mat& mask_;
@@ -767,8 +768,8 @@ void Labeller::placeHalvesSideBySide(cv::Point** slot, cv::Point** lowerSlot) {
         const int yUpper = static_cast<int>(upperRow), yLower = static_cast<int>(lowerRow);
         for (std::size_t k = 0; k < n; ++k) {
             const EdgePoint a = points[upper + k], b = points[lower + k];
-            *slot[a.region]++ = cv::Point(a.x, yUpper);
-            *lowerSlot[b.region]++ = cv::Point(b.x, yLower);
+            new (slot[a.region]++) cv::Point(a.x, yUpper);
+            new (lowerSlot[b.region]++) cv::Point(b.x, yLower);
         }
         upper += n;
         lower += n;
@@ -777,7 +778,7 @@ void Labeller::placeHalvesSideBySide(cv::Point** slot, cv::Point** lowerSlot) {
     }
     const auto placeRest = [&](std::size_t row, std::size_t end, std::size_t i, cv::Point** to) {
         for (; row < end; ++row)
-            for (; i < rowStarts_[row + 1]; ++i) *to[points[i].region]++ = cv::Point(points[i].x, static_cast<int>(row));
+            for (; i < rowStarts_[row + 1]; ++i) new (to[points[i].region]++) cv::Point(points[i].x, static_cast<int>(row));
     };
     placeRest(upperRow, middleRow, upper, slot);
     placeRest(lowerRow, rows, lower, lowerSlot);
@@ -790,42 +791,45 @@ void greyStatistics(double a, double s, double q, double& mean, double& stdDev) 
     mean = a > 0 ? s / a : 0;
 }
 
-CBlob* Labeller::blobOf(int number) {
+CBlob Labeller::blobOf(int number) {
     const Region& r = regions_[number];
-    auto blob = std::make_unique<CBlob>();
-    blob->label = number;
+    CBlob blob;
+    blob.label = number;
     const RegionStart& start = starts_[number];
-    blob->exterior = start.exterior;
-    blob->area = static_cast<double>(r.area);
-    blob->perimeter = static_cast<double>(r.sides) - static_cast<double>(r.corners) * kCutCorner;
-    blob->externPerimeter = static_cast<double>(r.borderSides) - static_cast<double>(r.borderCorners) * kCutCorner;
-    blob->parent = regionOf(start.parent);
+    blob.exterior = start.exterior;
+    blob.area = static_cast<double>(r.area);
+    blob.perimeter = static_cast<double>(r.sides) - static_cast<double>(r.corners) * kCutCorner;
+    blob.externPerimeter = static_cast<double>(r.borderSides) - static_cast<double>(r.borderCorners) * kCutCorner;
+    blob.parent = regionOf(start.parent);
     if (findMoments_) {
         const Moments& moments = moments_[number];
-        blob->sumX = moments.sumX;
-        blob->sumY = moments.sumY;
-        blob->sumXX = moments.sumXX;
-        blob->sumYY = moments.sumYY;
-        blob->sumXY = moments.sumXY;
+        blob.sumX = moments.sumX;
+        blob.sumY = moments.sumY;
+        blob.sumXX = moments.sumXX;
+        blob.sumYY = moments.sumYY;
+        blob.sumXY = moments.sumXY;
     }
-    blob->minX = r.minX;
-    blob->maxX = r.maxX;
-    blob->minY = start.minY;
-    blob->maxY = r.maxY;
-    greyStatistics(blob->area, static_cast<double>(r.greySum), static_cast<double>(r.greySquares), blob->mean,
-                   blob->stdDev);
-    blob->edges.resize(edgeTotal_[number]);
-    return blob.release();
+    blob.minX = r.minX;
+    blob.maxX = r.maxX;
+    blob.minY = start.minY;
+    blob.maxY = r.maxY;
+    greyStatistics(blob.area, static_cast<double>(r.greySum), static_cast<double>(r.greySquares), blob.mean,
+                   blob.stdDev);
+    return blob;
 }
 
-void Labeller::appendBlobs(std::vector<CBlob*>& blobs) {
-    std::size_t survivors = 0;
+void Labeller::appendBlobs(std::vector<CBlob>& blobs) {
+    std::size_t survivors = 0, points = 0;
     edgeTotal_.assign(regions_.size(), 0);
     for (std::size_t i = 0; i < regions_.size(); ++i) {
         const int holder = regionOf(static_cast<int>(i));
         survivors += holder == static_cast<int>(i);
         edgeTotal_[holder] += static_cast<std::size_t>(edgeCount_[i]);
+        points += static_cast<std::size_t>(edgeCount_[i]);
     }
+    // Every region's points are one stretch of a buffer all the blobs share.
+    const std::shared_ptr<cv::Point> buffer = sharedEdgeBuffer(points);
+    cv::Point* next = buffer.get();
     const std::size_t before = blobs.size();
     blobs.reserve(before + survivors);
     edgeSlot_.assign(regions_.size(), nullptr);
@@ -833,11 +837,13 @@ void Labeller::appendBlobs(std::vector<CBlob*>& blobs) {
         for (std::size_t i = 0; i < regions_.size(); ++i) {
             if (survivorOf_[i] != static_cast<int>(i)) continue;
             blobs.push_back(blobOf(static_cast<int>(i)));
-            edgeSlot_[i] = blobs.back()->edges.data();
+            const std::size_t count = edgeTotal_[i];
+            if (count > 0) blobs.back().edges = EdgeList(buffer, next, count);
+            edgeSlot_[i] = next;
+            next += count;
         }
     } catch (...) {
-        for (std::size_t i = before; i < blobs.size(); ++i) delete blobs[i];
-        blobs.resize(before);
+        blobs.erase(blobs.begin() + static_cast<std::ptrdiff_t>(before), blobs.end());
         throw;
     }
     placeEdges();
@@ -855,7 +861,7 @@ cv::Size wholeSizeOf(const cv::Mat& image) {
 }  // namespace
 
 bool BlobAnalysis(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour,
-                  bool findMoments, std::vector<CBlob*>& blobs) {
+                  bool findMoments, std::vector<CBlob>& blobs) {
     if (!isGreyPicture(source)) return false;
     if (!mask.empty() && (mask.type() != CV_8UC1 || mask.size() != wholeSizeOf(source))) return false;
     thread_local Scratch scratch;

@@ -13,10 +13,10 @@
 // whole picture the view lies in, read from its own corner) take the border colour,
 // the colour of the virtual frame around the picture. Both colours are
 // 8-connected. The region holding the frame comes first (label 0). New blobs are
-// appended to blobs and belong to the caller. False, with nothing appended, when an
-// input is rejected.
+// appended to blobs; their edge lists share one buffer. False, with nothing
+// appended, when an input is rejected.
 bool BlobAnalysis(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour,
-                  bool findMoments, std::vector<CBlob*>& blobs);
+                  bool findMoments, std::vector<CBlob>& blobs);
 
 // Length of a run (grid columns start .. end of grid row row; the grid is the
 // picture with a one-cell frame) along the picture border and, when given, along

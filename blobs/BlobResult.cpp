@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
-#include <memory>
+#include <utility>
 #include <ostream>
 
 #include "blobs/BlobExtraction.h"
@@ -31,21 +31,6 @@ bool selected(int action, bool met) {
 // Equality for ranking, where a NaN value matches a NaN target.
 bool sameValue(double a, double b) { return a == b || (std::isnan(a) && std::isnan(b)); }
 
-std::vector<CBlob*> deepCopy(const std::vector<CBlob*>& blobs) {
-    std::vector<std::unique_ptr<CBlob>> copies;
-    copies.reserve(blobs.size());
-    for (const CBlob* blob : blobs) copies.push_back(std::make_unique<CBlob>(*blob));
-    std::vector<CBlob*> result;
-    result.reserve(copies.size());
-    for (auto& copy : copies) result.push_back(copy.release());
-    return result;
-}
-
-void deleteAll(std::vector<CBlob*>& blobs) {
-    for (CBlob* blob : blobs) delete blob;
-    blobs.clear();
-}
-
 }  // namespace
 
 CBlobResult::CBlobResult(const cv::Mat& source, const cv::Mat& mask, int threshold, bool findMoments) {
@@ -62,33 +47,24 @@ CBlobResult::CBlobResult(const cv::Mat& source, const cv::Mat& mask, int thresho
     }
 }
 
-CBlobResult::CBlobResult(const CBlobResult& other) : m_blobs(deepCopy(other.m_blobs)) {}
+CBlobResult::CBlobResult(const CBlobResult& other) = default;
 
-CBlobResult::~CBlobResult() { ClearBlobs(); }
+CBlobResult::~CBlobResult() = default;
 
-CBlobResult& CBlobResult::operator=(const CBlobResult& other) {
-    if (this == &other) return *this;
-    std::vector<CBlob*> copies = deepCopy(other.m_blobs);
-    ClearBlobs();
-    m_blobs.swap(copies);
-    return *this;
-}
+CBlobResult& CBlobResult::operator=(const CBlobResult& other) = default;
 
 CBlobResult CBlobResult::operator+(const CBlobResult& other) const {
     CBlobResult sum(*this);
     sum.m_blobs.reserve(m_blobs.size() + other.m_blobs.size());
-    for (auto it = other.m_blobs.rbegin(); it != other.m_blobs.rend(); ++it) sum.AddBlob(*it);
+    for (auto it = other.m_blobs.rbegin(); it != other.m_blobs.rend(); ++it) sum.AddBlob(&*it);
     return sum;
 }
 
 void CBlobResult::AddBlob(const CBlob* blob) {
-    if (!blob) return;
-    auto copy = std::make_unique<CBlob>(*blob);
-    m_blobs.push_back(copy.get());
-    copy.release();
+    if (blob) m_blobs.push_back(*blob);
 }
 
-void CBlobResult::ClearBlobs() { deleteAll(m_blobs); }
+void CBlobResult::ClearBlobs() { m_blobs.clear(); }
 
 void CBlobResult::checkIndex(int index) const {
     if (index < 0 || index >= BlobCount()) RaiseError(kBlobIndexError);
@@ -96,24 +72,24 @@ void CBlobResult::checkIndex(int index) const {
 
 CBlob CBlobResult::GetBlob(int index) const {
     checkIndex(index);
-    return *m_blobs[index];
+    return m_blobs[index];
 }
 
 CBlob* CBlobResult::GetBlob(int index) {
     checkIndex(index);
-    return m_blobs[index];
+    return &m_blobs[index];
 }
 
 double CBlobResult::GetNumber(int index, const COperadorBlob* measure) const {
     checkIndex(index);
-    return measure ? (*measure)(*m_blobs[index]) : 0.0;
+    return measure ? (*measure)(m_blobs[index]) : 0.0;
 }
 
 std::vector<double> CBlobResult::GetSTLResult(const COperadorBlob* measure) const {
     std::vector<double> values;
     if (!measure) return values;
     values.reserve(m_blobs.size());
-    for (const CBlob* blob : m_blobs) values.push_back((*measure)(*blob));
+    for (const CBlob& blob : m_blobs) values.push_back((*measure)(blob));
     return values;
 }
 
@@ -133,7 +109,7 @@ void CBlobResult::GetNthBlob(const COperadorBlob* measure, int n, CBlob& out) co
     const double target = ranked[n];
     for (std::size_t i = 0; i < values.size(); ++i) {
         if (sameValue(values[i], target)) {
-            out = *m_blobs[i];
+            out = m_blobs[i];
             return;
         }
     }
@@ -149,18 +125,17 @@ void CBlobResult::Filter(CBlobResult& destination, int action, const COperadorBl
 
     if (&destination == this) {
         // Only the chosen blobs remain, in their order.
-        std::vector<CBlob*> kept;
-        for (std::size_t i = 0; i < m_blobs.size(); ++i) {
-            if (chosen[i])
-                kept.push_back(m_blobs[i]);
-            else
-                delete m_blobs[i];
-        }
-        m_blobs.swap(kept);
+        std::size_t kept = 0;
+        for (std::size_t i = 0; i < m_blobs.size(); ++i)
+            if (chosen[i]) {
+                if (kept != i) m_blobs[kept] = std::move(m_blobs[i]);
+                ++kept;
+            }
+        m_blobs.resize(kept);
         return;
     }
     for (std::size_t i = 0; i < m_blobs.size(); ++i)
-        if (chosen[i]) destination.AddBlob(m_blobs[i]);
+        if (chosen[i]) destination.AddBlob(&m_blobs[i]);
 }
 
 void CBlobResult::PrintBlobs(std::ostream& report) const {

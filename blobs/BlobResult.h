@@ -65,7 +65,7 @@ public:
     void RaiseError(int code) const;
 
 protected:
-    std::vector<CBlob*> m_blobs;
+    std::vector<CBlob> m_blobs;
 
 private:
     void checkIndex(int index) const;

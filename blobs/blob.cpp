@@ -25,9 +25,9 @@ bool rectangleSides(const CBlob& blob, double& longer, double& shorter) {
     return true;
 }
 
-std::vector<cv::Point> clockwiseHull(const std::vector<cv::Point>& points) {
+std::vector<cv::Point> clockwiseHull(const EdgeList& points) {
     std::vector<cv::Point> hull;
-    cv::convexHull(points, hull, true, true);
+    cv::convexHull(points.asMat(), hull, true, true);
     return hull;
 }
 
@@ -37,14 +37,7 @@ CBlob::CBlob(const CBlob* other) {
     if (other) *this = *other;
 }
 
-void CBlob::CopyEdges(CBlob& destination) const {
-    if (&destination == this) {
-        const std::vector<cv::Point> own = edges;
-        destination.edges.insert(destination.edges.end(), own.begin(), own.end());
-        return;
-    }
-    destination.edges.insert(destination.edges.end(), edges.begin(), edges.end());
-}
+void CBlob::CopyEdges(CBlob& destination) const { destination.edges.append(edges.begin(), edges.end()); }
 
 void CBlob::ClearEdges() { edges.clear(); }
 
@@ -56,12 +49,12 @@ bool CBlob::GetConvexHull(std::vector<cv::Point>& hull) const {
 
 cv::RotatedRect CBlob::GetEllipse() const {
     if (edges.size() < kFewestPointsForEllipse) return cv::RotatedRect(cv::Point2f(0, 0), cv::Size2f(0, 0), 0);
-    return cv::fitEllipse(edges);
+    return cv::fitEllipse(edges.asMat());
 }
 
 void CBlob::FillBlob(cv::Mat& image, const cv::Scalar& colour, int offsetX, int offsetY) const {
     if (edges.empty() || image.empty()) return;
-    std::vector<cv::Point> sorted = edges;
+    std::vector<cv::Point> sorted = edges.toVector();
     std::sort(sorted.begin(), sorted.end(), comparaCvPoint());
     const cv::Point offset(offsetX, offsetY);
     // Along a row the points alternate between entering and leaving the region;

@@ -6,6 +6,8 @@
 
 #include <vector>
 
+#include "blobs/EdgeList.h"
+
 class CBlob {
 public:
     // Point order used for painting and inside tests: by row, then by column.
@@ -46,7 +48,7 @@ public:
     double mean = 0;    // mean grey level
     double stdDev = 0;  // sample standard deviation of the grey level
     // Pixel coordinates relative to the labelled region of interest.
-    std::vector<cv::Point> edges;
+    EdgeList edges;
 };
 
 // A property of a region as one number; the blob set takes any of them.

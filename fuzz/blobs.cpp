@@ -64,13 +64,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         view.width = in.inRange(1, width - view.x);
         view.height = in.inRange(1, height - view.y);
     }
-    std::vector<CBlob*> blobs;
+    std::vector<CBlob> blobs;
     const bool labelled = BlobAnalysis(whole(view), threshold, mask, borderColour, findMoments, blobs);
     if (!labelled && !blobs.empty()) std::abort();
-    for (const CBlob* blob : blobs) {
-        measureEverything(*blob, view.size());
-        delete blob;
-    }
+    for (const CBlob& blob : blobs) measureEverything(blob, view.size());
 
     // The blob set over the same picture, then a filter and a ranking.
     CBlobResult set(whole(view), mask, threshold, findMoments);

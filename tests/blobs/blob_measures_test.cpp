@@ -84,7 +84,7 @@ TEST(BlobMeasures, EachMeasureOfKnownBlobsAndTheRecordsEllipseHullCopiesAndPaint
     CBlob pair;
     pair.edges = {{1, 1}, {2, 1}};
     pair.CopyEdges(pair);
-    EXPECT_EQ(pair.edges, (std::vector<cv::Point>{{1, 1}, {2, 1}, {1, 1}, {2, 1}}));
+    EXPECT_EQ(pair.edges.toVector(), (std::vector<cv::Point>{{1, 1}, {2, 1}, {1, 1}, {2, 1}}));
     EXPECT_EQ(CBlob(static_cast<const CBlob*>(nullptr)).label, -1);
 
     // Painting fills between pairs of points of each row.
