@@ -101,10 +101,8 @@ struct Scratch {
     std::vector<int> edgeCount;  // points logged for each region itself
     Log<EdgePoint> edges;
     std::vector<std::size_t> rowStarts;  // where each pixel row's points begin in edges
-    std::vector<std::size_t> edgeTotal;  // per surviving region, the points of all it absorbed
-    std::vector<cv::Point*> edgeSlot;    // per region, where its next point goes
     std::vector<int> upperCount;         // per region, its points logged above the middle row
-    std::vector<cv::Point*> lowerSlot;   // per region, where its next point from below the middle goes
+    std::size_t lastEdges = 0;           // points of the last picture, whose log went to its blobs
 
     void clear() {
         regions.clear();
@@ -114,10 +112,7 @@ struct Scratch {
         edgeCount.clear();
         edges.clear();
         rowStarts.clear();
-        edgeTotal.clear();
-        edgeSlot.clear();
         upperCount.clear();
-        lowerSlot.clear();
     }
     // After an unusually busy picture the memory goes back.
     void trim() {
@@ -126,15 +121,11 @@ struct Scratch {
                                   moments.capacity() * sizeof(Moments) +
                                   (survivorOf.capacity() + edgeCount.capacity() + upperCount.capacity()) * sizeof(int) +
                                   edges.capacity() * sizeof(EdgePoint) +
-                                  (rowStarts.capacity() + edgeTotal.capacity()) * sizeof(std::size_t) +
-                                  (edgeSlot.capacity() + lowerSlot.capacity()) * sizeof(cv::Point*);
+                                  rowStarts.capacity() * sizeof(std::size_t);
         if (bytes <= kKeptBytes) return;
         std::vector<Region>().swap(regions);
         std::vector<RegionStart>().swap(starts);
         std::vector<Moments>().swap(moments);
-        std::vector<std::size_t>().swap(edgeTotal);
-        std::vector<cv::Point*>().swap(edgeSlot);
-        std::vector<cv::Point*>().swap(lowerSlot);
         std::vector<int>().swap(survivorOf);
         std::vector<int>().swap(edgeCount);
         std::vector<int>().swap(upperCount);
@@ -197,10 +188,13 @@ public:
           borderColour_(borderColour ? 1 : 0),
           findMoments_(findMoments), cols_(source.cols), rows_(source.rows), regions_(scratch.regions),
           starts_(scratch.starts), moments_(scratch.moments), survivorOf_(scratch.survivorOf), edgeCount_(scratch.edgeCount),
-          edges_(scratch.edges), rowStarts_(scratch.rowStarts), edgeTotal_(scratch.edgeTotal),
-          edgeSlot_(scratch.edgeSlot), upperCount_(scratch.upperCount), lowerSlot_(scratch.lowerSlot),
+          edges_(scratch.edges), rowStarts_(scratch.rowStarts), upperCount_(scratch.upperCount),
+          lastEdges_(scratch.lastEdges),
           upperRows_((source.rows + 1) / 2) {
         scratch.clear();
+        // The last picture's log went to its blobs: room for as many points
+        // (and a row's worth more) at once, rather than growing step by step.
+        edges_.reserveMore(scratch.lastEdges + 16 * (static_cast<std::size_t>(source.cols) + 3));
         cv::Size whole;
         cv::Point offset;
         source.locateROI(whole, offset);
@@ -266,8 +260,7 @@ private:
         if (lastLeft) pushEdge(m.lastRegion, left);
         if (lastRight) pushEdge(m.lastRegion, right);
     }
-    void placeEdges();
-    void placeHalvesSideBySide(cv::Point** slot, cv::Point** lowerSlot);
+    std::shared_ptr<EdgeSource> edgesToPlace(std::vector<std::size_t>& blobStart, std::vector<std::size_t>& blobPoints);
     CBlob blobOf(int region);
 
     const cv::Mat& source_;
@@ -297,10 +290,8 @@ private:
     std::vector<int>& edgeCount_;
     Log<EdgePoint>& edges_;
     std::vector<std::size_t>& rowStarts_;
-    std::vector<std::size_t>& edgeTotal_;
-    std::vector<cv::Point*>& edgeSlot_;
     std::vector<int>& upperCount_;
-    std::vector<cv::Point*>& lowerSlot_;
+    std::size_t& lastEdges_;
     const int upperRows_;  // grid rows whose points are placed as the upper half
     // The sweep's own copies of where the next edge point goes and of the
     // point counts, so that logging a point does not reload them.
@@ -736,54 +727,6 @@ void Labeller::finish() {
     }
 }
 
-// Every logged point goes to the blob of the region that holds its region at
-// the end; each region's own points fill one stretch of that blob's list.
-void Labeller::placeEdges() {
-    cv::Point** slot = edgeSlot_.data();
-    for (std::size_t i = 0; i < regions_.size(); ++i) {
-        const int holder = regionOf(static_cast<int>(i));
-        if (holder == static_cast<int>(i)) continue;
-        slot[i] = slot[holder];
-        slot[holder] += edgeCount_[i];
-    }
-    // Each region's lower points go after its upper ones.
-    lowerSlot_.resize(regions_.size());
-    cv::Point** lowerSlot = lowerSlot_.data();
-    for (std::size_t i = 0; i < regions_.size(); ++i)
-        lowerSlot[i] = slot[i] + (i < upperCount_.size() ? upperCount_[i] : 0);
-    rowStarts_.push_back(edges_.size());
-    placeHalvesSideBySide(slot, lowerSlot);
-}
-
-// The upper and the lower half of the picture are placed side by side: two
-// chains of stores that do not wait for each other.
-void Labeller::placeHalvesSideBySide(cv::Point** slot, cv::Point** lowerSlot) {
-    const std::size_t rows = rowStarts_.size() - 1, middleRow = static_cast<std::size_t>(upperRows_);
-    std::size_t upperRow = 0, lowerRow = middleRow;
-    std::size_t upper = rowStarts_[0], lower = rowStarts_[middleRow];
-    const EdgePoint* points = edges_.data();
-    while (upperRow < middleRow && lowerRow < rows) {
-        const std::size_t upperEnd = rowStarts_[upperRow + 1], lowerEnd = rowStarts_[lowerRow + 1];
-        const std::size_t n = std::min(upperEnd - upper, lowerEnd - lower);
-        const int yUpper = static_cast<int>(upperRow), yLower = static_cast<int>(lowerRow);
-        for (std::size_t k = 0; k < n; ++k) {
-            const EdgePoint a = points[upper + k], b = points[lower + k];
-            new (slot[a.region]++) cv::Point(a.x, yUpper);
-            new (lowerSlot[b.region]++) cv::Point(b.x, yLower);
-        }
-        upper += n;
-        lower += n;
-        upperRow += upper == upperEnd;
-        lowerRow += lower == lowerEnd;
-    }
-    const auto placeRest = [&](std::size_t row, std::size_t end, std::size_t i, cv::Point** to) {
-        for (; row < end; ++row)
-            for (; i < rowStarts_[row + 1]; ++i) new (to[points[i].region]++) cv::Point(points[i].x, static_cast<int>(row));
-    };
-    placeRest(upperRow, middleRow, upper, slot);
-    placeRest(lowerRow, rows, lower, lowerSlot);
-}
-
 // The grey mean and sample standard deviation of A pixels from their sums.
 void greyStatistics(double a, double s, double q, double& mean, double& stdDev) {
     // Rounding can leave a tiny negative variance for a flat region.
@@ -818,35 +761,115 @@ CBlob Labeller::blobOf(int number) {
     return blob;
 }
 
-void Labeller::appendBlobs(std::vector<CBlob>& blobs) {
-    std::size_t survivors = 0, points = 0;
-    edgeTotal_.assign(regions_.size(), 0);
-    for (std::size_t i = 0; i < regions_.size(); ++i) {
-        const int holder = regionOf(static_cast<int>(i));
-        survivors += holder == static_cast<int>(i);
-        edgeTotal_[holder] += static_cast<std::size_t>(edgeCount_[i]);
-        points += static_cast<std::size_t>(edgeCount_[i]);
+// Each region's own points, as the sweep logged them, waiting to be placed in
+// its stretch of the buffer the blobs share: a blob's list is the stretches of
+// the regions it absorbed, in their order, then its own.
+class LoggedEdges : public EdgeSource {
+public:
+    Log<EdgePoint> log;
+    std::vector<std::size_t> rowStarts;  // where each pixel row's points begin in log, and its end
+    std::vector<std::size_t> stretch;    // per region, where its points begin in the buffer
+    std::vector<int> upperCount;         // per region, its points logged above the middle row
+    std::size_t middleRow = 0;
+    std::size_t total = 0;
+
+private:
+    Buffer place() override {
+        Buffer buffer = rawBuffer(total);
+        std::vector<cv::Point*> slot(stretch.size()), lowerSlot(stretch.size());
+        for (std::size_t i = 0; i < stretch.size(); ++i) {
+            slot[i] = buffer.get() + stretch[i];
+            lowerSlot[i] = slot[i] + (i < upperCount.size() ? upperCount[i] : 0);
+        }
+        placeHalvesSideBySide(slot.data(), lowerSlot.data());
+        log.release();
+        std::vector<std::size_t>().swap(rowStarts);
+        std::vector<std::size_t>().swap(stretch);
+        std::vector<int>().swap(upperCount);
+        return buffer;
     }
-    // Every region's points are one stretch of a buffer all the blobs share.
-    const std::shared_ptr<cv::Point> buffer = sharedEdgeBuffer(points);
-    cv::Point* next = buffer.get();
+    void placeHalvesSideBySide(cv::Point** slot, cv::Point** lowerSlot) const;
+};
+
+// The upper and the lower half of the picture are placed side by side: two
+// chains of stores that do not wait for each other.
+void LoggedEdges::placeHalvesSideBySide(cv::Point** slot, cv::Point** lowerSlot) const {
+    const std::size_t rows = rowStarts.size() - 1;
+    std::size_t upperRow = 0, lowerRow = middleRow;
+    std::size_t upper = rowStarts[0], lower = rowStarts[middleRow];
+    const EdgePoint* points = log.data();
+    while (upperRow < middleRow && lowerRow < rows) {
+        const std::size_t upperEnd = rowStarts[upperRow + 1], lowerEnd = rowStarts[lowerRow + 1];
+        const std::size_t n = std::min(upperEnd - upper, lowerEnd - lower);
+        const int yUpper = static_cast<int>(upperRow), yLower = static_cast<int>(lowerRow);
+        for (std::size_t k = 0; k < n; ++k) {
+            const EdgePoint a = points[upper + k], b = points[lower + k];
+            new (slot[a.region]++) cv::Point(a.x, yUpper);
+            new (lowerSlot[b.region]++) cv::Point(b.x, yLower);
+        }
+        upper += n;
+        lower += n;
+        upperRow += upper == upperEnd;
+        lowerRow += lower == lowerEnd;
+    }
+    const auto placeRest = [&](std::size_t row, std::size_t end, std::size_t i, cv::Point** to) {
+        for (; row < end; ++row)
+            for (; i < rowStarts[row + 1]; ++i) new (to[points[i].region]++) cv::Point(points[i].x, static_cast<int>(row));
+    };
+    placeRest(upperRow, middleRow, upper, slot);
+    placeRest(lowerRow, rows, lower, lowerSlot);
+}
+
+// Hands the log to the blobs; for each surviving region, blobStart gets where
+// its list begins and blobPoints how long it is.
+std::shared_ptr<EdgeSource> Labeller::edgesToPlace(std::vector<std::size_t>& blobStart,
+                                                   std::vector<std::size_t>& blobPoints) {
+    const std::size_t regions = regions_.size();
+    auto logged = std::make_shared<LoggedEdges>();
+    std::vector<std::size_t>& stretch = logged->stretch;
+    blobPoints.assign(regions, 0);
+    for (std::size_t i = 0; i < regions; ++i) blobPoints[regionOf(static_cast<int>(i))] += edgeCount_[i];
+    blobStart.assign(regions, 0);
+    stretch.assign(regions, 0);
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < regions; ++i) {
+        if (survivorOf_[i] != static_cast<int>(i)) continue;
+        blobStart[i] = stretch[i] = next;  // stretch: from here on, where the blob's next stretch goes
+        next += blobPoints[i];
+    }
+    for (std::size_t i = 0; i < regions; ++i) {
+        const int holder = regionOf(static_cast<int>(i));
+        if (holder == static_cast<int>(i)) continue;
+        stretch[i] = stretch[holder];
+        stretch[holder] += static_cast<std::size_t>(edgeCount_[i]);
+    }
+    rowStarts_.push_back(edges_.size());
+    logged->total = next;
+    logged->middleRow = static_cast<std::size_t>(upperRows_);
+    logged->rowStarts = rowStarts_;
+    logged->upperCount = upperCount_;
+    std::swap(logged->log, edges_);
+    lastEdges_ = next;
+    return logged;
+}
+
+void Labeller::appendBlobs(std::vector<CBlob>& blobs) {
+    std::vector<std::size_t> blobStart, blobPoints;
+    const std::shared_ptr<EdgeSource> edges = edgesToPlace(blobStart, blobPoints);
     const std::size_t before = blobs.size();
+    std::size_t survivors = 0;
+    for (std::size_t i = 0; i < regions_.size(); ++i) survivors += survivorOf_[i] == static_cast<int>(i);
     blobs.reserve(before + survivors);
-    edgeSlot_.assign(regions_.size(), nullptr);
     try {
         for (std::size_t i = 0; i < regions_.size(); ++i) {
             if (survivorOf_[i] != static_cast<int>(i)) continue;
             blobs.push_back(blobOf(static_cast<int>(i)));
-            const std::size_t count = edgeTotal_[i];
-            if (count > 0) blobs.back().edges = EdgeList(buffer, next, count);
-            edgeSlot_[i] = next;
-            next += count;
+            if (blobPoints[i] > 0) blobs.back().edges = EdgeList(edges, blobStart[i], blobPoints[i]);
         }
     } catch (...) {
         blobs.erase(blobs.begin() + static_cast<std::ptrdiff_t>(before), blobs.end());
         throw;
     }
-    placeEdges();
 }
 
 bool isGreyPicture(const cv::Mat& image) { return !image.empty() && image.type() == CV_8UC1; }

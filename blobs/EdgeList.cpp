@@ -1,14 +1,13 @@
 #include "blobs/EdgeList.h"
 
 #include <algorithm>
-#include <new>
 
 std::vector<cv::Point>& EdgeList::ownPoints() {
-    if (shared_) {
-        own_.assign(first_, first_ + count_);
-        shared_.reset();
-        first_ = nullptr;
-        count_ = 0;
+    if (source_) {
+        const cv::Point* first = data();
+        own_.assign(first, first + count_);
+        source_.reset();
+        first_ = count_ = 0;
     }
     return own_;
 }
@@ -21,9 +20,8 @@ void EdgeList::append(const cv::Point* first, const cv::Point* last) {
 }
 
 void EdgeList::clear() {
-    shared_.reset();
-    first_ = nullptr;
-    count_ = 0;
+    source_.reset();
+    first_ = count_ = 0;
     own_.clear();
 }
 
@@ -34,11 +32,4 @@ cv::Mat EdgeList::asMat() const {
 
 bool operator==(const EdgeList& a, const EdgeList& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
-}
-
-std::shared_ptr<cv::Point> sharedEdgeBuffer(std::size_t count) {
-    // Raw memory: every point is constructed where it is placed, so the
-    // buffer is not filled twice.
-    void* memory = ::operator new(count * sizeof(cv::Point));
-    return std::shared_ptr<cv::Point>(static_cast<cv::Point*>(memory), [](cv::Point* p) { ::operator delete(p); });
 }

@@ -1,15 +1,42 @@
 #pragma once
-// The edge points of one region. The labeller writes the points of all the
-// regions of a picture into one buffer that their lists share, so that a
-// picture with thousands of regions costs one allocation, not one per region.
-// A list copies its points out of the shared buffer only when it is changed.
+// The edge points of one region. The labeller keeps the points of all the
+// regions of a picture as it found them, in one log, and places them into one
+// buffer that their lists share the first time any of the lists is read: a
+// picture with thousands of regions costs one allocation, not one per region,
+// and nothing when no list is read. A list copies its points out only when it
+// is changed.
 
 #include <opencv2/core.hpp>
 
 #include <cstddef>
 #include <initializer_list>
 #include <memory>
+#include <mutex>
 #include <vector>
+
+// The points of every list drawn from one labelling, each list a stretch of
+// them, placed once by the first reader on any thread.
+class EdgeSource {
+public:
+    virtual ~EdgeSource() = default;
+    const cv::Point* points() {
+        std::call_once(placed_, [this] { buffer_ = place(); });
+        return buffer_.get();
+    }
+
+protected:
+    struct RawDelete {
+        void operator()(cv::Point* p) const { ::operator delete(p); }
+    };
+    using Buffer = std::unique_ptr<cv::Point, RawDelete>;
+    // Room for count points, each constructed where it is placed.
+    static Buffer rawBuffer(std::size_t count) { return Buffer(static_cast<cv::Point*>(::operator new(count * sizeof(cv::Point)))); }
+    virtual Buffer place() = 0;
+
+private:
+    std::once_flag placed_;
+    Buffer buffer_;
+};
 
 class EdgeList {
 public:
@@ -20,13 +47,13 @@ public:
     EdgeList() = default;
     EdgeList(std::initializer_list<cv::Point> points) : own_(points) {}
     explicit EdgeList(std::vector<cv::Point> points) : own_(std::move(points)) {}
-    // count points from first on, in a buffer the list keeps alive.
-    EdgeList(std::shared_ptr<const cv::Point> buffer, const cv::Point* first, std::size_t count)
-        : shared_(std::move(buffer)), first_(first), count_(count) {}
+    // count points from the first'th of source on.
+    EdgeList(std::shared_ptr<EdgeSource> source, std::size_t first, std::size_t count)
+        : source_(std::move(source)), first_(first), count_(count) {}
 
-    std::size_t size() const { return shared_ ? count_ : own_.size(); }
+    std::size_t size() const { return source_ ? count_ : own_.size(); }
     bool empty() const { return size() == 0; }
-    const cv::Point* data() const { return shared_ ? first_ : own_.data(); }
+    const cv::Point* data() const { return source_ ? source_->points() + first_ : own_.data(); }
     const_iterator begin() const { return data(); }
     const_iterator end() const { return data() + size(); }
     const cv::Point& operator[](std::size_t i) const { return data()[i]; }
@@ -49,11 +76,7 @@ private:
     std::vector<cv::Point>& ownPoints();
 
     std::vector<cv::Point> own_;
-    std::shared_ptr<const cv::Point> shared_;  // null when the points are own_
-    const cv::Point* first_ = nullptr;
+    std::shared_ptr<EdgeSource> source_;  // null when the points are own_
+    std::size_t first_ = 0;
     std::size_t count_ = 0;
 };
-
-// Room for count edge points that the lists of one picture will share; the
-// points are written once each (placement) before any list reads them.
-std::shared_ptr<cv::Point> sharedEdgeBuffer(std::size_t count);

@@ -22,6 +22,8 @@ public:
     // Copy of *other; a default record when other is null.
     explicit CBlob(const CBlob* other);
     CBlob& operator=(const CBlob& other) = default;
+    CBlob(CBlob&& other) noexcept = default;
+    CBlob& operator=(CBlob&& other) noexcept = default;
     ~CBlob() = default;
 
     // Appends copies of this region's edge points, in order, to destination's.
