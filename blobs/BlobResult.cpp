@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
 #include <ostream>
+#include <utility>
 
 #include "blobs/BlobExtraction.h"
 

@@ -38,6 +38,8 @@ ROWS = [
      "connectedComponentsWithStats", "labelWithOpenCv/noise5"),
     ("Blob labelling, noise 50%", "random 640 x 480", "blobs_bench", "labelWithBlobs/noise50",
      "connectedComponentsWithStats", "labelWithOpenCv/noise50"),
+    ("Blob labelling, noise 50%, edges read", "random 640 x 480", "blobs_bench", "labelAndReadEdges/noise50",
+     "connectedComponentsWithStats", "labelWithOpenCv/noise50"),
     ("Blob labelling + moments, video", "pedestrians_mask_640x480.png (bench/data)", "blobs_bench",
      "labelWithBlobs/video_moments", "connectedComponentsWithStats", "labelWithOpenCv/video"),
     ("Graph-cut stereo, 16 disparities", "Aloe 320 x 240 (tests/data/stereo)", "stereo_bench",

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <map>
 #include <string>
+#include <utility>
 
 #include "blobs/blobs.h"
 
@@ -100,6 +101,18 @@ void labelWithBlobs(benchmark::State& state, const std::string& name, bool momen
     state.counters["blobs"] = static_cast<double>(blobs);
 }
 
+// The same, every blob's edge points read as well: their placement waits for
+// the first reader.
+void labelAndReadEdges(benchmark::State& state, const std::string& name) {
+    const cv::Mat& mask = maskNamed(name);
+    for (auto _ : state) {
+        CBlobResult set(mask, cv::Mat(), kMaskThreshold, false);
+        std::size_t points = 0;
+        for (int i = 0; i < set.BlobCount(); ++i) points += std::as_const(*set.GetBlob(i)).edges.data() != nullptr;
+        benchmark::DoNotOptimize(points);
+    }
+}
+
 void labelWithOpenCv(benchmark::State& state, const std::string& name) {
     const cv::Mat& mask = maskNamed(name);
     cv::Mat labels, stats, centroids;
@@ -119,6 +132,7 @@ BENCHMARK_CAPTURE(labelWithBlobs, noise5_moments, "noise5", true)->Unit(benchmar
 BENCHMARK_CAPTURE(labelWithOpenCv, noise50, "noise50")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(labelWithBlobs, noise50, "noise50", false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(labelWithBlobs, noise50_moments, "noise50", true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(labelAndReadEdges, noise50, "noise50")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(labelWithOpenCv, video, "video")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(labelWithBlobs, video, "video", false)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(labelWithBlobs, video_moments, "video", true)->Unit(benchmark::kMillisecond);

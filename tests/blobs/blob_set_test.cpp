@@ -4,6 +4,8 @@
 
 #include <functional>
 #include <limits>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -101,6 +103,40 @@ TEST(BlobSet, NthBlobRanksFromTheLargestTiesGoFirstAndFilterInsideIncludesBothEn
         for (int i = 0; i < met.BlobCount(); ++i) EXPECT_NE(met.GetBlob(i)->label, 1) << condition;
         EXPECT_EQ(met.BlobCount() + unmet.BlobCount(), 3);
     }
+}
+
+// The blobs of one labelling share their edge points, placed when a list is
+// first read: copies read the same on two threads at once after their set is
+// gone, and a change to one copy leaves the others as they were.
+TEST(BlobEdgeSharing, CopiesReadTheSameOnTwoThreadsAfterTheSetIsGoneAndChangeAlone) {
+    cv::Mat picture(48, 64, CV_8UC1);
+    cv::randu(picture, 0, 256);
+    std::vector<CBlob> copies;
+    std::vector<std::vector<cv::Point>> expected;
+    {
+        CBlobResult set(picture, cv::Mat(), 100, false), again(picture, cv::Mat(), 100, false);
+        for (int i = 0; i < set.BlobCount(); ++i) {
+            copies.push_back(*set.GetBlob(i));
+            expected.push_back(again.GetBlob(i)->edges.toVector());
+        }
+    }
+    ASSERT_GT(copies.size(), 20u);
+    std::vector<std::vector<cv::Point>> read(copies.size());
+    const auto readEvery = [&](std::size_t first) {
+        for (std::size_t i = first; i < copies.size(); i += 2) read[i] = std::as_const(copies[i]).edges.toVector();
+    };
+    std::thread other(readEvery, 1);
+    readEvery(0);
+    other.join();
+    EXPECT_EQ(read, expected);
+
+    CBlob changed = copies[1];
+    changed.edges.push_back({-5, -5});
+    changed.CopyEdges(copies[2]);
+    EXPECT_EQ(copies[1].edges.toVector(), expected[1]);
+    EXPECT_EQ(changed.edges.size(), expected[1].size() + 1);
+    EXPECT_EQ(copies[2].edges.size(), expected[2].size() + expected[1].size() + 1);
+    EXPECT_EQ(copies[3].edges.toVector(), expected[3]);
 }
 
 }  // namespace
