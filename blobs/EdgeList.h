@@ -14,6 +14,14 @@
 #include <mutex>
 #include <vector>
 
+#include "blobs/BlockPool.h"
+
+// Placed points go back to the block pool.
+struct PointsGiveBack {
+    std::size_t bytes = 0;
+    void operator()(cv::Point* p) const { blockpool::giveBack(p, bytes); }
+};
+
 // The points of every list drawn from one labelling, each list a stretch of
 // them, placed once by the first reader on any thread.
 class EdgeSource {
@@ -25,12 +33,13 @@ public:
     }
 
 protected:
-    struct RawDelete {
-        void operator()(cv::Point* p) const { ::operator delete(p); }
-    };
-    using Buffer = std::unique_ptr<cv::Point, RawDelete>;
+    using Buffer = std::unique_ptr<cv::Point, PointsGiveBack>;
     // Room for count points, each constructed where it is placed.
-    static Buffer rawBuffer(std::size_t count) { return Buffer(static_cast<cv::Point*>(::operator new(count * sizeof(cv::Point)))); }
+    static Buffer rawBuffer(std::size_t count) {
+        std::size_t bytes = 0;
+        void* memory = blockpool::take(count * sizeof(cv::Point), bytes);
+        return Buffer(static_cast<cv::Point*>(memory), PointsGiveBack{bytes});
+    }
     virtual Buffer place() = 0;
 
 private:
