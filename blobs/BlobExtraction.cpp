@@ -307,7 +307,7 @@ private:
     }
     LoggedStripe takeLog(std::size_t regionOffset);
     std::shared_ptr<EdgeSource> edgesToPlace(std::vector<std::size_t>& blobStart, std::vector<std::size_t>& blobPoints);
-    CBlob blobOf(int region);
+    void describe(int region, CBlob& blob);
 
     const cv::Mat& source_;
     const cv::Mat& mask_;
@@ -790,8 +790,13 @@ void Labeller::finish() {
     // During the sweep a run adds to the region number it was given, which may
     // have been absorbed since; the sums gather in the survivors only now.
     // Region numbers a record keeps (a parent) are resolved the same way.
+    // A region is absorbed only by a lower number, so in rising order each
+    // region's survivor already points at its final survivor: one step
+    // leaves every region pointing straight at it, for what follows.
+    int* survivorOf = survivorOf_.data();
     for (std::size_t i = 1; i < regions_.size(); ++i) {
-        const int survivor = regionOf(static_cast<int>(i));
+        const int survivor = survivorOf[survivorOf[i]];
+        survivorOf[i] = survivor;
         if (survivor != static_cast<int>(i)) Subsume(static_cast<int>(i), survivor);
     }
     // The frame is no part of the picture; neither are masked-out pixels.
@@ -825,9 +830,9 @@ void greyStatistics(double a, double s, double q, double& mean, double& stdDev) 
     mean = a > 0 ? s / a : 0;
 }
 
-CBlob Labeller::blobOf(int number) {
+// The record of a surviving region.
+void Labeller::describe(int number, CBlob& blob) {
     const Region& r = regions_[number];
-    CBlob blob;
     blob.label = labelOf(number);
     const RegionStart& start = starts_[number];
     blob.exterior = start.exterior;
@@ -849,7 +854,6 @@ CBlob Labeller::blobOf(int number) {
     blob.maxY = r.maxY;
     greyStatistics(blob.area, static_cast<double>(r.greySum), static_cast<double>(r.greySquares), blob.mean,
                    blob.stdDev);
-    return blob;
 }
 
 // Each region's own points, as the sweep logged them, waiting to be placed in
@@ -927,7 +931,7 @@ LoggedStripe Labeller::takeLog(std::size_t regionOffset) {
     return stripe;
 }
 
-// Hands the logs to the blobs; for each surviving region, blobStart gets where
+// Hands the logs to the blobs (after finish); for each surviving region, blobStart gets where
 // its list begins and blobPoints how long it is.
 std::shared_ptr<EdgeSource> Labeller::edgesToPlace(std::vector<std::size_t>& blobStart,
                                                    std::vector<std::size_t>& blobPoints) {
@@ -935,7 +939,7 @@ std::shared_ptr<EdgeSource> Labeller::edgesToPlace(std::vector<std::size_t>& blo
     auto logged = std::make_shared<LoggedEdges>();
     std::vector<std::size_t>& stretch = logged->stretch;
     blobPoints.assign(regions, 0);
-    for (std::size_t i = 0; i < regions; ++i) blobPoints[regionOf(static_cast<int>(i))] += edgeCount_[i];
+    for (std::size_t i = 0; i < regions; ++i) blobPoints[survivorOf_[i]] += edgeCount_[i];
     blobStart.assign(regions, 0);
     stretch.assign(regions, 0);
     std::size_t next = 0;
@@ -945,7 +949,7 @@ std::shared_ptr<EdgeSource> Labeller::edgesToPlace(std::vector<std::size_t>& blo
         next += blobPoints[i];
     }
     for (std::size_t i = 0; i < regions; ++i) {
-        const int holder = regionOf(static_cast<int>(i));
+        const int holder = survivorOf_[i];
         if (holder == static_cast<int>(i)) continue;
         stretch[i] = stretch[holder];
         stretch[holder] += static_cast<std::size_t>(edgeCount_[i]);
@@ -966,8 +970,9 @@ void Labeller::appendBlobs(std::vector<CBlob>& blobs) {
     try {
         for (std::size_t i = 0; i < regions_.size(); ++i) {
             if (survivorOf_[i] != static_cast<int>(i)) continue;
-            blobs.push_back(blobOf(static_cast<int>(i)));
-            if (blobPoints[i] > 0) blobs.back().edges = EdgeList(edges, blobStart[i], blobPoints[i]);
+            CBlob& blob = blobs.emplace_back();
+            describe(static_cast<int>(i), blob);
+            if (blobPoints[i] > 0) blob.edges = EdgeList(edges, blobStart[i], blobPoints[i]);
         }
     } catch (...) {
         blobs.erase(blobs.begin() + static_cast<std::ptrdiff_t>(before), blobs.end());
