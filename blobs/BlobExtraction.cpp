@@ -127,7 +127,6 @@ struct alignas(64) Scratch {
     std::vector<RegionStart> starts;
     std::vector<Moments> moments;  // only when asked for
     std::vector<int> survivorOf;
-    std::vector<int> edgeCount;  // points logged for each region itself
     Log<EdgePoint> edges;
     std::vector<std::size_t> rowStarts;  // where each pixel row's points begin in edges
     std::size_t lastEdges = 0;           // points of the last picture, whose log went to its blobs
@@ -137,7 +136,6 @@ struct alignas(64) Scratch {
         starts.clear();
         moments.clear();
         survivorOf.clear();
-        edgeCount.clear();
         edges.clear();
         rowStarts.clear();
     }
@@ -146,7 +144,7 @@ struct alignas(64) Scratch {
         constexpr std::size_t kKeptBytes = 128u << 20;
         const std::size_t bytes = regions.capacity() * sizeof(Region) + starts.capacity() * sizeof(RegionStart) +
                                   moments.capacity() * sizeof(Moments) +
-                                  (survivorOf.capacity() + edgeCount.capacity()) * sizeof(int) +
+                                  survivorOf.capacity() * sizeof(int) +
                                   edges.capacity() * sizeof(EdgePoint) +
                                   rowStarts.capacity() * sizeof(std::size_t);
         if (bytes <= kKeptBytes) return;
@@ -154,7 +152,6 @@ struct alignas(64) Scratch {
         std::vector<RegionStart>().swap(starts);
         std::vector<Moments>().swap(moments);
         std::vector<int>().swap(survivorOf);
-        std::vector<int>().swap(edgeCount);
         std::vector<std::size_t>().swap(rowStarts);
         edges.release();
     }
@@ -225,7 +222,7 @@ public:
         : source_(source), mask_(mask), hasMask_(!mask.empty()), threshold_(threshold),
           borderColour_(borderColour ? 1 : 0),
           findMoments_(findMoments), cols_(source.cols), rows_(source.rows), regions_(scratch.regions),
-          starts_(scratch.starts), moments_(scratch.moments), survivorOf_(scratch.survivorOf), edgeCount_(scratch.edgeCount),
+          starts_(scratch.starts), moments_(scratch.moments), survivorOf_(scratch.survivorOf),
           edges_(scratch.edges), rowStarts_(scratch.rowStarts), lastEdges_(scratch.lastEdges) {
         scratch.clear();
         // The last picture's log went to its blobs: room for as many points
@@ -289,7 +286,6 @@ private:
     }
     void pushEdge(int region, int x) {
         *edgeEnd_++ = {region, x};
-        ++edgeCounts_[region];
     }
     // The points a meeting leaves: the region of this run gets the x where the
     // row enters it and where it leaves it, the last run's region (when it is
@@ -306,7 +302,6 @@ private:
         if (lastRight) pushEdge(m.lastRegion, right);
     }
     LoggedStripe takeLog(std::size_t regionOffset);
-    std::shared_ptr<EdgeSource> edgesToPlace(std::vector<std::size_t>& blobStart, std::vector<std::size_t>& blobPoints);
     void describe(int region, CBlob& blob);
 
     const cv::Mat& source_;
@@ -333,7 +328,6 @@ private:
     // that absorbed it, so a merge rewrites neither the region arrays of the two
     // rows nor any sums.
     std::vector<int>& survivorOf_;
-    std::vector<int>& edgeCount_;
     Log<EdgePoint>& edges_;
     std::vector<std::size_t>& rowStarts_;
     std::size_t& lastEdges_;
@@ -343,10 +337,9 @@ private:
     Labeller* lower_ = nullptr;
     int lowerOffset_ = INT_MAX;
     int lowerStandIns_ = 0;
-    // The sweep's own copies of where the next edge point goes and of the
-    // point counts, so that logging a point does not reload them.
+    // The sweep's own copy of where the next edge point goes, so that logging
+    // a point does not reload it.
     EdgePoint* edgeEnd_ = nullptr;
-    int* edgeCounts_ = nullptr;
 };
 
 void Labeller::label(int firstRow, int lastRow) {
@@ -408,7 +401,6 @@ void Labeller::absorbLower(Labeller& lower) {
     }
     moments_.insert(moments_.end(), lower.moments_.begin(), lower.moments_.end());
     for (int survivor : lower.survivorOf_) survivorOf_.push_back(survivor + offset);
-    edgeCount_.insert(edgeCount_.end(), lower.edgeCount_.begin(), lower.edgeCount_.end());
     for (int k = 0; k < lower.standIns_; ++k) linkRoots(thisRegions_[k], offset + k);
 }
 
@@ -751,8 +743,6 @@ int Labeller::NewSubsume() {
     starts_.emplace_back();
     if (findMoments_) moments_.emplace_back();
     survivorOf_.push_back(number);
-    edgeCount_.push_back(0);
-    edgeCounts_ = edgeCount_.data();
     return number;
 }
 
@@ -856,67 +846,103 @@ void Labeller::describe(int number, CBlob& blob) {
                    blob.stdDev);
 }
 
-// Each region's own points, as the sweep logged them, waiting to be placed in
-// its stretch of the buffer the blobs share: a blob's list is the stretches of
-// the regions it absorbed, in their order, then its own.
+// The points the sweep logged, waiting to be sorted into the lists of the
+// blobs: list k belongs to the k-th surviving region and holds the points of
+// every region it absorbed, row by row.
 class LoggedEdges : public EdgeSource {
 public:
     std::vector<LoggedStripe> stripes;  // one or two, in picture order
-    std::vector<std::size_t> stretch;   // per region, where its points begin in the buffer
-    std::size_t total = 0;
+    std::vector<int> survivorOf;        // of every region, flattened: its survivor
+    std::size_t lists = 0;
 
 private:
-    Buffer place() override {
-        Buffer buffer = rawBuffer(total);
-        std::vector<cv::Point*> slot(stretch.size());
-        for (std::size_t i = 0; i < stretch.size(); ++i) slot[i] = buffer.get() + stretch[i];
-        if (stripes.size() == 2)
-            placeSideBySide(slot.data());
+    // Where the next point of each list goes, for one stripe.
+    struct Cursor {
+        const LoggedStripe& stripe;
+        const int* listOf;  // by the stripe's own region numbers
+        std::vector<cv::Point*> next;
+    };
+
+    Placed place() override {
+        std::vector<int> listOf(survivorOf.size());
+        std::size_t list = 0;
+        for (std::size_t i = 0; i < survivorOf.size(); ++i)
+            listOf[i] = survivorOf[i] == static_cast<int>(i) ? static_cast<int>(list++) : listOf[survivorOf[i]];
+        // Counted stripe by stripe, so that each stripe's points of a list
+        // follow the stripe above's.
+        std::vector<std::vector<std::size_t>> counts;
+        for (const LoggedStripe& stripe : stripes) counts.push_back(countByList(stripe, listOf.data() + stripe.regionOffset));
+        Placed placed;
+        placed.starts.assign(lists + 1, 0);
+        for (std::size_t k = 0; k < lists; ++k) {
+            std::size_t points = 0;
+            for (const std::vector<std::size_t>& count : counts) points += count[k];
+            placed.starts[k + 1] = placed.starts[k] + points;
+        }
+        placed.points = rawBuffer(placed.starts[lists]);
+        std::vector<Cursor> cursors;
+        for (std::size_t s = 0; s < stripes.size(); ++s) {
+            cursors.push_back({stripes[s], listOf.data() + stripes[s].regionOffset, std::vector<cv::Point*>(lists)});
+            for (std::size_t k = 0; k < lists; ++k) {
+                cursors[s].next[k] = placed.points.get() + placed.starts[k];
+                for (std::size_t above = 0; above < s; ++above) cursors[s].next[k] += counts[above][k];
+            }
+        }
+        if (cursors.size() == 2)
+            placeSideBySide(cursors[0], cursors[1]);
         else
-            placeRows(stripes[0], 0, stripes[0].rowStarts[0], slot.data() + stripes[0].regionOffset);
+            placeRows(cursors[0], 0, cursors[0].stripe.rowStarts[0]);
         stripes.clear();
-        std::vector<std::size_t>().swap(stretch);
-        return buffer;
+        std::vector<int>().swap(survivorOf);
+        return placed;
     }
-    void placeSideBySide(cv::Point** slot) const;
-    static void placeRows(const LoggedStripe& stripe, std::size_t row, std::size_t i, cv::Point** to);
+    std::vector<std::size_t> countByList(const LoggedStripe& stripe, const int* listOf) const {
+        std::vector<std::size_t> count(lists, 0);
+        const EdgePoint* points = stripe.log.data();
+        for (std::size_t i = stripe.rowStarts.front(); i < stripe.rowStarts.back(); ++i) ++count[listOf[points[i].region]];
+        return count;
+    }
+    static void placeSideBySide(Cursor& a, Cursor& b);
+    static void placeRows(Cursor& cursor, std::size_t row, std::size_t i);
 };
 
 // The rows of a stripe from row on (its i-th point, the first left to place,
-// lies in that row); to is indexed by the stripe's own region numbers.
-void LoggedEdges::placeRows(const LoggedStripe& stripe, std::size_t row, std::size_t i, cv::Point** to) {
+// lies in that row).
+void LoggedEdges::placeRows(Cursor& cursor, std::size_t row, std::size_t i) {
+    const LoggedStripe& stripe = cursor.stripe;
     const EdgePoint* points = stripe.log.data();
+    cv::Point** next = cursor.next.data();
     for (; row < stripe.rows(); ++row) {
         const int y = stripe.firstY + static_cast<int>(row);
-        for (; i < stripe.rowStarts[row + 1]; ++i) new (to[points[i].region]++) cv::Point(points[i].x, y);
+        for (; i < stripe.rowStarts[row + 1]; ++i) new (next[cursor.listOf[points[i].region]]++) cv::Point(points[i].x, y);
     }
 }
 
 // The two stripes are placed side by side: two chains of stores that do not
-// wait for each other. A region's points all lie in one stripe's log.
-void LoggedEdges::placeSideBySide(cv::Point** slot) const {
-    const LoggedStripe &a = stripes[0], &b = stripes[1];
-    cv::Point** slotA = slot + a.regionOffset;
-    cv::Point** slotB = slot + b.regionOffset;
-    const EdgePoint* pointsA = a.log.data();
-    const EdgePoint* pointsB = b.log.data();
-    std::size_t rowA = 0, rowB = 0, i = a.rowStarts[0], j = b.rowStarts[0];
-    while (rowA < a.rows() && rowB < b.rows()) {
-        const std::size_t endA = a.rowStarts[rowA + 1], endB = b.rowStarts[rowB + 1];
+// wait for each other.
+void LoggedEdges::placeSideBySide(Cursor& a, Cursor& b) {
+    const LoggedStripe &upper = a.stripe, &lower = b.stripe;
+    const EdgePoint* pointsA = upper.log.data();
+    const EdgePoint* pointsB = lower.log.data();
+    cv::Point** nextA = a.next.data();
+    cv::Point** nextB = b.next.data();
+    std::size_t rowA = 0, rowB = 0, i = upper.rowStarts[0], j = lower.rowStarts[0];
+    while (rowA < upper.rows() && rowB < lower.rows()) {
+        const std::size_t endA = upper.rowStarts[rowA + 1], endB = lower.rowStarts[rowB + 1];
         const std::size_t n = std::min(endA - i, endB - j);
-        const int yA = a.firstY + static_cast<int>(rowA), yB = b.firstY + static_cast<int>(rowB);
+        const int yA = upper.firstY + static_cast<int>(rowA), yB = lower.firstY + static_cast<int>(rowB);
         for (std::size_t k = 0; k < n; ++k) {
             const EdgePoint p = pointsA[i + k], q = pointsB[j + k];
-            new (slotA[p.region]++) cv::Point(p.x, yA);
-            new (slotB[q.region]++) cv::Point(q.x, yB);
+            new (nextA[a.listOf[p.region]]++) cv::Point(p.x, yA);
+            new (nextB[b.listOf[q.region]]++) cv::Point(q.x, yB);
         }
         i += n;
         j += n;
         rowA += i == endA;
         rowB += j == endB;
     }
-    placeRows(a, rowA, i, slotA);
-    placeRows(b, rowB, j, slotB);
+    placeRows(a, rowA, i);
+    placeRows(b, rowB, j);
 }
 
 // This stripe's log, for the blobs to place.
@@ -931,48 +957,25 @@ LoggedStripe Labeller::takeLog(std::size_t regionOffset) {
     return stripe;
 }
 
-// Hands the logs to the blobs (after finish); for each surviving region, blobStart gets where
-// its list begins and blobPoints how long it is.
-std::shared_ptr<EdgeSource> Labeller::edgesToPlace(std::vector<std::size_t>& blobStart,
-                                                   std::vector<std::size_t>& blobPoints) {
-    const std::size_t regions = regions_.size();
-    auto logged = std::make_shared<LoggedEdges>();
-    std::vector<std::size_t>& stretch = logged->stretch;
-    blobPoints.assign(regions, 0);
-    for (std::size_t i = 0; i < regions; ++i) blobPoints[survivorOf_[i]] += edgeCount_[i];
-    blobStart.assign(regions, 0);
-    stretch.assign(regions, 0);
-    std::size_t next = 0;
-    for (std::size_t i = 0; i < regions; ++i) {
-        if (survivorOf_[i] != static_cast<int>(i)) continue;
-        blobStart[i] = stretch[i] = next;  // stretch: from here on, where the blob's next stretch goes
-        next += blobPoints[i];
-    }
-    for (std::size_t i = 0; i < regions; ++i) {
-        const int holder = survivorOf_[i];
-        if (holder == static_cast<int>(i)) continue;
-        stretch[i] = stretch[holder];
-        stretch[holder] += static_cast<std::size_t>(edgeCount_[i]);
-    }
-    logged->total = next;
-    logged->stripes.push_back(takeLog(0));
-    if (lower_) logged->stripes.push_back(lower_->takeLog(static_cast<std::size_t>(lowerOffset_)));
-    return logged;
-}
-
+// Blobs, in the order of their regions, with the lists of the logged points.
 void Labeller::appendBlobs(std::vector<CBlob>& blobs) {
-    std::vector<std::size_t> blobStart, blobPoints;
-    const std::shared_ptr<EdgeSource> edges = edgesToPlace(blobStart, blobPoints);
-    const std::size_t before = blobs.size();
+    auto logged = std::make_shared<LoggedEdges>();
     std::size_t survivors = 0;
     for (std::size_t i = 0; i < regions_.size(); ++i) survivors += survivorOf_[i] == static_cast<int>(i);
+    logged->lists = survivors;
+    logged->survivorOf = survivorOf_;  // flattened by finish
+    logged->stripes.push_back(takeLog(0));
+    if (lower_) logged->stripes.push_back(lower_->takeLog(static_cast<std::size_t>(lowerOffset_)));
+    const std::shared_ptr<EdgeSource> edges = logged;
+    const std::size_t before = blobs.size();
     blobs.reserve(before + survivors);
     try {
+        std::size_t list = 0;
         for (std::size_t i = 0; i < regions_.size(); ++i) {
             if (survivorOf_[i] != static_cast<int>(i)) continue;
             CBlob& blob = blobs.emplace_back();
             describe(static_cast<int>(i), blob);
-            if (blobPoints[i] > 0) blob.edges = EdgeList(edges, blobStart[i], blobPoints[i]);
+            blob.edges = EdgeList(edges, list++);
         }
     } catch (...) {
         blobs.erase(blobs.begin() + static_cast<std::ptrdiff_t>(before), blobs.end());

@@ -5,9 +5,9 @@
 std::vector<cv::Point>& EdgeList::ownPoints() {
     if (source_) {
         const cv::Point* first = data();
-        own_.assign(first, first + count_);
+        own_.assign(first, first + size());
         source_.reset();
-        first_ = count_ = 0;
+        list_ = 0;
     }
     return own_;
 }
@@ -21,7 +21,7 @@ void EdgeList::append(const cv::Point* first, const cv::Point* last) {
 
 void EdgeList::clear() {
     source_.reset();
-    first_ = count_ = 0;
+    list_ = 0;
     own_.clear();
 }
 

@@ -1,10 +1,10 @@
 #pragma once
 // The edge points of one region. The labeller keeps the points of all the
-// regions of a picture as it found them, in one log, and places them into one
-// buffer that their lists share the first time any of the lists is read: a
-// picture with thousands of regions costs one allocation, not one per region,
-// and nothing when no list is read. A list copies its points out only when it
-// is changed.
+// regions of a picture as it found them, in one log, and sorts them into one
+// buffer that their lists share the first time any of the lists is read (its
+// points or its length): a picture with thousands of regions costs one
+// allocation, not one per region, and nothing when no list is read. A list
+// copies its points out only when it is changed.
 
 #include <opencv2/core.hpp>
 
@@ -22,29 +22,35 @@ struct PointsGiveBack {
     void operator()(cv::Point* p) const { blockpool::giveBack(p, bytes); }
 };
 
-// The points of every list drawn from one labelling, each list a stretch of
+// The points of every list drawn from one labelling, list i a stretch of
 // them, placed once by the first reader on any thread.
 class EdgeSource {
 public:
     virtual ~EdgeSource() = default;
-    const cv::Point* points() {
-        std::call_once(placed_, [this] { buffer_ = place(); });
-        return buffer_.get();
-    }
+    const cv::Point* points(std::size_t list) { return placed().points.get() + placed().starts[list]; }
+    std::size_t count(std::size_t list) { return placed().starts[list + 1] - placed().starts[list]; }
 
 protected:
     using Buffer = std::unique_ptr<cv::Point, PointsGiveBack>;
+    struct Placed {
+        Buffer points;
+        std::vector<std::size_t> starts;  // list i: starts[i] .. starts[i + 1] - 1
+    };
     // Room for count points, each constructed where it is placed.
     static Buffer rawBuffer(std::size_t count) {
         std::size_t bytes = 0;
         void* memory = blockpool::take(count * sizeof(cv::Point), bytes);
         return Buffer(static_cast<cv::Point*>(memory), PointsGiveBack{bytes});
     }
-    virtual Buffer place() = 0;
+    virtual Placed place() = 0;
 
 private:
-    std::once_flag placed_;
-    Buffer buffer_;
+    const Placed& placed() {
+        std::call_once(once_, [this] { placed_ = place(); });
+        return placed_;
+    }
+    std::once_flag once_;
+    Placed placed_;
 };
 
 class EdgeList {
@@ -56,13 +62,12 @@ public:
     EdgeList() = default;
     EdgeList(std::initializer_list<cv::Point> points) : own_(points) {}
     explicit EdgeList(std::vector<cv::Point> points) : own_(std::move(points)) {}
-    // count points from the first'th of source on.
-    EdgeList(std::shared_ptr<EdgeSource> source, std::size_t first, std::size_t count)
-        : source_(std::move(source)), first_(first), count_(count) {}
+    // List number list of source.
+    EdgeList(std::shared_ptr<EdgeSource> source, std::size_t list) : source_(std::move(source)), list_(list) {}
 
-    std::size_t size() const { return source_ ? count_ : own_.size(); }
+    std::size_t size() const { return source_ ? source_->count(list_) : own_.size(); }
     bool empty() const { return size() == 0; }
-    const cv::Point* data() const { return source_ ? source_->points() + first_ : own_.data(); }
+    const cv::Point* data() const { return source_ ? source_->points(list_) : own_.data(); }
     const_iterator begin() const { return data(); }
     const_iterator end() const { return data() + size(); }
     const cv::Point& operator[](std::size_t i) const { return data()[i]; }
@@ -86,6 +91,5 @@ private:
 
     std::vector<cv::Point> own_;
     std::shared_ptr<EdgeSource> source_;  // null when the points are own_
-    std::size_t first_ = 0;
-    std::size_t count_ = 0;
+    std::size_t list_ = 0;
 };
