@@ -241,7 +241,8 @@ public:
     // Takes over the regions of the stripe below this one, swept to the end.
     void absorbLower(Labeller& lower);
     void finish();
-    void appendBlobs(std::vector<CBlob>& blobs);
+    // With a keeper, the blobs' lists borrow from the source it gets.
+    void appendBlobs(std::vector<CBlob>& blobs, std::shared_ptr<EdgeSource>* keeper);
 
 private:
     // A run of this row as it meets one run of the last row.
@@ -958,7 +959,7 @@ LoggedStripe Labeller::takeLog(std::size_t regionOffset) {
 }
 
 // Blobs, in the order of their regions, with the lists of the logged points.
-void Labeller::appendBlobs(std::vector<CBlob>& blobs) {
+void Labeller::appendBlobs(std::vector<CBlob>& blobs, std::shared_ptr<EdgeSource>* keeper) {
     auto logged = std::make_shared<LoggedEdges>();
     std::size_t survivors = 0;
     for (std::size_t i = 0; i < regions_.size(); ++i) survivors += survivorOf_[i] == static_cast<int>(i);
@@ -975,12 +976,17 @@ void Labeller::appendBlobs(std::vector<CBlob>& blobs) {
             if (survivorOf_[i] != static_cast<int>(i)) continue;
             CBlob& blob = blobs.emplace_back();
             describe(static_cast<int>(i), blob);
-            blob.edges = EdgeList(edges, list++);
+            if (keeper)
+                blob.edges.borrow(*logged, list);
+            else
+                blob.edges = EdgeList(edges, list);
+            ++list;
         }
     } catch (...) {
         blobs.erase(blobs.begin() + static_cast<std::ptrdiff_t>(before), blobs.end());
         throw;
     }
+    if (keeper) *keeper = edges;
 }
 
 bool isGreyPicture(const cv::Mat& image) { return !image.empty() && image.type() == CV_8UC1; }
@@ -1099,8 +1105,10 @@ void labelInTwoStripes(Labeller& upper, Labeller& lower, int seam, int lastRow) 
 
 }  // namespace
 
-bool BlobAnalysis(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour,
-                  bool findMoments, std::vector<CBlob>& blobs) {
+namespace {
+
+bool labelInto(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour, bool findMoments,
+               std::vector<CBlob>& blobs, std::shared_ptr<EdgeSource>* keeper) {
     if (!isGreyPicture(source)) return false;
     if (!mask.empty() && (mask.type() != CV_8UC1 || mask.size() != wholeSizeOf(source))) return false;
     thread_local Scratch upperScratch, lowerScratch;
@@ -1110,15 +1118,27 @@ bool BlobAnalysis(const cv::Mat& source, uchar threshold, const cv::Mat& mask, b
         Labeller lower(source, threshold, mask, borderColour, findMoments, lowerScratch);
         labelInTwoStripes(labeller, lower, lastRow / 2, lastRow);
         labeller.finish();
-        labeller.appendBlobs(blobs);
+        labeller.appendBlobs(blobs, keeper);
     } else {
         labeller.label(1, lastRow);
         labeller.finish();
-        labeller.appendBlobs(blobs);
+        labeller.appendBlobs(blobs, keeper);
     }
     upperScratch.trim();
     lowerScratch.trim();
     return true;
+}
+
+}  // namespace
+
+bool BlobAnalysis(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour,
+                  bool findMoments, std::vector<CBlob>& blobs) {
+    return labelInto(source, threshold, mask, borderColour, findMoments, blobs, nullptr);
+}
+
+bool BlobAnalysis(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour,
+                  bool findMoments, std::vector<CBlob>& blobs, std::shared_ptr<EdgeSource>& keeper) {
+    return labelInto(source, threshold, mask, borderColour, findMoments, blobs, &keeper);
 }
 
 double GetExternPerimeter(int start, int end, int row, int width, int height, const cv::Mat* perimeterImage) {

@@ -3,6 +3,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <memory>
 #include <vector>
 
 #include "blobs/blob.h"
@@ -17,6 +18,11 @@
 // appended, when an input is rejected.
 bool BlobAnalysis(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour,
                   bool findMoments, std::vector<CBlob>& blobs);
+// The same, but the new blobs' edge lists borrow their points from keeper,
+// which the caller keeps for as long as it keeps those blobs where they are
+// (a copy of a blob, or a blob moved elsewhere, keeps the points itself).
+bool BlobAnalysis(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour,
+                  bool findMoments, std::vector<CBlob>& blobs, std::shared_ptr<EdgeSource>& keeper);
 
 // Length of a run (grid columns start .. end of grid row row; the grid is the
 // picture with a one-cell frame) along the picture border and, when given, along

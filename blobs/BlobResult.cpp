@@ -37,7 +37,7 @@ CBlobResult::CBlobResult(const cv::Mat& source, const cv::Mat& mask, int thresho
     const uchar level = static_cast<uchar>(std::clamp(threshold, 0, 255));
     bool labelled = false;
     try {
-        labelled = BlobAnalysis(source, level, mask, true, findMoments, m_blobs);
+        labelled = BlobAnalysis(source, level, mask, true, findMoments, m_blobs, m_edgeSource);
     } catch (...) {
         labelled = false;
     }
@@ -64,7 +64,10 @@ void CBlobResult::AddBlob(const CBlob* blob) {
     if (blob) m_blobs.push_back(*blob);
 }
 
-void CBlobResult::ClearBlobs() { m_blobs.clear(); }
+void CBlobResult::ClearBlobs() {
+    m_blobs.clear();
+    m_edgeSource.reset();
+}
 
 void CBlobResult::checkIndex(int index) const {
     if (index < 0 || index >= BlobCount()) RaiseError(kBlobIndexError);

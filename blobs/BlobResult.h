@@ -6,6 +6,7 @@
 #include <opencv2/core.hpp>
 
 #include <iosfwd>
+#include <memory>
 #include <vector>
 
 #include "blobs/blob.h"
@@ -66,6 +67,8 @@ public:
 
 protected:
     std::vector<CBlob> m_blobs;
+    // Where the edge lists of the labelled blobs find their points.
+    std::shared_ptr<EdgeSource> m_edgeSource;
 
 private:
     void checkIndex(int index) const;

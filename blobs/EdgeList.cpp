@@ -6,7 +6,8 @@ std::vector<cv::Point>& EdgeList::ownPoints() {
     if (source_) {
         const cv::Point* first = data();
         own_.assign(first, first + size());
-        source_.reset();
+        kept_.reset();
+        source_ = nullptr;
         list_ = 0;
     }
     return own_;
@@ -20,7 +21,8 @@ void EdgeList::append(const cv::Point* first, const cv::Point* last) {
 }
 
 void EdgeList::clear() {
-    source_.reset();
+    kept_.reset();
+    source_ = nullptr;
     list_ = 0;
     own_.clear();
 }

@@ -24,7 +24,7 @@ struct PointsGiveBack {
 
 // The points of every list drawn from one labelling, list i a stretch of
 // them, placed once by the first reader on any thread.
-class EdgeSource {
+class EdgeSource : public std::enable_shared_from_this<EdgeSource> {
 public:
     virtual ~EdgeSource() = default;
     const cv::Point* points(std::size_t list) { return placed().points.get() + placed().starts[list]; }
@@ -63,7 +63,32 @@ public:
     EdgeList(std::initializer_list<cv::Point> points) : own_(points) {}
     explicit EdgeList(std::vector<cv::Point> points) : own_(std::move(points)) {}
     // List number list of source.
-    EdgeList(std::shared_ptr<EdgeSource> source, std::size_t list) : source_(std::move(source)), list_(list) {}
+    EdgeList(std::shared_ptr<EdgeSource> source, std::size_t list)
+        : kept_(std::move(source)), source_(kept_.get()), list_(list) {}
+    // This list becomes list number list of source, without keeping the
+    // source: for the lists of a blob set, which keeps the source itself. A
+    // copy, or a list moved away, keeps it.
+    void borrow(EdgeSource& source, std::size_t list) {
+        clear();
+        source_ = &source;
+        list_ = list;
+    }
+    EdgeList(const EdgeList& other) : own_(other.own_), kept_(other.keptSource()), source_(other.source_), list_(other.list_) {}
+    EdgeList(EdgeList&& other) noexcept
+        : own_(std::move(other.own_)), kept_(other.keptSource()), source_(other.source_), list_(other.list_) {
+        other.kept_.reset();
+        other.source_ = nullptr;
+    }
+    EdgeList& operator=(const EdgeList& other) { return *this = EdgeList(other); }
+    EdgeList& operator=(EdgeList&& other) noexcept {
+        EdgeList moved(std::move(other));
+        own_.swap(moved.own_);
+        kept_.swap(moved.kept_);
+        std::swap(source_, moved.source_);
+        list_ = moved.list_;
+        return *this;
+    }
+    ~EdgeList() = default;
 
     std::size_t size() const { return source_ ? source_->count(list_) : own_.size(); }
     bool empty() const { return size() == 0; }
@@ -88,8 +113,10 @@ public:
 
 private:
     std::vector<cv::Point>& ownPoints();
+    std::shared_ptr<EdgeSource> keptSource() const { return kept_ || !source_ ? kept_ : source_->shared_from_this(); }
 
     std::vector<cv::Point> own_;
-    std::shared_ptr<EdgeSource> source_;  // null when the points are own_
+    std::shared_ptr<EdgeSource> kept_;  // null when the points are own_ or borrowed
+    EdgeSource* source_ = nullptr;      // null when the points are own_
     std::size_t list_ = 0;
 };
