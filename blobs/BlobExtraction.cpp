@@ -257,6 +257,15 @@ private:
     void startAtFrame();
     void startAtSeam(int gridRow);
     void linkRoots(int a, int b);
+    void gatherOwn();
+    // A region's sums, wherever its stripe keeps them.
+    Region& regionAt(int i) { return i < lowerOffset_ ? regions_[i] : lower_->regions_[i - lowerOffset_]; }
+    RegionStart& startAt(int i) { return i < lowerOffset_ ? starts_[i] : lower_->starts_[i - lowerOffset_]; }
+    Moments& momentsAt(int i) { return i < lowerOffset_ ? moments_[i] : lower_->moments_[i - lowerOffset_]; }
+    int parentOf(int i) {
+        const int parent = startAt(i).parent;
+        return parent >= 0 && i >= lowerOffset_ ? parent + lowerOffset_ : parent;
+    }
     // The blob label of a region: its number, less the stand-ins before it.
     int labelOf(int region) const { return region < lowerOffset_ ? region : region - lowerStandIns_; }
     void buildRow(int gridRow, RunRow& row);
@@ -338,6 +347,7 @@ private:
     Labeller* lower_ = nullptr;
     int lowerOffset_ = INT_MAX;
     int lowerStandIns_ = 0;
+    std::vector<int> relinked_;  // regions that survived their stripe but not the seam
     // The sweep's own copy of where the next edge point goes, so that logging
     // a point does not reload it.
     EdgePoint* edgeEnd_ = nullptr;
@@ -351,6 +361,7 @@ void Labeller::label(int firstRow, int lastRow) {
     else
         startAtSeam(firstRow - 1);
     for (int gridRow = firstRow; gridRow <= lastRow; ++gridRow) sweepRow(gridRow);
+    gatherOwn();
 }
 
 void Labeller::setUp() {
@@ -388,27 +399,25 @@ void Labeller::startAtSeam(int gridRow) {
     standIns_ = thisRuns_.runs;
 }
 
-// The lower stripe's regions follow this one's. Each stand-in joins the region
-// of its run in this stripe's last row; the lower number survives, as always.
+// The lower stripe's region numbers follow this one's; its sums stay where
+// they are. Each stand-in joins the region of its run in this stripe's last
+// row; the lower number survives, as always.
 void Labeller::absorbLower(Labeller& lower) {
     const int offset = static_cast<int>(regions_.size());
     lower_ = &lower;
     lowerOffset_ = offset;
     lowerStandIns_ = lower.standIns_;
-    regions_.insert(regions_.end(), lower.regions_.begin(), lower.regions_.end());
-    for (RegionStart start : lower.starts_) {
-        if (start.parent >= 0) start.parent += offset;
-        starts_.push_back(start);
-    }
-    moments_.insert(moments_.end(), lower.moments_.begin(), lower.moments_.end());
     for (int survivor : lower.survivorOf_) survivorOf_.push_back(survivor + offset);
     for (int k = 0; k < lower.standIns_; ++k) linkRoots(thisRegions_[k], offset + k);
 }
 
+// Two regions that survived their own stripes turn out to be one.
 void Labeller::linkRoots(int a, int b) {
     a = regionOf(a);
     b = regionOf(b);
-    if (a != b) survivorOf_[std::max(a, b)] = std::min(a, b);
+    if (a == b) return;
+    survivorOf_[std::max(a, b)] = std::min(a, b);
+    relinked_.push_back(std::max(a, b));
 }
 
 // Codes grid row gridRow into runs; rows beyond the picture are all frame.
@@ -749,8 +758,8 @@ int Labeller::NewSubsume() {
 
 // Folds the sums of an absorbed region into its survivor's.
 void Labeller::Subsume(int absorbed, int survivor) {
-    Region& s = regions_[survivor];
-    Region& a = regions_[absorbed];
+    Region& s = regionAt(survivor);
+    const Region& a = regionAt(absorbed);
     s.minX = std::min(s.minX, a.minX);
     s.maxX = std::max(s.maxX, a.maxX);
     s.maxY = std::max(s.maxY, a.maxY);
@@ -761,14 +770,14 @@ void Labeller::Subsume(int absorbed, int survivor) {
     s.borderCorners += a.borderCorners;
     s.greySum += a.greySum;
     s.greySquares += a.greySquares;
-    RegionStart& survivorStart = starts_[survivor];
-    const RegionStart& absorbedStart = starts_[absorbed];
+    RegionStart& survivorStart = startAt(survivor);
+    const RegionStart& absorbedStart = startAt(absorbed);
     survivorStart.minY = std::min(survivorStart.minY, absorbedStart.minY);
     survivorStart.exterior = (survivorStart.exterior || absorbedStart.exterior) ? 1 : 0;
     survivorStart.maskedPixels += absorbedStart.maskedPixels;
     if (findMoments_) {
-        Moments& sm = moments_[survivor];
-        const Moments& am = moments_[absorbed];
+        Moments& sm = momentsAt(survivor);
+        const Moments& am = momentsAt(absorbed);
         sm.sumX += am.sumX;
         sm.sumY += am.sumY;
         sm.sumXX += am.sumXX;
@@ -777,18 +786,28 @@ void Labeller::Subsume(int absorbed, int survivor) {
     }
 }
 
-void Labeller::finish() {
-    // During the sweep a run adds to the region number it was given, which may
-    // have been absorbed since; the sums gather in the survivors only now.
-    // Region numbers a record keeps (a parent) are resolved the same way.
-    // A region is absorbed only by a lower number, so in rising order each
-    // region's survivor already points at its final survivor: one step
-    // leaves every region pointing straight at it, for what follows.
+// During the sweep a run adds to the region number it was given, which may
+// have been absorbed since; the sums gather in the survivors only at the end of
+// the stripe. Region numbers a record keeps (a parent) are resolved the same
+// way. A region is absorbed only by a lower number, so in rising order each
+// region's survivor already points at its final survivor: one step leaves
+// every region pointing straight at it, for what follows.
+void Labeller::gatherOwn() {
     int* survivorOf = survivorOf_.data();
-    for (std::size_t i = 1; i < regions_.size(); ++i) {
+    for (std::size_t i = 1; i < survivorOf_.size(); ++i) {
         const int survivor = survivorOf[survivorOf[i]];
         survivorOf[i] = survivor;
         if (survivor != static_cast<int>(i)) Subsume(static_cast<int>(i), survivor);
+    }
+}
+
+void Labeller::finish() {
+    // Regions that survived their stripes and met at the seam: their sums
+    // gather the same way.
+    if (lower_) {
+        int* survivorOf = survivorOf_.data();
+        for (std::size_t i = 1; i < survivorOf_.size(); ++i) survivorOf[i] = survivorOf[survivorOf[i]];
+        for (int region : relinked_) Subsume(region, survivorOf[region]);
     }
     // The frame is no part of the picture; neither are masked-out pixels.
     Region& exterior = regions_[0];
@@ -796,10 +815,10 @@ void Labeller::finish() {
     exterior.sides -= 8;
 
     if (!findMoments_) return;
-    for (std::size_t i = 0; i < regions_.size(); ++i) {
+    for (std::size_t i = 0; i < survivorOf_.size(); ++i) {
         if (survivorOf_[i] != static_cast<int>(i)) continue;
-        Moments& r = moments_[i];
-        const double a = static_cast<double>(regions_[i].area);
+        Moments& r = momentsAt(static_cast<int>(i));
+        const double a = static_cast<double>(regionAt(static_cast<int>(i)).area);
         if (a > 0) {
             r.sumX /= a;
             r.sumY /= a;
@@ -823,16 +842,16 @@ void greyStatistics(double a, double s, double q, double& mean, double& stdDev) 
 
 // The record of a surviving region.
 void Labeller::describe(int number, CBlob& blob) {
-    const Region& r = regions_[number];
+    const Region& r = regionAt(number);
     blob.label = labelOf(number);
-    const RegionStart& start = starts_[number];
+    const RegionStart& start = startAt(number);
     blob.exterior = start.exterior;
     blob.area = static_cast<double>(r.area);
     blob.perimeter = static_cast<double>(r.sides) - static_cast<double>(r.corners) * kCutCorner;
     blob.externPerimeter = static_cast<double>(r.borderSides) - static_cast<double>(r.borderCorners) * kCutCorner;
-    blob.parent = labelOf(regionOf(start.parent));
+    blob.parent = labelOf(regionOf(parentOf(number)));
     if (findMoments_) {
-        const Moments& moments = moments_[number];
+        const Moments& moments = momentsAt(number);
         blob.sumX = moments.sumX;
         blob.sumY = moments.sumY;
         blob.sumXX = moments.sumXX;
@@ -962,7 +981,7 @@ LoggedStripe Labeller::takeLog(std::size_t regionOffset) {
 void Labeller::appendBlobs(std::vector<CBlob>& blobs, std::shared_ptr<EdgeSource>* keeper) {
     auto logged = std::make_shared<LoggedEdges>();
     std::size_t survivors = 0;
-    for (std::size_t i = 0; i < regions_.size(); ++i) survivors += survivorOf_[i] == static_cast<int>(i);
+    for (std::size_t i = 0; i < survivorOf_.size(); ++i) survivors += survivorOf_[i] == static_cast<int>(i);
     logged->lists = survivors;
     logged->survivorOf = survivorOf_;  // flattened by finish
     logged->stripes.push_back(takeLog(0));
@@ -972,7 +991,7 @@ void Labeller::appendBlobs(std::vector<CBlob>& blobs, std::shared_ptr<EdgeSource
     blobs.reserve(before + survivors);
     try {
         std::size_t list = 0;
-        for (std::size_t i = 0; i < regions_.size(); ++i) {
+        for (std::size_t i = 0; i < survivorOf_.size(); ++i) {
             if (survivorOf_[i] != static_cast<int>(i)) continue;
             CBlob& blob = blobs.emplace_back();
             describe(static_cast<int>(i), blob);
