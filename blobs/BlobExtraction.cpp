@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
-#include <cstdint>
 #include <condition_variable>
+#include <cstdint>
 #include <exception>
 #include <functional>
 #include <memory>
@@ -21,9 +21,11 @@
 // The picture is swept row by row as runs of one colour. Each run is compared
 // with the overlapping runs of the row above (8-connectivity: touching at a
 // corner counts) and either joins their region, starts a new one, or merges two
-// regions, the higher region number being absorbed into the lower. Coordinates
-// are those of a grid with a one-cell frame around the picture: picture pixel
-// (x, y) is grid cell (x + 1, y + 1), and the frame has the border colour.
+// regions, the higher region number being absorbed into the lower. A busy
+// picture is swept as two stripes at once, joined at the seam with the records
+// one sweep gives (see labelInTwoStripes). Coordinates are those of a grid
+// with a one-cell frame around the picture: picture pixel (x, y) is grid cell
+// (x + 1, y + 1), and the frame has the border colour.
 
 namespace {
 
@@ -1017,8 +1019,8 @@ cv::Size wholeSizeOf(const cv::Mat& image) {
     return whole;
 }
 
-// A busy picture is swept as two stripes, the lower one on a thread of its
-// own, when that saves more than starting the thread costs (tens of
+// A busy picture is swept as two stripes, the lower one on the stripe thread,
+// when that saves more than handing the stripe over costs (up to tens of
 // microseconds, against about 25 ns a run). How busy it is comes from a few
 // sample rows.
 constexpr int kSampleRows = 8;
