@@ -11,7 +11,7 @@ namespace {
 // Smaller blocks come and go cheaply through the allocator itself.
 constexpr std::size_t kSmallestKept = 256u << 10;
 constexpr std::size_t kMostBlocks = 8;
-constexpr std::size_t kMostBytes = 256u << 20;
+constexpr std::size_t kMostBytes = 128u << 20;  // as much as the labeller's own tables keep
 
 struct Block {
     void* memory;
@@ -74,6 +74,12 @@ void giveBack(void* block, std::size_t capacity) noexcept {
         }
     }
     ::operator delete(block);
+}
+
+std::size_t keptBytes() {
+    Pool& p = pool();
+    const std::lock_guard<std::mutex> hold(p.lock);
+    return p.bytes;
 }
 
 }  // namespace blockpool

@@ -12,5 +12,7 @@ namespace blockpool {
 void* take(std::size_t bytes, std::size_t& capacity);
 // A block from take, with the capacity take gave.
 void giveBack(void* block, std::size_t capacity) noexcept;
+// Bytes the pool keeps now (at most 128 MB).
+std::size_t keptBytes();
 
 }  // namespace blockpool

@@ -1,3 +1,4 @@
+#include "blobs/BlockPool.h"
 #include "blobs/blobs.h"
 
 #include <gtest/gtest.h>
@@ -137,6 +138,29 @@ TEST(BlobEdgeSharing, CopiesReadTheSameOnTwoThreadsAfterTheSetIsGoneAndChangeAlo
     EXPECT_EQ(changed.edges.size(), expected[1].size() + 1);
     EXPECT_EQ(copies[2].edges.size(), expected[2].size() + expected[1].size() + 1);
     EXPECT_EQ(copies[3].edges.toVector(), expected[3]);
+}
+
+// Large blocks come back for the next picture; small ones and a pool's
+// overflow go to the allocator.
+TEST(BlockPool, ALargeBlockGivenBackIsTakenAgainForAnyRequestItHoldsAndAFullPoolStaysBounded) {
+    std::size_t capacity = 0;
+    void* large = blockpool::take(4u << 20, capacity);
+    ASSERT_GE(capacity, 4u << 20);
+    blockpool::giveBack(large, capacity);
+    std::size_t again = 0;
+    EXPECT_EQ(blockpool::take(3u << 20, again), large);
+    EXPECT_EQ(again, capacity);
+    blockpool::giveBack(large, again);
+    std::size_t small = 0;
+    void* little = blockpool::take(1000, small);
+    EXPECT_EQ(small, 1000u);
+    blockpool::giveBack(little, small);
+    // Six blocks of 40 MB given back: the pool keeps what it may and frees the rest.
+    std::vector<std::pair<void*, std::size_t>> blocks(6);
+    for (auto& [block, size] : blocks) block = blockpool::take(40u << 20, size);
+    for (auto& [block, size] : blocks) blockpool::giveBack(block, size);
+    EXPECT_GE(blockpool::keptBytes(), 120u << 20);
+    EXPECT_LE(blockpool::keptBytes(), 128u << 20);
 }
 
 }  // namespace
