@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <system_error>
 #include <thread>
 #include <type_traits>
@@ -1124,27 +1125,22 @@ void labelInTwoStripes(Labeller& upper, Labeller& lower, int seam, int lastRow) 
     upper.absorbLower(lower);
 }
 
-}  // namespace
-
-namespace {
-
 bool labelInto(const cv::Mat& source, uchar threshold, const cv::Mat& mask, bool borderColour, bool findMoments,
                std::vector<CBlob>& blobs, std::shared_ptr<EdgeSource>* keeper) {
     if (!isGreyPicture(source)) return false;
     if (!mask.empty() && (mask.type() != CV_8UC1 || mask.size() != wholeSizeOf(source))) return false;
     thread_local Scratch upperScratch, lowerScratch;
     Labeller labeller(source, threshold, mask, borderColour, findMoments, upperScratch);
+    std::optional<Labeller> lower;  // kept until the blobs are made: they read its sums
     const int lastRow = source.rows + 1;  // the frame row below the picture
     if (worthTwoStripes(source, threshold)) {
-        Labeller lower(source, threshold, mask, borderColour, findMoments, lowerScratch);
-        labelInTwoStripes(labeller, lower, lastRow / 2, lastRow);
-        labeller.finish();
-        labeller.appendBlobs(blobs, keeper);
+        lower.emplace(source, threshold, mask, borderColour, findMoments, lowerScratch);
+        labelInTwoStripes(labeller, *lower, lastRow / 2, lastRow);
     } else {
         labeller.label(1, lastRow);
-        labeller.finish();
-        labeller.appendBlobs(blobs, keeper);
     }
+    labeller.finish();
+    labeller.appendBlobs(blobs, keeper);
     upperScratch.trim();
     lowerScratch.trim();
     return true;

@@ -1,7 +1,5 @@
 #include "blobs/EdgeList.h"
 
-#include <algorithm>
-
 std::vector<cv::Point>& EdgeList::ownPoints() {
     if (source_) {
         const cv::Point* first = data();
@@ -30,8 +28,4 @@ void EdgeList::clear() {
 cv::Mat EdgeList::asMat() const {
     if (empty()) return cv::Mat();
     return cv::Mat(static_cast<int>(size()), 1, CV_32SC2, const_cast<cv::Point*>(data()));
-}
-
-bool operator==(const EdgeList& a, const EdgeList& b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin());
 }

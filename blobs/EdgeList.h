@@ -61,7 +61,6 @@ public:
 
     EdgeList() = default;
     EdgeList(std::initializer_list<cv::Point> points) : own_(points) {}
-    explicit EdgeList(std::vector<cv::Point> points) : own_(std::move(points)) {}
     // List number list of source.
     EdgeList(std::shared_ptr<EdgeSource> source, std::size_t list)
         : kept_(std::move(source)), source_(kept_.get()), list_(list) {}
@@ -107,9 +106,6 @@ public:
     // The points as a plain array, for OpenCV's functions.
     cv::Mat asMat() const;
     std::vector<cv::Point> toVector() const { return std::vector<cv::Point>(begin(), end()); }
-
-    friend bool operator==(const EdgeList& a, const EdgeList& b);
-    friend bool operator!=(const EdgeList& a, const EdgeList& b) { return !(a == b); }
 
 private:
     std::vector<cv::Point>& ownPoints();
