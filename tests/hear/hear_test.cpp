@@ -206,6 +206,26 @@ TEST(HearTemplates, WarpingForgivesSpeedButNotADifferentWordAndTheNearestWordWin
     templates.measureOtherWords(unknown, 0);
     for (const hear::UnknownWord& w : unknown) EXPECT_GE(templates.nearest(w.spoken, w.speaker).againstOtherWords, 1 - 1e-6);
     EXPECT_LT(templates.nearest(word(0, 30)).againstOtherWords, 0.1);
+
+    // Recordings of other words are never a word heard, only how near one lies,
+    // and they survive the file.
+    const hear::WordTemplates::Match before = templates.nearest(word(9, 45));
+    EXPECT_FALSE(templates.otherWordWithin(word(9, 45), 100));  // none kept yet
+    templates.addOtherWords({{"petras", word(9, 45)}, {"petras", word(0, 30)}});
+    templates.setThreshold(4.5);
+    robotest::ScopedWorkDir dir;
+    std::string why;
+    hear::WordTemplates loaded;
+    ASSERT_TRUE(templates.save("with-others.templates", why) && loaded.load("with-others.templates", why)) << why;
+    for (const hear::WordTemplates* kept : {&templates, &loaded}) {
+        const hear::WordTemplates::Match after = kept->nearest(word(9, 45));
+        EXPECT_TRUE(after.word == before.word && std::fabs(after.distance - before.distance) < 0.02 * before.distance);
+        EXPECT_TRUE(kept->otherWordWithin(word(9, 45), 0.05));
+        // Farther than the nearest other word: within, and not within 0.9 of it.
+        const double other = std::min(hear::warpedDistance(features(3, 50), features(9, 45)),
+                                      hear::warpedDistance(features(3, 50), features(0, 30)));
+        EXPECT_TRUE(kept->otherWordWithin(word(3, 50), 1.05 * other) && !kept->otherWordWithin(word(3, 50), 0.9 * other));
+    }
 }
 
 TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKeepingTheTemplates) {

@@ -134,6 +134,13 @@ constexpr double kLeadRatio = 0.8;
 // vocabulary that got through, mostly ones the grammar took for a command word.
 constexpr double kNearerThanOtherWords = 0.67;
 constexpr double kNearerThanOtherWordsAgreed = 0.75;
+// Words outside the vocabulary that sound like a command word (vietos and
+// VIETA, stogas and STOK) lie near its templates, and nearer still to a
+// recording of some other word: a word is taken only when it lies at most this
+// share of the distance to the nearest recording of an other word, or no
+// farther where the grammar heard the same word.
+constexpr double kNearerThanOtherWordRecordings = 0.8;
+constexpr double kNearerThanOtherWordRecordingsAgreed = 1.0;
 
 }  // namespace
 
@@ -244,7 +251,9 @@ std::vector<std::string> Decoder::sharedTemplateWords(const std::vector<Cepstrum
     // Templates farther than the most a word may lie are not worth finishing.
     const double threshold = templates_.threshold();
     const std::string likely = grammarWords.size() == 1 ? grammarWords.front() : "";
-    lastMatch_ = templates_.nearest(spoken, "", threshold * std::max(kAgreementAllowance, kLeadAllowance), likely);
+    if (!clear && likely.empty()) return {};  // in loud noise only a word the grammar heard may be taken
+    lastMatch_ = templates_.nearest(spoken, "", threshold * std::max(kAgreementAllowance, kLeadAllowance), likely,
+                                    kLeadRatio);
     if (lastMatch_.word.empty()) return {};
     const bool agreed = grammarWords == std::vector<std::string>{lastMatch_.word};
     if (!clear && !agreed) return {};
@@ -253,7 +262,9 @@ std::vector<std::string> Decoder::sharedTemplateWords(const std::vector<Cepstrum
                        lastMatch_.distance <= kLeadRatio * lastMatch_.runnerUp;
     const bool nearerThanOtherWords =
         lastMatch_.againstOtherWords <= (agreed ? kNearerThanOtherWordsAgreed : kNearerThanOtherWords);
-    if ((near || leads) && nearerThanOtherWords) return {lastMatch_.word};
+    const double share = agreed ? kNearerThanOtherWordRecordingsAgreed : kNearerThanOtherWordRecordings;
+    if ((near || leads) && nearerThanOtherWords && !templates_.otherWordWithin(spoken, lastMatch_.distance / share))
+        return {lastMatch_.word};
     lastMatch_.word.clear();  // none lay near enough to be taken
     return {};
 }

@@ -19,9 +19,11 @@
 //       FOLDER/WORD-own-N.wav where they exist, else from the microphone (the
 //       person is asked for each), becomes FOLDER/own.templates; listening
 //       and decoding with --own FOLDER prefer those templates
-//   robotas-hear --make-templates OUT FILE... --unknown FILE... [--grammar DIR]
+//   robotas-hear --make-templates OUT FILE... --unknown FILE... [--other FILE...] [--grammar DIR]
 //       makes word templates from recordings named WORD-SPEAKER-anything.wav,
 //       with the threshold that rejects nearly all of the unknown words
+//       (--other: more such recordings, kept only as other words that a
+//       command word must lie clearly nearer than)
 //       (recordings of words outside the vocabulary, named the same way)
 // Without --grammar the grammar is share/robotas/grammar beside the program's
 // bin folder (an installed robot's, or the build tree's link to the source
@@ -63,6 +65,7 @@ struct Options {
     hear::DecoderOptions decoder;
     std::vector<std::string> files;  // --decode, --make-templates
     std::vector<std::string> unknown;  // --make-templates
+    std::vector<std::string> other;    // --make-templates
     std::string templates;             // --make-templates
     std::string enrolFolder;           // --enrol
     bool scores = false;
@@ -73,7 +76,7 @@ const char* const kUsage =
     "       robotas-hear --mic | --wav FILE [--speed X] | --pcm   [--port N] [--grammar DIR] [--own FOLDER]\n"
     "       robotas-hear --decode FILE... [--grammar DIR] [--own FOLDER] [--phones | --no-templates] [--scores]\n"
     "       robotas-hear --enrol FOLDER [--grammar DIR]\n"
-    "       robotas-hear --make-templates OUT FILE... --unknown FILE... [--grammar DIR]\n";
+    "       robotas-hear --make-templates OUT FILE... --unknown FILE... [--other FILE...] [--grammar DIR]\n";
 
 bool setMode(Options& options, Mode mode) {
     if (options.mode != Mode::Typed) return false;  // one sound source only
@@ -100,14 +103,15 @@ bool parseOptions(int argc, char** argv, Options& options) {
             if (option == "--scores") options.scores = true;
             continue;
         }
-        if (option == "--decode" || option == "--make-templates" || option == "--unknown") {
+        if (option == "--decode" || option == "--make-templates" || option == "--unknown" || option == "--other") {
             if (option == "--decode" && !setMode(options, Mode::Decode)) return false;
             if (option == "--make-templates") {
                 if (!setMode(options, Mode::MakeTemplates) || i + 1 >= argc) return false;
                 options.templates = argv[++i];
                 options.decoder.useTemplates = false;
             }
-            std::vector<std::string>& files = option == "--unknown" ? options.unknown : options.files;
+            std::vector<std::string>& files =
+                option == "--unknown" ? options.unknown : option == "--other" ? options.other : options.files;
             const std::size_t before = files.size();
             for (; i + 1 < argc && argv[i + 1][0] != '-'; ++i) files.push_back(argv[i + 1]);
             if (files.size() == before) return false;
@@ -139,7 +143,8 @@ bool parseOptions(int argc, char** argv, Options& options) {
             return false;
         }
     }
-    return options.mode == Mode::MakeTemplates ? !options.unknown.empty() : options.unknown.empty();
+    if (options.mode == Mode::MakeTemplates) return !options.unknown.empty();
+    return options.unknown.empty() && options.other.empty();
 }
 
 // The first data folder that holds a grammar: nothing of the machine the
@@ -218,13 +223,17 @@ int makeTemplates(const Options& options) {
         if (!readRecording(file, samples)) return 1;
         templates.add(wordOf(file), speakerOf(file), decoder->spokenCepstra(samples));
     }
-    std::vector<hear::UnknownWord> unknown;
-    for (const std::string& file : options.unknown) {
-        if (!readRecording(file, samples)) return 1;
-        unknown.push_back({speakerOf(file), decoder->spokenCepstra(samples)});
+    std::vector<hear::UnknownWord> unknown, other;
+    for (const auto& [files, words] : {std::pair{&options.unknown, &unknown}, std::pair{&options.other, &other}}) {
+        for (const std::string& file : *files) {
+            if (!readRecording(file, samples)) return 1;
+            words->push_back({speakerOf(file), decoder->spokenCepstra(samples)});
+        }
     }
     templates.measureOtherWords(unknown, kOtherWordsNearer);
     templates.setThreshold(hear::unknownWordThreshold(templates, unknown, kUnknownWordsAccepted));
+    templates.addOtherWords(unknown);
+    templates.addOtherWords(other);
     std::string why;
     if (templates.empty() || templates.threshold() <= 0) {
         std::cerr << "robotas-hear: no word was heard in the recordings\n";

@@ -67,17 +67,29 @@ public:
     // Adds a recording of word by speaker (its cepstra from the start to the
     // end of the word; the speaker is not kept in the file).
     void add(const std::string& word, const std::string& speaker, const std::vector<Cepstrum>& spoken);
+    // Recordings of words outside the vocabulary are kept too, under this name,
+    // which no grammar word has: an utterance that lies about as near one of
+    // them as its nearest command word is more likely another word.
+    static constexpr const char* kOtherWord = "_OTHER";
+    void addOtherWords(const std::vector<UnknownWord>& unknown);
     // What a template's word may be: capitals and '_', as the grammar spells
     // its words, at most 64 of them.
     static bool isWord(const std::string& word);
     bool empty() const { return templates_.empty(); }
     std::size_t size() const { return templates_.size(); }
-    // The nearest template, leaving out those of the speaker apartFrom; none
-    // (an empty word) when every template lies farther than within. The
-    // likely word's templates are compared first (the answer is the same,
-    // found sooner).
+    // The nearest template of a command word, leaving out those of the
+    // speaker apartFrom; none (an empty word) when every template lies
+    // farther than within. The likely word's templates are compared first
+    // (the answer is the same, found sooner). With a leadRatio, other words' templates farther than
+    // distance / leadRatio are not finished, so runnerUp is only known to lie
+    // beyond that: a caller that asks only whether distance <= leadRatio *
+    // runnerUp gets the same answer, sooner.
     Match nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom = "",
-                  double within = std::numeric_limits<double>::infinity(), const std::string& likely = "") const;
+                  double within = std::numeric_limits<double>::infinity(), const std::string& likely = "",
+                  double leadRatio = 0) const;
+
+    // Whether a recording of a word outside the vocabulary lies within the given distance.
+    bool otherWordWithin(const std::vector<Cepstrum>& spoken, double within) const;
 
     // How near recordings of words outside the vocabulary (by other speakers)
     // come to each template: the given share of them lie nearer. A template
@@ -98,6 +110,7 @@ private:
         std::string speaker;
         FrameColumns frames;  // the first kCepstra values of each frame are what the file keeps
         float otherWordsNear = 0;  // 0: not measured
+        bool isOtherWord() const { return word == kOtherWord; }
     };
     double againstOtherWords(const TemplateFeatures& features, const std::string& word, const std::string& apartFrom) const;
     bool read(std::istream& in, std::string& why);
