@@ -134,11 +134,11 @@ constexpr double kLeadRatio = 0.8;
 // vocabulary that got through, mostly ones the grammar took for a command word.
 constexpr double kNearerThanOtherWords = 0.67;
 constexpr double kNearerThanOtherWordsAgreed = 0.75;
-// Words outside the vocabulary that sound like a command word (vietos and
-// VIETA, stogas and STOK) lie near its templates, and nearer still to a
-// recording of some other word: a word is taken only when it lies at most this
-// share of the distance to the nearest recording of an other word, or no
-// farther where the grammar heard the same word.
+// A word outside the vocabulary that lies near a command word's templates
+// (vietos and VIETA, stogas and STOK) often lies as near a recording of some
+// other word: a word is taken only when it lies at most this share of the
+// distance to the nearest recording of an other word, or no farther where the
+// grammar heard the same word.
 constexpr double kNearerThanOtherWordRecordings = 0.8;
 constexpr double kNearerThanOtherWordRecordingsAgreed = 1.0;
 
