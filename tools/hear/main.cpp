@@ -22,9 +22,9 @@
 //   robotas-hear --make-templates OUT FILE... --unknown FILE... [--other FILE...] [--grammar DIR]
 //       makes word templates from recordings named WORD-SPEAKER-anything.wav,
 //       with the threshold that rejects nearly all of the unknown words
-//       (--other: more such recordings, kept only as other words that a
+//       (recordings of words outside the vocabulary, named the same way;
+//       --other: more such recordings, kept only as other words that a
 //       command word must lie clearly nearer than)
-//       (recordings of words outside the vocabulary, named the same way)
 // Without --grammar the grammar is share/robotas/grammar beside the program's
 // bin folder (an installed robot's, or the build tree's link to the source
 // grammar), else the one of the prefix the program was built for.
@@ -223,13 +223,15 @@ int makeTemplates(const Options& options) {
         if (!readRecording(file, samples)) return 1;
         templates.add(wordOf(file), speakerOf(file), decoder->spokenCepstra(samples));
     }
-    std::vector<hear::UnknownWord> unknown, other;
-    for (const auto& [files, words] : {std::pair{&options.unknown, &unknown}, std::pair{&options.other, &other}}) {
-        for (const std::string& file : *files) {
-            if (!readRecording(file, samples)) return 1;
-            words->push_back({speakerOf(file), decoder->spokenCepstra(samples)});
+    const auto readWords = [&](const std::vector<std::string>& files, std::vector<hear::UnknownWord>& words) {
+        for (const std::string& file : files) {
+            if (!readRecording(file, samples)) return false;
+            words.push_back({speakerOf(file), decoder->spokenCepstra(samples)});
         }
-    }
+        return true;
+    };
+    std::vector<hear::UnknownWord> unknown, other;
+    if (!readWords(options.unknown, unknown) || !readWords(options.other, other)) return 1;
     templates.measureOtherWords(unknown, kOtherWordsNearer);
     templates.setThreshold(hear::unknownWordThreshold(templates, unknown, kUnknownWordsAccepted));
     templates.addOtherWords(unknown);
