@@ -16,6 +16,7 @@
 #include "tests/support/robot_test.h"
 #include "tools/hear/audio.h"
 #include "tools/hear/decoder.h"
+#include "tools/hear/denoise.h"
 #include "tools/hear/protocol.h"
 #include "tools/hear/segmenter.h"
 #include "tools/hear/templates.h"
@@ -144,6 +145,30 @@ TEST(HearSegmenter, TwoWordsInARoomAreTwoUtterancesWithTheirEdgesKeptClicksAndAS
     sound.insert(sound.end(), louder.begin(), louder.end());
     EXPECT_LE(utteranceLengths(sound).size(), 1u);  // the step up may count once, never more
     EXPECT_TRUE(utteranceLengths(hear::Samples(3 * hear::kSampleRate)).empty());  // digital silence
+}
+
+double meanSquare(const hear::Samples& a, std::size_t from, std::size_t to, const hear::Samples* less = nullptr) {
+    double sum = 0;
+    for (std::size_t i = from; i < to; ++i) sum += std::pow(a[i] - (less ? (*less)[i] : 0), 2);
+    return sum / static_cast<double>(to - from);
+}
+
+TEST(HearDenoise, SteadyHissIsTakenOutAVoiceInItStaysAndARecordingWithSilenceIsUntouched) {
+    constexpr std::size_t kSecond = hear::kSampleRate;
+    hear::Samples voice(kSecond / 2);  // a tone, 0.4 s into 1.2 s of hiss
+    const hear::Samples note = tone(hear::kSampleRate, 0.4, 1000);
+    voice.insert(voice.end(), note.begin(), note.end());
+    voice.resize(voice.size() + kSecond / 2);
+    const hear::Samples room = hiss(1.4, 2000, 3);
+    hear::Samples sound(voice.size());
+    for (std::size_t i = 0; i < sound.size(); ++i) sound[i] = static_cast<std::int16_t>(voice[i] + room[i]);
+
+    const hear::Samples cleaned = hear::withoutSteadyNoise(sound);
+    ASSERT_EQ(cleaned.size(), sound.size());
+    const std::size_t noteFrom = kSecond / 2 + kSecond / 20, noteTo = kSecond * 9 / 10 - kSecond / 20;
+    EXPECT_LT(meanSquare(cleaned, 0, kSecond * 4 / 10), meanSquare(room, 0, kSecond * 4 / 10) / 30);  // 15 dB down
+    EXPECT_LT(meanSquare(cleaned, noteFrom, noteTo, &voice), meanSquare(room, noteFrom, noteTo) / 10);
+    EXPECT_EQ(hear::withoutSteadyNoise(voice), voice);  // the tone in digital silence
 }
 
 // A word as smooth cepstral tracks: shape picks the word, length its speed.

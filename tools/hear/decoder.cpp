@@ -11,6 +11,7 @@
 #include <random>
 #include <sstream>
 
+#include "tools/hear/denoise.h"
 #include "tools/hear/enrol.h"
 
 extern "C" {
@@ -103,6 +104,13 @@ Samples withNoiseFloor(const Samples& sound) {
     return floored;
 }
 
+// What the templates are compared with. The acoustic model hears worse
+// once the noise it was trained with is taken away, so the grammar decodes
+// the utterance as it came, and finds where the word lies; the templates, made
+// from clean recordings and ones with a little noise, hear that part of it
+// without the steady noise.
+Samples comparedSound(const Samples& sound) { return withNoiseFloor(withoutSteadyNoise(sound)); }
+
 // The loudest 10 ms of an utterance against its quiet tenth (the room
 // around the word), in dB.
 double loudestAboveBackgroundDb(const Samples& sound) {
@@ -117,8 +125,9 @@ double loudestAboveBackgroundDb(const Samples& sound) {
 constexpr double kAgreementAllowance = 1.2;
 // In louder noise every utterance lies about as near to the noisy templates
 // as another: there, only a word the grammar and the templates agree on is
-// taken. (A word spoken 18 dB above the noise stands 20-24 dB above it at its
-// loudest, one spoken 6 dB above, 9-13 dB.)
+// taken. Loud is measured once the steady noise is out, as the templates hear
+// it. (A word spoken 18 dB above the noise stands 20-24 dB above it at its
+// loudest, one spoken 6 dB above, 9-13 dB, before the noise is taken out.)
 constexpr double kClearSpeechDb = 16;
 // A voice unlike any of the templates' lies farther from all of them, its own
 // word included, yet still clearly nearer its own word than any other; a word
@@ -176,7 +185,21 @@ std::unique_ptr<Decoder> Decoder::open(const DecoderOptions& options, std::strin
         why = "the decoder would not load " + options.model + " with " + grammar;
         return nullptr;
     }
-    std::unique_ptr<Decoder> made(new Decoder(decoder, options.phones));
+    // The templates' front end has the decoder's settings but tracks no noise
+    // from one utterance to the next: the steady noise is taken out of each
+    // utterance before it is compared, so a word's cepstra depend on that
+    // utterance alone, as when its templates were made.
+    cmd_ln_t* settings = ps_get_config(decoder);
+    const bool decoderRemovesNoise = cmd_ln_boolean_r(settings, "-remove_noise");
+    cmd_ln_set_boolean_r(settings, "-remove_noise", FALSE);
+    fe_t* front = fe_init_auto_r(settings);
+    cmd_ln_set_boolean_r(settings, "-remove_noise", decoderRemovesNoise);
+    if (!front) {
+        ps_free(decoder);
+        why = "the front end would not start";
+        return nullptr;
+    }
+    std::unique_ptr<Decoder> made(new Decoder(decoder, front, options.phones));
     const std::string templates = options.grammar + "/robot.templates";
     if (options.useTemplates && !options.phones && readable(templates) && !made->templates_.load(templates, why))
         return nullptr;
@@ -184,9 +207,10 @@ std::unique_ptr<Decoder> Decoder::open(const DecoderOptions& options, std::strin
     return made;
 }
 
-Decoder::Decoder(ps_decoder_s* decoder, bool phones) : decoder_(decoder), phones_(phones) {}
+Decoder::Decoder(ps_decoder_s* decoder, fe_s* front, bool phones) : decoder_(decoder), front_(front), phones_(phones) {}
 
 Decoder::~Decoder() {
+    fe_free(front_);
     ps_free(decoder_);
 }
 
@@ -224,7 +248,10 @@ std::vector<std::string> Decoder::decode(const Samples& utterance) {
     const char* hypothesis = ps_get_hyp(decoder_, nullptr);
     if (phones_) return splitHypothesis(hypothesis);
     std::vector<std::string> words = commandWords(hypothesis);
-    return templates_.empty() && ownTemplates_.empty() ? words : templateWords(floored, words);
+    if (templates_.empty() && ownTemplates_.empty()) return words;
+    const Samples compared = comparedSound(utterance);
+    const bool clear = loudestAboveBackgroundDb(compared) >= kClearSpeechDb;
+    return templateWords(spokenPart(compared), clear, words);
 }
 
 void Decoder::decodeWhole(const Samples& utterance) {
@@ -233,9 +260,8 @@ void Decoder::decodeWhole(const Samples& utterance) {
     ps_end_utt(decoder_);
 }
 
-std::vector<std::string> Decoder::templateWords(const Samples& floored, const std::vector<std::string>& grammarWords) {
-    const std::vector<Cepstrum> spoken = spokenPart(floored);
-    const bool clear = loudestAboveBackgroundDb(floored) >= kClearSpeechDb;
+std::vector<std::string> Decoder::templateWords(const std::vector<Cepstrum>& spoken, bool clear,
+                                                const std::vector<std::string>& grammarWords) {
     // The person's own voice first: a word near enough to their takes is theirs.
     if (!ownTemplates_.empty()) {
         lastMatch_ = ownTemplates_.nearest(spoken, "", ownTemplates_.threshold());
@@ -271,15 +297,15 @@ std::vector<std::string> Decoder::sharedTemplateWords(const std::vector<Cepstrum
 
 std::vector<Cepstrum> Decoder::spokenCepstra(const Samples& recording) {
     if (std::all_of(recording.begin(), recording.end(), [](std::int16_t s) { return s == 0; })) return {};
-    const Samples floored = withNoiseFloor(recording);
-    decodeWhole(floored);
-    return spokenPart(floored);
+    decodeWhole(withNoiseFloor(recording));
+    return spokenPart(comparedSound(recording));
 }
 
-// The cepstra of the words in the sound just decoded.
-std::vector<Cepstrum> Decoder::spokenPart(const Samples& floored) {
+// The cepstra of sound, as long as the sound just decoded, over the frames
+// where the decoder heard words.
+std::vector<Cepstrum> Decoder::spokenPart(const Samples& sound) {
     const auto [first, last] = spokenFrames();
-    const std::vector<Cepstrum> all = cepstra(floored);
+    const std::vector<Cepstrum> all = cepstra(sound);
     if (first < 0 || last >= static_cast<int>(all.size())) return {};
     return {all.begin() + first, all.begin() + last + 1};
 }
@@ -299,22 +325,22 @@ std::pair<int, int> Decoder::spokenFrames() {
     return {first, last};
 }
 
-// The decoder's own front end, frame for frame as the decoder saw the sound.
-std::vector<Cepstrum> Decoder::cepstra(const Samples& floored) {
-    fe_t* fe = ps_get_fe(decoder_);
+// The cepstra of sound through the templates' front end, frame for frame as the decoder
+// framed it.
+std::vector<Cepstrum> Decoder::cepstra(const Samples& sound) {
     std::vector<Cepstrum> frames;
-    fe_start_utt(fe);
-    const std::int16_t* next = floored.data();
-    std::size_t left = floored.size();
+    fe_start_utt(front_);
+    const std::int16_t* next = sound.data();
+    std::size_t left = sound.size();
     Cepstrum frame{};
     mfcc_t* out = frame.data();
     while (left > 0) {
         int32 count = 1;
-        if (fe_process_frames(fe, &next, &left, &out, &count, nullptr) < 0 || count == 0) break;
+        if (fe_process_frames(front_, &next, &left, &out, &count, nullptr) < 0 || count == 0) break;
         frames.push_back(frame);
     }
     int32 count = 0;
-    if (fe_end_utt(fe, out, &count) >= 0 && count == 1) frames.push_back(frame);
+    if (fe_end_utt(front_, out, &count) >= 0 && count == 1) frames.push_back(frame);
     return frames;
 }
 

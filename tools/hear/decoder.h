@@ -16,6 +16,7 @@
 #include "tools/hear/templates.h"
 
 struct ps_decoder_s;
+struct fe_s;
 
 namespace hear {
 
@@ -71,18 +72,22 @@ public:
     const WordTemplates::Match& lastMatch() const { return lastMatch_; }
 
 private:
-    Decoder(ps_decoder_s* decoder, bool phones);
+    Decoder(ps_decoder_s* decoder, fe_s* front, bool phones);
     static std::vector<std::string> splitHypothesis(const char* hypothesis);
     std::vector<std::string> decode(const Samples& utterance);
     void decodeWhole(const Samples& utterance);
-    std::vector<std::string> templateWords(const Samples& floored, const std::vector<std::string>& grammarWords);
+    std::vector<std::string> templateWords(const std::vector<Cepstrum>& spoken, bool clear,
+                                           const std::vector<std::string>& grammarWords);
     std::vector<std::string> sharedTemplateWords(const std::vector<Cepstrum>& spoken, bool clear,
                                                  const std::vector<std::string>& grammarWords);
-    std::vector<Cepstrum> spokenPart(const Samples& floored);
+    std::vector<Cepstrum> spokenPart(const Samples& sound);
     std::pair<int, int> spokenFrames();
-    std::vector<Cepstrum> cepstra(const Samples& floored);
+    std::vector<Cepstrum> cepstra(const Samples& sound);
 
     ps_decoder_s* decoder_;
+    // The templates' own front end, without the decoder's noise tracking
+    // from one utterance to the next (see open).
+    fe_s* front_;
     bool phones_;
     Segmenter segmenter_;
     std::int16_t frame_[Segmenter::kFrameSamples] = {};
