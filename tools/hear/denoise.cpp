@@ -25,6 +25,7 @@ constexpr double kLeastPowerGain = 0.01;
 constexpr double kNegligibleNoiseDb = 35;
 
 using Spectrum = std::vector<std::complex<double>>;
+using Powers = std::vector<std::vector<double>>;  // of each frame, each frequency up to half the rate
 
 // e^(-2 pi i k / kBins) for the first half of k.
 const Spectrum& turns() {
@@ -39,6 +40,7 @@ const Spectrum& turns() {
 // Iterative radix-2 transform of kBins values in place; the inverse is scaled.
 void transform(Spectrum& x, bool inverse) {
     const std::size_t n = kBins;
+    const Spectrum& forwardTurns = turns();
     for (std::size_t i = 1, j = 0; i < n; ++i) {
         std::size_t bit = n >> 1;
         for (; j & bit; bit >>= 1) j ^= bit;
@@ -49,7 +51,7 @@ void transform(Spectrum& x, bool inverse) {
         const std::size_t stride = n / length;
         for (std::size_t start = 0; start < n; start += length) {
             for (std::size_t k = 0; k < length / 2; ++k) {
-                const std::complex<double> forward = turns()[k * stride];
+                const std::complex<double> forward = forwardTurns[k * stride];
                 const std::complex<double> turn = inverse ? std::conj(forward) : forward;
                 const std::complex<double> even = x[start + k], odd = x[start + k + length / 2] * turn;
                 x[start + k] = even + odd;
@@ -73,16 +75,22 @@ const std::vector<double>& window() {
     return values;
 }
 
-double power(const std::complex<double>& value) { return std::norm(value); }
+// Each frame's power at each frequency, worked out once for the noise and the smoothing.
+Powers powersOf(const std::vector<Spectrum>& frames) {
+    Powers powers(frames.size(), std::vector<double>(kBins / 2 + 1));
+    for (std::size_t f = 0; f < frames.size(); ++f)
+        for (int b = 0; b <= kBins / 2; ++b) powers[f][b] = std::norm(frames[f][b]);
+    return powers;
+}
 
 // The power of each frequency over the quietest frames (those wholly inside
 // the sound: the first and last lie half in the padding); none when that
 // is negligible against the loudest frame.
-std::vector<double> noiseSpectrum(const std::vector<Spectrum>& frames) {
-    std::vector<double> loudness(frames.size(), 0);
-    for (std::size_t f = 0; f < frames.size(); ++f)
-        for (int b = 0; b <= kBins / 2; ++b) loudness[f] += power(frames[f][b]);
-    std::vector<std::size_t> inner(frames.size() - 2);
+std::vector<double> noiseSpectrum(const Powers& powers) {
+    std::vector<double> loudness(powers.size(), 0);
+    for (std::size_t f = 0; f < powers.size(); ++f)
+        for (int b = 0; b <= kBins / 2; ++b) loudness[f] += powers[f][b];
+    std::vector<std::size_t> inner(powers.size() - 2);
     std::iota(inner.begin(), inner.end(), 1);
     const std::size_t quiet = std::max<std::size_t>(1, static_cast<std::size_t>(kQuietShare * inner.size()));
     std::nth_element(inner.begin(), inner.begin() + (quiet - 1), inner.end(),
@@ -91,7 +99,7 @@ std::vector<double> noiseSpectrum(const std::vector<Spectrum>& frames) {
     double noiseLoudness = 0;
     for (std::size_t q = 0; q < quiet; ++q) {
         noiseLoudness += loudness[inner[q]] / static_cast<double>(quiet);
-        for (int b = 0; b <= kBins / 2; ++b) noise[b] += power(frames[inner[q]][b]) / static_cast<double>(quiet);
+        for (int b = 0; b <= kBins / 2; ++b) noise[b] += powers[inner[q]][b] / static_cast<double>(quiet);
     }
     const double loudest = *std::max_element(loudness.begin(), loudness.end());
     if (noiseLoudness <= loudest * std::pow(10.0, -kNegligibleNoiseDb / 10)) return {};
@@ -101,17 +109,17 @@ std::vector<double> noiseSpectrum(const std::vector<Spectrum>& frames) {
 // Each frequency's power, averaged with its neighbours in frequency and time.
 // Noise alone comes and goes at a single frequency; what stands above it over
 // a few neighbours is a voice, and frames do not keep lone peaks of the noise.
-std::vector<std::vector<double>> smoothedPowers(const std::vector<Spectrum>& frames) {
+Powers smoothedPowers(const Powers& powers) {
     constexpr int kNearFrequencies = 2, kNearFrames = 1;
-    const int count = static_cast<int>(frames.size());
-    std::vector<std::vector<double>> smoothed(frames.size(), std::vector<double>(kBins / 2 + 1, 0));
+    const int count = static_cast<int>(powers.size());
+    Powers smoothed(powers.size(), std::vector<double>(kBins / 2 + 1, 0));
     for (int f = 0; f < count; ++f) {
         for (int b = 0; b <= kBins / 2; ++b) {
             double sum = 0;
             int taken = 0;
             for (int g = std::max(0, f - kNearFrames); g <= std::min(count - 1, f + kNearFrames); ++g)
                 for (int c = std::max(0, b - kNearFrequencies); c <= std::min(kBins / 2, b + kNearFrequencies); ++c, ++taken)
-                    sum += power(frames[g][c]);
+                    sum += powers[g][c];
             smoothed[f][b] = sum / taken;
         }
     }
@@ -141,9 +149,10 @@ Samples withoutSteadyNoise(const Samples& utterance) {
         for (int i = 0; i < kWindow; ++i) frames[f][i] = padded[f * kHop + i] * w[i];
         transform(frames[f], false);
     }
-    const std::vector<double> noise = noiseSpectrum(frames);
+    const Powers powers = powersOf(frames);
+    const std::vector<double> noise = noiseSpectrum(powers);
     if (noise.empty()) return utterance;
-    const std::vector<std::vector<double>> smoothed = smoothedPowers(frames);
+    const Powers smoothed = smoothedPowers(powers);
     std::vector<double> rebuilt(padded.size(), 0.0);
     for (std::size_t f = 0; f < frameCount; ++f) {
         subtract(frames[f], smoothed[f], noise);
