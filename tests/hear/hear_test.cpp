@@ -335,6 +335,12 @@ TEST(HearRobotTemplates, CommandWordsAreHeardOtherWordsAreNotEvenInNoiseAsLoudAs
         EXPECT_EQ(heard(*decoder, u.voice, u.text, 18), u.words) << u.text;
         EXPECT_EQ(u.lastMatch ? decoder->lastMatch().word : "", u.lastMatch ? u.lastMatch : "") << u.text;  // "": no template near enough
     }
+    // The same sound is heard the same after a word in loud noise.
+    const std::vector<std::string> before = heard(*decoder, "lt+f2", "kas", 18);
+    const double distance = decoder->lastMatch().distance;
+    heard(*decoder, "lt+m3", "medis", 0);
+    EXPECT_EQ(heard(*decoder, "lt+f2", "kas", 18), before);
+    EXPECT_EQ(decoder->lastMatch().distance, distance);
     std::string accepted;
     for (const char* text : {"labas", "vanduo", "medis", "langas", "durys", "rytas", "saulė", "knyga"})
         for (const std::string& word : heard(*decoder, "lt+m3", text, 3)) accepted += std::string(text) + " as " + word + "; ";

@@ -120,36 +120,29 @@ double loudestAboveBackgroundDb(const Samples& sound) {
     return 10 * std::log10((powers.back() + 1) / (powers[powers.size() / 10] + 1));  // + 1: digital silence
 }
 
-// A word the grammar heard as the same command word may lie this much farther
-// from its templates than the threshold.
+// In loud noise every utterance lies about as near to the noisy templates as
+// another: there, only a word the grammar and the templates agree on is taken.
+// Loud is measured on the sound as it came: a word spoken 18 dB above the
+// noise stands 20-24 dB above it at its loudest, one spoken 12 dB above,
+// 15-20 dB, and one spoken 6 dB above, 10-13 dB.
+constexpr double kClearSpeechDb = 14;
+// No word lying farther than this many times the threshold from all of a
+// command word's templates is taken.
+constexpr double kFarthestPastThreshold = 1.5;
+// How doubtful a command word is: the product of four shares, each smaller
+// the surer the word: its distance against the threshold, against how near
+// other words' recordings come to its nearest template (againstOtherWords),
+// against the nearest other command word, and against the nearest recording
+// of a word outside the vocabulary. A voice unlike the templates' lies far
+// from its word yet clearly nearer it than any other; a word outside the
+// vocabulary may lie as near a command word but then lies about as near
+// others. Weighing the four together takes more words of new voices and fewer
+// other words than a limit on each of them alone.
+constexpr double kMostDoubt = 0.43;
+// Where the noise is not loud, a word the grammar heard as the same command
+// word may be this much more doubtful (a voice of another language the
+// templates are far from, which the grammar hears right).
 constexpr double kAgreementAllowance = 1.2;
-// In louder noise every utterance lies about as near to the noisy templates
-// as another: there, only a word the grammar and the templates agree on is
-// taken. Loud is measured once the steady noise is out, as the templates hear
-// it. (A word spoken 18 dB above the noise stands 20-24 dB above it at its
-// loudest, one spoken 6 dB above, 9-13 dB, before the noise is taken out.)
-constexpr double kClearSpeechDb = 16;
-// A voice unlike any of the templates' lies farther from all of them, its own
-// word included, yet still clearly nearer its own word than any other; a word
-// outside the vocabulary lies about as far from several. So a word may also lie
-// this much farther than the threshold when the nearest other word lies at
-// least 1 / kLeadRatio times as far.
-constexpr double kLeadAllowance = 1.5;
-constexpr double kLeadRatio = 0.8;
-// Some templates lie near many words (short words, noisy recordings): a word
-// is taken only when it lies well nearer its template than the nearest
-// twentieth of other words do, a little less near where the grammar agrees.
-// In noise this turns away about two thirds of the words outside the
-// vocabulary that got through, mostly ones the grammar took for a command word.
-constexpr double kNearerThanOtherWords = 0.67;
-constexpr double kNearerThanOtherWordsAgreed = 0.75;
-// A word outside the vocabulary that lies near a command word's templates
-// (vietos and VIETA, stogas and STOK) often lies as near a recording of some
-// other word: a word is taken only when it lies at most this share of the
-// distance to the nearest recording of an other word, or no farther where the
-// grammar heard the same word.
-constexpr double kNearerThanOtherWordRecordings = 0.8;
-constexpr double kNearerThanOtherWordRecordingsAgreed = 1.0;
 
 }  // namespace
 
@@ -249,12 +242,15 @@ std::vector<std::string> Decoder::decode(const Samples& utterance) {
     if (phones_) return splitHypothesis(hypothesis);
     std::vector<std::string> words = commandWords(hypothesis);
     if (templates_.empty() && ownTemplates_.empty()) return words;
-    const Samples compared = comparedSound(utterance);
-    const bool clear = loudestAboveBackgroundDb(compared) >= kClearSpeechDb;
-    return templateWords(spokenPart(compared), clear, words);
+    const bool clear = loudestAboveBackgroundDb(floored) >= kClearSpeechDb;
+    return templateWords(spokenPart(comparedSound(utterance)), clear, words);
 }
 
 void Decoder::decodeWhole(const Samples& utterance) {
+    // A new stream forgets the noise the front end learnt from earlier
+    // utterances, so each is heard against its own lead-in of room: the same
+    // sound decodes the same whatever the robot heard before it.
+    ps_start_stream(decoder_);
     ps_start_utt(decoder_);
     ps_process_raw(decoder_, utterance.data(), utterance.size(), FALSE, TRUE);
     ps_end_utt(decoder_);
@@ -274,23 +270,24 @@ std::vector<std::string> Decoder::templateWords(const std::vector<Cepstrum>& spo
 
 std::vector<std::string> Decoder::sharedTemplateWords(const std::vector<Cepstrum>& spoken, bool clear,
                                                       const std::vector<std::string>& grammarWords) {
-    // Templates farther than the most a word may lie are not worth finishing.
     const double threshold = templates_.threshold();
     const std::string likely = grammarWords.size() == 1 ? grammarWords.front() : "";
     if (!clear && likely.empty()) return {};  // in loud noise only a word the grammar heard may be taken
-    lastMatch_ = templates_.nearest(spoken, "", threshold * std::max(kAgreementAllowance, kLeadAllowance), likely,
-                                    kLeadRatio);
+    lastMatch_ = templates_.nearest(spoken, "", threshold * kFarthestPastThreshold, likely);
     if (lastMatch_.word.empty()) return {};
     const bool agreed = grammarWords == std::vector<std::string>{lastMatch_.word};
-    if (!clear && !agreed) return {};
-    const bool near = lastMatch_.distance <= threshold * (agreed ? kAgreementAllowance : 1.0);
-    const bool leads = lastMatch_.distance <= threshold * kLeadAllowance &&
-                       lastMatch_.distance <= kLeadRatio * lastMatch_.runnerUp;
-    const bool nearerThanOtherWords =
-        lastMatch_.againstOtherWords <= (agreed ? kNearerThanOtherWordsAgreed : kNearerThanOtherWords);
-    const double share = agreed ? kNearerThanOtherWordRecordingsAgreed : kNearerThanOtherWordRecordings;
-    if ((near || leads) && nearerThanOtherWords && !templates_.otherWordWithin(spoken, lastMatch_.distance / share))
-        return {lastMatch_.word};
+    if (!clear && !agreed) {
+        lastMatch_.word.clear();
+        return {};
+    }
+    const double mostDoubt = kMostDoubt * (clear && agreed ? kAgreementAllowance : 1.0);
+    // The nearest other word's recording is looked for last, and only as near
+    // as it may lie for the doubt to stay within mostDoubt. (Templates made
+    // before other words were measured count as lying well inside them.)
+    const double distance = lastMatch_.distance;
+    const double againstOtherWords = lastMatch_.againstOtherWords > 0 ? lastMatch_.againstOtherWords : 1.0;
+    const double doubtSoFar = distance / threshold * againstOtherWords * (distance / lastMatch_.runnerUp);
+    if (!templates_.otherWordWithin(spoken, distance * doubtSoFar / mostDoubt)) return {lastMatch_.word};
     lastMatch_.word.clear();  // none lay near enough to be taken
     return {};
 }

@@ -128,17 +128,15 @@ void WordTemplates::addNormalised(const std::string& word, const std::string& sp
 }
 
 WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom,
-                                            double within, const std::string& likely, double leadRatio) const {
+                                            double within, const std::string& likely) const {
     Match match{"", within, within};
     if (spoken.empty()) return match;
     const TemplateFeatures features = withSlopes(normalisedCepstra(spoken));
     const auto compare = [&](const Template& candidate) {
         // Another template of the leading word matters only if it leads by
-        // more; one of another word, as soon as it beats the runner-up (within
-        // the lead that matters).
+        // more; one of another word, as soon as it beats the runner-up.
         const bool sameWord = candidate.word == match.word;
-        const double runnerUpMatters = leadRatio > 0 ? std::min(match.runnerUp, match.distance / leadRatio) : match.runnerUp;
-        const double d = warpedDistance(features, candidate.frames, sameWord ? match.distance : runnerUpMatters);
+        const double d = warpedDistance(features, candidate.frames, sameWord ? match.distance : match.runnerUp);
         if (sameWord) {
             match.distance = std::min(match.distance, d);
         } else if (d < match.distance) {

@@ -80,13 +80,9 @@ public:
     // The nearest template of a command word, leaving out those of the
     // speaker apartFrom; none (an empty word) when every template lies
     // farther than within. The likely word's templates are compared first
-    // (the answer is the same, found sooner). With a leadRatio, other words' templates farther than
-    // distance / leadRatio are not finished, so runnerUp is only known to lie
-    // beyond that: a caller that asks only whether distance <= leadRatio *
-    // runnerUp gets the same answer, sooner.
+    // (the answer is the same, found sooner).
     Match nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom = "",
-                  double within = std::numeric_limits<double>::infinity(), const std::string& likely = "",
-                  double leadRatio = 0) const;
+                  double within = std::numeric_limits<double>::infinity(), const std::string& likely = "") const;
 
     // Whether a recording of a word outside the vocabulary lies within the given distance.
     bool otherWordWithin(const std::vector<Cepstrum>& spoken, double within) const;
