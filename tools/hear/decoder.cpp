@@ -282,8 +282,9 @@ std::vector<std::string> Decoder::sharedTemplateWords(const std::vector<Cepstrum
     }
     const double mostDoubt = kMostDoubt * (clear && agreed ? kAgreementAllowance : 1.0);
     // The nearest other word's recording is looked for last, and only as near
-    // as it may lie for the doubt to stay within mostDoubt. (Templates made
-    // before other words were measured count as lying well inside them.)
+    // as it may lie for the doubt to stay within mostDoubt. (Where how near
+    // other words come to the template was not measured, the word counts as
+    // lying as near as they do.)
     const double distance = lastMatch_.distance;
     const double againstOtherWords = lastMatch_.againstOtherWords > 0 ? lastMatch_.againstOtherWords : 1.0;
     const double doubtSoFar = distance / threshold * againstOtherWords * (distance / lastMatch_.runnerUp);
