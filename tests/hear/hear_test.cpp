@@ -126,6 +126,55 @@ std::vector<std::size_t> utteranceLengths(const hear::Samples& samples) {
     return lengths;
 }
 
+// Where the segmenter paused and ended utterances, and how long they were then.
+struct Cuts {
+    std::vector<int> pausedAt, endedAt;
+    std::vector<std::size_t> pausedLengths, endedLengths;
+    bool pauseStoodInFor = true;  // the pause heard is repeated for the rest of it
+};
+
+Cuts cutsOf(const hear::Samples& samples) {
+    hear::Segmenter segmenter;
+    Cuts cuts;
+    constexpr std::size_t kRest = (hear::Segmenter::kFramesToEnd - hear::Segmenter::kFramesToPause) * hear::Segmenter::kFrameSamples;
+    for (std::size_t at = 0; at + hear::Segmenter::kFrameSamples <= samples.size(); at += hear::Segmenter::kFrameSamples) {
+        const int frame = static_cast<int>(at / hear::Segmenter::kFrameSamples);
+        switch (segmenter.take(&samples[at])) {
+            case hear::Segmenter::Step::Paused: {
+                const hear::Samples paused = segmenter.pausedUtterance();
+                cuts.pausedAt.push_back(frame), cuts.pausedLengths.push_back(paused.size());
+                cuts.pauseStoodInFor &= std::equal(paused.end() - kRest, paused.end(), paused.end() - 2 * kRest);
+                break;
+            }
+            case hear::Segmenter::Step::Ended:
+                cuts.endedAt.push_back(frame), cuts.endedLengths.push_back(segmenter.utterance().size());
+                EXPECT_TRUE(segmenter.endedByPause());
+                break;
+            default: break;
+        }
+    }
+    return cuts;
+}
+
+// Halfway through the pause after a word its decoding may start, on the
+// utterance as long as it will be; a voice coming back before the pause is
+// over makes the same utterance go on.
+TEST(HearSegmenter, HalfwayThroughThePauseTheUtteranceIsReadyAVoiceComingBackGoesOnWithIt) {
+    hear::Samples sound = hiss(1.0, 300, 1);
+    for (double pause : {0.2, 0.8}) {
+        hear::Samples voice = tone(hear::kSampleRate, 0.3);
+        const hear::Samples room = hiss(0.3, 300, 2), quiet = hiss(pause, 300, 3);
+        for (std::size_t i = 0; i < voice.size(); ++i) voice[i] = static_cast<std::int16_t>(voice[i] + room[i]);
+        sound.insert(sound.end(), voice.begin(), voice.end()), sound.insert(sound.end(), quiet.begin(), quiet.end());
+    }
+    const Cuts cuts = cutsOf(sound);
+    ASSERT_EQ(cuts.pausedAt.size(), 2u);
+    ASSERT_EQ(cuts.endedAt.size(), 1u);
+    EXPECT_EQ(cuts.endedAt[0] - cuts.pausedAt[1], hear::Segmenter::kFramesToEnd - hear::Segmenter::kFramesToPause);
+    EXPECT_EQ(cuts.pausedLengths[1], cuts.endedLengths[0]);
+    EXPECT_TRUE(cuts.pauseStoodInFor);
+}
+
 TEST(HearSegmenter, TwoWordsInARoomAreTwoUtterancesWithTheirEdgesKeptClicksAndASteadyRoomAreNone) {
     hear::Samples sound = hiss(1.0, 300, 1);
     for (unsigned word = 0; word < 2; ++word) {
@@ -335,6 +384,16 @@ TEST(HearRobotTemplates, CommandWordsAreHeardOtherWordsAreNotEvenInNoiseAsLoudAs
         EXPECT_EQ(heard(*decoder, u.voice, u.text, 18), u.words) << u.text;
         EXPECT_EQ(u.lastMatch ? decoder->lastMatch().word : "", u.lastMatch ? u.lastMatch : "") << u.text;  // "": no template near enough
     }
+    // A pause shorter than the one that ends an utterance does not end it,
+    // though its decoding had started.
+    hear::Samples twoWords = heartest::silence(0.5);
+    const hear::Samples first = heartest::spoken("lt+m3", "sveikas"), second = heartest::spoken("lt+m3", "pirmyn");
+    twoWords.insert(twoWords.end(), first.begin(), first.end());
+    while (std::abs(twoWords.back()) < 300) twoWords.pop_back();  // the voice's own pause
+    twoWords.resize(twoWords.size() + hear::kSampleRate / 5), twoWords.insert(twoWords.end(), second.begin(), second.end());
+    twoWords.resize(twoWords.size() + hear::kSampleRate / 2);
+    const std::vector<std::string> both = heartest::decoded(*decoder, twoWords);
+    EXPECT_TRUE(both.size() <= 1 && both != std::vector<std::string>{"SVEIKAS"}) << both.size();
     // The same sound is heard the same after a word in loud noise.
     const std::vector<std::string> before = heard(*decoder, "lt+f2", "kas", 18);
     const double distance = decoder->lastMatch().distance;

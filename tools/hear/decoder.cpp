@@ -215,21 +215,47 @@ void Decoder::process(const std::int16_t* samples, long count, UtteranceListener
         frameFill_ = 0;
         switch (segmenter_.take(frame_)) {
             case Segmenter::Step::Started: listener.speechStarted(); break;
-            case Segmenter::Step::Ended: listener.heard(decode(segmenter_.utterance())); break;
+            case Segmenter::Step::Paused: decodeEarly(); break;
+            case Segmenter::Step::Ended: listener.heard(endedWords()); break;
             default: break;
         }
     }
 }
 
+// Decoding starts halfway through the pause that ends an utterance, so the
+// words are ready when the pause is over: a word reaches the robot the rest
+// of the pause or the decoding after the voice, whichever is longer, instead
+// of both. A voice that comes back before the end makes the utterance go on,
+// and it is decoded again at its next pause. (Nothing is decoded in between,
+// so lastMatch_ stays the early decoding's.)
+void Decoder::decodeEarly() {
+    const double processorBefore = processorSeconds_;
+    early_ = decode(segmenter_.pausedUtterance());
+    earlyDecodingSeconds_ = processorSeconds_ - processorBefore;
+    haveEarly_ = true;
+}
+
+std::vector<std::string> Decoder::endedWords() {
+    const bool early = haveEarly_ && segmenter_.endedByPause();
+    haveEarly_ = false;
+    if (!early) return decode(segmenter_.utterance());
+    const auto seconds = [](int frames) { return frames * Segmenter::kFrameSamples / double(kSampleRate); };
+    const double delay = std::max(seconds(Segmenter::kFramesToEnd), seconds(Segmenter::kFramesToPause) + earlyDecodingSeconds_);
+    delaySeconds_ += delay;
+    longestDelaySeconds_ = std::max(longestDelaySeconds_, delay);
+    ++wordsDelayed_;
+    return early_;
+}
+
 void Decoder::finish(UtteranceListener& listener) {
     if (segmenter_.inUtterance()) listener.heard(decode(segmenter_.utterance()));
-    segmenter_.reset();
-    frameFill_ = 0;
+    drop();
 }
 
 void Decoder::drop() {
     segmenter_.reset();
     frameFill_ = 0;
+    haveEarly_ = false;
 }
 
 std::vector<std::string> Decoder::decode(const Samples& utterance) {

@@ -59,6 +59,12 @@ public:
     // The processor's seconds spent decoding, in all and on the costliest utterance.
     double processorSeconds() const { return processorSeconds_; }
     double longestUtteranceSeconds() const { return longestUtteranceSeconds_; }
+    // How long after the voice ended the words of an utterance that a pause
+    // ended were ready (the processor's time spent decoding after the pause
+    // was half over, or the rest of the pause if that was longer): on
+    // average, and at the most.
+    double meanDelaySeconds() const { return wordsDelayed_ ? delaySeconds_ / wordsDelayed_ : 0.0; }
+    double longestDelaySeconds() const { return longestDelaySeconds_; }
 
     // The command words of a decoder hypothesis: garbage words (lower case)
     // make the whole utterance rejected.
@@ -75,6 +81,8 @@ private:
     Decoder(ps_decoder_s* decoder, fe_s* front, bool phones);
     static std::vector<std::string> splitHypothesis(const char* hypothesis);
     std::vector<std::string> decode(const Samples& utterance);
+    void decodeEarly();
+    std::vector<std::string> endedWords();
     void decodeWhole(const Samples& utterance);
     std::vector<std::string> templateWords(const std::vector<Cepstrum>& spoken, bool clear,
                                            const std::vector<std::string>& grammarWords);
@@ -99,6 +107,13 @@ private:
     WordTemplates templates_;
     WordTemplates ownTemplates_;
     WordTemplates::Match lastMatch_{"", 0};
+    // The utterance decoded halfway through its pause (see decodeEarly).
+    bool haveEarly_ = false;
+    std::vector<std::string> early_;
+    double earlyDecodingSeconds_ = 0;
+    double delaySeconds_ = 0;
+    double longestDelaySeconds_ = 0;
+    int wordsDelayed_ = 0;
 };
 
 }  // namespace hear

@@ -12,8 +12,9 @@
 //       decodes WAV files as fast as it can and prints each one's words
 //       (with --phones: the phones heard, for working on the grammar; with
 //       --scores: each utterance's nearest template and its distance, "-"
-//       when none lies near enough to be taken, and how fast it decoded,
-//       in all and in the processor's time)
+//       when none lies near enough to be taken, how fast it decoded, in
+//       all and in the processor's time, and how soon after the voice the
+//       words were ready)
 //   robotas-hear --enrol FOLDER [--grammar DIR]
 //       a person's own voice: every command word said three times, from
 //       FOLDER/WORD-own-N.wav where they exist, else from the microphone (the
@@ -294,7 +295,9 @@ int decodeFiles(const Options& options) {
     std::cerr << std::fixed << std::setprecision(1) << "robotas-hear: decoded " << sound << " s of sound in " << spent
               << " s (" << (spent > 0 ? sound / spent : 0.0) << " times real time; processor "
               << (processor > 0 ? sound / processor : 0.0) << " times, the costliest utterance "
-              << std::setprecision(3) << decoder->longestUtteranceSeconds() << " s)\n";
+              << std::setprecision(3) << decoder->longestUtteranceSeconds() << " s; words ready "
+              << std::setprecision(2) << decoder->meanDelaySeconds() << " s after the voice, at most "
+              << decoder->longestDelaySeconds() << " s)\n";
     return failures ? 1 : 0;
 }
 

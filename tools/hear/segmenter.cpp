@@ -9,7 +9,8 @@ constexpr double kLoudAboveBackgroundDb = 8;  // a voice stands this far above t
 constexpr double kQuietestVoiceDb = 36;        // RMS 63: below this nothing is a voice
 constexpr double kBackgroundRisePerFrameDb = 0.02;  // the background follows a louder room slowly
 constexpr int kFramesToStart = 4;            // 40 ms of voice starts an utterance
-constexpr int kFramesToEnd = 30;             // 300 ms of quiet ends it
+static_assert(Segmenter::kFramesToEnd - Segmenter::kFramesToPause <= Segmenter::kFramesToPause,
+              "the pause heard stands in for the rest");
 constexpr std::size_t kPreRollSamples = 4000;     // 250 ms before the start is kept
 constexpr std::size_t kLongestUtterance = 10 * kSampleRate;  // a word is never this long
 
@@ -36,7 +37,7 @@ Segmenter::Step Segmenter::take(const std::int16_t* frame) {
             loudRun_ = 0;
             return Step::Ended;
         }
-        return Step::Speaking;
+        return quietRun_ == kFramesToPause ? Step::Paused : Step::Speaking;
     }
     preRoll_.insert(preRoll_.end(), frame, frame + kFrameSamples);
     while (preRoll_.size() > kPreRollSamples) preRoll_.pop_front();
@@ -45,6 +46,15 @@ Segmenter::Step Segmenter::take(const std::int16_t* frame) {
     start();
     return Step::Started;
 }
+
+Samples Segmenter::pausedUtterance() const {
+    const std::size_t rest = static_cast<std::size_t>(kFramesToEnd - kFramesToPause) * kFrameSamples;
+    Samples whole = utterance_;
+    whole.insert(whole.end(), utterance_.end() - rest, utterance_.end());
+    return whole;
+}
+
+bool Segmenter::endedByPause() const { return quietRun_ >= kFramesToEnd; }
 
 void Segmenter::start() {
     utterance_.assign(preRoll_.begin(), preRoll_.end());
