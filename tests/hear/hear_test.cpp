@@ -118,19 +118,12 @@ hear::Samples hiss(double seconds, int amplitude, unsigned seed) {
     return samples;
 }
 
-std::vector<std::size_t> utteranceLengths(const hear::Samples& samples) {
-    hear::Segmenter segmenter;
-    std::vector<std::size_t> lengths;
-    for (std::size_t at = 0; at + hear::Segmenter::kFrameSamples <= samples.size(); at += hear::Segmenter::kFrameSamples)
-        if (segmenter.take(&samples[at]) == hear::Segmenter::Step::Ended) lengths.push_back(segmenter.utterance().size());
-    return lengths;
-}
-
 // Where the segmenter paused and ended utterances, and how long they were then.
 struct Cuts {
     std::vector<int> pausedAt, endedAt;
     std::vector<std::size_t> pausedLengths, endedLengths;
     bool pauseStoodInFor = true;  // the pause heard is repeated for the rest of it
+    bool endedByPauses = true;
 };
 
 Cuts cutsOf(const hear::Samples& samples) {
@@ -143,12 +136,13 @@ Cuts cutsOf(const hear::Samples& samples) {
             case hear::Segmenter::Step::Paused: {
                 const hear::Samples paused = segmenter.pausedUtterance();
                 cuts.pausedAt.push_back(frame), cuts.pausedLengths.push_back(paused.size());
-                cuts.pauseStoodInFor &= std::equal(paused.end() - kRest, paused.end(), paused.end() - 2 * kRest);
+                cuts.pauseStoodInFor &= paused.size() >= 2 * kRest &&
+                                        std::equal(paused.end() - kRest, paused.end(), paused.end() - 2 * kRest);
                 break;
             }
             case hear::Segmenter::Step::Ended:
                 cuts.endedAt.push_back(frame), cuts.endedLengths.push_back(segmenter.utterance().size());
-                EXPECT_TRUE(segmenter.endedByPause());
+                cuts.endedByPauses &= segmenter.endedByPause();
                 break;
             default: break;
         }
@@ -172,7 +166,7 @@ TEST(HearSegmenter, HalfwayThroughThePauseTheUtteranceIsReadyAVoiceComingBackGoe
     ASSERT_EQ(cuts.endedAt.size(), 1u);
     EXPECT_EQ(cuts.endedAt[0] - cuts.pausedAt[1], hear::Segmenter::kFramesToEnd - hear::Segmenter::kFramesToPause);
     EXPECT_EQ(cuts.pausedLengths[1], cuts.endedLengths[0]);
-    EXPECT_TRUE(cuts.pauseStoodInFor);
+    EXPECT_TRUE(cuts.pauseStoodInFor && cuts.endedByPauses);
 }
 
 TEST(HearSegmenter, TwoWordsInARoomAreTwoUtterancesWithTheirEdgesKeptClicksAndASteadyRoomAreNone) {
@@ -184,7 +178,7 @@ TEST(HearSegmenter, TwoWordsInARoomAreTwoUtterancesWithTheirEdgesKeptClicksAndAS
         sound.insert(sound.end(), voice.begin(), voice.end()), sound.insert(sound.end(), pause.begin(), pause.end());
     }
     // 0.3 s of voice, up to 0.25 s before it and the 0.3 s pause that ended it.
-    const std::vector<std::size_t> lengths = utteranceLengths(sound);
+    const std::vector<std::size_t> lengths = cutsOf(sound).endedLengths;
     ASSERT_EQ(lengths.size(), 2u);
     for (std::size_t length : lengths) EXPECT_TRUE(length >= 0.8 * hear::kSampleRate && length <= 0.86 * hear::kSampleRate) << length;
 
@@ -192,8 +186,8 @@ TEST(HearSegmenter, TwoWordsInARoomAreTwoUtterancesWithTheirEdgesKeptClicksAndAS
     for (std::size_t at = 8000; at < sound.size(); at += 4000) sound[at] = 30000;  // single-sample clicks
     const hear::Samples louder = hiss(3.0, 3000, 9);  // the fan comes on and stays on
     sound.insert(sound.end(), louder.begin(), louder.end());
-    EXPECT_LE(utteranceLengths(sound).size(), 1u);  // the step up may count once, never more
-    EXPECT_TRUE(utteranceLengths(hear::Samples(3 * hear::kSampleRate)).empty());  // digital silence
+    EXPECT_LE(cutsOf(sound).endedLengths.size(), 1u);  // the step up may count once, never more
+    EXPECT_TRUE(cutsOf(hear::Samples(3 * hear::kSampleRate)).endedLengths.empty());  // digital silence
 }
 
 double meanSquare(const hear::Samples& a, std::size_t from, std::size_t to, const hear::Samples* less = nullptr) {
