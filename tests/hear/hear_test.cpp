@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <numeric>
 #include <random>
@@ -398,6 +399,38 @@ TEST(HearRobotTemplates, CommandWordsAreHeardOtherWordsAreNotEvenInNoiseAsLoudAs
     for (const char* text : {"labas", "vanduo", "medis", "langas", "durys", "rytas", "saulė", "knyga"})
         for (const std::string& word : heard(*decoder, "lt+m3", text, 3)) accepted += std::string(text) + " as " + word + "; ";
     EXPECT_LE(std::count(accepted.begin(), accepted.end(), ';'), 1) << accepted;
+}
+
+// However near a word lies to a command word's template, it is not taken when
+// a recording of a word outside the vocabulary lies clearly nearer still (the
+// threshold here lets every word through on distance alone).
+TEST(HearRobotTemplates, AWordLyingClearlyNearerAnOtherWordsRecordingIsNotTaken) {
+    robotest::ScopedWorkDir dir;
+    hear::DecoderOptions options;
+    options.grammar = ROBOTAS_HEAR_GRAMMAR;
+    options.useTemplates = false;
+    std::string why;
+    const std::unique_ptr<hear::Decoder> maker = hear::Decoder::open(options, why);
+    ASSERT_TRUE(maker) << why;
+    const auto said = [](const char* text, int rate) {
+        hear::Samples sound = heartest::silence(0.5), word = hear::resample(heartest::spoken("lt+m3", text), rate, 16000);
+        sound.insert(sound.end(), word.begin(), word.end()), sound.resize(sound.size() + 8000);
+        return sound;
+    };
+    hear::WordTemplates templates;
+    templates.add("SVEIKAS", "a", maker->spokenCepstra(said("sveikas", 15000)));
+    templates.setThreshold(100);
+    templates.addOtherWords({{"b", maker->spokenCepstra(said("sveikata", 15000))}});
+    for (const char* file : {"robot.dict", "robot.gram", "robot.conf"})
+        std::filesystem::copy_file(std::string(ROBOTAS_HEAR_GRAMMAR) + "/" + file, file);
+    ASSERT_TRUE(templates.save("robot.templates", why)) << why;
+    options = {};
+    options.grammar = ".";
+    const std::unique_ptr<hear::Decoder> decoder = hear::Decoder::open(options, why);
+    ASSERT_TRUE(decoder) << why;
+    EXPECT_EQ(heartest::decoded(*decoder, said("sveikas", 16500)), std::vector<std::string>{"SVEIKAS"});
+    EXPECT_EQ(heartest::decoded(*decoder, said("sveikata", 16500)), std::vector<std::string>{});
+    EXPECT_EQ(decoder->lastMatch().word, "");
 }
 
 }  // namespace

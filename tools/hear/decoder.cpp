@@ -143,6 +143,12 @@ constexpr double kMostDoubt = 0.43;
 // word may be this much more doubtful (a voice of another language the
 // templates are far from, which the grammar hears right).
 constexpr double kAgreementAllowance = 1.2;
+// However sure a word is on the other counts, it is not taken when a
+// recording of a word outside the vocabulary lies this many times nearer than
+// the word's nearest template: the utterance is then more likely that word
+// (eiti heard as VEIKI). Not 1: a new voice lies far from every recording,
+// and one of the thousands of other words' may come a little nearer.
+constexpr double kOtherWordNearer = 1.1;
 
 }  // namespace
 
@@ -308,13 +314,14 @@ std::vector<std::string> Decoder::sharedTemplateWords(const std::vector<Cepstrum
     }
     const double mostDoubt = kMostDoubt * (clear && agreed ? kAgreementAllowance : 1.0);
     // The nearest other word's recording is looked for last, and only as near
-    // as it may lie for the doubt to stay within mostDoubt. (Where how near
-    // other words come to the template was not measured, the word counts as
-    // lying as near as they do.)
+    // as it may lie for the doubt to stay within mostDoubt and for it not to be
+    // kOtherWordNearer times nearer. (Where how near other words come to the
+    // template was not measured, the word counts as lying as near as they do.)
     const double distance = lastMatch_.distance;
     const double againstOtherWords = lastMatch_.againstOtherWords > 0 ? lastMatch_.againstOtherWords : 1.0;
     const double doubtSoFar = distance / threshold * againstOtherWords * (distance / lastMatch_.runnerUp);
-    if (!templates_.otherWordWithin(spoken, distance * doubtSoFar / mostDoubt)) return {lastMatch_.word};
+    const double otherWordAllowed = std::max(distance * doubtSoFar / mostDoubt, distance / kOtherWordNearer);
+    if (!templates_.otherWordWithin(spoken, otherWordAllowed)) return {lastMatch_.word};
     lastMatch_.word.clear();  // none lay near enough to be taken
     return {};
 }
