@@ -320,8 +320,8 @@ std::vector<std::string> Decoder::sharedTemplateWords(const std::vector<Cepstrum
     const double distance = lastMatch_.distance;
     const double againstOtherWords = lastMatch_.againstOtherWords > 0 ? lastMatch_.againstOtherWords : 1.0;
     const double doubtSoFar = distance / threshold * againstOtherWords * (distance / lastMatch_.runnerUp);
-    const double otherWordAllowed = std::max(distance * doubtSoFar / mostDoubt, distance / kOtherWordNearer);
-    if (!templates_.otherWordWithin(spoken, otherWordAllowed)) return {lastMatch_.word};
+    const double refusedIfOtherWordWithin = std::max(distance * doubtSoFar / mostDoubt, distance / kOtherWordNearer);
+    if (!templates_.otherWordWithin(spoken, refusedIfOtherWordWithin)) return {lastMatch_.word};
     lastMatch_.word.clear();  // none lay near enough to be taken
     return {};
 }
