@@ -15,10 +15,7 @@ constexpr char kVoice[] = "pl+m2";
 
 // The voice a little faster or slower and higher or lower, as a person's takes differ.
 hear::Samples take(const std::string& text, int rate) {
-    hear::Samples sound = heartest::silence(0.5), word = hear::resample(heartest::spoken(kVoice, text), rate, 16000);
-    sound.insert(sound.end(), word.begin(), word.end());
-    sound.resize(sound.size() + 8000);
-    return sound;
+    return heartest::asCut(hear::resample(heartest::spoken(kVoice, text), rate, 16000));
 }
 
 std::vector<std::string> heard(hear::Decoder& decoder, const hear::Samples& sound) { return heartest::decoded(decoder, sound); }

@@ -23,6 +23,13 @@ hear::Samples spoken(const std::string& voice, const std::string& text) {
 
 hear::Samples silence(double seconds) { return hear::Samples(static_cast<std::size_t>(seconds * hear::kSampleRate)); }
 
+hear::Samples asCut(const hear::Samples& word) {
+    hear::Samples sound = silence(0.5);
+    sound.insert(sound.end(), word.begin(), word.end());
+    sound.resize(sound.size() + hear::kSampleRate / 2);
+    return sound;
+}
+
 namespace {
 struct Words : hear::UtteranceListener {
     void speechStarted() override {}

@@ -352,9 +352,8 @@ TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKe
 // recogniser cuts them: the word with half a second of room around it, the
 // room's noise snrDb below the voice.
 std::vector<std::string> heard(hear::Decoder& decoder, const std::string& voice, const std::string& text, double snrDb) {
-    hear::Samples sound = heartest::silence(0.5);
     const hear::Samples word = heartest::spoken(voice, text);
-    sound.insert(sound.end(), word.begin(), word.end()), sound.resize(sound.size() + 8000);
+    hear::Samples sound = heartest::asCut(word);
     const double speech = std::inner_product(word.begin(), word.end(), word.begin(), 0.0);
     const double noise = std::sqrt(speech / std::max<std::size_t>(word.size(), 1) / std::pow(10.0, snrDb / 10));
     std::minstd_rand random(static_cast<unsigned>(text.size()));
@@ -413,9 +412,7 @@ TEST(HearRobotTemplates, AWordLyingClearlyNearerAnOtherWordsRecordingIsNotTaken)
     const std::unique_ptr<hear::Decoder> maker = hear::Decoder::open(options, why);
     ASSERT_TRUE(maker) << why;
     const auto said = [](const char* text, int rate) {
-        hear::Samples sound = heartest::silence(0.5), word = hear::resample(heartest::spoken("lt+m3", text), rate, 16000);
-        sound.insert(sound.end(), word.begin(), word.end()), sound.resize(sound.size() + 8000);
-        return sound;
+        return heartest::asCut(hear::resample(heartest::spoken("lt+m3", text), rate, 16000));
     };
     hear::WordTemplates templates;
     templates.add("SVEIKAS", "a", maker->spokenCepstra(said("sveikas", 15000)));
