@@ -377,7 +377,13 @@ void Labeller::setUp() {
     }
     lastRegions_.assign(gridCols, -1);
     thisRegions_.assign(gridCols, -1);
-    if (hasMask_) externPerimeterImage_ = cv::Mat::zeros(mask_.size(), CV_8UC1);
+    if (hasMask_) {
+        // Not Mat::zeros: its expression goes through an object OpenCV makes on
+        // first use and hands to other threads without the ordering the
+        // thread checker can see, and the two stripes set up side by side.
+        externPerimeterImage_.create(mask_.size(), CV_8UC1);
+        externPerimeterImage_ = cv::Scalar(0);
+    }
 }
 
 // Region 0 holds the frame; grid row 0 is one run of it.
