@@ -21,6 +21,7 @@
 #include "tools/hear/protocol.h"
 #include "tools/hear/segmenter.h"
 #include "tools/hear/templates.h"
+#include "tools/hear/transform.h"
 
 namespace {
 
@@ -297,6 +298,58 @@ TEST(HearTemplates, WarpingForgivesSpeedButNotADifferentWordAndTheNearestWordWin
     }
 }
 
+// A word said by a voice: the word's tracks in the lower cepstra, the voice's
+// own (larger, and moving of its own accord) in the upper ones.
+std::vector<hear::Cepstrum> voiced(int shape, int length, int voice) {
+    std::vector<hear::Cepstrum> frames = word(shape, length);
+    for (int t = 0; t < length; ++t)
+        for (int i = 9; i < hear::kCepstra; ++i)
+            frames[t][i] = 25 * static_cast<float>(std::sin(voice * 1.7 + t * 0.2 * (voice % 3 + 1) + i));
+    return frames;
+}
+
+TEST(HearTemplates, TheLearnedTransformHearsTheWordThroughAVoiceAndSurvivesTheFile) {
+    std::vector<double> matrix(hear::kCepstra * hear::kCepstra), values, vectors;
+    std::mt19937 random(3);
+    std::normal_distribution<double> normal;
+    for (int i = 0; i < hear::kCepstra; ++i)
+        for (int j = i; j < hear::kCepstra; ++j) matrix[i * hear::kCepstra + j] = matrix[j * hear::kCepstra + i] = normal(random);
+    hear::symmetricEigen(matrix, hear::kCepstra, values, vectors);
+    for (int k = 0; k < hear::kCepstra; ++k)
+        for (int i = 0; i < hear::kCepstra; ++i) {
+            double product = 0;
+            for (int j = 0; j < hear::kCepstra; ++j) product += matrix[i * hear::kCepstra + j] * vectors[k * hear::kCepstra + j];
+            EXPECT_NEAR(product, values[k] * vectors[k * hear::kCepstra + i], 1e-9);
+        }
+
+    hear::WordTemplates plain, learned;
+    const std::pair<const char*, int> words[] = {{"KAS", 0}, {"SVEIKAS", 3}, {"TU", 5}};
+    for (int voice = 0; voice < 6; ++voice)
+        for (const auto& [name, shape] : words)
+            for (hear::WordTemplates* templates : {&plain, &learned})
+                templates->add(name, "voice" + std::to_string(voice), voiced(shape, 35 + 3 * voice, voice));
+    learned.learnTransform();
+    learned.setThreshold(1);
+    robotest::ScopedWorkDir dir;
+    std::string why;
+    hear::WordTemplates loaded;
+    ASSERT_TRUE(learned.save("learned.templates", why) && loaded.load("learned.templates", why)) << why;
+    // New voices: through the map the word lies clearly nearer its own
+    // templates than the next word's, far more so than without it.
+    double plainMargin = 0, learnedMargin = 0;
+    for (int voice = 7; voice < 10; ++voice)
+        for (const auto& [name, shape] : words) {
+            const std::vector<hear::Cepstrum> said = voiced(shape, 42, voice);
+            const hear::WordTemplates::Match heard = learned.nearest(said), kept = loaded.nearest(said);
+            EXPECT_EQ(heard.word, name);
+            // The file keeps a byte a value: about as far off as any word's distance.
+            EXPECT_TRUE(kept.word == name && std::fabs(kept.distance - heard.distance) < 0.01 * heard.runnerUp);
+            learnedMargin += heard.distance / heard.runnerUp;
+            plainMargin += plain.nearest(said).distance / plain.nearest(said).runnerUp;
+        }
+    EXPECT_LT(learnedMargin * 2, plainMargin);
+}
+
 TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKeepingTheTemplates) {
     robotest::ScopedWorkDir dir;
     const std::string path = "robot.templates";
@@ -308,8 +361,11 @@ TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKe
     ASSERT_TRUE(templates.save(path, why) && loaded.load(path, why)) << why;
     EXPECT_TRUE(loaded.size() == 2u && loaded.threshold() == 4.5);
     const std::string good = robotest::readFile(path);
-    // A file of the first version (an enrolment made before) has no distances of other words.
-    std::string first = std::string(good).replace(good.find("templates 2\nthreshold"), 11, "templates 1");
+    // Files of before (an enrolment) have no transform, and in the first
+    // version no distances of other words.
+    std::string first = std::string(good).replace(good.find("templates 3\nthreshold"), 11, "templates 1");
+    const std::size_t transform = first.find("transform");
+    first.erase(transform, first.find('\n', transform) + 1 - transform);
     for (const char* name : {"\nKAS ", "SVEIKAS "}) {  // the blank before the distance, to the line's end
         const std::size_t at = first.find(' ', first.find(name) + std::strlen(name));
         first.erase(at, first.find('\n', at) - at);
@@ -325,7 +381,7 @@ TEST(HearTemplateFile, ReadsBackTheSameWordsAndThresholdAndRefusesDamagedFilesKe
         EXPECT_TRUE(firstVersion.nearest(probe).distance == loaded.nearest(probe).distance && firstVersion.nearest(probe).againstOtherWords == 0);
     }
     const std::pair<const char*, const char*> damages[] = {
-        {"templates 2\nthreshold", "templates 3\nthreshold"}, {"threshold 4.5", "threshold -1"}, {"threshold 4.5", "threshold nan"},
+        {"templates 3\nthreshold", "templates 4\nthreshold"}, {"transform 1", "transform nan"}, {"threshold 4.5", "threshold -1"}, {"threshold 4.5", "threshold nan"},
         {"scales ", "scales 0 "}, {"\ntemplates 2", "\ntemplates 3"} /* one missing */, {"\ntemplates 2", "\ntemplates 99999999999"},
         {"KAS 30", "kas 30"}, {"KAS 30", "KAS 0"}, {"KAS 30", "KAS 100000"}, {"KAS 30", "KAS 31"} /* into the next word */,
         {"KAS 30 ", "KAS 30 -"}};

@@ -138,11 +138,7 @@ constexpr double kFarthestPastThreshold = 1.5;
 // vocabulary may lie as near a command word but then lies about as near
 // others. Weighing the four together takes more words of new voices and fewer
 // other words than a limit on each of them alone.
-constexpr double kMostDoubt = 0.43;
-// Where the noise is not loud, a word the grammar heard as the same command
-// word may be this much more doubtful (a voice of another language the
-// templates are far from, which the grammar hears right).
-constexpr double kAgreementAllowance = 1.2;
+constexpr double kMostDoubt = 0.40;
 // However sure a word is on the other counts, it is not taken when a
 // recording of a word outside the vocabulary lies this many times nearer than
 // the word's nearest template: the utterance is then more likely that word
@@ -312,15 +308,14 @@ std::vector<std::string> Decoder::sharedTemplateWords(const std::vector<Cepstrum
         lastMatch_.word.clear();
         return {};
     }
-    const double mostDoubt = kMostDoubt * (clear && agreed ? kAgreementAllowance : 1.0);
     // The nearest other word's recording is looked for last, and only as near
-    // as it may lie for the doubt to stay within mostDoubt and for it not to be
+    // as it may lie for the doubt to stay within kMostDoubt and for it not to be
     // kOtherWordNearer times nearer. (Where how near other words come to the
     // template was not measured, the word counts as lying as near as they do.)
     const double distance = lastMatch_.distance;
     const double againstOtherWords = lastMatch_.againstOtherWords > 0 ? lastMatch_.againstOtherWords : 1.0;
     const double doubtSoFar = distance / threshold * againstOtherWords * (distance / lastMatch_.runnerUp);
-    const double refusedIfOtherWordWithin = std::max(distance * doubtSoFar / mostDoubt, distance / kOtherWordNearer);
+    const double refusedIfOtherWordWithin = std::max(distance * doubtSoFar / kMostDoubt, distance / kOtherWordNearer);
     if (!templates_.otherWordWithin(spoken, refusedIfOtherWordWithin)) return {lastMatch_.word};
     lastMatch_.word.clear();  // none lay near enough to be taken
     return {};

@@ -224,6 +224,7 @@ int makeTemplates(const Options& options) {
         if (!readRecording(file, samples)) return 1;
         templates.add(wordOf(file), speakerOf(file), decoder->spokenCepstra(samples));
     }
+    templates.learnTransform();
     const auto readWords = [&](const std::vector<std::string>& files, std::vector<hear::UnknownWord>& words) {
         for (const std::string& file : files) {
             if (!readRecording(file, samples)) return false;

@@ -1,5 +1,7 @@
 #include "tools/hear/templates.h"
 
+#include "tools/hear/transform.h"
+
 #include <algorithm>
 #include <cmath>
 #include <fstream>
@@ -9,9 +11,11 @@ namespace hear {
 namespace {
 
 constexpr double kInfinity = std::numeric_limits<double>::infinity();
-// Version 2 gives each template how near other words come to it; version 1
-// files (an enrolment made before) are read as not measured.
-constexpr char kHeader[] = "robotas-hear word templates 2";
+// Version 3 adds the map the cepstra are compared through, version 2 each
+// template's distance to other words; files of before (an enrolment) are read
+// as compared without a map, and version 1 as not measured.
+constexpr char kHeader[] = "robotas-hear word templates 3";
+constexpr char kSecondHeader[] = "robotas-hear word templates 2";
 constexpr char kFirstHeader[] = "robotas-hear word templates 1";
 constexpr std::size_t kMostTemplates = 100000;
 constexpr int kMostFrames = 1000;  // ten seconds: no command word is that long
@@ -23,6 +27,14 @@ constexpr std::size_t kLongestWord = 64;
 float unliftered(int i) {
     constexpr double kLifter = 22;
     return static_cast<float>(1.0 / (1.0 + kLifter / 2 * std::sin(M_PI * i / kLifter)));
+}
+
+template <typename Values>
+Cepstrum mapped(const CepstralTransform& map, const Values& values) {
+    Cepstrum result{};
+    for (int i = 0; i < kCepstra; ++i)
+        for (int j = 0; j < kCepstra; ++j) result[i] += map[i * kCepstra + j] * values[j];
+    return result;
 }
 
 // The distances of one frame to every frame of b, summed value by value in the
@@ -56,6 +68,12 @@ double valueAtShare(std::vector<double>& values, double share) {
 }
 
 }  // namespace
+
+CepstralTransform identity() {
+    CepstralTransform map{};
+    for (int i = 0; i < kCepstra; ++i) map[i * kCepstra + i] = 1;
+    return map;
+}
 
 std::vector<Cepstrum> normalisedCepstra(const std::vector<Cepstrum>& cepstra) {
     Cepstrum mean{};
@@ -119,7 +137,7 @@ bool WordTemplates::isWord(const std::string& word) {
 }
 
 void WordTemplates::add(const std::string& word, const std::string& speaker, const std::vector<Cepstrum>& spoken) {
-    if (!spoken.empty()) addNormalised(word, speaker, normalisedCepstra(spoken));
+    if (!spoken.empty()) addNormalised(word, speaker, transformed(normalisedCepstra(spoken)));
 }
 
 void WordTemplates::addNormalised(const std::string& word, const std::string& speaker,
@@ -127,11 +145,57 @@ void WordTemplates::addNormalised(const std::string& word, const std::string& sp
     templates_.push_back({word, speaker, byValue(withSlopes(normalised)), otherWordsNear});
 }
 
+std::vector<Cepstrum> WordTemplates::transformed(std::vector<Cepstrum> normalised) const {
+    if (transform_ != identity())
+        for (Cepstrum& c : normalised) c = mapped(transform_, c);
+    return normalised;
+}
+
+TemplateFeatures WordTemplates::compared(const std::vector<Cepstrum>& spoken) const {
+    return withSlopes(transformed(normalisedCepstra(spoken)));
+}
+
+void WordTemplates::learnTransform() {
+    std::vector<std::string> words;
+    std::vector<std::vector<TemplateFeatures>> recordings;
+    for (const Template& t : templates_) {
+        if (t.isOtherWord()) continue;
+        const auto index = static_cast<std::size_t>(std::find(words.begin(), words.end(), t.word) - words.begin());
+        if (index == words.size()) {
+            words.push_back(t.word);
+            recordings.emplace_back();
+        }
+        TemplateFeatures features(t.frames.frames);
+        for (std::size_t j = 0; j < t.frames.frames; ++j)
+            for (int k = 0; k < 2 * kCepstra; ++k) features[j][k] = t.frames.at(j, k);
+        recordings[index].push_back(std::move(features));
+    }
+    const CepstralTransform map = wordDiscriminatingTransform(recordings);
+    // Slopes are differences of cepstra, so the same map carries them.
+    for (Template& t : templates_)
+        for (std::size_t j = 0; j < t.frames.frames; ++j)
+            for (int half : {0, kCepstra}) {
+                Cepstrum values{};
+                for (int k = 0; k < kCepstra; ++k) values[k] = t.frames.at(j, half + k);
+                const Cepstrum result = mapped(map, values);
+                for (int i = 0; i < kCepstra; ++i) t.frames.column(half + i)[j] = result[i];
+            }
+    // Templates already mapped were mapped again: the new map follows the old.
+    CepstralTransform composed{};
+    for (int column = 0; column < kCepstra; ++column) {
+        Cepstrum old{};
+        for (int k = 0; k < kCepstra; ++k) old[k] = transform_[k * kCepstra + column];
+        const Cepstrum result = mapped(map, old);
+        for (int i = 0; i < kCepstra; ++i) composed[i * kCepstra + column] = result[i];
+    }
+    transform_ = composed;
+}
+
 WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom,
                                             double within, const std::string& likely) const {
     Match match{"", within, within};
     if (spoken.empty()) return match;
-    const TemplateFeatures features = withSlopes(normalisedCepstra(spoken));
+    const TemplateFeatures features = compared(spoken);
     const auto compare = [&](const Template& candidate) {
         // Another template of the leading word matters only if it leads by
         // more; one of another word, as soon as it beats the runner-up.
@@ -158,7 +222,7 @@ WordTemplates::Match WordTemplates::nearest(const std::vector<Cepstrum>& spoken,
 
 bool WordTemplates::otherWordWithin(const std::vector<Cepstrum>& spoken, double within) const {
     if (spoken.empty()) return false;
-    const TemplateFeatures features = withSlopes(normalisedCepstra(spoken));
+    const TemplateFeatures features = compared(spoken);
     return std::any_of(templates_.begin(), templates_.end(), [&](const Template& t) {
         return t.isOtherWord() && warpedDistance(features, t.frames, within) <= within;
     });
@@ -182,7 +246,7 @@ double WordTemplates::againstOtherWords(const TemplateFeatures& features, const 
 
 void WordTemplates::measureOtherWords(const std::vector<UnknownWord>& unknown, double share) {
     std::vector<TemplateFeatures> others;
-    for (const UnknownWord& w : unknown) others.push_back(withSlopes(normalisedCepstra(w.spoken)));
+    for (const UnknownWord& w : unknown) others.push_back(compared(w.spoken));
     for (Template& t : templates_) {
         if (t.isOtherWord()) continue;
         std::vector<double> distances;
@@ -210,6 +274,10 @@ bool WordTemplates::save(const std::string& path, std::string& why) const {
     std::ofstream out(path, std::ios::binary);
     out << kHeader << "\nthreshold " << threshold_ << "\nscales";
     for (float scale : scales) out << ' ' << scale;
+    out << "\ntransform";
+    out.precision(std::numeric_limits<float>::max_digits10);
+    for (float value : transform_) out << ' ' << value;
+    out.precision(6);
     out << "\ntemplates " << templates_.size() << '\n';
     for (const Template& t : templates_) {
         out << t.word << ' ' << t.frames.frames << ' ' << t.otherWordsNear << '\n';
@@ -241,11 +309,11 @@ bool WordTemplates::load(const std::string& path, std::string& why) {
 
 bool WordTemplates::read(std::istream& in, std::string& why) {
     std::string line;
-    if (!std::getline(in, line) || (line != kHeader && line != kFirstHeader)) {
+    if (!std::getline(in, line) || (line != kHeader && line != kSecondHeader && line != kFirstHeader)) {
         why = "not a word templates file";
         return false;
     }
-    const bool measured = line == kHeader;
+    const bool measured = line != kFirstHeader;
     std::string name;
     std::array<float, kCepstra> scales{};
     std::size_t count = 0;
@@ -264,6 +332,10 @@ bool WordTemplates::read(std::istream& in, std::string& why) {
             why = "a scale is missing, not a positive number or too large";
             return false;
         }
+    }
+    if (line == kHeader && !readTransform(in)) {
+        why = "no transform of 169 numbers, each at most a million";
+        return false;
     }
     if (!(in >> name >> count) || name != "templates" || count > kMostTemplates || in.get() != '\n') {
         why = "no count of templates, or more than " + std::to_string(kMostTemplates);
@@ -293,6 +365,16 @@ bool WordTemplates::read(std::istream& in, std::string& why) {
         why = "more follows the last template";
         return false;
     }
+    return true;
+}
+
+bool WordTemplates::readTransform(std::istream& in) {
+    std::string name;
+    if (!(in >> name) || name != "transform") return false;
+    // Far beyond any learned map's, and small enough that mapped cepstra stay numbers.
+    constexpr float kLargestValue = 1e6f;
+    for (float& value : transform_)
+        if (!(in >> value) || !std::isfinite(value) || std::fabs(value) > kLargestValue) return false;
     return true;
 }
 

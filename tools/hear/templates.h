@@ -22,7 +22,12 @@ using Cepstrum = std::array<float, kCepstra>;
 using TemplateFrame = std::array<float, 2 * kCepstra>;
 using TemplateFeatures = std::vector<TemplateFrame>;
 
-// The compared form of a spoken word's cepstra (the front end's, liftered).
+// A linear map of a frame's cepstra, row by row (see transform.h).
+using CepstralTransform = std::array<float, kCepstra * kCepstra>;
+CepstralTransform identity();
+
+// A spoken word's cepstra (the front end's, liftered) less their mean and
+// unliftered; templates with a learned map compare these through it.
 std::vector<Cepstrum> normalisedCepstra(const std::vector<Cepstrum>& cepstra);
 TemplateFeatures withSlopes(const std::vector<Cepstrum>& normalised);
 
@@ -67,6 +72,11 @@ public:
     // Adds a recording of word by speaker (its cepstra from the start to the
     // end of the word; the speaker is not kept in the file).
     void add(const std::string& word, const std::string& speaker, const std::vector<Cepstrum>& spoken);
+    // Learns the map that weighs what tells the words apart above what
+    // changes with the voice from the command words' templates so far, and
+    // compares in its terms from now on (those templates included). Templates
+    // made without one (one's own, files of before) compare the cepstra as they are.
+    void learnTransform();
     // Recordings of words outside the vocabulary are kept too, under this name,
     // which no grammar word has: an utterance that lies about as near one of
     // them as its nearest command word is more likely another word.
@@ -108,14 +118,18 @@ private:
         float otherWordsNear = 0;  // 0: not measured
         bool isOtherWord() const { return word == kOtherWord; }
     };
+    TemplateFeatures compared(const std::vector<Cepstrum>& spoken) const;
+    std::vector<Cepstrum> transformed(std::vector<Cepstrum> normalised) const;
     double againstOtherWords(const TemplateFeatures& features, const std::string& word, const std::string& apartFrom) const;
     bool read(std::istream& in, std::string& why);
+    bool readTransform(std::istream& in);
     std::array<float, kCepstra> byteScales() const;
     void addNormalised(const std::string& word, const std::string& speaker, const std::vector<Cepstrum>& normalised,
                        float otherWordsNear = 0);
 
     std::vector<Template> templates_;
     double threshold_ = 0;
+    CepstralTransform transform_ = identity();
 };
 
 // A recording of a word outside the robot's vocabulary.
