@@ -345,7 +345,8 @@ TEST(HearTemplates, TheLearnedTransformHearsTheWordThroughAVoiceAndSurvivesTheFi
             // The file keeps a byte a value: about as far off as any word's distance.
             EXPECT_TRUE(kept.word == name && std::fabs(kept.distance - heard.distance) < 0.01 * heard.runnerUp);
             learnedMargin += heard.distance / heard.runnerUp;
-            plainMargin += plain.nearest(said).distance / plain.nearest(said).runnerUp;
+            const hear::WordTemplates::Match unmapped = plain.nearest(said);
+            plainMargin += unmapped.distance / unmapped.runnerUp;
         }
     EXPECT_LT(learnedMargin * 2, plainMargin);
 }

@@ -29,8 +29,7 @@ float unliftered(int i) {
     return static_cast<float>(1.0 / (1.0 + kLifter / 2 * std::sin(M_PI * i / kLifter)));
 }
 
-template <typename Values>
-Cepstrum mapped(const CepstralTransform& map, const Values& values) {
+Cepstrum mapped(const CepstralTransform& map, const Cepstrum& values) {
     Cepstrum result{};
     for (int i = 0; i < kCepstra; ++i)
         for (int j = 0; j < kCepstra; ++j) result[i] += map[i * kCepstra + j] * values[j];
@@ -69,7 +68,7 @@ double valueAtShare(std::vector<double>& values, double share) {
 
 }  // namespace
 
-CepstralTransform identity() {
+CepstralTransform identityTransform() {
     CepstralTransform map{};
     for (int i = 0; i < kCepstra; ++i) map[i * kCepstra + i] = 1;
     return map;
@@ -146,7 +145,7 @@ void WordTemplates::addNormalised(const std::string& word, const std::string& sp
 }
 
 std::vector<Cepstrum> WordTemplates::transformed(std::vector<Cepstrum> normalised) const {
-    if (transform_ != identity())
+    if (transform_ != identityTransform())
         for (Cepstrum& c : normalised) c = mapped(transform_, c);
     return normalised;
 }

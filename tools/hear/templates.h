@@ -24,7 +24,7 @@ using TemplateFeatures = std::vector<TemplateFrame>;
 
 // A linear map of a frame's cepstra, row by row (see transform.h).
 using CepstralTransform = std::array<float, kCepstra * kCepstra>;
-CepstralTransform identity();
+CepstralTransform identityTransform();
 
 // A spoken word's cepstra (the front end's, liftered) less their mean and
 // unliftered; templates with a learned map compare these through it.
@@ -129,7 +129,7 @@ private:
 
     std::vector<Template> templates_;
     double threshold_ = 0;
-    CepstralTransform transform_ = identity();
+    CepstralTransform transform_ = identityTransform();
 };
 
 // A recording of a word outside the robot's vocabulary.

@@ -151,7 +151,7 @@ CepstralTransform wordDiscriminatingTransform(const std::vector<std::vector<Temp
             }
         }
     }
-    CepstralTransform transform = identity();
+    CepstralTransform transform = identityTransform();
     if (pairedFrames == 0) return transform;
     for (double& v : withinWords) v /= pairedFrames;
     for (double& v : overall) v /= frames;
