@@ -308,6 +308,63 @@ std::vector<hear::Cepstrum> voiced(int shape, int length, int voice) {
     return frames;
 }
 
+constexpr double kInfinity = std::numeric_limits<double>::infinity();
+
+// A word said with a tremor: every frame off its track at random.
+std::vector<hear::Cepstrum> unsteady(int shape, int length, std::mt19937& random) {
+    std::vector<hear::Cepstrum> frames = word(shape, length);
+    std::normal_distribution<float> tremor(0, 4);
+    for (hear::Cepstrum& frame : frames)
+        for (float& value : frame) value += tremor(random);
+    return frames;
+}
+
+TEST(HearTemplates, TheQuickFirstComparisonFindsWhatComparingEveryTemplateFinds) {
+    std::mt19937 random(11);
+    hear::WordTemplates templates;
+    std::vector<std::tuple<std::string, std::string, hear::TemplateFeatures>> recordings;
+    for (int shape = 0; shape < 6; ++shape)
+        for (int voice = 0; voice < 8; ++voice) {
+            const std::string name(1, static_cast<char>('A' + shape)), speaker = "voice" + std::to_string(voice);
+            const std::vector<hear::Cepstrum> said = unsteady(shape, 30 + 4 * voice, random);
+            templates.add(name, speaker, said);
+            recordings.emplace_back(name, speaker, hear::withSlopes(hear::normalisedCepstra(said)));
+        }
+    std::vector<hear::UnknownWord> others;
+    for (int shape = 6; shape < 9; ++shape) others.push_back({"voice0", unsteady(shape, 45, random)});
+    templates.addOtherWords(others);
+    // Every command word and some others, said by new voices, with and
+    // without a speaker's templates, everywhere and within a limit.
+    for (int shape = 0; shape < 9; ++shape)
+        for (const int length : {34, 52}) {
+            const std::vector<hear::Cepstrum> said = unsteady(shape, length, random);
+            const hear::TemplateFeatures features = hear::withSlopes(hear::normalisedCepstra(said));
+            for (const std::string apartFrom : {"", "voice3"}) {
+                hear::WordTemplates::Match every{"", kInfinity, kInfinity};
+                for (const auto& [name, speaker, frames] : recordings) {
+                    if (speaker == apartFrom) continue;
+                    const double d = hear::warpedDistance(features, frames);
+                    if (name == every.word) every.distance = std::min(every.distance, d);
+                    else if (d < every.distance) every = {name, d, every.distance};
+                    else every.runnerUp = std::min(every.runnerUp, d);
+                }
+                const hear::WordTemplates::Match quick = templates.nearest(said, apartFrom);
+                EXPECT_TRUE(quick.word == every.word && quick.distance == every.distance && quick.runnerUp == every.runnerUp)
+                    << shape << ' ' << length << ": " << quick.word << ' ' << quick.distance << ' ' << quick.runnerUp
+                    << " against " << every.word << ' ' << every.distance << ' ' << every.runnerUp;
+                const double within = every.distance * 1.02;
+                const hear::WordTemplates::Match limited = templates.nearest(said, apartFrom, within);
+                EXPECT_TRUE(limited.word == every.word && limited.distance == every.distance &&
+                            limited.runnerUp == std::min(every.runnerUp, within));
+                EXPECT_EQ(templates.nearest(said, apartFrom, every.distance * 0.98).word, "");
+            }
+            double nearestOther = kInfinity;
+            for (const hear::UnknownWord& other : others)
+                nearestOther = std::min(nearestOther, hear::warpedDistance(features, hear::withSlopes(hear::normalisedCepstra(other.spoken))));
+            EXPECT_TRUE(templates.otherWordWithin(said, nearestOther * 1.01) && !templates.otherWordWithin(said, nearestOther * 0.99));
+        }
+}
+
 TEST(HearTemplates, TheLearnedTransformHearsTheWordThroughAVoiceAndSurvivesTheFile) {
     std::vector<double> matrix(hear::kCepstra * hear::kCepstra), values, vectors;
     std::mt19937 random(3);

@@ -107,7 +107,7 @@ Samples withNoiseFloor(const Samples& sound) {
 // What the templates are compared with. The acoustic model hears worse
 // once the noise it was trained with is taken away, so the grammar decodes
 // the utterance as it came, and finds where the word lies; the templates, made
-// from clean recordings and ones with a little noise, hear that part of it
+// from clean recordings and ones with some noise, hear that part of it
 // without the steady noise.
 Samples comparedSound(const Samples& sound) { return withNoiseFloor(withoutSteadyNoise(sound)); }
 
@@ -138,13 +138,13 @@ constexpr double kFarthestPastThreshold = 1.5;
 // vocabulary may lie as near a command word but then lies about as near
 // others. Weighing the four together takes more words of new voices and fewer
 // other words than a limit on each of them alone.
-constexpr double kMostDoubt = 0.40;
+constexpr double kMostDoubt = 0.42;
 // However sure a word is on the other counts, it is not taken when a
 // recording of a word outside the vocabulary lies this many times nearer than
 // the word's nearest template: the utterance is then more likely that word
 // (eiti heard as VEIKI). Not 1: a new voice lies far from every recording,
 // and one of the thousands of other words' may come a little nearer.
-constexpr double kOtherWordNearer = 1.1;
+constexpr double kOtherWordNearer = 1.05;
 
 }  // namespace
 
@@ -301,7 +301,7 @@ std::vector<std::string> Decoder::sharedTemplateWords(const std::vector<Cepstrum
     const double threshold = templates_.threshold();
     const std::string likely = grammarWords.size() == 1 ? grammarWords.front() : "";
     if (!clear && likely.empty()) return {};  // in loud noise only a word the grammar heard may be taken
-    lastMatch_ = templates_.nearest(spoken, "", threshold * kFarthestPastThreshold, likely);
+    lastMatch_ = templates_.nearest(spoken, "", threshold * kFarthestPastThreshold);
     if (lastMatch_.word.empty()) return {};
     const bool agreed = grammarWords == std::vector<std::string>{lastMatch_.word};
     if (!clear && !agreed) {

@@ -10,6 +10,7 @@
 #include <iosfwd>
 #include <limits>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace hear {
@@ -89,10 +90,9 @@ public:
     std::size_t size() const { return templates_.size(); }
     // The nearest template of a command word, leaving out those of the
     // speaker apartFrom; none (an empty word) when every template lies
-    // farther than within. The likely word's templates are compared first
-    // (the answer is the same, found sooner).
+    // farther than within.
     Match nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom = "",
-                  double within = std::numeric_limits<double>::infinity(), const std::string& likely = "") const;
+                  double within = std::numeric_limits<double>::infinity()) const;
 
     // Whether a recording of a word outside the vocabulary lies within the given distance.
     bool otherWordWithin(const std::vector<Cepstrum>& spoken, double within) const;
@@ -116,8 +116,12 @@ private:
         std::string speaker;
         FrameColumns frames;  // the first kCepstra values of each frame are what the file keeps
         float otherWordsNear = 0;  // 0: not measured
+        FrameColumns pairs;  // the frames two by two, averaged (see roughlyNearestFirst)
         bool isOtherWord() const { return word == kOtherWord; }
     };
+    using RoughMatch = std::pair<double, const Template*>;
+    template <typename Wanted>
+    std::vector<RoughMatch> roughlyNearestFirst(const TemplateFeatures& features, double within, Wanted wanted) const;
     TemplateFeatures compared(const std::vector<Cepstrum>& spoken) const;
     std::vector<Cepstrum> transformed(std::vector<Cepstrum> normalised) const;
     double againstOtherWords(const TemplateFeatures& features, const std::string& word, const std::string& apartFrom) const;
