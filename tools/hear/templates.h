@@ -90,7 +90,8 @@ public:
     std::size_t size() const { return templates_.size(); }
     // The nearest template of a command word, leaving out those of the
     // speaker apartFrom; none (an empty word) when every template lies
-    // farther than within.
+    // farther than within. Templates a quick comparison finds far past
+    // where they could matter are not compared in full (see roughlyNearestFirst).
     Match nearest(const std::vector<Cepstrum>& spoken, const std::string& apartFrom = "",
                   double within = std::numeric_limits<double>::infinity()) const;
 
