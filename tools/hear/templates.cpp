@@ -83,6 +83,9 @@ TemplateFeatures byFrame(const FrameColumns& columns) {
     return frames;
 }
 
+// A template's frames averaged two by two, for the quick comparison.
+FrameColumns averagedPairs(const FrameColumns& frames) { return byValue(framePairs(byFrame(frames))); }
+
 // The value the given share of values lie below once sorted (the largest
 // when the share reaches the end); values is not empty.
 double valueAtShare(std::vector<double>& values, double share) {
@@ -166,8 +169,9 @@ void WordTemplates::add(const std::string& word, const std::string& speaker, con
 
 void WordTemplates::addNormalised(const std::string& word, const std::string& speaker,
                                   const std::vector<Cepstrum>& normalised, float otherWordsNear) {
-    const TemplateFeatures features = withSlopes(normalised);
-    templates_.push_back({word, speaker, byValue(features), otherWordsNear, byValue(framePairs(features))});
+    FrameColumns frames = byValue(withSlopes(normalised));
+    FrameColumns pairs = averagedPairs(frames);
+    templates_.push_back({word, speaker, std::move(frames), otherWordsNear, std::move(pairs)});
 }
 
 std::vector<Cepstrum> WordTemplates::transformed(std::vector<Cepstrum> normalised) const {
@@ -202,7 +206,7 @@ void WordTemplates::learnTransform() {
                 const Cepstrum result = mapped(map, values);
                 for (int i = 0; i < kCepstra; ++i) t.frames.column(half + i)[j] = result[i];
             }
-        t.pairs = byValue(framePairs(byFrame(t.frames)));
+        t.pairs = averagedPairs(t.frames);
     }
     // Templates already mapped were mapped again: the new map follows the old.
     CepstralTransform composed{};
